@@ -1,0 +1,48 @@
+# harmonic-station: `make test` installs what is missing, builds and runs every test;
+# `make demo` runs a measurement against the simulated recorders.
+BUILD      ?= build
+JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
+WERROR     := $(if $(filter true,$(CI)),ON,OFF)
+PACKAGES   := cmake ninja-build g++ qt6-base-dev libgtest-dev libgmock-dev libbenchmark-dev \
+              fonts-noto-cjk
+SUDO       := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
+EXE        := $(BUILD)/harmonic-station
+
+.PHONY: all deps configure build test demo bench clean format
+
+all: build
+
+deps:
+	@missing=$$(for p in $(PACKAGES); do \
+	    dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q 'install ok installed' || echo $$p; \
+	  done); \
+	if [ -n "$$missing" ]; then \
+	  echo "Installing:" $$missing; \
+	  $(SUDO) env DEBIAN_FRONTEND=noninteractive apt-get update -q && \
+	  $(SUDO) env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends $$missing; \
+	fi
+
+$(BUILD)/build.ninja:
+	cmake -S . -B $(BUILD) -G Ninja -DHS_WERROR=$(WERROR)
+
+configure: deps $(BUILD)/build.ninja
+
+build: configure
+	cmake --build $(BUILD) -j $(JOBS)
+
+test: build
+	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+demo: build
+	@scripts/demo.sh $(EXE)
+
+bench: configure
+	cmake -S . -B $(BUILD) -DHS_BUILD_BENCH=ON
+	cmake --build $(BUILD) -j $(JOBS)
+	@for b in $(BUILD)/bench/bench_*; do echo "== $$b"; $$b || exit 1; done
+
+format:
+	git ls-files '*.cpp' '*.h' | xargs clang-format -i
+
+clean:
+	rm -rf $(BUILD)

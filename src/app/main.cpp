@@ -1,0 +1,54 @@
+#include "app/Subcommands.h"
+
+#include <QApplication>
+#include <QGuiApplication>
+
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+namespace {
+
+const std::vector<hs::Subcommand> kSubcommands = {
+    // {"simulate", "simulated recorders on loopback addresses", hs::runSimulateCommand},
+};
+
+void printUsage()
+{
+    std::printf("Usage: harmonic-station [SUBCOMMAND] [OPTIONS]\n\n"
+                "Without a subcommand, opens the operator's desktop program on the connection "
+                "screen.\n\nSubcommands:\n");
+    for (const auto& s : kSubcommands)
+        std::printf("  %-10s %s\n", s.name, s.summary);
+    std::printf("\n`harmonic-station SUBCOMMAND --help` describes each one.\n");
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc > 1 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+        printUsage();
+        return 0;
+    }
+    if (argc > 1 && argv[1][0] != '-') {
+        for (const auto& s : kSubcommands) {
+            if (std::strcmp(argv[1], s.name) != 0)
+                continue;
+            // Subcommands need no display; painting into images still works offscreen.
+            if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+                qputenv("QT_QPA_PLATFORM", "offscreen");
+            QGuiApplication app(argc, argv);
+            QStringList args = QCoreApplication::arguments();
+            args.erase(args.begin(), args.begin() + 2);
+            return s.run(args);
+        }
+        std::fprintf(stderr, "harmonic-station: unknown subcommand '%s'\n\n", argv[1]);
+        printUsage();
+        return 2;
+    }
+    QApplication app(argc, argv);
+    std::fprintf(stderr, "harmonic-station: the desktop program is not available in this build\n");
+    return 1;
+}
