@@ -1,0 +1,74 @@
+#pragma once
+
+#include "common/Clock.h"
+
+#include <QObject>
+#include <QString>
+#include <QTimer>
+
+#include <array>
+#include <cstdint>
+
+class QTcpSocket;
+
+namespace hs {
+
+// The recorder connections (two at most) in the manner of an instrument-bus library: a
+// connection is named by its identifier text ("0" or "1"), every operation returns a status
+// number (0 success, 3 time-out) that callers store in LinkResult. Nothing else touches the
+// sockets. Every wait runs the event loop through the Clock and blocks for the next event.
+class LanModule : public QObject {
+    Q_OBJECT
+public:
+    static constexpr int kBlockBufferSize = 405;  // positions 0..404; a block uses 1..n
+
+    explicit LanModule(Clock& clock, QObject* parent = nullptr);
+    ~LanModule() override;
+
+    Clock& clock() const { return clock_; }
+
+    // --- Opening connections (used by the connection set-up) ---
+    // Sets the remote address and port of connection index (0 or 1) and starts connecting;
+    // LinkConnected(index) becomes true when the connection is established.
+    void connectToRecorder(int index, const QString& host, quint16 port);
+    bool LinkConnected(int index) const;
+    int PendingBytes(int index) const;
+
+    // --- The link timer (one-shot) ---
+    void startLinkTimer();
+    bool linkTimerRunning() const;
+    int linkTimerPeriodMs() const;  // nominal period
+
+    // --- Operations ---
+    int SendCommand(const QString& id, const QString& text);
+    int ReceiveResponse(const QString& id, QString& reply);
+    int ReceiveBinaryBlock(const QString& id, int count);
+    int ReceivedByteCount() const;
+    int SetReplyTimeout(int n);
+    void WaitSeconds(int n);
+    int SetTerminator(const QString& kind, int code);
+    int ClearReceiveBuffer(const QString& id);
+    int ClearAllReceiveBuffers();
+    int CloseLink(const QString& id);
+
+    const std::array<std::uint8_t, kBlockBufferSize>& BlockBuffer() const { return blockBuffer_; }
+
+    // Global link status and reply text, as the callers use them.
+    int LinkResult = 0;
+    QString ReplyText;
+    std::array<QString, 2> InstrumentId{QStringLiteral("0"), QStringLiteral("1")};
+
+private:
+    Clock& clock_;
+    // Implementation details are the implementer's (sockets, pending counts, timer, ...).
+    struct Connection;
+    std::array<Connection*, 2> connections_{};
+    QTimer linkTimer_;
+    int linkPeriodMs_ = 1500;
+    char sendTerminator_ = '\n';
+    char receiveTerminator_ = '\n';
+    std::array<std::uint8_t, kBlockBufferSize> blockBuffer_{};
+    std::int16_t lastBlockByteCount_ = 0;
+};
+
+}  // namespace hs
