@@ -39,6 +39,10 @@ public:
     bool linkTimerRunning() const;
     int linkTimerPeriodMs() const;  // nominal period
 
+    // The terminators in force (line feed until SetTerminator changes them).
+    QChar sendTerminator() const { return QChar(static_cast<char16_t>(sendTerminator_)); }
+    QChar receiveTerminator() const { return QChar(static_cast<char16_t>(receiveTerminator_)); }
+
     // --- Operations ---
     int SendCommand(const QString& id, const QString& text);
     int ReceiveResponse(const QString& id, QString& reply);
@@ -60,13 +64,23 @@ public:
 
 private:
     Clock& clock_;
-    // Implementation details are the implementer's (sockets, pending counts, timer, ...).
-    struct Connection;
-    std::array<Connection*, 2> connections_{};
+    struct Connection {
+        QTcpSocket* socket = nullptr;  // created by connectToRecorder, owned by this object
+        bool linkConnected = false;
+        int pendingBytes = 0;
+    };
+
+    // Connection index of an identifier text, or -1 when it does not read as 0 or 1.
+    static int indexOf(const QString& id);
+    void onDataArrival(int index);
+    // Reads and throws away everything the socket holds (in whole chunks).
+    static void discardHeld(QTcpSocket* socket);
+
+    std::array<Connection, 2> connections_{};
     QTimer linkTimer_;
     int linkPeriodMs_ = 1500;
-    char sendTerminator_ = '\n';
-    char receiveTerminator_ = '\n';
+    std::uint8_t sendTerminator_ = '\n';
+    std::uint8_t receiveTerminator_ = '\n';
     std::array<std::uint8_t, kBlockBufferSize> blockBuffer_{};
     std::int16_t lastBlockByteCount_ = 0;
 };
