@@ -22,6 +22,11 @@ struct MeasurementData {
     std::array<float, 21> InputRange{};
     // Largest absolute count of each logical input in the last download.
     std::array<std::int16_t, 21> InputPeak{};
+    // Divisor f of each logical input's display magnification 1/f (1 for x1, 4 after the
+    // quarter setting), read with the ranges and changed by range adjustment.
+    std::array<float, 21> InputDivisor{};
+    // Consecutive small shots of each input pair 0..9 (inputs 2p, 2p+1); kept for the run.
+    std::array<std::int16_t, 10> RangeDownCount{};
 
     // Sized before a run (preparation): N = SampleCount, L = LastFeeder.
     Array2<std::int16_t> WaveData;          // [channel 0..3L+5][sample 0..N]
