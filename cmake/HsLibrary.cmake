@@ -8,6 +8,8 @@ function(hs_folder_library name folder)
   set(screen_sources ${sources})
   list(FILTER sources EXCLUDE REGEX "(Screen|Widget)[^/]*\\.cpp$")
   list(FILTER sources EXCLUDE REGEX "/main\\.cpp$")
+  # Screen headers belong to the screens library (AUTOMOC would compile them here otherwise).
+  list(FILTER headers EXCLUDE REGEX "(Screen|Widget)[^/]*\\.h$")
   list(FILTER screen_sources INCLUDE REGEX "(Screen|Widget)[^/]*\\.cpp$")
   set(HS_SCREEN_SOURCES ${HS_SCREEN_SOURCES} ${screen_sources} CACHE INTERNAL "")
   if(sources)
