@@ -1,0 +1,472 @@
+#include "engine/ResultFiles.h"
+
+#include "common/Clock.h"
+#include "common/Numbers.h"
+#include "engine/MeasurementData.h"
+#include "settings/MeasurementSettings.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QtEndian>
+
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <unistd.h>
+
+namespace hs {
+
+namespace {
+
+void putInt16(QByteArray& out, std::int16_t v)
+{
+    char bytes[2];
+    qToLittleEndian<std::int16_t>(v, bytes);
+    out.append(bytes, 2);
+}
+
+void putFloat(QByteArray& out, double v)
+{
+    const float f = static_cast<float>(v);
+    std::uint32_t bits = 0;
+    std::memcpy(&bits, &f, sizeof bits);
+    char bytes[4];
+    qToLittleEndian<std::uint32_t>(bits, bytes);
+    out.append(bytes, 4);
+}
+
+std::size_t sz(int v) { return static_cast<std::size_t>(v); }
+
+// Position right after the dot of the extension when the file name's extension starts with
+// "h"; -1 otherwise. Only the file name part is searched, never the folders.
+int phaseLetterPosition(const QString& path)
+{
+    const int slash = std::max(path.lastIndexOf(QLatin1Char('/')), path.lastIndexOf(QLatin1Char('\\')));
+    const int dot = path.lastIndexOf(QLatin1Char('.'));
+    if (dot <= slash || dot + 1 >= path.size())
+        return -1;
+    if (path.at(dot + 1).toLower() != QLatin1Char('h'))
+        return -1;
+    return dot + 1;
+}
+
+}  // namespace
+
+int RecordLayout::recordLength() const
+{
+    const int n = orderCount();
+    int length = 6 + 4 * n + feeders * 6 * n;
+    if (hasVoltSuperAngle())
+        length += 2 * n;
+    if (hasCurSuperAngle())
+        length += 2 * n;
+    if (hasRms())
+        length += 12 + 12 * feeders;
+    return length;
+}
+
+std::vector<int> OrderSet(bool orders256)
+{
+    RecordLayout layout;
+    layout.orders256 = orders256;
+    std::vector<int> orders;
+    for (int i = 0; i < layout.orderCount(); ++i)
+        orders.push_back(layout.orderAt(i));
+    return orders;
+}
+
+QString PhaseFileName(const QString& outputFile, QChar letter)
+{
+    const int at = phaseLetterPosition(outputFile);
+    if (at >= 0)
+        return outputFile.left(at) + letter + outputFile.mid(at);
+    const int slash =
+        std::max(outputFile.lastIndexOf(QLatin1Char('/')), outputFile.lastIndexOf(QLatin1Char('\\')));
+    return outputFile.left(slash + 1) + letter + outputFile.mid(slash + 1);
+}
+
+QStringList ResultFileNames(const QString& outputFile, int measureType)
+{
+    if (measureType != 4)
+        return {outputFile};
+    return {PhaseFileName(outputFile, QLatin1Char('R')), PhaseFileName(outputFile, QLatin1Char('T')),
+            PhaseFileName(outputFile, QLatin1Char('S'))};
+}
+
+QString WaveformFileName(const QString& folder, const QDateTime& clockTime)
+{
+    const QString name = clockTime.toString(QStringLiteral("yyyyMMdd-HHmm")) + QStringLiteral("Wev.dat");
+    if (folder.isEmpty())
+        return name;
+    if (folder.endsWith(QLatin1Char('/')) || folder.endsWith(QLatin1Char('\\')))
+        return folder + name;
+    return folder + QLatin1Char('/') + name;
+}
+
+std::int16_t RecordAngleA(double x, double y)
+{
+    double degrees = std::atan(y / (x + 1e-20)) * 180.0 / 3.14;
+    if (x < 0)
+        degrees += y > 0 ? 180.0 : -180.0;
+    return toInt16Saturating(degrees);
+}
+
+std::int16_t RecordAngleB(float x, float y)
+{
+    double radians = std::atan(static_cast<double>(y) / (static_cast<double>(x) + 1e-20));
+    if (x < 0)
+        radians += y >= 0 ? 3.1415926 : -3.1415926;
+    const float angle = static_cast<float>(radians);
+    return toInt16Saturating(static_cast<double>(angle) * 180.0 / 3.1415);
+}
+
+float RecordDateValue(const QDateTime& t)
+{
+    const QDate d = t.date();
+    return static_cast<float>((d.year() % 100) * 10000 + d.month() * 100 + d.day());
+}
+
+std::int16_t RecordTimeValue(const QDateTime& t)
+{
+    return static_cast<std::int16_t>(t.time().hour() * 100 + t.time().minute());
+}
+
+namespace {
+
+RecordLayout layoutOf(const MeasurementSettings& s)
+{
+    RecordLayout layout;
+    layout.saveOption = s.SaveOption();
+    layout.feeders = s.LastFeeder + 1;
+    layout.orders256 = s.Orders256;
+    return layout;
+}
+
+}  // namespace
+
+QByteArray BuildResultRecord(const MeasurementSettings& settings, const MeasurementData& d,
+                             int shotCount, const QDateTime& saveTime)
+{
+    const RecordLayout layout = layoutOf(settings);
+    const std::vector<int> orders = OrderSet(layout.orders256);
+    // With no shot in the interval record the last analysed shot is saved.
+    const bool lastShot = shotCount <= 0;
+    const double D = lastShot ? 1.0 : shotCount;
+
+    QByteArray out;
+    out.reserve(layout.recordLength());
+    putFloat(out, RecordDateValue(saveTime));
+    putInt16(out, RecordTimeValue(saveTime));
+    for (int n : orders)
+        putFloat(out, (lastShot ? d.VoltByOrder[sz(n)] : d.IntVoltByOrder[sz(n)]) / D);
+    for (int f = 0; f < layout.feeders; ++f) {
+        for (int n : orders)
+            putFloat(out, (lastShot ? d.CurByOrder(sz(f), sz(n)) : d.IntCurByOrder(sz(f), sz(n))) / D);
+        for (int n : orders) {
+            const float p = lastShot ? d.ActivePower(sz(f), sz(n)) : d.IntActivePower(sz(f), sz(n));
+            const float q = lastShot ? d.ReactivePower(sz(f), sz(n)) : d.IntReactivePower(sz(f), sz(n));
+            putInt16(out, RecordAngleA(p, q));
+        }
+    }
+    if (layout.hasVoltSuperAngle()) {
+        for (int n : orders) {
+            const float re = lastShot ? d.VoltSuperRe[sz(n)] : d.IntVoltSuperRe[sz(n)];
+            const float im = lastShot ? d.VoltSuperIm[sz(n)] : d.IntVoltSuperIm[sz(n)];
+            putInt16(out, RecordAngleA(re, im));
+        }
+    }
+    if (layout.hasCurSuperAngle()) {
+        for (int n : orders) {
+            const float re = lastShot ? d.CurSuperRe(0, sz(n)) : d.IntCurSuperRe(0, sz(n));
+            const float im = lastShot ? d.CurSuperIm(0, sz(n)) : d.IntCurSuperIm(0, sz(n));
+            putInt16(out, RecordAngleA(re, im));
+        }
+    }
+    if (layout.hasRms()) {
+        for (std::size_t c = 0; c < 3; ++c)
+            putFloat(out, (lastShot ? d.VoltRms[c] : d.IntVoltRms[c]) / D);
+        for (int f = 0; f < layout.feeders; ++f) {
+            for (std::size_t c : {0u, 2u, 1u})
+                putFloat(out, (lastShot ? d.CurRms(sz(f), c) : d.IntCurRms(sz(f), c)) / D);
+        }
+    }
+    return out;
+}
+
+QByteArray BuildPhaseRecord(const MeasurementSettings& settings, const MeasurementData& d,
+                            int shotCount, const QDateTime& saveTime, int phase)
+{
+    const RecordLayout layout = layoutOf(settings);
+    const std::vector<int> orders = OrderSet(layout.orders256);
+    // The referred sums always hold every shot since the last save; with no shot in the
+    // interval record (maximum formats) they are written as plain sums, as when the count is
+    // held at 1, and the RMS fields come from the last analysed shot.
+    const bool lastShot = shotCount <= 0;
+    const double D = lastShot ? 1.0 : shotCount;
+    const std::size_t slot = sz(phase + 3);
+
+    QByteArray out;
+    out.reserve(layout.recordLength());
+    putFloat(out, RecordDateValue(saveTime));
+    putInt16(out, RecordTimeValue(saveTime));
+    for (int n : orders) {
+        const double c = d.VoltCos(slot, sz(n)), s = d.VoltSin(slot, sz(n));
+        putFloat(out, std::sqrt(c * c + s * s) / D);
+    }
+    for (int f = 0; f < layout.feeders; ++f) {
+        for (int n : orders) {
+            const double c = d.CurCos(sz(f), slot, sz(n)), s = d.CurSin(sz(f), slot, sz(n));
+            putFloat(out, std::sqrt(c * c + s * s) / D);
+        }
+        for (int n : orders) {
+            const double vc = d.VoltCos(slot, sz(n)), vs = d.VoltSin(slot, sz(n));
+            const double ic = d.CurCos(sz(f), slot, sz(n)), is = d.CurSin(sz(f), slot, sz(n));
+            const float x = static_cast<float>(is * vs + ic * vc);
+            const float y = static_cast<float>(ic * vs - is * vc);
+            putInt16(out, RecordAngleB(x, y));
+        }
+    }
+    if (layout.hasVoltSuperAngle()) {
+        for (int n : orders)
+            putInt16(out, RecordAngleB(d.VoltSin(slot, sz(n)), d.VoltCos(slot, sz(n))));
+    }
+    if (layout.hasCurSuperAngle()) {
+        for (int n : orders)
+            putInt16(out, RecordAngleB(d.CurSin(0, slot, sz(n)), d.CurCos(0, slot, sz(n))));
+    }
+    if (layout.hasRms()) {
+        for (std::size_t c = 0; c < 3; ++c)
+            putFloat(out, (lastShot ? d.VoltRms[c] : d.IntVoltRms[c]) / D);
+        for (int f = 0; f < layout.feeders; ++f) {
+            for (std::size_t c : {0u, 2u, 1u})
+                putFloat(out, (lastShot ? d.CurRms(sz(f), c) : d.IntCurRms(sz(f), c)) / D);
+        }
+    }
+    return out;
+}
+
+QByteArray BuildWaveformFile(const MeasurementData& d)
+{
+    const std::size_t channels = d.WaveData.dim0();
+    const std::size_t samples = d.WaveData.dim1();  // N + 1
+    QByteArray out;
+    out.reserve(static_cast<int>(4 + 2 * channels * samples + 4 * d.InputRange.size()));
+    putInt16(out, static_cast<std::int16_t>(static_cast<int>(channels) - 1));
+    putInt16(out, static_cast<std::int16_t>(static_cast<int>(samples) - 1));
+    // Storage order: the channel index varies fastest.
+    const std::int16_t* wave = d.WaveData.data();
+    for (std::size_t i = 0; i < d.WaveData.size(); ++i)
+        putInt16(out, wave[i]);
+    for (float range : d.InputRange)
+        putFloat(out, range);
+    return out;
+}
+
+bool WriteWholeFile(const QString& path, const QByteArray& bytes, QString& errorText)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+        errorText = QStringLiteral("ファイル「%1」を開けません: %2").arg(path, file.errorString());
+        return false;
+    }
+    if (file.write(bytes) != bytes.size() || !file.flush() || ::fsync(file.handle()) != 0) {
+        errorText = QStringLiteral("ファイル「%1」に書き込めません: %2").arg(path, file.errorString());
+        return false;
+    }
+    file.close();
+    return true;
+}
+
+// ---------------------------------------------------------------------------------------------
+
+ResultFiles::ResultFiles(MeasurementSettings& settings, MeasurementData& data, const Clock& clock)
+    : settings_(settings), data_(data), clock_(clock)
+{
+}
+
+ResultFiles::~ResultFiles() { Close(); }
+
+int ResultFiles::fail(int status, const QString& text)
+{
+    errorText_ = text;
+    return status;
+}
+
+int ResultFiles::Open()
+{
+    Close();
+    errorText_.clear();
+    for (const QString& name : ResultFileNames(settings_.OutputFile, settings_.MeasureType())) {
+        auto file = std::make_unique<QFile>(name);
+        if (name.isEmpty() || !file->open(QIODevice::ReadWrite | QIODevice::Truncate)) {
+            const QString reason = name.isEmpty() ? QStringLiteral("ファイル名がありません") : file->errorString();
+            Close();
+            return fail(kFileError, QStringLiteral("結果ファイル「%1」を開けません: %2").arg(name, reason));
+        }
+        files_.push_back(std::move(file));
+    }
+    return kOk;
+}
+
+void ResultFiles::Close()
+{
+    for (auto& file : files_) {
+        if (file->isOpen())
+            file->close();
+    }
+    files_.clear();
+}
+
+QStringList ResultFiles::FileNames() const
+{
+    QStringList names;
+    for (const auto& file : files_)
+        names << file->fileName();
+    return names;
+}
+
+int ResultFiles::checkLayout()
+{
+    const MeasurementData& d = data_;
+    const std::size_t feeders = sz(settings_.LastFeeder + 1);
+    const std::size_t lastOrder = sz(settings_.Orders256 ? 256 : 49);
+    const bool ok = settings_.LastFeeder >= 0 && settings_.LastFeeder <= 8 &&
+                    settings_.SaveOption() >= 0 && settings_.SaveOption() <= 4 &&
+                    d.IntVoltByOrder.size() > lastOrder && d.VoltByOrder.size() > lastOrder &&
+                    d.IntVoltSuperRe.size() > lastOrder && d.IntVoltSuperIm.size() > lastOrder &&
+                    d.VoltSuperRe.size() > lastOrder && d.VoltSuperIm.size() > lastOrder &&
+                    d.IntCurByOrder.dim0() >= feeders && d.IntCurByOrder.dim1() > lastOrder &&
+                    d.CurByOrder.dim0() >= feeders && d.CurByOrder.dim1() > lastOrder &&
+                    d.IntActivePower.dim0() >= feeders && d.IntActivePower.dim1() > lastOrder &&
+                    d.IntReactivePower.dim0() >= feeders && d.IntReactivePower.dim1() > lastOrder &&
+                    d.ActivePower.dim0() >= feeders && d.ActivePower.dim1() > lastOrder &&
+                    d.ReactivePower.dim0() >= feeders && d.ReactivePower.dim1() > lastOrder &&
+                    d.IntCurSuperRe.dim0() >= 1 && d.IntCurSuperRe.dim1() > lastOrder &&
+                    d.IntCurSuperIm.dim0() >= 1 && d.IntCurSuperIm.dim1() > lastOrder &&
+                    d.CurSuperRe.dim0() >= 1 && d.CurSuperRe.dim1() > lastOrder &&
+                    d.CurSuperIm.dim0() >= 1 && d.CurSuperIm.dim1() > lastOrder &&
+                    d.VoltCos.dim0() >= 6 && d.VoltCos.dim1() > lastOrder &&
+                    d.VoltSin.dim0() >= 6 && d.VoltSin.dim1() > lastOrder &&
+                    d.CurCos.dim0() >= feeders && d.CurCos.dim1() >= 6 && d.CurCos.dim2() > lastOrder &&
+                    d.CurSin.dim0() >= feeders && d.CurSin.dim1() >= 6 && d.CurSin.dim2() > lastOrder &&
+                    d.IntCurRms.dim0() >= feeders && d.CurRms.dim0() >= feeders;
+    if (!ok)
+        return fail(kLayoutError, QStringLiteral("結果ファイルに書き込めません: 測定データの大きさが設定と合いません"));
+    return kOk;
+}
+
+int ResultFiles::appendRecord(std::size_t fileIndex, const QByteArray& record)
+{
+    QFile& file = *files_[fileIndex];
+    const qint64 start = file.size();
+    const bool positioned = file.isSequential() || file.pos() == start || file.seek(start);
+    if (!positioned || file.write(record) != record.size() || !file.flush()) {
+        const QString reason = file.errorString();
+        // Leave the file ending on the last whole record where the system allows it.
+        file.resize(start);
+        return fail(kFileError, QStringLiteral("結果ファイル「%1」に書き込めません: %2").arg(file.fileName(), reason));
+    }
+    if (::fsync(file.handle()) != 0) {
+        return fail(kFileError, QStringLiteral("結果ファイル「%1」に書き込めません: %2")
+                                    .arg(file.fileName(), QString::fromLocal8Bit(std::strerror(errno))));
+    }
+    return kOk;
+}
+
+void ResultFiles::clearInterval(bool phaseSums)
+{
+    MeasurementData& d = data_;
+    const std::vector<int> orders = OrderSet(settings_.Orders256);
+    const std::size_t feeders = sz(settings_.LastFeeder + 1);
+    for (int n : orders) {
+        const std::size_t k = sz(n);
+        d.IntVoltByOrder[k] = 0;
+        for (std::size_t f = 0; f < feeders; ++f) {
+            d.IntCurByOrder(f, k) = 0;
+            d.IntActivePower(f, k) = 0;
+            d.IntReactivePower(f, k) = 0;
+        }
+        if (!phaseSums) {
+            d.IntVoltSuperRe[k] = 0;
+            d.IntVoltSuperIm[k] = 0;
+            d.IntCurSuperRe(0, k) = 0;
+            d.IntCurSuperIm(0, k) = 0;
+        }
+    }
+    d.IntVoltRms = {};
+    for (std::size_t f = 0; f < feeders; ++f)
+        for (std::size_t c = 0; c < 3; ++c)
+            d.IntCurRms(f, c) = 0;
+    if (phaseSums) {
+        // Every order up to the last of the set, even orders included.
+        const std::size_t last = sz(orders.back());
+        for (std::size_t k = 1; k <= last; ++k) {
+            for (std::size_t slot = 3; slot < 6; ++slot) {
+                d.VoltCos(slot, k) = 0;
+                d.VoltSin(slot, k) = 0;
+                for (std::size_t f = 0; f < feeders; ++f) {
+                    d.CurCos(f, slot, k) = 0;
+                    d.CurSin(f, slot, k) = 0;
+                }
+            }
+        }
+    }
+}
+
+int ResultFiles::finishSave(std::int16_t& ShotCount, bool phaseSums)
+{
+    clearInterval(phaseSums);
+    ShotCount = 0;
+    settings_.StartDateTime = settings_.StartDateTime.addSecs(60LL * settings_.SaveIntervalMin);
+    lastWaveformFile_.clear();
+    if (settings_.SaveWaveforms)
+        return WriteWaveformFile();
+    return kOk;
+}
+
+int ResultFiles::WriteResultRecord(std::int16_t& ShotCount)
+{
+    if (files_.empty())
+        return fail(kFileError, QStringLiteral("結果ファイル「%1」が開かれていません").arg(settings_.OutputFile));
+    if (const int status = checkLayout(); status != kOk)
+        return status;
+    const QByteArray record = BuildResultRecord(settings_, data_, ShotCount, settings_.StartDateTime);
+    if (const int status = appendRecord(0, record); status != kOk)
+        return status;
+    return finishSave(ShotCount, false);
+}
+
+int ResultFiles::WritePhaseRecords(std::int16_t& ShotCount)
+{
+    if (files_.size() < 3)
+        return fail(kFileError, QStringLiteral("相別の結果ファイル「%1」が開かれていません").arg(settings_.OutputFile));
+    if (const int status = checkLayout(); status != kOk)
+        return status;
+    for (int p = 0; p < 3; ++p) {
+        const QByteArray record = BuildPhaseRecord(settings_, data_, ShotCount, settings_.StartDateTime, p);
+        if (const int status = appendRecord(sz(p), record); status != kOk)
+            return status;
+    }
+    return finishSave(ShotCount, true);
+}
+
+int ResultFiles::WriteSave(std::int16_t& ShotCount)
+{
+    return settings_.MeasureType() == 4 ? WritePhaseRecords(ShotCount) : WriteResultRecord(ShotCount);
+}
+
+int ResultFiles::WriteWaveformFile()
+{
+    QString folder = settings_.OutputFolder;
+    if (folder.isEmpty() && !settings_.OutputFile.isEmpty())
+        folder = QFileInfo(settings_.OutputFile).path();
+    const QString path = WaveformFileName(folder, clock_.now());
+    QString error;
+    if (!WriteWholeFile(path, BuildWaveformFile(data_), error))
+        return fail(kFileError, error);
+    lastWaveformFile_ = path;
+    return kOk;
+}
+
+}  // namespace hs
