@@ -1,0 +1,226 @@
+#include "link/ConnectionSetup.h"
+
+#include "common/Numbers.h"
+
+#include <QDateTime>
+
+#include <cmath>
+
+namespace hs {
+
+namespace {
+
+const QString kErrorTitle = QStringLiteral("エラー");
+const QString kPowerCycleNote =
+    QStringLiteral("測定器のアドレスは設定後、電源を入れ直すとセットされます．");
+
+QString connectMessage(const QString& address, int port)
+{
+    return QStringLiteral("TCP/IPの初期化ができません.") + QStringLiteral("測定器のIPアドレスが") +
+           address + QStringLiteral("であることと、ポート番号が") + QString::number(port / 10) +
+           QStringLiteral("Xであることを確認して下さい.") + QStringLiteral("\r\n") +
+           kPowerCycleNote;
+}
+
+QString identifyMessage(int n)
+{
+    return QString::number(n) + QStringLiteral("台目の測定器が初期化できません.") +
+           QStringLiteral("測定器のアドレスと設定があっているかを確認して下さい．") +
+           QStringLiteral("\r\n") + kPowerCycleNote;
+}
+
+QString noChannelMessage(int n, int model)
+{
+    return QString::number(n) + QStringLiteral("台目の測定器") + QString::number(model) +
+           QStringLiteral("で必要な入力チャンネルが確認できませんでした。") +
+           QStringLiteral("プログラムを終了します。");
+}
+
+// Range limits of one input channel: the highest range and the lowest range the channel allows,
+// both 0 when the channel cannot be used.
+struct RangeLimits {
+    std::int16_t max = 0;
+    float min = 0.0f;
+};
+
+RangeLimits rangeLimitsOf(int model, int unit)
+{
+    if (model == 8835) {
+        if (unit == 4 || unit == 1)
+            return {50, 0.01f};
+        if (unit == 7)
+            return {5, 0.02f};
+        return {};
+    }
+    if (unit == 4 || unit == 1 || (unit == 3 && model == 8840))
+        return {20, 0.005f};
+    if (unit == 7)
+        return {2, 0.01f};
+    return {};
+}
+
+bool channelUsable(int model, int unit)
+{
+    return unit == 7 || unit == 4 || unit == 1 || (unit == 3 && model == 8840);
+}
+
+}  // namespace
+
+std::optional<quint16> portNumberOf(const QString& text)
+{
+    const double value = roundHalfEven(readNumber(text));
+    if (!(value >= 1.0 && value <= 65535.0))
+        return std::nullopt;
+    return static_cast<quint16>(value);
+}
+
+bool portEndsInTwo(const QString& text)
+{
+    const double value = roundHalfEven(readNumber(text));
+    return std::fmod(value, 10.0) == 2.0;
+}
+
+QString portMessage()
+{
+    return QStringLiteral("ポートＮｏ．の末尾は「２」として下さい.");
+}
+
+ConnectionSetup::ConnectionSetup(LanModule& lan, RecorderFacts& facts, EngineObserver& observer)
+    : lan_(lan), facts_(facts), observer_(observer)
+{
+}
+
+void ConnectionSetup::report(const QString& text)
+{
+    observer_.message(text, kErrorTitle);
+}
+
+ConnectionStatus ConnectionSetup::initialise(const ConnectionRequest& request)
+{
+    facts_.LastRecorder = request.recorderCount >= 2 ? 1 : 0;
+    facts_.UsableChannelTotal = 0;
+    lan_.InstrumentId = {QStringLiteral("0"), QStringLiteral("1")};
+
+    if (!connectAll(request))
+        return ConnectionStatus::Failed;
+
+    lan_.WaitSeconds(2);
+    lan_.LinkResult = lan_.SetTerminator(QStringLiteral("l"), 10);
+    lan_.LinkResult = lan_.SetTerminator(QStringLiteral("t"), 138);
+    lan_.LinkResult = lan_.SetReplyTimeout(30);
+    lan_.LinkResult = lan_.ClearAllReceiveBuffers();
+
+    for (int r = 0; r <= facts_.LastRecorder; ++r) {
+        const ConnectionStatus status = identify(r);
+        if (status != ConnectionStatus::Ok)
+            return status;
+    }
+
+    lan_.WaitSeconds(3);
+    for (int r = 0; r <= facts_.LastRecorder; ++r) {
+        const QString& id = lan_.InstrumentId[r];
+        lan_.LinkResult =
+            lan_.SendCommand(id, QStringLiteral(":DISP:CHAN DISP;:FUNM MEM;:CONF:TDIV 5E-4;SHOT 50"));
+        lan_.LinkResult = lan_.SendCommand(id, QStringLiteral(":HEAD OFF"));
+    }
+
+    lan_.WaitSeconds(1);
+    for (int r = 0; r <= facts_.LastRecorder; ++r) {
+        // One reading of the calendar for both lines, so that they never straddle midnight.
+        const QDateTime now = lan_.clock().now();
+        const QDate date = now.date();
+        const QTime time = now.time();
+        const QString& id = lan_.InstrumentId[r];
+        lan_.LinkResult = lan_.SendCommand(
+            id, QStringLiteral(":SYST:DATE %1,%2,%3")
+                    .arg(plainNumber(date.year() % 100), plainNumber(date.month()),
+                         plainNumber(date.day())));
+        lan_.LinkResult = lan_.SendCommand(
+            id, QStringLiteral(":SYST:TIME %1,%2,%3")
+                    .arg(plainNumber(time.hour()), plainNumber(time.minute()),
+                         plainNumber(time.second())));
+    }
+    return ConnectionStatus::Ok;
+}
+
+bool ConnectionSetup::connectAll(const ConnectionRequest& request)
+{
+    // Whatever an earlier attempt left open is closed, so that every attempt starts cleanly.
+    for (const QString& id : lan_.InstrumentId)
+        lan_.LinkResult = lan_.CloseLink(id);
+
+    bool allConnected = true;
+    for (int r = 0; r <= facts_.LastRecorder; ++r) {
+        const QString& address = request.addresses[r];
+        const std::optional<quint16> port = portNumberOf(request.ports[r]);
+        if (!port) {
+            // No connection to a wrapped or zero port: the operator corrects the text first.
+            report(portMessage());
+            allConnected = false;
+            continue;
+        }
+        Clock::pumpEvents();
+        lan_.connectToRecorder(r, address, *port);
+        lan_.startLinkTimer();
+        // The link timer ends the wait; the extra bound only guards against a timer that never
+        // ticks.
+        lan_.clock().waitUntil([&] { return lan_.LinkConnected(r) || !lan_.linkTimerRunning(); },
+                               lan_.linkTimerPeriodMs() + 1000);
+        if (!lan_.LinkConnected(r)) {
+            report(connectMessage(address, *port));
+            allConnected = false;
+        }
+    }
+    return allConnected;
+}
+
+ConnectionStatus ConnectionSetup::identify(int r)
+{
+    const QString& id = lan_.InstrumentId[r];
+    const int n = r + 1;
+
+    lan_.LinkResult = lan_.SendCommand(id, QStringLiteral("*CLS"));
+    lan_.ReplyText.clear();
+    lan_.LinkResult = lan_.SendCommand(id, QStringLiteral("*IDN?"));
+    lan_.LinkResult = lan_.ReceiveResponse(id, lan_.ReplyText);
+    const std::int16_t model = toInt16Saturating(readNumber(QStringView(lan_.ReplyText).mid(6, 4)));
+    facts_.RecorderModel[r] = model;
+    if (progress_.modelFound)
+        progress_.modelFound(r, model);
+    Clock::pumpEvents();
+
+    if (model <= 8829) {
+        report(identifyMessage(n));
+        return ConnectionStatus::Failed;
+    }
+    facts_.ModelClass[r] = model == 8840 ? 0 : (model == 8835 ? 2 : 1);
+
+    lan_.ReplyText.clear();
+    lan_.LinkResult = lan_.SendCommand(id, QStringLiteral("*OPT?"));
+    lan_.LinkResult = lan_.ReceiveResponse(id, lan_.ReplyText);
+    const QString units = lan_.ReplyText + QString(32, QLatin1Char('0'));
+
+    std::int16_t usable = 0;
+    for (int k = 0; k < 16; ++k) {
+        const auto unit = toInt16Saturating(readNumber(QStringView(units).mid(2 * k, 1)));
+        facts_.ChannelUnit[r][k] = unit;
+        const RangeLimits limits = rangeLimitsOf(model, unit);
+        facts_.ChannelRangeMax[r][k] = limits.max;
+        facts_.ChannelRangeMin[r][k] = limits.min;
+        if (channelUsable(model, unit))
+            ++usable;
+    }
+
+    if (usable == 0) {
+        report(noChannelMessage(n, model));
+        return ConnectionStatus::EndProgram;
+    }
+    if (progress_.channelsFound)
+        progress_.channelsFound(r, usable);
+    Clock::pumpEvents();
+    lan_.LinkResult = lan_.SendCommand(id, QStringLiteral("*RST"));
+    facts_.UsableChannelTotal = static_cast<std::int16_t>(facts_.UsableChannelTotal + usable);
+    return ConnectionStatus::Ok;
+}
+
+}  // namespace hs
