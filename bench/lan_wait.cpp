@@ -45,7 +45,7 @@ Figure measure(const std::function<void()>& work)
     return f;
 }
 
-}  // namespace
+} // namespace
 
 int main(int argc, char** argv)
 {
@@ -58,7 +58,8 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "cannot listen on loopback\n");
         return 1;
     }
-    QObject::connect(&silent, &QTcpServer::newConnection, [&silent] { silent.nextPendingConnection(); });
+    QObject::connect(&silent, &QTcpServer::newConnection,
+                     [&silent] { silent.nextPendingConnection(); });
 
     hs::Clock clock(1.0);
     hs::LanModule lan(clock);
@@ -76,7 +77,7 @@ int main(int argc, char** argv)
             hs::Clock::pumpEvents();
     });
 
-    lan.SetReplyTimeout(0);  // 5 s
+    lan.SetReplyTimeout(0); // 5 s
     int result = -1;
     QString reply;
     const Figure receive = measure([&] {

@@ -23,7 +23,7 @@ int periodFromSeconds(qint64 seconds)
     return static_cast<int>(std::clamp<qint64>(ms, 0, INT_MAX));
 }
 
-}  // namespace
+} // namespace
 
 LanModule::LanModule(Clock& clock, QObject* parent) : QObject(parent), clock_(clock)
 {
@@ -56,8 +56,9 @@ void LanModule::connectToRecorder(int index, const QString& host, quint16 port)
     Connection& c = connections_[static_cast<std::size_t>(index)];
     if (c.socket == nullptr) {
         c.socket = new QTcpSocket(this);
-        connect(c.socket, &QTcpSocket::connected, this,
-                [this, index] { connections_[static_cast<std::size_t>(index)].linkConnected = true; });
+        connect(c.socket, &QTcpSocket::connected, this, [this, index] {
+            connections_[static_cast<std::size_t>(index)].linkConnected = true;
+        });
         connect(c.socket, &QTcpSocket::readyRead, this, [this, index] { onDataArrival(index); });
     } else if (c.socket->state() != QAbstractSocket::UnconnectedState || c.socket->isOpen()) {
         // A repeated set-up starts from a fresh connection.
@@ -81,7 +82,8 @@ bool LanModule::LinkConnected(int index) const
 
 int LanModule::PendingBytes(int index) const
 {
-    return index >= 0 && index <= 1 ? connections_[static_cast<std::size_t>(index)].pendingBytes : 0;
+    return index >= 0 && index <= 1 ? connections_[static_cast<std::size_t>(index)].pendingBytes
+                                    : 0;
 }
 
 void LanModule::startLinkTimer()
@@ -261,12 +263,12 @@ int LanModule::CloseLink(const QString& id)
     if (index < 0)
         return 0;
     Connection& c = connections_[static_cast<std::size_t>(index)];
-    if (c.socket != nullptr
-        && (c.socket->state() != QAbstractSocket::UnconnectedState || c.socket->isOpen())) {
+    if (c.socket != nullptr &&
+        (c.socket->state() != QAbstractSocket::UnconnectedState || c.socket->isOpen())) {
         c.socket->close();
-        c.pendingBytes = 0;  // closing drops what the socket held
+        c.pendingBytes = 0; // closing drops what the socket held
     }
     return 0;
 }
 
-}  // namespace hs
+} // namespace hs

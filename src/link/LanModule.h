@@ -20,7 +20,7 @@ namespace hs {
 class LanModule : public QObject {
     Q_OBJECT
 public:
-    static constexpr int kBlockBufferSize = 405;  // positions 0..404; a block uses 1..n
+    static constexpr int kBlockBufferSize = 405; // positions 0..404; a block uses 1..n
 
     explicit LanModule(Clock& clock, QObject* parent = nullptr);
     ~LanModule() override;
@@ -37,7 +37,7 @@ public:
     // --- The link timer (one-shot) ---
     void startLinkTimer();
     bool linkTimerRunning() const;
-    int linkTimerPeriodMs() const;  // nominal period
+    int linkTimerPeriodMs() const; // nominal period
 
     // The terminators in force (line feed until SetTerminator changes them).
     QChar sendTerminator() const { return QChar(static_cast<char16_t>(sendTerminator_)); }
@@ -65,7 +65,7 @@ public:
 private:
     Clock& clock_;
     struct Connection {
-        QTcpSocket* socket = nullptr;  // created by connectToRecorder, owned by this object
+        QTcpSocket* socket = nullptr; // created by connectToRecorder, owned by this object
         bool linkConnected = false;
         int pendingBytes = 0;
     };
@@ -85,4 +85,4 @@ private:
     std::int16_t lastBlockByteCount_ = 0;
 };
 
-}  // namespace hs
+} // namespace hs

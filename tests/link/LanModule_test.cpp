@@ -72,7 +72,7 @@ protected:
 
 TEST_F(LanModuleTest, SendsOneLineAndJoinsAReplySplitAcrossSegments)
 {
-    lan.SetReplyTimeout(30);  // 35 s nominal, 350 ms real
+    lan.SetReplyTimeout(30); // 35 s nominal, 350 ms real
     EXPECT_EQ(lan.SendCommand(QStringLiteral("0"), QStringLiteral("*IDN?")), 0);
     ASSERT_TRUE(clock.waitUntil([this] { return peer.received.size() >= 6; }, 100000));
     EXPECT_EQ(peer.received, QByteArray("*IDN?\n"));
@@ -99,9 +99,9 @@ TEST_F(LanModuleTest, TwoQueuedRepliesComeBackJoined)
 
 TEST_F(LanModuleTest, UnterminatedReplyTimesOutAfterOnePeriodWithEmptyReply)
 {
-    lan.SetReplyTimeout(1);  // 6 s nominal
+    lan.SetReplyTimeout(1); // 6 s nominal
     EXPECT_EQ(lan.linkTimerPeriodMs(), 6000);
-    EXPECT_FALSE(lan.linkTimerRunning());  // setting the period does not start the timer
+    EXPECT_FALSE(lan.linkTimerRunning()); // setting the period does not start the timer
     peer.send("123");
     QString reply;
     QElapsedTimer elapsed;
@@ -122,9 +122,10 @@ TEST_F(LanModuleTest, BlockTakesAllPendingBytesAlsoWhenSplit)
     EXPECT_EQ(lan.ReceiveBinaryBlock(QStringLiteral("0"), 253), 0);
     EXPECT_EQ(lan.ReceivedByteCount(), 300);
     EXPECT_EQ(lan.PendingBytes(0), 0);
-    EXPECT_EQ(lan.BlockBuffer()[0], 0);  // position 0 is never written
+    EXPECT_EQ(lan.BlockBuffer()[0], 0); // position 0 is never written
     for (int k = 0; k < 300; ++k)
-        ASSERT_EQ(lan.BlockBuffer()[static_cast<std::size_t>(k + 1)], static_cast<std::uint8_t>(block[k]))
+        ASSERT_EQ(lan.BlockBuffer()[static_cast<std::size_t>(k + 1)],
+                  static_cast<std::uint8_t>(block[k]))
             << k;
 
     // A 403-byte block arriving in two pieces is assembled before it is taken.
@@ -138,7 +139,7 @@ TEST_F(LanModuleTest, BlockTakesAllPendingBytesAlsoWhenSplit)
 
 TEST_F(LanModuleTest, ShortBlockFailsAfterThreePeriodsAndCountsNothing)
 {
-    lan.SetReplyTimeout(1);  // 6 s nominal per period
+    lan.SetReplyTimeout(1); // 6 s nominal per period
     peer.send(pattern(100));
     awaitPending(100);
     QElapsedTimer elapsed;
@@ -159,7 +160,7 @@ TEST_F(LanModuleTest, OversizedBlockFailsWithoutLeavingBytesForTheNextReply)
     QElapsedTimer elapsed;
     elapsed.start();
     EXPECT_EQ(lan.ReceiveBinaryBlock(QStringLiteral("0"), 403), 3);
-    EXPECT_LT(elapsed.elapsed(), real(35000));  // decided at once, not by time-out
+    EXPECT_LT(elapsed.elapsed(), real(35000)); // decided at once, not by time-out
     EXPECT_EQ(lan.ReceivedByteCount(), 500);
     EXPECT_EQ(lan.PendingBytes(0), 0);
 
@@ -205,7 +206,7 @@ TEST_F(LanModuleTest, ClearingKeepsQueuedBytesInFrontOfTheNextReply)
 
 TEST_F(LanModuleTest, WaitSecondsLastsOneSecondMoreAndRestoresThePeriod)
 {
-    EXPECT_EQ(lan.linkTimerPeriodMs(), 1500);  // design period before any set-up
+    EXPECT_EQ(lan.linkTimerPeriodMs(), 1500); // design period before any set-up
     lan.SetReplyTimeout(2);
     for (int n : {0, 3}) {
         QElapsedTimer elapsed;
@@ -220,7 +221,7 @@ TEST_F(LanModuleTest, WaitSecondsLastsOneSecondMoreAndRestoresThePeriod)
 
 TEST_F(LanModuleTest, TerminatorCodesAreTakenModulo128)
 {
-    EXPECT_EQ(lan.SetTerminator(QStringLiteral("t"), 141), 0);  // 141 % 128 = 13
+    EXPECT_EQ(lan.SetTerminator(QStringLiteral("t"), 141), 0); // 141 % 128 = 13
     EXPECT_EQ(lan.sendTerminator(), QChar(13));
     EXPECT_EQ(lan.receiveTerminator(), QChar(10));
     lan.SendCommand(QStringLiteral("0"), QStringLiteral("*CLS"));
@@ -238,15 +239,15 @@ TEST_F(LanModuleTest, TerminatorCodesAreTakenModulo128)
     lan.SetTerminator(QStringLiteral("t"), 138);
     EXPECT_EQ(lan.receiveTerminator(), QChar(10));
     EXPECT_EQ(lan.sendTerminator(), QChar(10));
-    lan.SetTerminator(QStringLiteral("x"), 13);   // unknown kind
-    lan.SetTerminator(QStringLiteral("l"), -10);  // negative remainder: no character
+    lan.SetTerminator(QStringLiteral("x"), 13);  // unknown kind
+    lan.SetTerminator(QStringLiteral("l"), -10); // negative remainder: no character
     EXPECT_EQ(lan.receiveTerminator(), QChar(10));
     EXPECT_EQ(lan.sendTerminator(), QChar(10));
 }
 
 TEST_F(LanModuleTest, ClosedOrMissingConnectionsFailByTimeOut)
 {
-    lan.SetReplyTimeout(0);  // 5 s nominal
+    lan.SetReplyTimeout(0); // 5 s nominal
     QString reply;
     // Connection 1 was never opened.
     EXPECT_FALSE(lan.LinkConnected(1));
@@ -255,8 +256,8 @@ TEST_F(LanModuleTest, ClosedOrMissingConnectionsFailByTimeOut)
     EXPECT_EQ(lan.CloseLink(QStringLiteral("1")), 0);
 
     EXPECT_EQ(lan.CloseLink(QStringLiteral("0")), 0);
-    EXPECT_EQ(lan.CloseLink(QStringLiteral("0")), 0);  // already closed: nothing happens
-    EXPECT_TRUE(lan.LinkConnected(0));                  // never cleared
+    EXPECT_EQ(lan.CloseLink(QStringLiteral("0")), 0); // already closed: nothing happens
+    EXPECT_TRUE(lan.LinkConnected(0));                // never cleared
     EXPECT_EQ(lan.SendCommand(QStringLiteral("0"), QStringLiteral("*IDN?")), 0);
     QElapsedTimer elapsed;
     elapsed.start();
@@ -274,11 +275,11 @@ TEST_F(LanModuleTest, IdentifiersAreRoundedAndOthersRefused)
     peer.send("7\n");
     awaitPending(2);
     QString reply;
-    EXPECT_EQ(lan.ReceiveResponse(QStringLiteral(" 0.4 "), reply), 0);  // reads as 0
+    EXPECT_EQ(lan.ReceiveResponse(QStringLiteral(" 0.4 "), reply), 0); // reads as 0
     EXPECT_EQ(reply, QStringLiteral("7\n"));
 
     for (const QString& id : {QStringLiteral("2"), QStringLiteral("-1"), QStringLiteral("1.5"),
-                             QStringLiteral("abc"), QString()}) {
+                              QStringLiteral("abc"), QString()}) {
         QElapsedTimer elapsed;
         elapsed.start();
         reply = QStringLiteral("x");
@@ -288,12 +289,12 @@ TEST_F(LanModuleTest, IdentifiersAreRoundedAndOthersRefused)
         EXPECT_EQ(lan.ReceiveBinaryBlock(id, 253), 3);
         EXPECT_EQ(lan.ClearReceiveBuffer(id), 0);
         EXPECT_EQ(lan.CloseLink(id), 0);
-        EXPECT_LT(elapsed.elapsed(), real(35000));  // refused at once
+        EXPECT_LT(elapsed.elapsed(), real(35000)); // refused at once
     }
     clock.waitMs(1000);
     EXPECT_TRUE(peer.received.isEmpty());
     EXPECT_TRUE(lan.LinkConnected(0));
 }
 
-}  // namespace
-}  // namespace hs
+} // namespace
+} // namespace hs
