@@ -8,6 +8,7 @@ function(hs_folder_library name folder)
   set(screen_sources ${sources})
   list(FILTER sources EXCLUDE REGEX "(Screen|Widget)[^/]*\\.cpp$")
   list(FILTER sources EXCLUDE REGEX "/main\\.cpp$")
+  list(FILTER headers EXCLUDE REGEX "(Screen|Widget)[^/]*\\.h$")
   # Screen headers belong to the screens library (AUTOMOC would compile them here otherwise).
   list(FILTER headers EXCLUDE REGEX "(Screen|Widget)[^/]*\\.h$")
   list(FILTER screen_sources INCLUDE REGEX "(Screen|Widget)[^/]*\\.cpp$")
