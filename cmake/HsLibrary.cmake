@@ -10,7 +10,6 @@ function(hs_folder_library name folder)
   list(FILTER sources EXCLUDE REGEX "/main\\.cpp$")
   list(FILTER headers EXCLUDE REGEX "(Screen|Widget)[^/]*\\.h$")
   # Screen headers belong to the screens library (AUTOMOC would compile them here otherwise).
-  list(FILTER headers EXCLUDE REGEX "(Screen|Widget)[^/]*\\.h$")
   list(FILTER screen_sources INCLUDE REGEX "(Screen|Widget)[^/]*\\.cpp$")
   set(HS_SCREEN_SOURCES ${HS_SCREEN_SOURCES} ${screen_sources} CACHE INTERNAL "")
   if(sources)
