@@ -1,6 +1,7 @@
 #include "engine/ResultFiles.h"
 
 #include "common/Clock.h"
+#include "common/DateText.h"
 #include "common/Numbers.h"
 #include "engine/MeasurementData.h"
 #include "settings/MeasurementSettings.h"
@@ -96,7 +97,7 @@ QStringList ResultFileNames(const QString& outputFile, int measureType)
 
 QString WaveformFileName(const QString& folder, const QDateTime& clockTime)
 {
-    const QString name = clockTime.toString(QStringLiteral("yyyyMMdd-HHmm")) + QStringLiteral("Wev.dat");
+    const QString name = waveFileStamp(clockTime) + QStringLiteral("Wev.dat");
     if (folder.isEmpty())
         return name;
     if (folder.endsWith(QLatin1Char('/')) || folder.endsWith(QLatin1Char('\\')))
@@ -123,8 +124,7 @@ std::int16_t RecordAngleB(float x, float y)
 
 float RecordDateValue(const QDateTime& t)
 {
-    const QDate d = t.date();
-    return static_cast<float>((d.year() % 100) * 10000 + d.month() * 100 + d.day());
+    return static_cast<float>(readNumber(yymmddText(t.date())));
 }
 
 std::int16_t RecordTimeValue(const QDateTime& t)
