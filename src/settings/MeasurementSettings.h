@@ -33,9 +33,21 @@ struct MeasurementSettings {
 
     std::int16_t SampleCount = 512;
     std::int16_t SampleCountLog2 = 9;
+    // SampleCount and SampleCountLog2 always change together: 256/8, 512/9, 1024/10.
+    // Any other count is ignored (returns false).
+    bool setSampleCount(int count)
+    {
+        switch (count) {
+        case 256: SampleCount = 256; SampleCountLog2 = 8; return true;
+        case 512: SampleCount = 512; SampleCountLog2 = 9; return true;
+        case 1024: SampleCount = 1024; SampleCountLog2 = 10; return true;
+        default: return false;
+        }
+    }
     std::int16_t MaxHarmonicOrder = 99;
     std::int16_t SyncMode = 0;
     std::int16_t LastFeeder = 0;
+    int feederCount() const { return LastFeeder + 1; }
     std::int16_t PtRatio = 60;
     std::array<std::int16_t, 9> CtRatio{1, 1, 1, 1, 1, 1, 1, 1, 1};
     std::array<float, 9> CurrentScale{0.1f, 0.1f, 0.1f, 0.1f, 0.1f, 0.1f, 0.1f, 0.1f, 0.1f};
@@ -47,7 +59,7 @@ struct MeasurementSettings {
     std::int16_t FdSaveIntervalMin = 60;
     QDateTime StartDateTime;
     QDateTime EndDateTime;
-    QString OutputFolder;
+    QString OutputFolder;         // folder of the output file, ending in "/" (empty: none chosen)
     bool StartConfirmed = false;
 
     // Values the screens own, mirrored here the moment they change.
