@@ -1,5 +1,6 @@
 #include "settings/SettingsFile.h"
 
+#include "common/DateText.h"
 #include "link/RecorderFacts.h"
 #include "settings/SettingsRules.h"
 
@@ -79,17 +80,14 @@ QDateTime timeValue(const QString& key, const QJsonValue& value, const QDateTime
         fail(key, QStringLiteral("must be a text \"yyyy/MM/dd HH:mm\" or \"+N\""));
     const QString text = value.toString().trimmed();
     static const QRegularExpression relative(QStringLiteral("^\\+(\\d{1,7})$"));
-    static const QRegularExpression absolute(
-        QStringLiteral("^(\\d{4})/(\\d{1,2})/(\\d{1,2}) +(\\d{1,2}):(\\d{1,2})$"));
     if (const auto m = relative.match(text); m.hasMatch()) {
         const QDateTime t = now.addSecs(m.captured(1).toLongLong() * 60);
         return QDateTime(t.date(), QTime(t.time().hour(), t.time().minute(), 1));
     }
-    if (const auto m = absolute.match(text); m.hasMatch()) {
-        const QDate date(m.captured(1).toInt(), m.captured(2).toInt(), m.captured(3).toInt());
-        const QTime time(m.captured(4).toInt(), m.captured(5).toInt(), 1);
-        if (date.isValid() && time.isValid())
-            return QDateTime(date, time);
+    const QStringList parts = text.split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    if (parts.size() == 2) {
+        if (const auto dateTime = boxesDateTime(parts[0], parts[1]))
+            return *dateTime;
     }
     fail(key, QStringLiteral("\"%1\" is neither \"yyyy/MM/dd HH:mm\" nor \"+N\" minutes").arg(text));
 }

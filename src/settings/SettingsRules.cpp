@@ -1,9 +1,8 @@
 #include "settings/SettingsRules.h"
 
+#include "common/DateText.h"
 #include "common/Numbers.h"
 #include "link/RecorderFacts.h"
-
-#include <QRegularExpression>
 
 #include <cmath>
 
@@ -31,53 +30,12 @@ std::optional<std::int16_t> integerValue(const QString& text)
     return toInt16(readNumber(text));
 }
 
-QDate dateFromText(const QString& text)
-{
-    static const QRegularExpression pattern(QStringLiteral("^(\\d{4})/(\\d{1,2})/(\\d{1,2})$"));
-    const auto m = pattern.match(text.trimmed());
-    if (!m.hasMatch())
-        return {};
-    return QDate(m.captured(1).toInt(), m.captured(2).toInt(), m.captured(3).toInt());
-}
-
-QTime timeFromText(const QString& text)
-{
-    static const QRegularExpression pattern(QStringLiteral("^(\\d{1,2}):(\\d{1,2})$"));
-    const auto m = pattern.match(text.trimmed());
-    if (!m.hasMatch())
-        return {};
-    return QTime(m.captured(1).toInt(), m.captured(2).toInt(), 1);
-}
-
 // Position of the dot that starts the file name's extension, -1 when the file name has none.
 qsizetype extensionDot(const QString& path)
 {
     const qsizetype nameStart = path.lastIndexOf(QLatin1Char('/')) + 1;
     const qsizetype dot = path.lastIndexOf(QLatin1Char('.'));
     return dot >= nameStart ? dot : -1;
-}
-
-// StepTime: minutes from characters 1-2 and 4-5, one minute on or back, wrapping round the day.
-QString stepTimeBox(const QString& timeText, int delta)
-{
-    const double hours = readNumber(QStringView(timeText).left(2));
-    const double minutes = timeText.size() > 3 ? readNumber(QStringView(timeText).mid(3, 2)) : 0.0;
-    const auto total = static_cast<long long>(std::trunc(std::clamp(hours, 0.0, 1e6) * 60 +
-                                                         std::clamp(minutes, 0.0, 1e6))) +
-                       delta;
-    const int m = static_cast<int>(((total % 1440) + 1440) % 1440);
-    return QStringLiteral("%1:%2")
-        .arg(m / 60, 2, 10, QLatin1Char('0'))
-        .arg(m % 60, 2, 10, QLatin1Char('0'));
-}
-
-QDateTime boxesToDateTime(const QString& dateText, const QString& timeText)
-{
-    const QDate date = dateFromText(dateText);
-    const QTime time = timeFromText(timeText);
-    if (!date.isValid() || !time.isValid())
-        return {};
-    return QDateTime(date, time);
 }
 
 }  // namespace
@@ -212,8 +170,8 @@ QString integerRangeMessage()
 
 void SettingsRules::applyClockDefaults(const QDateTime& now)
 {
-    const QString date = now.date().toString(QStringLiteral("yyyy/MM/dd"));
-    const QString time = now.time().toString(QStringLiteral("HH:mm"));
+    const QString date = dateBoxText(now.date());
+    const QString time = timeBoxText(now.time());
     v_.dateText = {date, date};
     v_.timeText = {time, time};
     rebuildDateTimes();
@@ -507,12 +465,10 @@ void SettingsRules::leaveFeederClampBox(int index)
 
 void SettingsRules::rebuildDateTimes()
 {
-    const QDateTime start = boxesToDateTime(v_.dateText[0], v_.timeText[0]);
-    if (start.isValid())
-        s_.StartDateTime = start;
-    const QDateTime end = boxesToDateTime(v_.dateText[1], v_.timeText[1]);
-    if (end.isValid())
-        s_.EndDateTime = end;
+    if (const auto start = boxesDateTime(v_.dateText[0], v_.timeText[0]))
+        s_.StartDateTime = *start;
+    if (const auto end = boxesDateTime(v_.dateText[1], v_.timeText[1]))
+        s_.EndDateTime = *end;
 }
 
 void SettingsRules::changeDateText(int index, const QString& text)
@@ -537,7 +493,7 @@ void SettingsRules::leaveDateBox(int index)
         return;
     const QDateTime& model = index == 0 ? s_.StartDateTime : s_.EndDateTime;
     if (model.isValid())
-        v_.dateText[static_cast<std::size_t>(index)] = model.date().toString(QStringLiteral("yyyy/MM/dd"));
+        v_.dateText[static_cast<std::size_t>(index)] = dateBoxText(model.date());
 }
 
 void SettingsRules::leaveTimeBox(int index)
@@ -546,29 +502,28 @@ void SettingsRules::leaveTimeBox(int index)
         return;
     const QDateTime& model = index == 0 ? s_.StartDateTime : s_.EndDateTime;
     if (model.isValid())
-        v_.timeText[static_cast<std::size_t>(index)] = model.time().toString(QStringLiteral("HH:mm"));
+        v_.timeText[static_cast<std::size_t>(index)] = timeBoxText(model.time());
 }
 
 void SettingsRules::stepDate(int index, int days)
 {
     if (index < 0 || index > 1)
         return;
-    QDate date = dateFromText(v_.dateText[static_cast<std::size_t>(index)]);
-    if (!date.isValid()) {
-        // A box left half-typed steps from the last valid date of the model.
-        const QDateTime& model = index == 0 ? s_.StartDateTime : s_.EndDateTime;
-        if (!model.isValid())
-            return;
-        date = model.date();
+    if (const auto stepped = stepDateText(v_.dateText[static_cast<std::size_t>(index)], days)) {
+        changeDateText(index, *stepped);
+        return;
     }
-    changeDateText(index, date.addDays(days).toString(QStringLiteral("yyyy/MM/dd")));
+    // A box left half-typed steps from the last valid date of the model.
+    const QDateTime& model = index == 0 ? s_.StartDateTime : s_.EndDateTime;
+    if (model.isValid())
+        changeDateText(index, dateBoxText(model.date().addDays(days)));
 }
 
 void SettingsRules::stepTime(int index, int delta)
 {
     if (index < 0 || index > 1)
         return;
-    changeTimeText(index, stepTimeBox(v_.timeText[static_cast<std::size_t>(index)], delta));
+    changeTimeText(index, stepTimeText(v_.timeText[static_cast<std::size_t>(index)], delta));
 }
 
 EntryResult SettingsRules::changeSaveIntervalText(const QString& text)
