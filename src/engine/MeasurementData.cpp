@@ -3,12 +3,25 @@
 #include "link/RecorderFacts.h"
 #include "settings/MeasurementSettings.h"
 
+#include <algorithm>
+
 namespace hs {
+
+namespace {
+
+// The sizes come from validated settings; these bounds only keep a stray value from turning
+// into a huge allocation.
+int feederLast(const MeasurementSettings& settings)
+{
+    return std::clamp<int>(settings.LastFeeder, 0, 8);
+}
+
+}  // namespace
 
 void MeasurementData::sizeForPreparation(const MeasurementSettings& settings)
 {
-    const std::size_t n = static_cast<std::size_t>(settings.SampleCount);
-    WaveData.resize(static_cast<std::size_t>(channelCount(settings.LastFeeder)), n + 1);
+    const std::size_t n = static_cast<std::size_t>(std::clamp<int>(settings.SampleCount, 2, 1024));
+    WaveData.resize(static_cast<std::size_t>(channelCount(feederLast(settings))), n + 1);
     SamplePosition.assign(n + 2, 0);
     BitReverse.assign(n + 1, 0);
     TwiddleCos.assign(n / 2 + 1, 0.0f);
@@ -19,8 +32,8 @@ void MeasurementData::sizeForPreparation(const MeasurementSettings& settings)
 
 void MeasurementData::sizeForMeasurement(const MeasurementSettings& settings)
 {
-    const std::size_t k = static_cast<std::size_t>(settings.MaxHarmonicOrder) + 1;
-    const std::size_t f = static_cast<std::size_t>(settings.LastFeeder) + 1;
+    const std::size_t k = static_cast<std::size_t>(std::clamp<int>(settings.MaxHarmonicOrder, 1, 256)) + 1;
+    const std::size_t f = static_cast<std::size_t>(feederLast(settings)) + 1;
     VoltCos.resize(6, k);
     VoltSin.resize(6, k);
     CurCos.resize(f, 6, k);
@@ -52,6 +65,9 @@ void MeasurementData::sizeForMeasurement(const MeasurementSettings& settings)
     IntVoltSuperIm.assign(k, 0.0f);
     IntCurSuperRe.resize(f, k);
     IntCurSuperIm.resize(f, k);
+    IntVoltRms.fill(0.0f);
+    IntCurRms.zero();
+    ShotCount = 0;
 
     static constexpr std::int16_t voltageLast[5] = {0, 1, 2, 0, 2};
     static constexpr std::int16_t elementLast[5] = {0, 1, 1, 0, 1};

@@ -85,8 +85,9 @@ struct MeasurementData {
 
     // First sizing point (instrument preparation): WaveData, SamplePosition, transform tables.
     void sizeForPreparation(const MeasurementSettings& settings);
-    // Second sizing point (measurement screen load): per-shot and interval arrays, zeroed;
-    // also sets VoltageLast and ElementLast from MeasureType.
+    // Second sizing point (measurement screen load): per-shot and interval arrays, zeroed
+    // (the whole interval record, IntVoltRms, IntCurRms and ShotCount included); also sets
+    // VoltageLast and ElementLast from MeasureType.
     void sizeForMeasurement(const MeasurementSettings& settings);
 };
 
