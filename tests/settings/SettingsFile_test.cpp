@@ -223,12 +223,39 @@ TEST(SettingsFile, BrokenOrMissingFilesAreRefused)
     EXPECT_TRUE(readSettingsFile(file.fileName(), kNow).ok);
 }
 
-TEST(SettingsFile, DemoSettingsOfTheRepository)
+namespace {
+
+QString sourceDir()
 {
     const QByteArray root = qgetenv("HS_SOURCE_DIR");
-    const QString source = root.isEmpty() ? QFileInfo(QStringLiteral(__FILE__)).absolutePath() + "/../.."
-                                          : QString::fromLocal8Bit(root);
-    const QString path = source + "/examples/demo-settings.json";
+    return root.isEmpty() ? QFileInfo(QStringLiteral(__FILE__)).absolutePath() + "/../.."
+                          : QString::fromLocal8Bit(root);
+}
+
+}  // namespace
+
+TEST(SettingsFile, ReadmeExampleIsAValidFile)
+{
+    QFile readme(sourceDir() + "/README.md");
+    ASSERT_TRUE(readme.open(QIODevice::ReadOnly));
+    const QString text = QString::fromUtf8(readme.readAll());
+    const qsizetype section = text.indexOf("## Settings files for `measure`");
+    ASSERT_GE(section, 0);
+    const qsizetype start = text.indexOf("```json\n", section);
+    ASSERT_GE(start, 0);
+    const qsizetype end = text.indexOf("```", start + 8);
+    const QString json = text.mid(start + 8, end - start - 8);
+    const SettingsFileResult r = parseSettingsJson(json.toUtf8(), kNow);
+    ASSERT_TRUE(r.ok) << r.error.toStdString();
+    EXPECT_EQ(r.content.recorders.size(), 2u);
+    EXPECT_EQ(r.content.settings.EndDateTime, QDateTime(QDate(2004, 2, 3), QTime(11, 58, 1)));
+    EXPECT_FLOAT_EQ(r.content.settings.CurrentScale[2], 0.01f);
+    EXPECT_TRUE(r.content.settings.VConnection[2]);
+}
+
+TEST(SettingsFile, DemoSettingsOfTheRepository)
+{
+    const QString path = sourceDir() + "/examples/demo-settings.json";
     SettingsFileResult r = readSettingsFile(path, kNow);
     ASSERT_TRUE(r.ok) << r.error.toStdString();
     EXPECT_EQ(r.content.settings.feederCount(), 3);
