@@ -27,7 +27,7 @@ int wholeNumber(QStringView text, int maxDigits)
     return value;
 }
 
-}  // namespace
+} // namespace
 
 QString dateBoxText(const QDate& date)
 {
@@ -52,8 +52,7 @@ QString waveFileStamp(const QDateTime& dateTime)
     const QTime t = dateTime.time();
     return QStringLiteral("%1%2%3-%4%5")
         .arg(d.year(), 4, 10, QLatin1Char('0'))
-        .arg(twoDigits(d.month()), twoDigits(d.day()), twoDigits(t.hour()),
-             twoDigits(t.minute()));
+        .arg(twoDigits(d.month()), twoDigits(d.day()), twoDigits(t.hour()), twoDigits(t.minute()));
 }
 
 QString generalDateTimeText(const QDateTime& dateTime)
@@ -149,9 +148,11 @@ QString stepTimeText(QStringView timeText, int deltaMinutes)
         timeText.size() > 3 ? readNumber(timeText.mid(3, qMin<qsizetype>(2, timeText.size() - 3)))
                             : 0.0;
     // At most two characters each, so the sum stays small.
-    const long long m = static_cast<long long>(roundHalfEven(hours * 60.0 + minutes)) + deltaMinutes;
+    const long long m =
+        static_cast<long long>(roundHalfEven(hours * 60.0 + minutes)) + deltaMinutes;
     const long long wrapped = ((m % 1440) + 1440) % 1440;
-    return twoDigits(static_cast<int>(wrapped / 60)) + u':' + twoDigits(static_cast<int>(wrapped % 60));
+    return twoDigits(static_cast<int>(wrapped / 60)) + u':' +
+           twoDigits(static_cast<int>(wrapped % 60));
 }
 
-}  // namespace hs
+} // namespace hs

@@ -54,4 +54,4 @@ std::optional<QString> stepDateText(QStringView dateText, int days);
 // counting as 0.
 QString stepTimeText(QStringView timeText, int deltaMinutes);
 
-}  // namespace hs
+} // namespace hs

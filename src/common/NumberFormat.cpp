@@ -13,7 +13,7 @@ namespace {
 
 struct Token {
     enum Kind { Forced, Optional, Point, Comma, Literal } kind;
-    QString text;  // for Literal
+    QString text; // for Literal
 };
 
 bool isDigitToken(const Token& t)
@@ -58,7 +58,7 @@ void decimalDigits(double magnitude, int fractionDigits, std::string& intPart,
                    std::string& fracPart)
 {
     std::string digits;
-    int pointPos = 0;  // digits before the decimal point
+    int pointPos = 0; // digits before the decimal point
     if (magnitude == 0.0) {
         digits = "0";
         pointPos = 1;
@@ -101,7 +101,7 @@ void decimalDigits(double magnitude, int fractionDigits, std::string& intPart,
     intPart = firstNonZero == std::string::npos ? std::string() : intPart.substr(firstNonZero);
 }
 
-}  // namespace
+} // namespace
 
 QString formatNumber(double value, QStringView pattern)
 {
@@ -127,7 +127,8 @@ QString formatNumber(double value, QStringView pattern)
         // No digits in the pattern: only its text.
         QString out;
         for (const auto& t : tokens)
-            out += t.kind == Token::Literal ? t.text : QString(t.kind == Token::Comma ? u',' : u'.');
+            out +=
+                t.kind == Token::Literal ? t.text : QString(t.kind == Token::Comma ? u',' : u'.');
         return out;
     }
     int point = -1;
@@ -137,7 +138,7 @@ QString formatNumber(double value, QStringView pattern)
             break;
         }
     }
-    const int intEnd = point < 0 ? end + 1 : point;  // integer section is [start, intEnd)
+    const int intEnd = point < 0 ? end + 1 : point; // integer section is [start, intEnd)
 
     // Integer section: placeholders, forced digits, literals with the number of placeholders to
     // their right, separators.
@@ -219,7 +220,7 @@ QString formatNumber(double value, QStringView pattern)
     const int n = static_cast<int>(intDigits.size());
     std::size_t nextLiteral = 0;
     for (int idx = 0; idx < n; ++idx) {
-        const int toRight = n - idx;  // this digit and those after it
+        const int toRight = n - idx; // this digit and those after it
         while (nextLiteral < intLiterals.size() && intLiterals[nextLiteral].count >= toRight)
             out += intLiterals[nextLiteral++].text;
         if (grouping && idx > 0 && toRight % 3 == 0)
@@ -244,4 +245,4 @@ QString formatNumber(double value, QStringView pattern)
     return out + suffix;
 }
 
-}  // namespace hs
+} // namespace hs

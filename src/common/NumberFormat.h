@@ -23,4 +23,4 @@ namespace hs {
 // without a sign. NaN and infinities show as "NaN", "Inf" or "-Inf" in place of the digits.
 QString formatNumber(double value, QStringView pattern);
 
-}  // namespace hs
+} // namespace hs

@@ -14,7 +14,7 @@ double roundHalfEven(double value)
     if (!std::isfinite(value))
         return value;
     const double lower = std::floor(value);
-    const double diff = value - lower;  // exact for doubles in [0, 1)
+    const double diff = value - lower; // exact for doubles in [0, 1)
     if (diff < 0.5)
         return lower;
     if (diff > 0.5)
@@ -62,7 +62,7 @@ bool isDigit(QChar c)
     return c.unicode() >= u'0' && c.unicode() <= u'9';
 }
 
-}  // namespace
+} // namespace
 
 double readNumber(QStringView text)
 {
@@ -71,7 +71,7 @@ double readNumber(QStringView text)
     while (i < n && (text[i] == u' ' || text[i] == u'\t' || text[i] == u'\r' || text[i] == u'\n'))
         ++i;
 
-    std::string number;  // ASCII copy of the prefix in from_chars syntax
+    std::string number; // ASCII copy of the prefix in from_chars syntax
     bool negative = false;
     if (i < n && (text[i] == u'+' || text[i] == u'-')) {
         negative = text[i] == u'-';
@@ -128,12 +128,11 @@ namespace {
 
 // Shortest round-trip digits of |value| in scientific layout: digit string without point and
 // the decimal exponent of the first digit.
-template <typename T>
-void shortestDigits(T value, std::string& digits, int& exponent)
+template <typename T> void shortestDigits(T value, std::string& digits, int& exponent)
 {
     std::array<char, 64> buf{};
-    const auto res = std::to_chars(buf.data(), buf.data() + buf.size(), value,
-                                   std::chars_format::scientific);
+    const auto res =
+        std::to_chars(buf.data(), buf.data() + buf.size(), value, std::chars_format::scientific);
     const std::string text(buf.data(), res.ptr);
     const auto e = text.find('e');
     digits.clear();
@@ -144,7 +143,7 @@ void shortestDigits(T value, std::string& digits, int& exponent)
     exponent = std::stoi(text.substr(e + 1));
 }
 
-}  // namespace
+} // namespace
 
 QString spacedNumber(double value)
 {
@@ -197,4 +196,4 @@ QString plainNumber(int value)
     return QString::number(value);
 }
 
-}  // namespace hs
+} // namespace hs

@@ -47,4 +47,4 @@ QString spacedNumber(int value);
 // The plain form: decimal integer, no blanks, "-" for negative values.
 QString plainNumber(int value);
 
-}  // namespace hs
+} // namespace hs

@@ -13,7 +13,7 @@ QString channel(int ch)
     return QStringLiteral("CH") + spacedNumber(ch);
 }
 
-}  // namespace
+} // namespace
 
 QString clearStatus()
 {
@@ -71,13 +71,27 @@ QString displayDraw(int ch, DrawMode mode)
 {
     const char* suffix = ",OFF";
     switch (mode) {
-    case DrawMode::Off: suffix = ",OFF"; break;
-    case DrawMode::Norm: suffix = ",NORM"; break;
-    case DrawMode::Dark: suffix = ",DARK"; break;
-    case DrawMode::C1: suffix = ",C1"; break;
-    case DrawMode::C2: suffix = ",C2"; break;
-    case DrawMode::C3: suffix = ",C3"; break;
-    case DrawMode::C4: suffix = ",C4"; break;
+    case DrawMode::Off:
+        suffix = ",OFF";
+        break;
+    case DrawMode::Norm:
+        suffix = ",NORM";
+        break;
+    case DrawMode::Dark:
+        suffix = ",DARK";
+        break;
+    case DrawMode::C1:
+        suffix = ",C1";
+        break;
+    case DrawMode::C2:
+        suffix = ",C2";
+        break;
+    case DrawMode::C3:
+        suffix = ",C3";
+        break;
+    case DrawMode::C4:
+        suffix = ",C4";
+        break;
     }
     return QStringLiteral(":DISP:DRAW ") + channel(ch) + QLatin1String(suffix);
 }
@@ -320,7 +334,7 @@ std::optional<std::array<std::int16_t, kAsciiSamples>> parseAsciiData(QStringVie
     qsizetype pos = 0;
     while (true) {
         if (count == kAsciiSamples)
-            return std::nullopt;  // more than 40 values
+            return std::nullopt; // more than 40 values
         qsizetype comma = body.indexOf(u',', pos);
         const qsizetype stop = comma < 0 ? body.size() : comma;
         const QStringView field = body.sliced(pos, stop - pos).trimmed();
@@ -390,8 +404,7 @@ int blockSampleCount(std::span<const std::uint8_t> buffer)
     return size < 5 ? 0 : static_cast<int>((size - 3) / 2);
 }
 
-std::optional<std::int16_t> blockSample(std::span<const std::uint8_t> buffer, int i,
-                                        int modelClass)
+std::optional<std::int16_t> blockSample(std::span<const std::uint8_t> buffer, int i, int modelClass)
 {
     if (i < 0 || i >= blockSampleCount(buffer))
         return std::nullopt;
@@ -399,8 +412,7 @@ std::optional<std::int16_t> blockSample(std::span<const std::uint8_t> buffer, in
     return decodeSample(buffer[at], buffer[at + 1], modelClass);
 }
 
-int decodeBlock(std::span<const std::uint8_t> buffer, int modelClass,
-                std::span<std::int16_t> out)
+int decodeBlock(std::span<const std::uint8_t> buffer, int modelClass, std::span<std::int16_t> out)
 {
     const auto available = static_cast<std::size_t>(blockSampleCount(buffer));
     const std::size_t n = available < out.size() ? available : out.size();
@@ -409,8 +421,8 @@ int decodeBlock(std::span<const std::uint8_t> buffer, int modelClass,
     return static_cast<int>(n);
 }
 
-QByteArray encodeBlock(std::span<const std::int16_t> samples, int modelClass,
-                       std::uint8_t lead1, std::uint8_t lead2)
+QByteArray encodeBlock(std::span<const std::int16_t> samples, int modelClass, std::uint8_t lead1,
+                       std::uint8_t lead2)
 {
     QByteArray bytes;
     bytes.reserve(static_cast<qsizetype>(2 * samples.size() + 3));
@@ -425,4 +437,4 @@ QByteArray encodeBlock(std::span<const std::int16_t> samples, int modelClass,
     return bytes;
 }
 
-}  // namespace hs::cmd
+} // namespace hs::cmd

@@ -21,58 +21,58 @@ namespace hs::cmd {
 // integers ("CH3").
 
 // --- Identification and set-up ---
-QString clearStatus();       // "*CLS"
-QString identify();          // "*IDN?"
-QString options();           // "*OPT?"
-QString reset();             // "*RST"
-QString idleSetup();         // ":DISP:CHAN DISP;:FUNM MEM;:CONF:TDIV 5E-4;SHOT 50"
-QString headerOff();         // ":HEAD OFF"
-QString systemDate(const QDate& date);  // ":SYST:DATE 4,2,7" (year mod 100, no leading zeros)
-QString systemTime(const QTime& time);  // ":SYST:TIME 9,5,3"
-QString autoSetup();         // ":AUTO"
-QString abort();             // ":ABORT"
+QString clearStatus();                 // "*CLS"
+QString identify();                    // "*IDN?"
+QString options();                     // "*OPT?"
+QString reset();                       // "*RST"
+QString idleSetup();                   // ":DISP:CHAN DISP;:FUNM MEM;:CONF:TDIV 5E-4;SHOT 50"
+QString headerOff();                   // ":HEAD OFF"
+QString systemDate(const QDate& date); // ":SYST:DATE 4,2,7" (year mod 100, no leading zeros)
+QString systemTime(const QTime& time); // ":SYST:TIME 9,5,3"
+QString autoSetup();                   // ":AUTO"
+QString abort();                       // ":ABORT"
 
 // --- Instrument configuration ---
 enum class DrawMode { Off, Norm, Dark, C1, C2, C3, C4 };
-QString displayDraw(int ch, DrawMode mode);  // ":DISP:DRAW CH 3,NORM"
+QString displayDraw(int ch, DrawMode mode); // ":DISP:DRAW CH 3,NORM"
 QString triggerKindChannel1Off();           // ":TRIG:KIND CH 1,OFF"
 // ":CONF:TDIV +500E-6;SHOT 100;FORM QUAD;:DISP:XMAG X1_5" (QUAD when quad, else DUAL)
 QString configureMeasurement(bool quad);
-QString unitPosition(int ch);               // ":UNIT:POSI CH 3,50"
-QString triggerKindOff(int ch);             // ":TRIG:KIND CH 3,OFF"
-QString displayGraph(int ch, int graph);    // ":DISP:GRAP CH 3, 2"
-QString triggerKindLevel(int ch);           // ":TRIG:KIND CH3,LEVE" (plain channel)
-QString triggerLevelSlope(int ch);          // ":TRIG:LEVE CH 3,0 ;SLOP CH 3,UP"
-QString triggerModeSingle();                // ":TRIG:MODE SING;PRET 2"
-QString triggerKindCh1Level();              // ":TRIG:KIND CH1,LEVE"
-QString triggerExternalOn();                // ":TRIG:EXTE ON"
-QString triggerKindCh1Off();                // ":TRIG:KIND CH1,OFF"
-QString unitAdjust();                       // ":UNIT:ADJUST"
+QString unitPosition(int ch);            // ":UNIT:POSI CH 3,50"
+QString triggerKindOff(int ch);          // ":TRIG:KIND CH 3,OFF"
+QString displayGraph(int ch, int graph); // ":DISP:GRAP CH 3, 2"
+QString triggerKindLevel(int ch);        // ":TRIG:KIND CH3,LEVE" (plain channel)
+QString triggerLevelSlope(int ch);       // ":TRIG:LEVE CH 3,0 ;SLOP CH 3,UP"
+QString triggerModeSingle();             // ":TRIG:MODE SING;PRET 2"
+QString triggerKindCh1Level();           // ":TRIG:KIND CH1,LEVE"
+QString triggerExternalOn();             // ":TRIG:EXTE ON"
+QString triggerKindCh1Off();             // ":TRIG:KIND CH1,OFF"
+QString unitAdjust();                    // ":UNIT:ADJUST"
 
 // --- Shots and data ---
-QString start();                            // ":STAR"
-QString memMaxPoint();                      // ":MEM:MAXP?"
+QString start();       // ":STAR"
+QString memMaxPoint(); // ":MEM:MAXP?"
 // ":MEM:POIN CH 3, 400" when spaced, ":MEM:POIN CH3,0" when plain.
 QString memPoint(int ch, int point, bool spaced);
-QString memBinaryData(int samples);         // ":MEM:BDAT? 125" (100, 125 or 200)
-QString memAsciiData();                     // ":MEM:ADAT? 40"
+QString memBinaryData(int samples); // ":MEM:BDAT? 125" (100, 125 or 200)
+QString memAsciiData();             // ":MEM:ADAT? 40"
 
 // --- Ranges ---
-QString unitRange(int ch, double range);           // ":UNIT:RANG CH 3, .5"
-QString displayYMag(int ch, double divisor);       // ":DISP:YMAG CH 3,X1_ 4"
-QString unitRangeQuery(int ch);                    // ":UNIT:RANG? CH 3"
-QString displayYMagQuery(int ch);                  // ":DISP:YMAG? CH 3"
+QString unitRange(int ch, double range);     // ":UNIT:RANG CH 3, .5"
+QString displayYMag(int ch, double divisor); // ":DISP:YMAG CH 3,X1_ 4"
+QString unitRangeQuery(int ch);              // ":UNIT:RANG? CH 3"
+QString displayYMagQuery(int ch);            // ":DISP:YMAG? CH 3"
 
 // --- Printing ---
-QString print();                            // ":PRIN"
-QString listGauge();                        // ":SYST:LIST GAUGE"
+QString print();     // ":PRIN"
+QString listGauge(); // ":SYST:LIST GAUGE"
 
 // --- Floppy save ---
-QString configureShot50();                  // ":CONF:TDIV +500E-6;SHOT 50"
-QString configureShot100();                 // ":CONF:TDIV +500E-6;SHOT 100"
-QString fdiskModeOn();                      // ":FDISK:MODE ON"
-QString fdiskMediaFd();                     // ":FDISK:MEDIA FD"
-QString fdiskModeOff();                     // ":FDISK:MODE OFF"
+QString configureShot50();  // ":CONF:TDIV +500E-6;SHOT 50"
+QString configureShot100(); // ":CONF:TDIV +500E-6;SHOT 100"
+QString fdiskModeOn();      // ":FDISK:MODE ON"
+QString fdiskMediaFd();     // ":FDISK:MEDIA FD"
+QString fdiskModeOff();     // ":FDISK:MODE OFF"
 // The floppy enabling command of a recorder: ":FDISK:MODE ON" for model class 0,
 // ":FDISK:MEDIA FD" otherwise.
 QString fdiskEnable(int modelClass);
@@ -133,10 +133,9 @@ int blockSampleCount(std::span<const std::uint8_t> buffer);
 std::optional<std::int16_t> blockSample(std::span<const std::uint8_t> buffer, int i,
                                         int modelClass);
 // Decodes samples 0.. of a block buffer into out, as many as both hold; returns that number.
-int decodeBlock(std::span<const std::uint8_t> buffer, int modelClass,
-                std::span<std::int16_t> out);
+int decodeBlock(std::span<const std::uint8_t> buffer, int modelClass, std::span<std::int16_t> out);
 // The bytes a recorder sends for these samples: two leading bytes, the samples, a line feed.
 QByteArray encodeBlock(std::span<const std::int16_t> samples, int modelClass,
                        std::uint8_t lead1 = '#', std::uint8_t lead2 = '0');
 
-}  // namespace hs::cmd
+} // namespace hs::cmd

@@ -40,10 +40,10 @@ TEST(DateText, DateBoxParsing)
     EXPECT_EQ(parseDateBox(u"2004-12-31"), QDate(2004, 12, 31));
     EXPECT_EQ(parseDateBox(u"04/02/29"), QDate(2004, 2, 29));
     EXPECT_EQ(parseDateBox(u"99/01/01"), QDate(1999, 1, 1));
-    for (const char16_t* bad : {u"", u"2004/02/30", u"2003/02/29", u"2004/13/01", u"2004/00/10",
-                                u"2004/02", u"2004/02/02/01", u"abcd/ef/gh", u"2004/0x/01",
-                                u"200/02/02", u"2004/002/02", u"2004/-1/02", u"0000/01/01",
-                                u"2004/02/02 12:00", u"２００４/02/02"}) {
+    for (const char16_t* bad :
+         {u"", u"2004/02/30", u"2003/02/29", u"2004/13/01", u"2004/00/10", u"2004/02",
+          u"2004/02/02/01", u"abcd/ef/gh", u"2004/0x/01", u"200/02/02", u"2004/002/02",
+          u"2004/-1/02", u"0000/01/01", u"2004/02/02 12:00", u"２００４/02/02"}) {
         EXPECT_EQ(parseDateBox(bad), std::nullopt) << QString::fromUtf16(bad).toStdString();
     }
 }
@@ -77,6 +77,6 @@ TEST(DateText, SpinnersWrapAndKeepTheirForm)
     EXPECT_EQ(stepTimeText(u"9:15", 1), QStringLiteral("09:16"));
     EXPECT_EQ(stepTimeText(u"", 1), QStringLiteral("00:01"));
     EXPECT_EQ(stepTimeText(u"xx", -1), QStringLiteral("23:59"));
-    EXPECT_EQ(stepTimeText(u"99:99", 1), QStringLiteral("04:40"));  // read by position, wrapped
+    EXPECT_EQ(stepTimeText(u"99:99", 1), QStringLiteral("04:40")); // read by position, wrapped
     EXPECT_EQ(stepTimeText(u"-5:00", 1), QStringLiteral("19:01"));
 }

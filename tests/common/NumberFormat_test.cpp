@@ -24,14 +24,14 @@ void expectAll(const std::vector<Case>& cases)
     }
 }
 
-}  // namespace
+} // namespace
 
 TEST(NumberFormat, DisplayPatternsOfTablesAndSummary)
 {
     expectAll({
         {6600.04, u"####0.0V", u"6600.0V"},
         {0.0, u"####0.0V", u"0.0V"},
-        {123456.7, u"####0.0V", u"123456.7V"},  // more digits than placeholders
+        {123456.7, u"####0.0V", u"123456.7V"}, // more digits than placeholders
         {12.34, u" ####0.0V", u" 12.3V"},
         {152.25, u"####0.0A", u"152.3A"},
         {0.05, u"##0.0%", u"5.0%"},
@@ -68,13 +68,13 @@ TEST(NumberFormat, OptionalAndForcedDigits)
         {5.125, u"0.0#", u"5.13"},
         {5.1, u"0.0#", u"5.1"},
         {7, u"000", u"007"},
-        {7, u"0#0", u"007"},  // forced from the first 0 on
+        {7, u"0#0", u"007"}, // forced from the first 0 on
         {0.25, u".00", u".25"},
         {3.75, u".0", u"3.8"},
         {12345, u"#-##0", u"12-345"},
         {12345, u"#0.0\\%", u"12345.0%"},
         {12, u"\"No.\"0", u"No.12"},
-        {1234567, u"#,##0,", u"1,235"},  // a trailing comma divides by 1000
+        {1234567, u"#,##0,", u"1,235"}, // a trailing comma divides by 1000
         {25, u"0.0 V", u"25.0 V"},
     });
 }
@@ -86,9 +86,9 @@ TEST(NumberFormat, RoundsHalvesAwayFromZeroAtShownDigits)
         {-0.25, u"0.0", u"-0.3"},
         {2.5, u"0", u"3"},
         {-2.5, u"0", u"-3"},
-        {1.005, u"0.00", u"1.01"},  // taken at 15 significant digits, as displayed
+        {1.005, u"0.00", u"1.01"}, // taken at 15 significant digits, as displayed
         {0.125, u"0.00", u"0.13"},
-        {-0.04, u"0.0", u"0.0"},  // rounds to zero: no sign
+        {-0.04, u"0.0", u"0.0"}, // rounds to zero: no sign
         {9.96, u"0.0", u"10.0"},
         {0.00049, u"0.000", u"0.000"},
         {0.0005, u"0.000", u"0.001"},
@@ -103,7 +103,7 @@ TEST(NumberFormat, NonFiniteAndExtremeValuesNeverBreakTheText)
     EXPECT_EQ(formatNumber(inf, u"##0.0%"), QStringLiteral("Inf%"));
     EXPECT_EQ(formatNumber(-inf, u"####0.0A"), QStringLiteral("-InfA"));
     EXPECT_EQ(formatNumber(std::nan(""), u"I= ##0.0% "), QStringLiteral("I= NaN% "));
-    EXPECT_EQ(formatNumber(1e307, u"##0.0%"), QStringLiteral("Inf%"));  // overflows when scaled
+    EXPECT_EQ(formatNumber(1e307, u"##0.0%"), QStringLiteral("Inf%")); // overflows when scaled
     const QString big = formatNumber(1e20, u"#,##0");
     EXPECT_EQ(big, QStringLiteral("100,000,000,000,000,000,000"));
     EXPECT_EQ(formatNumber(1e-300, u"0.00"), QStringLiteral("0.00"));

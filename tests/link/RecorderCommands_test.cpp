@@ -14,7 +14,7 @@ std::string s(const QString& text)
     return text.toStdString();
 }
 
-}  // namespace
+} // namespace
 
 TEST(RecorderCommands, FixedCommandLines)
 {
@@ -95,11 +95,11 @@ TEST(RecorderCommands, IdentificationAndOptionReplies)
 {
     EXPECT_EQ(cmd::parseModel(u"HIOKI,8841,0,V1.00\n"), 8841);
     EXPECT_EQ(cmd::parseModel(u"HIOKI,8840,0,V2.10\n"), 8840);
-    EXPECT_EQ(cmd::parseModel(u"HIOKI, 8835\n"), 883);  // characters 7..10 only
-    EXPECT_EQ(cmd::parseModel(u""), 0);                 // timed out
+    EXPECT_EQ(cmd::parseModel(u"HIOKI, 8835\n"), 883); // characters 7..10 only
+    EXPECT_EQ(cmd::parseModel(u""), 0);                // timed out
     EXPECT_EQ(cmd::parseModel(u"HIOKI\n"), 0);
     EXPECT_EQ(cmd::parseModel(u"HIOKI,ABCD\n"), 0);
-    EXPECT_EQ(cmd::parseModel(u"HIOKI,9E99\n"), 0);  // no int16: not a model
+    EXPECT_EQ(cmd::parseModel(u"HIOKI,9E99\n"), 0); // no int16: not a model
     EXPECT_EQ(cmd::parseModel(u"HIOKI,88.5,\n"), 88);
     EXPECT_EQ(cmd::modelClassOf(8840), 0);
     EXPECT_EQ(cmd::modelClassOf(8835), 2);
@@ -126,7 +126,7 @@ TEST(RecorderCommands, RangeMagnificationAndCountReplies)
     EXPECT_DOUBLE_EQ(cmd::parseRangeReply(u"CH3, 20\n", 3), 20.0);
     EXPECT_DOUBLE_EQ(cmd::parseRangeReply(u"CH3,+5.000E-03\n", 3), 0.005);
     EXPECT_DOUBLE_EQ(cmd::parseRangeReply(u"CH12,.5\n", 12), 0.5);
-    EXPECT_DOUBLE_EQ(cmd::parseRangeReply(u"CH12,.5\n", 2), 0.0);  // position 5 is ","
+    EXPECT_DOUBLE_EQ(cmd::parseRangeReply(u"CH12,.5\n", 2), 0.0); // position 5 is ","
     EXPECT_DOUBLE_EQ(cmd::parseRangeReply(u"", 3), 0.0);
     EXPECT_DOUBLE_EQ(cmd::parseRangeReply(u"CH3", 3), 0.0);
 
@@ -137,8 +137,8 @@ TEST(RecorderCommands, RangeMagnificationAndCountReplies)
     EXPECT_EQ(cmd::parseMagnificationReply(u"CH 3,X5\n"), 0.2);
     EXPECT_EQ(cmd::parseMagnificationReply(u"OFF\n"), std::nullopt);
     EXPECT_EQ(cmd::parseMagnificationReply(u""), std::nullopt);
-    EXPECT_EQ(cmd::parseMagnificationReply(u"X\n"), std::nullopt);     // 1 / 0
-    EXPECT_EQ(cmd::parseMagnificationReply(u"X1_\n"), std::nullopt);   // divisor 0
+    EXPECT_EQ(cmd::parseMagnificationReply(u"X\n"), std::nullopt);   // 1 / 0
+    EXPECT_EQ(cmd::parseMagnificationReply(u"X1_\n"), std::nullopt); // divisor 0
     EXPECT_EQ(cmd::parseMagnificationReply(u"X-2\n"), std::nullopt);
 
     EXPECT_DOUBLE_EQ(cmd::parseMaxPoint(u"5000\n"), 5000.0);
@@ -157,13 +157,13 @@ QString asciiReply(const std::vector<int>& values, const char* end = "\n")
     return parts.join(u',') + QLatin1String(end);
 }
 
-}  // namespace
+} // namespace
 
 TEST(RecorderCommands, AsciiDataReplies)
 {
     std::vector<int> raw(40);
     for (int k = 0; k < 40; ++k)
-        raw[static_cast<std::size_t>(k)] = k * 100;  // 0..3900
+        raw[static_cast<std::size_t>(k)] = k * 100; // 0..3900
     const auto class0 = cmd::parseAsciiData(asciiReply(raw), 0);
     ASSERT_TRUE(class0.has_value());
     EXPECT_EQ((*class0)[0], -2048);
@@ -184,15 +184,15 @@ TEST(RecorderCommands, AsciiDataReplies)
     fortyOne.push_back(1);
     EXPECT_FALSE(cmd::parseAsciiData(asciiReply(thirtyNine), 0));
     EXPECT_FALSE(cmd::parseAsciiData(asciiReply(fortyOne), 0));
-    EXPECT_FALSE(cmd::parseAsciiData(asciiReply(raw, ""), 0));  // no line feed yet
+    EXPECT_FALSE(cmd::parseAsciiData(asciiReply(raw, ""), 0)); // no line feed yet
     EXPECT_FALSE(cmd::parseAsciiData(asciiReply(raw, ",\n"), 0));
     EXPECT_FALSE(cmd::parseAsciiData(u"", 0));
     EXPECT_FALSE(cmd::parseAsciiData(u"\n", 0));
-    EXPECT_FALSE(cmd::parseAsciiData(asciiReply(signedValues), 0));  // negative raw for class 0
+    EXPECT_FALSE(cmd::parseAsciiData(asciiReply(signedValues), 0)); // negative raw for class 0
     std::vector<int> tooLarge(raw);
     tooLarge[5] = 4096;
     EXPECT_FALSE(cmd::parseAsciiData(asciiReply(tooLarge), 0));
-    EXPECT_FALSE(cmd::parseAsciiData(asciiReply(raw), 1));  // 3900 is no signed 12-bit value
+    EXPECT_FALSE(cmd::parseAsciiData(asciiReply(raw), 1)); // 3900 is no signed 12-bit value
     QString withText = asciiReply(raw);
     withText.replace(QStringLiteral(",300,"), QStringLiteral(",3O0,"));
     EXPECT_FALSE(cmd::parseAsciiData(withText, 0));
@@ -246,13 +246,13 @@ TEST(RecorderCommands, BlockBufferLayout)
     EXPECT_EQ(buffer[3], 0x08);
     EXPECT_EQ(buffer[4], 0x00);
 
-    const std::span<const std::uint8_t> received(buffer.data(), 254);  // positions 0..253
+    const std::span<const std::uint8_t> received(buffer.data(), 254); // positions 0..253
     EXPECT_EQ(cmd::blockSampleCount(received), 125);
     std::vector<std::int16_t> out(200, 77);
     EXPECT_EQ(cmd::decodeBlock(received, 0, out), 125);
     EXPECT_TRUE(std::equal(samples.begin(), samples.end(), out.begin()));
     EXPECT_EQ(out[125], 77) << "nothing written past the samples available";
-    EXPECT_EQ(cmd::blockSample(received, 0, 1), -2048);  // same bytes, other class
+    EXPECT_EQ(cmd::blockSample(received, 0, 1), -2048); // same bytes, other class
     EXPECT_EQ(cmd::blockSample(received, 124, 0), samples[124]);
     EXPECT_EQ(cmd::blockSample(received, 125, 0), std::nullopt);
     EXPECT_EQ(cmd::blockSample(received, -1, 0), std::nullopt);
@@ -282,8 +282,8 @@ TEST(RecorderCommands, ParsersSurviveRandomAndTruncatedInput)
         QString text;
         const int n = length(gen);
         for (int k = 0; k < n; ++k)
-            text += iter % 3 == 0 ? QChar(static_cast<char16_t>(byte(gen) + 1))
-                                  : alphabet[pick(gen)];
+            text +=
+                iter % 3 == 0 ? QChar(static_cast<char16_t>(byte(gen) + 1)) : alphabet[pick(gen)];
         const int ch = 1 + iter % 16;
         (void)cmd::parseModel(text);
         const auto codes = cmd::parseUnitCodes(text);
@@ -318,11 +318,11 @@ TEST(RecorderCommands, ParsersSurviveRandomAndTruncatedInput)
             b = static_cast<std::uint8_t>(byte(gen));
         const int cls = iter % 3;
         const int count = cmd::decodeBlock(bytes, cls, out);
-        const int last = static_cast<int>(bytes.size()) - 1;  // highest position held
+        const int last = static_cast<int>(bytes.size()) - 1; // highest position held
         if (count > 0) {
-            ASSERT_LE(2 * (count - 1) + 4, last);  // the last sample's low byte is inside
+            ASSERT_LE(2 * (count - 1) + 4, last); // the last sample's low byte is inside
         }
-        ASSERT_GT(2 * count + 4, last);  // the next sample would not be
+        ASSERT_GT(2 * count + 4, last); // the next sample would not be
         ASSERT_EQ(count, cmd::blockSampleCount(bytes));
         for (int i = 0; i < count; ++i) {
             ASSERT_TRUE(out[static_cast<std::size_t>(i)] >= -2048 &&
