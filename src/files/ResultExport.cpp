@@ -1,0 +1,215 @@
+#include "files/ResultExport.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QStringList>
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <set>
+
+namespace hs {
+
+namespace {
+
+// Positions in the file's order set of the selected orders.
+std::vector<std::size_t> orderPositions(const ResultFile& file, const ExportSelection& selection)
+{
+    std::vector<std::size_t> positions;
+    for (std::size_t i = 0; i < file.orders.size(); ++i) {
+        if (selection.orders.empty() ||
+            std::find(selection.orders.begin(), selection.orders.end(), file.orders[i]) != selection.orders.end())
+            positions.push_back(i);
+    }
+    return positions;
+}
+
+std::vector<int> feederList(const ResultFile& file, const ExportSelection& selection)
+{
+    std::vector<int> feeders;
+    for (int f = 1; f <= file.layout.feeders; ++f)
+        if (selection.feeder == 0 || selection.feeder == f)
+            feeders.push_back(f);
+    return feeders;
+}
+
+QString isoTime(const ResultRecord& r)
+{
+    return r.time.isValid() ? r.time.toString(Qt::ISODate) : QString();
+}
+
+QJsonValue jsonFloat(float v)
+{
+    // JSON has no NaN or infinity; such values are written as null.
+    return std::isfinite(v) ? QJsonValue(FloatText(v).toDouble()) : QJsonValue();
+}
+
+}  // namespace
+
+std::optional<std::vector<int>> ParseOrderList(const QString& text)
+{
+    std::set<int> orders;
+    const QStringList parts = text.split(QLatin1Char(','), Qt::SkipEmptyParts);
+    if (parts.isEmpty())
+        return std::nullopt;
+    for (const QString& rawPart : parts) {
+        const QString part = rawPart.trimmed();
+        const int dash = part.indexOf(QLatin1Char('-'));
+        bool ok1 = false, ok2 = true;
+        const int from = (dash < 0 ? part : part.left(dash)).toInt(&ok1);
+        const int to = dash < 0 ? from : part.mid(dash + 1).toInt(&ok2);
+        if (!ok1 || !ok2 || from < 1 || to < from || to > 256)
+            return std::nullopt;
+        for (int k = from; k <= to; ++k)
+            orders.insert(k);
+    }
+    return std::vector<int>(orders.begin(), orders.end());
+}
+
+QString CheckSelection(const ResultFile& file, const ExportSelection& selection)
+{
+    for (int k : selection.orders) {
+        if (std::find(file.orders.begin(), file.orders.end(), k) == file.orders.end())
+            return QStringLiteral("order %1 is not saved in %2 (its orders are %3)")
+                .arg(k)
+                .arg(file.path, file.layout.orders256 ? QStringLiteral("1..256") : QStringLiteral("the odd orders 1..49"));
+    }
+    if (selection.feeder < 0 || selection.feeder > file.layout.feeders)
+        return QStringLiteral("feeder %1 is not in %2 (it holds %3)").arg(selection.feeder).arg(file.path).arg(file.layout.feeders);
+    return {};
+}
+
+QString FloatText(float value)
+{
+    if (std::isnan(value))
+        return QStringLiteral("nan");
+    if (std::isinf(value))
+        return value > 0 ? QStringLiteral("inf") : QStringLiteral("-inf");
+    char buffer[32];
+    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
+    return QString::fromLatin1(buffer, static_cast<int>(result.ptr - buffer));
+}
+
+QByteArray ResultCsv(const ResultFile& file, const ExportSelection& selection)
+{
+    const std::vector<std::size_t> pos = orderPositions(file, selection);
+    const std::vector<int> feeders = feederList(file, selection);
+    const RecordLayout& layout = file.layout;
+    const bool firstFeeder = std::find(feeders.begin(), feeders.end(), 1) != feeders.end();
+
+    QStringList header{QStringLiteral("time")};
+    for (std::size_t i : pos)
+        header << QStringLiteral("V_h%1").arg(file.orders[i]);
+    for (int f : feeders) {
+        for (std::size_t i : pos)
+            header << QStringLiteral("I%1_h%2").arg(f).arg(file.orders[i]);
+        for (std::size_t i : pos)
+            header << QStringLiteral("PA%1_h%2").arg(f).arg(file.orders[i]);
+    }
+    if (layout.hasVoltSuperAngle())
+        for (std::size_t i : pos)
+            header << QStringLiteral("VSA_h%1").arg(file.orders[i]);
+    if (layout.hasCurSuperAngle() && firstFeeder)
+        for (std::size_t i : pos)
+            header << QStringLiteral("ISA1_h%1").arg(file.orders[i]);
+    if (layout.hasRms()) {
+        header << QStringLiteral("Vrms_1") << QStringLiteral("Vrms_2") << QStringLiteral("Vrms_3");
+        for (int f : feeders)
+            header << QStringLiteral("I%1rms_R").arg(f) << QStringLiteral("I%1rms_S").arg(f) << QStringLiteral("I%1rms_T").arg(f);
+    }
+
+    QByteArray out = header.join(QLatin1Char(',')).toUtf8() + "\n";
+    for (const ResultRecord& r : file.records) {
+        QStringList row{isoTime(r)};
+        for (std::size_t i : pos)
+            row << FloatText(r.voltage[i]);
+        for (int f : feeders) {
+            const std::size_t fi = static_cast<std::size_t>(f - 1);
+            for (std::size_t i : pos)
+                row << FloatText(r.current[fi][i]);
+            for (std::size_t i : pos)
+                row << QString::number(r.powerAngle[fi][i]);
+        }
+        if (layout.hasVoltSuperAngle())
+            for (std::size_t i : pos)
+                row << QString::number(r.voltSuperAngle[i]);
+        if (layout.hasCurSuperAngle() && firstFeeder)
+            for (std::size_t i : pos)
+                row << QString::number(r.curSuperAngle[i]);
+        if (layout.hasRms()) {
+            for (float v : r.voltRms)
+                row << FloatText(v);
+            for (int f : feeders)
+                for (float v : r.curRms[static_cast<std::size_t>(f - 1)])
+                    row << FloatText(v);
+        }
+        out += row.join(QLatin1Char(',')).toUtf8() + "\n";
+    }
+    return out;
+}
+
+QByteArray ResultJson(const ResultFile& file, const ExportSelection& selection)
+{
+    const std::vector<std::size_t> pos = orderPositions(file, selection);
+    const std::vector<int> feeders = feederList(file, selection);
+    const RecordLayout& layout = file.layout;
+    const bool firstFeeder = std::find(feeders.begin(), feeders.end(), 1) != feeders.end();
+
+    auto floats = [&pos](const std::vector<float>& v) {
+        QJsonArray a;
+        for (std::size_t i : pos)
+            a.append(jsonFloat(v[i]));
+        return a;
+    };
+    auto angles = [&pos](const std::vector<std::int16_t>& v) {
+        QJsonArray a;
+        for (std::size_t i : pos)
+            a.append(v[i]);
+        return a;
+    };
+
+    QJsonObject root;
+    root.insert(QStringLiteral("file"), file.path);
+    root.insert(QStringLiteral("saveOption"), layout.saveOption);
+    root.insert(QStringLiteral("feeders"), layout.feeders);
+    root.insert(QStringLiteral("phase"), file.kind.phase.isNull() ? QJsonValue() : QJsonValue(QString(file.kind.phase)));
+    QJsonArray orders;
+    for (std::size_t i : pos)
+        orders.append(file.orders[i]);
+    root.insert(QStringLiteral("orders"), orders);
+    if (file.truncated())
+        root.insert(QStringLiteral("incompleteRecordBytes"), static_cast<qint64>(file.trailingBytes));
+
+    QJsonArray records;
+    for (const ResultRecord& r : file.records) {
+        QJsonObject o;
+        o.insert(QStringLiteral("time"), isoTime(r));
+        o.insert(QStringLiteral("V"), floats(r.voltage));
+        QJsonObject current, powerAngle, currentRms;
+        for (int f : feeders) {
+            const std::size_t fi = static_cast<std::size_t>(f - 1);
+            current.insert(QString::number(f), floats(r.current[fi]));
+            powerAngle.insert(QString::number(f), angles(r.powerAngle[fi]));
+            if (layout.hasRms())
+                currentRms.insert(QString::number(f), QJsonArray{jsonFloat(r.curRms[fi][0]), jsonFloat(r.curRms[fi][1]),
+                                                                 jsonFloat(r.curRms[fi][2])});
+        }
+        o.insert(QStringLiteral("I"), current);
+        o.insert(QStringLiteral("PA"), powerAngle);
+        if (layout.hasVoltSuperAngle())
+            o.insert(QStringLiteral("VSA"), angles(r.voltSuperAngle));
+        if (layout.hasCurSuperAngle() && firstFeeder)
+            o.insert(QStringLiteral("ISA1"), angles(r.curSuperAngle));
+        if (layout.hasRms()) {
+            o.insert(QStringLiteral("Vrms"), QJsonArray{jsonFloat(r.voltRms[0]), jsonFloat(r.voltRms[1]), jsonFloat(r.voltRms[2])});
+            o.insert(QStringLiteral("Irms"), currentRms);
+        }
+        records.append(o);
+    }
+    root.insert(QStringLiteral("records"), records);
+    return QJsonDocument(root).toJson(QJsonDocument::Indented);
+}
+
+}  // namespace hs

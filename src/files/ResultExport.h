@@ -1,0 +1,45 @@
+#pragma once
+
+#include "files/ResultFileReader.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <optional>
+#include <vector>
+
+namespace hs {
+
+// What of a result file an export keeps: the orders (empty = every order of the file) and the
+// feeder (0 = every feeder, else 1-based).
+struct ExportSelection {
+    std::vector<int> orders;
+    int feeder = 0;
+};
+
+// "1,3,5-11": harmonic orders in increasing order without repeats; nullopt on anything else.
+std::optional<std::vector<int>> ParseOrderList(const QString& text);
+
+// Checks a selection against a file: every order must be in its order set and the feeder in
+// 1..feeders. Empty when fine, else the reason.
+QString CheckSelection(const ResultFile& file, const ExportSelection& selection);
+
+// The shortest text that reads back as the same float, "." decimals ("230", "0.1", "1.5e-07").
+QString FloatText(float value);
+
+// One CSV row per record, UTF-8, comma-separated, first line the column names:
+//   time                  ISO date-time of the save ("2004-02-07T09:05:00")
+//   V_h<k>                voltage at order k
+//   I<f>_h<k>, PA<f>_h<k> current and power angle (degrees) of feeder f at order k
+//   VSA_h<k>              voltage superposition angle (degrees), when saved
+//   ISA1_h<k>             current superposition angle of the first feeder, when saved
+//   Vrms_1..Vrms_3        RMS of voltage phases 0, 1, 2, when saved
+//   I<f>rms_R, _S, _T     RMS of feeder f's currents, when saved
+QByteArray ResultCsv(const ResultFile& file, const ExportSelection& selection);
+
+// The same as JSON: {"file", "saveOption", "feeders", "phase", "orders", "records": [{"time",
+// "V": [...], "I": {"1": [...]}, "PA": {...}, "VSA", "ISA1", "Vrms", "Irms": {"1": [R, S, T]}}]}
+// with one array entry per selected order.
+QByteArray ResultJson(const ResultFile& file, const ExportSelection& selection);
+
+}  // namespace hs
