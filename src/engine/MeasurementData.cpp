@@ -16,7 +16,7 @@ int feederLast(const MeasurementSettings& settings)
     return std::clamp<int>(settings.LastFeeder, 0, 8);
 }
 
-}  // namespace
+} // namespace
 
 void MeasurementData::sizeForPreparation(const MeasurementSettings& settings)
 {
@@ -32,7 +32,8 @@ void MeasurementData::sizeForPreparation(const MeasurementSettings& settings)
 
 void MeasurementData::sizeForMeasurement(const MeasurementSettings& settings)
 {
-    const std::size_t k = static_cast<std::size_t>(std::clamp<int>(settings.MaxHarmonicOrder, 1, 256)) + 1;
+    const std::size_t k =
+        static_cast<std::size_t>(std::clamp<int>(settings.MaxHarmonicOrder, 1, 256)) + 1;
     const std::size_t f = static_cast<std::size_t>(feederLast(settings)) + 1;
     VoltCos.resize(6, k);
     VoltSin.resize(6, k);
@@ -88,4 +89,4 @@ int CountsPerDivision(const MeasurementSettings& settings, const RecorderFacts& 
     return facts.ModelClass[static_cast<std::size_t>(recorder)] == 2 ? 160 : 80;
 }
 
-}  // namespace hs
+} // namespace hs

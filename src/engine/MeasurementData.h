@@ -29,51 +29,51 @@ struct MeasurementData {
     std::array<std::int16_t, 10> RangeDownCount{};
 
     // Sized before a run (preparation): N = SampleCount, L = LastFeeder.
-    Array2<std::int16_t> WaveData;          // [channel 0..3L+5][sample 0..N]
+    Array2<std::int16_t> WaveData;            // [channel 0..3L+5][sample 0..N]
     std::vector<std::int16_t> SamplePosition; // [0..N+1]
-    std::vector<std::int16_t> BitReverse;   // [0..N]
-    std::vector<float> TwiddleCos;          // [0..N/2]
-    std::vector<float> TwiddleSin;          // [0..N/2]
-    std::vector<float> FftReal;             // [0..N]
-    std::vector<float> FftImag;             // [0..N]
+    std::vector<std::int16_t> BitReverse;     // [0..N]
+    std::vector<float> TwiddleCos;            // [0..N/2]
+    std::vector<float> TwiddleSin;            // [0..N/2]
+    std::vector<float> FftReal;               // [0..N]
+    std::vector<float> FftImag;               // [0..N]
 
     // Sized when the measurement screen loads: K = MaxHarmonicOrder.
-    Array2<float> VoltCos, VoltSin;         // [slot 0..5][order 0..K]
-    Array3<float> CurCos, CurSin;           // [feeder 0..L][slot 0..5][order 0..K]
-    Array2<float> VoltMag;                  // [order 0..K][phase 0..2]
-    Array3<float> CurMag;                   // [feeder 0..L][order 0..K][phase 0..2]
-    Array2<float> CurFundRawCos, CurFundRawSin; // [feeder 0..L][phase 0..2]
-    std::vector<float> VoltByOrder;         // [order 0..K]
-    Array2<float> CurByOrder;               // [feeder 0..L][order 0..K]
-    Array2<float> ActivePower, ReactivePower; // [feeder 0..L][order 0..K]
-    Array2<std::int16_t> PowerAngle;        // [feeder 0..L][order 0..K]
+    Array2<float> VoltCos, VoltSin;              // [slot 0..5][order 0..K]
+    Array3<float> CurCos, CurSin;                // [feeder 0..L][slot 0..5][order 0..K]
+    Array2<float> VoltMag;                       // [order 0..K][phase 0..2]
+    Array3<float> CurMag;                        // [feeder 0..L][order 0..K][phase 0..2]
+    Array2<float> CurFundRawCos, CurFundRawSin;  // [feeder 0..L][phase 0..2]
+    std::vector<float> VoltByOrder;              // [order 0..K]
+    Array2<float> CurByOrder;                    // [feeder 0..L][order 0..K]
+    Array2<float> ActivePower, ReactivePower;    // [feeder 0..L][order 0..K]
+    Array2<std::int16_t> PowerAngle;             // [feeder 0..L][order 0..K]
     std::vector<float> VoltSuperRe, VoltSuperIm; // [order 0..K]
     std::vector<std::int16_t> VoltSuperAngle;    // [order 0..K]
-    Array2<float> CurSuperRe, CurSuperIm;   // [feeder 0..L][order 0..K]
-    Array2<std::int16_t> CurSuperAngle;     // [feeder 0..L][order 0..K]
-    std::vector<float> VoltRatio;           // [order 0..K]
-    Array2<float> CurRatio;                 // [feeder 0..L][order 0..K]
-    Array2<float> PowerRatio;               // [feeder 0..L][order 0..K]
+    Array2<float> CurSuperRe, CurSuperIm;        // [feeder 0..L][order 0..K]
+    Array2<std::int16_t> CurSuperAngle;          // [feeder 0..L][order 0..K]
+    std::vector<float> VoltRatio;                // [order 0..K]
+    Array2<float> CurRatio;                      // [feeder 0..L][order 0..K]
+    Array2<float> PowerRatio;                    // [feeder 0..L][order 0..K]
 
     // The interval record.
-    std::vector<float> IntVoltByOrder;      // [order 0..K]
-    Array2<float> IntCurByOrder;            // [feeder 0..L][order 0..K]
-    Array2<float> IntActivePower, IntReactivePower; // [feeder 0..L][order 0..K]
+    std::vector<float> IntVoltByOrder;                 // [order 0..K]
+    Array2<float> IntCurByOrder;                       // [feeder 0..L][order 0..K]
+    Array2<float> IntActivePower, IntReactivePower;    // [feeder 0..L][order 0..K]
     std::vector<float> IntVoltSuperRe, IntVoltSuperIm; // [order 0..K]
-    Array2<float> IntCurSuperRe, IntCurSuperIm; // [feeder 0..L][order 0..K]
+    Array2<float> IntCurSuperRe, IntCurSuperIm;        // [feeder 0..L][order 0..K]
     std::array<float, 3> IntVoltRms{};
-    Array2<float> IntCurRms{9, 3};          // [feeder 0..8][phase 0..2]
+    Array2<float> IntCurRms{9, 3}; // [feeder 0..8][phase 0..2]
     std::int16_t ShotCount = 0;
 
     // Fixed-size per-shot values.
     std::array<float, 3> VoltFundRawCos{}, VoltFundRawSin{};
     std::array<float, 3> VoltPhase1{};
     std::array<float, 3> VoltRms{};
-    Array2<float> CurRms{9, 3};             // [feeder 0..8][phase 0..2]
+    Array2<float> CurRms{9, 3}; // [feeder 0..8][phase 0..2]
     float VoltHarmRss = 0;
     std::array<float, 9> CurHarmRss{};
     std::array<float, 3> VoltHarmRssPhase{};
-    Array2<float> CurHarmRssPhase{10, 3};   // [feeder 0..9][phase 0..2]
+    Array2<float> CurHarmRssPhase{10, 3}; // [feeder 0..9][phase 0..2]
     float VoltRatioMax = 0;
     float VoltRatioMaxHigh = 0;
     std::array<float, 9> CurRatioMax{};
@@ -94,4 +94,4 @@ struct MeasurementData {
 // 160 counts per division when the recorder of logical input k is of ModelClass 2, else 80.
 int CountsPerDivision(const MeasurementSettings& settings, const RecorderFacts& facts, int input);
 
-}  // namespace hs
+} // namespace hs

@@ -38,10 +38,20 @@ struct MeasurementSettings {
     bool setSampleCount(int count)
     {
         switch (count) {
-        case 256: SampleCount = 256; SampleCountLog2 = 8; return true;
-        case 512: SampleCount = 512; SampleCountLog2 = 9; return true;
-        case 1024: SampleCount = 1024; SampleCountLog2 = 10; return true;
-        default: return false;
+        case 256:
+            SampleCount = 256;
+            SampleCountLog2 = 8;
+            return true;
+        case 512:
+            SampleCount = 512;
+            SampleCountLog2 = 9;
+            return true;
+        case 1024:
+            SampleCount = 1024;
+            SampleCountLog2 = 10;
+            return true;
+        default:
+            return false;
         }
     }
     std::int16_t MaxHarmonicOrder = 99;
@@ -59,15 +69,15 @@ struct MeasurementSettings {
     std::int16_t FdSaveIntervalMin = 60;
     QDateTime StartDateTime;
     QDateTime EndDateTime;
-    QString OutputFolder;         // folder of the output file, ending in "/" (empty: none chosen)
+    QString OutputFolder; // folder of the output file, ending in "/" (empty: none chosen)
     bool StartConfirmed = false;
 
     // Values the screens own, mirrored here the moment they change.
-    QString OutputFile;           // the caption of Label7: full path with the extension
-    bool SaveWaveforms = false;   // Check1: waveform files into OutputFolder
-    bool Orders256 = false;       // Option8(4) selected: every order 1..256 is handled
-    std::array<RcRow, 10> RcRows; // Form04 Check1/Text1/Text2
+    QString OutputFile;                // the caption of Label7: full path with the extension
+    bool SaveWaveforms = false;        // Check1: waveform files into OutputFolder
+    bool Orders256 = false;            // Option8(4) selected: every order 1..256 is handled
+    std::array<RcRow, 10> RcRows;      // Form04 Check1/Text1/Text2
     std::array<bool, 9> VConnection{}; // Form04 Check2: feeder i+1 carries V-connection voltages
 };
 
-}  // namespace hs
+} // namespace hs

@@ -64,7 +64,8 @@ QJsonArray list(const QString& key, const QJsonValue& value, qsizetype maxSize)
         fail(key, QStringLiteral("must be a list"));
     const QJsonArray a = value.toArray();
     if (a.size() > maxSize)
-        fail(key, QStringLiteral("has %1 entries, at most %2 are allowed").arg(a.size()).arg(maxSize));
+        fail(key,
+             QStringLiteral("has %1 entries, at most %2 are allowed").arg(a.size()).arg(maxSize));
     return a;
 }
 
@@ -89,7 +90,8 @@ QDateTime timeValue(const QString& key, const QJsonValue& value, const QDateTime
         if (const auto dateTime = boxesDateTime(parts[0], parts[1]))
             return *dateTime;
     }
-    fail(key, QStringLiteral("\"%1\" is neither \"yyyy/MM/dd HH:mm\" nor \"+N\" minutes").arg(text));
+    fail(key,
+         QStringLiteral("\"%1\" is neither \"yyyy/MM/dd HH:mm\" nor \"+N\" minutes").arg(text));
 }
 
 void checkKeys(const QString& where, const QJsonObject& object, const QStringList& known)
@@ -119,8 +121,8 @@ std::vector<RecorderAddress> recorders(const QJsonValue& value)
             fail(where + QStringLiteral(".address"), QStringLiteral("must be a non-empty text"));
         r.address = address.toString().trimmed();
         if (o.contains(QStringLiteral("port")))
-            r.port = static_cast<std::uint16_t>(
-                wholeNumber(where + QStringLiteral(".port"), o.value(QStringLiteral("port")), 1, 65535));
+            r.port = static_cast<std::uint16_t>(wholeNumber(
+                where + QStringLiteral(".port"), o.value(QStringLiteral("port")), 1, 65535));
         result.push_back(r);
     }
     return result;
@@ -143,10 +145,12 @@ void rcRows(const QJsonValue& value, MeasurementSettings& s)
             if (!o.contains(QLatin1String(required)))
                 fail(where + QLatin1Char('.') + QLatin1String(required), QStringLiteral("missing"));
         }
-        const int row = wholeNumber(where + QStringLiteral(".row"), o.value(QStringLiteral("row")), 0, 9);
+        const int row =
+            wholeNumber(where + QStringLiteral(".row"), o.value(QStringLiteral("row")), 0, 9);
         if (!seen.insert(row).second)
             fail(where + QStringLiteral(".row"), QStringLiteral("row %1 is given twice").arg(row));
-        const double r = number(where + QStringLiteral(".R_kOhm"), o.value(QStringLiteral("R_kOhm")));
+        const double r =
+            number(where + QStringLiteral(".R_kOhm"), o.value(QStringLiteral("R_kOhm")));
         const double c = number(where + QStringLiteral(".C_uF"), o.value(QStringLiteral("C_uF")));
         if (!(r > 0))
             fail(where + QStringLiteral(".R_kOhm"), QStringLiteral("must be greater than 0"));
@@ -189,20 +193,20 @@ void currentScale(const QString& key, const QJsonValue& value, MeasurementSettin
 SettingsFileContent readContent(const QJsonObject& root, const QDateTime& now)
 {
     static const QStringList known = {
-        QStringLiteral("recorders"),       QStringLiteral("MeasureType"),
-        QStringLiteral("SampleCount"),     QStringLiteral("SampleCountLog2"),
-        QStringLiteral("MaxHarmonicOrder"), QStringLiteral("SaveFormat"),
-        QStringLiteral("SaveOption"),      QStringLiteral("PhaseShift"),
-        QStringLiteral("SyncMode"),        QStringLiteral("LastFeeder"),
-        QStringLiteral("PtRatio"),         QStringLiteral("CtRatio"),
-        QStringLiteral("CurrentScale"),    QStringLiteral("ClampRangeA"),
-        QStringLiteral("ShuntOhm"),        QStringLiteral("InputChannel"),
-        QStringLiteral("InputRecorder"),   QStringLiteral("SaveIntervalMin"),
-        QStringLiteral("PrintIntervalMin"), QStringLiteral("FdSaveMode"),
+        QStringLiteral("recorders"),         QStringLiteral("MeasureType"),
+        QStringLiteral("SampleCount"),       QStringLiteral("SampleCountLog2"),
+        QStringLiteral("MaxHarmonicOrder"),  QStringLiteral("SaveFormat"),
+        QStringLiteral("SaveOption"),        QStringLiteral("PhaseShift"),
+        QStringLiteral("SyncMode"),          QStringLiteral("LastFeeder"),
+        QStringLiteral("PtRatio"),           QStringLiteral("CtRatio"),
+        QStringLiteral("CurrentScale"),      QStringLiteral("ClampRangeA"),
+        QStringLiteral("ShuntOhm"),          QStringLiteral("InputChannel"),
+        QStringLiteral("InputRecorder"),     QStringLiteral("SaveIntervalMin"),
+        QStringLiteral("PrintIntervalMin"),  QStringLiteral("FdSaveMode"),
         QStringLiteral("FdSaveIntervalMin"), QStringLiteral("StartDateTime"),
-        QStringLiteral("EndDateTime"),     QStringLiteral("OutputFolder"),
-        QStringLiteral("OutputFile"),      QStringLiteral("SaveWaveforms"),
-        QStringLiteral("RcComplement"),    QStringLiteral("VConnection")};
+        QStringLiteral("EndDateTime"),       QStringLiteral("OutputFolder"),
+        QStringLiteral("OutputFile"),        QStringLiteral("SaveWaveforms"),
+        QStringLiteral("RcComplement"),      QStringLiteral("VConnection")};
     checkKeys(QString(), root, known);
 
     SettingsFileContent content;
@@ -216,11 +220,13 @@ SettingsFileContent readContent(const QJsonObject& root, const QDateTime& now)
     content.recorders = recorders(at("recorders"));
 
     if (has("LastFeeder"))
-        s.LastFeeder = static_cast<std::int16_t>(wholeNumber(name("LastFeeder"), at("LastFeeder"), 0, 8));
+        s.LastFeeder =
+            static_cast<std::int16_t>(wholeNumber(name("LastFeeder"), at("LastFeeder"), 0, 8));
     const bool severalFeeders = s.LastFeeder > 0;
 
     if (has("MeasureType"))
-        s.MeasureType() = static_cast<std::int16_t>(wholeNumber(name("MeasureType"), at("MeasureType"), 0, 4));
+        s.MeasureType() =
+            static_cast<std::int16_t>(wholeNumber(name("MeasureType"), at("MeasureType"), 0, 4));
     if (has("PhaseShift")) {
         const int shift = wholeNumber(name("PhaseShift"), at("PhaseShift"), 0, 4);
         if (s.MeasureType() != 3 && shift != 2)
@@ -231,13 +237,14 @@ SettingsFileContent readContent(const QJsonObject& root, const QDateTime& now)
     if (has("SaveOption")) {
         const int option = wholeNumber(name("SaveOption"), at("SaveOption"), 0, 4);
         if (severalFeeders && (option == 1 || option == 2))
-            fail(name("SaveOption"), QStringLiteral("%1 is only possible with one feeder").arg(option));
+            fail(name("SaveOption"),
+                 QStringLiteral("%1 is only possible with one feeder").arg(option));
         s.SaveOption() = static_cast<std::int16_t>(option);
     }
     s.MaxHarmonicOrder = s.SaveOption() == 4 ? 256 : 99;
     s.Orders256 = s.SaveOption() == 4;
-    if (has("MaxHarmonicOrder") &&
-        wholeNumber(name("MaxHarmonicOrder"), at("MaxHarmonicOrder"), 99, 256) != s.MaxHarmonicOrder)
+    if (has("MaxHarmonicOrder") && wholeNumber(name("MaxHarmonicOrder"), at("MaxHarmonicOrder"), 99,
+                                               256) != s.MaxHarmonicOrder)
         fail(name("MaxHarmonicOrder"), QStringLiteral("must be %1 with SaveOption %2")
                                            .arg(s.MaxHarmonicOrder)
                                            .arg(s.SaveOption()));
@@ -275,7 +282,8 @@ SettingsFileContent readContent(const QJsonObject& root, const QDateTime& now)
     if (has("CtRatio")) {
         const QJsonArray a = list(name("CtRatio"), at("CtRatio"), kFeeders);
         for (qsizetype i = 0; i < a.size(); ++i)
-            s.CtRatio[static_cast<std::size_t>(i)] = nonZeroInt16(indexed(name("CtRatio"), i), a[i]);
+            s.CtRatio[static_cast<std::size_t>(i)] =
+                nonZeroInt16(indexed(name("CtRatio"), i), a[i]);
     }
 
     int sensorKeys = 0;
@@ -283,7 +291,8 @@ SettingsFileContent readContent(const QJsonObject& root, const QDateTime& now)
         if (!has(key))
             continue;
         if (++sensorKeys > 1)
-            fail(name(key), QStringLiteral("give only one of ClampRangeA, ShuntOhm and CurrentScale"));
+            fail(name(key),
+                 QStringLiteral("give only one of ClampRangeA, ShuntOhm and CurrentScale"));
         currentScale(name(key), at(key), s);
     }
 
@@ -295,8 +304,8 @@ SettingsFileContent readContent(const QJsonObject& root, const QDateTime& now)
         s.InputRecorder.fill(0);
         const QJsonArray channels = list(name("InputChannel"), at("InputChannel"), kInputs);
         for (qsizetype i = 0; i < channels.size(); ++i)
-            s.InputChannel[static_cast<std::size_t>(i)] =
-                static_cast<std::int16_t>(wholeNumber(indexed(name("InputChannel"), i), channels[i], 0, 16));
+            s.InputChannel[static_cast<std::size_t>(i)] = static_cast<std::int16_t>(
+                wholeNumber(indexed(name("InputChannel"), i), channels[i], 0, 16));
         if (has("InputRecorder")) {
             const QJsonArray recorders = list(name("InputRecorder"), at("InputRecorder"), kInputs);
             for (qsizetype i = 0; i < recorders.size(); ++i) {
@@ -310,13 +319,17 @@ SettingsFileContent readContent(const QJsonObject& root, const QDateTime& now)
     }
 
     if (has("SaveIntervalMin"))
-        s.SaveIntervalMin = static_cast<std::int16_t>(wholeNumber(name("SaveIntervalMin"), at("SaveIntervalMin"), 1, 32767));
+        s.SaveIntervalMin = static_cast<std::int16_t>(
+            wholeNumber(name("SaveIntervalMin"), at("SaveIntervalMin"), 1, 32767));
     if (has("PrintIntervalMin"))
-        s.PrintIntervalMin = static_cast<std::int16_t>(wholeNumber(name("PrintIntervalMin"), at("PrintIntervalMin"), 0, 32767));
+        s.PrintIntervalMin = static_cast<std::int16_t>(
+            wholeNumber(name("PrintIntervalMin"), at("PrintIntervalMin"), 0, 32767));
     if (has("FdSaveMode"))
-        s.FdSaveMode = static_cast<std::int16_t>(wholeNumber(name("FdSaveMode"), at("FdSaveMode"), 0, 5));
+        s.FdSaveMode =
+            static_cast<std::int16_t>(wholeNumber(name("FdSaveMode"), at("FdSaveMode"), 0, 5));
     if (has("FdSaveIntervalMin"))
-        s.FdSaveIntervalMin = static_cast<std::int16_t>(wholeNumber(name("FdSaveIntervalMin"), at("FdSaveIntervalMin"), 1, 32767));
+        s.FdSaveIntervalMin = static_cast<std::int16_t>(
+            wholeNumber(name("FdSaveIntervalMin"), at("FdSaveIntervalMin"), 1, 32767));
 
     // The screen's defaults: from now to tomorrow at the same minute.
     s.StartDateTime = QDateTime(now.date(), QTime(now.time().hour(), now.time().minute(), 1));
@@ -328,7 +341,8 @@ SettingsFileContent readContent(const QJsonObject& root, const QDateTime& now)
     if (s.EndDateTime <= s.StartDateTime)
         fail(name("EndDateTime"), QStringLiteral("must be later than StartDateTime"));
 
-    if (!has("OutputFile") || !at("OutputFile").isString() || at("OutputFile").toString().trimmed().isEmpty())
+    if (!has("OutputFile") || !at("OutputFile").isString() ||
+        at("OutputFile").toString().trimmed().isEmpty())
         fail(name("OutputFile"), QStringLiteral("a non-empty file name is needed"));
     const QString path = at("OutputFile").toString().trimmed();
     if (path.endsWith(QLatin1Char('/')))
@@ -360,7 +374,7 @@ SettingsFileContent readContent(const QJsonObject& root, const QDateTime& now)
     return content;
 }
 
-}  // namespace
+} // namespace
 
 SettingsFileResult parseSettingsJson(const QByteArray& json, const QDateTime& now)
 {
@@ -391,7 +405,8 @@ SettingsFileResult readSettingsFile(const QString& path, const QDateTime& now)
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
         SettingsFileResult result;
-        result.error = QStringLiteral("settings file \"%1\" cannot be read: %2").arg(path, file.errorString());
+        result.error =
+            QStringLiteral("settings file \"%1\" cannot be read: %2").arg(path, file.errorString());
         return result;
     }
     return parseSettingsJson(file.readAll(), now);
@@ -404,7 +419,8 @@ QString applyChannelMap(SettingsFileContent& content, const RecorderFacts& facts
     if (!content.channelMapExplicit) {
         const auto available = feederCountList(facts.UsableChannelTotal).size();
         if (count > available)
-            return QStringLiteral("LastFeeder: %1 feeder(s) need %2 usable channels, the recorders have %3")
+            return QStringLiteral(
+                       "LastFeeder: %1 feeder(s) need %2 usable channels, the recorders have %3")
                 .arg(count)
                 .arg(2 * count + 2)
                 .arg(facts.UsableChannelTotal);
@@ -423,7 +439,8 @@ QString applyChannelMap(SettingsFileContent& content, const RecorderFacts& facts
             return indexed(QStringLiteral("InputRecorder"), k) +
                    QStringLiteral(": recorder %1 is not connected").arg(recorder);
         const auto r = static_cast<std::size_t>(recorder);
-        if (!isUsableUnit(facts.ChannelUnit[r][static_cast<std::size_t>(channel - 1)], facts.RecorderModel[r]))
+        if (!isUsableUnit(facts.ChannelUnit[r][static_cast<std::size_t>(channel - 1)],
+                          facts.RecorderModel[r]))
             return key + QStringLiteral(": channel %1 of recorder %2 has no usable input unit")
                              .arg(channel)
                              .arg(recorder + 1);
@@ -431,4 +448,4 @@ QString applyChannelMap(SettingsFileContent& content, const RecorderFacts& facts
     return {};
 }
 
-}  // namespace hs
+} // namespace hs

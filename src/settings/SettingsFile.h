@@ -46,4 +46,4 @@ SettingsFileResult parseSettingsJson(const QByteArray& json, const QDateTime& no
 // recorders. Returns an empty text on success, else a message naming the key.
 QString applyChannelMap(SettingsFileContent& content, const RecorderFacts& facts);
 
-}  // namespace hs
+} // namespace hs

@@ -38,18 +38,24 @@ qsizetype extensionDot(const QString& path)
     return dot >= nameStart ? dot : -1;
 }
 
-}  // namespace
+} // namespace
 
 QString extensionFor(int saveOption, int feeders)
 {
     const QString n = QString::number(feeders);
     switch (saveOption) {
-    case 0: return QStringLiteral(".hm") + n;
-    case 1: return QStringLiteral(".ha4");
-    case 2: return QStringLiteral(".ha5");
-    case 3: return QStringLiteral(".hv") + n;
-    case 4: return QStringLiteral(".hn") + n;
-    default: return {};
+    case 0:
+        return QStringLiteral(".hm") + n;
+    case 1:
+        return QStringLiteral(".ha4");
+    case 2:
+        return QStringLiteral(".ha5");
+    case 3:
+        return QStringLiteral(".hv") + n;
+    case 4:
+        return QStringLiteral(".hn") + n;
+    default:
+        return {};
     }
 }
 
@@ -64,7 +70,8 @@ QStringList feederCountList(int usableChannelTotal)
 
 bool isUsableUnit(int unitCode, int recorderModel)
 {
-    return unitCode == 1 || unitCode == 4 || unitCode == 7 || (unitCode == 3 && recorderModel == 8840);
+    return unitCode == 1 || unitCode == 4 || unitCode == 7 ||
+           (unitCode == 3 && recorderModel == 8840);
 }
 
 void ChannelMapBuild(MeasurementSettings& settings, const RecorderFacts& facts)
@@ -103,7 +110,8 @@ std::array<QString, 10> channelCaptions(const MeasurementSettings& settings,
                                         const RecorderFacts& facts)
 {
     auto model = [&facts](int recorder) {
-        return QString::number(facts.RecorderModel[static_cast<std::size_t>(recorder == 1 ? 1 : 0)]);
+        return QString::number(
+            facts.RecorderModel[static_cast<std::size_t>(recorder == 1 ? 1 : 0)]);
     };
     auto channel = [&settings](int k) {
         return QString::number(settings.InputChannel[static_cast<std::size_t>(k)]);
@@ -118,7 +126,8 @@ std::array<QString, 10> channelCaptions(const MeasurementSettings& settings,
     for (int f = 1; f <= 9; ++f) {
         const QString head = QStringLiteral("電流F") + QString::number(f);
         if (settings.InputChannel[static_cast<std::size_t>(2 * f)] < 1) {
-            captions[static_cast<std::size_t>(f)] = head + QStringLiteral("：R相=ch-,T相=ch-(-台目----)");
+            captions[static_cast<std::size_t>(f)] =
+                head + QStringLiteral("：R相=ch-,T相=ch-(-台目----)");
         } else {
             captions[static_cast<std::size_t>(f)] =
                 head + QStringLiteral("：R相=ch") + channel(2 * f) + QStringLiteral(",T相=ch") +
@@ -354,8 +363,12 @@ bool SettingsRules::chooseFeederCount(int count, const RecorderFacts& facts)
 
     QString ext;
     switch (s_.SaveOption()) {
-    case 0: ext = extensionFor(0, count); break;
-    case 4: ext = extensionFor(4, count); break;
+    case 0:
+        ext = extensionFor(0, count);
+        break;
+    case 4:
+        ext = extensionFor(4, count);
+        break;
     default:
         chooseSaveOption(3);
         ext = extensionFor(3, count);
@@ -585,7 +598,7 @@ void SettingsRules::applyExtension(const QString& ext)
 void SettingsRules::chooseOutputFile(const QString& path)
 {
     if (path.isEmpty())
-        return;  // dialog cancelled: name and folder stay
+        return; // dialog cancelled: name and folder stay
     s_.OutputFile = outputFileFromPath(path, currentExtension());
     s_.OutputFolder = outputFolderOf(path);
 }
@@ -595,4 +608,4 @@ QString SettingsRules::currentExtension() const
     return extensionFor(v_.saveOptionChoice, s_.feederCount());
 }
 
-}  // namespace hs
+} // namespace hs

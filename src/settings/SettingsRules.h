@@ -103,19 +103,19 @@ struct SettingsView {
     // Label23(0..9) captions and enabled states; Label27(i), Text10(i), Text11(i) enabled.
     std::array<QString, 10> channelCaptions{};
     std::array<bool, 10> channelCaptionEnabled{true, true, true, true, true,
-                                                true, true, true, true, true};
+                                               true, true, true, true, true};
     std::array<bool, 9> feederRowEnabled{true, true, true, true, true, true, true, true, true};
 
     // Texts of the boxes.
-    std::array<QString, 2> sensorText{QStringLiteral("0.1"), QStringLiteral("2")};   // Text1
-    std::array<QString, 2> ptText{QStringLiteral("60"), QStringLiteral("60")};       // Text2
-    QString ctText = QStringLiteral("1");                                             // Text3
-    std::array<QString, 2> dateText{};                                                // Text5
-    std::array<QString, 2> timeText{};                                                // Text6
-    QString saveIntervalText = QStringLiteral("5");                                   // Text7
-    QString fdIntervalText = QStringLiteral("60");                                    // Text8
-    QString printIntervalText = QStringLiteral("60");                                 // Text9
-    std::array<QString, 9> feederCtText{"1", "1", "1", "1", "1", "1", "1", "1", "1"}; // Text10
+    std::array<QString, 2> sensorText{QStringLiteral("0.1"), QStringLiteral("2")};       // Text1
+    std::array<QString, 2> ptText{QStringLiteral("60"), QStringLiteral("60")};           // Text2
+    QString ctText = QStringLiteral("1");                                                // Text3
+    std::array<QString, 2> dateText{};                                                   // Text5
+    std::array<QString, 2> timeText{};                                                   // Text6
+    QString saveIntervalText = QStringLiteral("5");                                      // Text7
+    QString fdIntervalText = QStringLiteral("60");                                       // Text8
+    QString printIntervalText = QStringLiteral("60");                                    // Text9
+    std::array<QString, 9> feederCtText{"1", "1", "1", "1", "1", "1", "1", "1", "1"};    // Text10
     std::array<QString, 9> feederClampText{"2", "2", "2", "2", "2", "2", "2", "2", "2"}; // Text11
 };
 
@@ -132,10 +132,7 @@ QString integerRangeMessage();
 // Every operation is named after the control event that runs it.
 class SettingsRules {
 public:
-    SettingsRules(MeasurementSettings& settings, SettingsView& view)
-        : s_(settings), v_(view)
-    {
-    }
+    SettingsRules(MeasurementSettings& settings, SettingsView& view) : s_(settings), v_(view) {}
 
     MeasurementSettings& settings() { return s_; }
     SettingsView& view() { return v_; }
@@ -146,46 +143,46 @@ public:
     // Screen load, part that needs the recorders: the feeder count list.
     void fillFeederCountList(const RecorderFacts& facts);
 
-    void chooseSampling(int index);               // Option1(i)
-    void chooseMeasureType(int index);            // Option2(i)
-    void choosePhaseShift(int index);             // Option9(i)
+    void chooseSampling(int index);    // Option1(i)
+    void chooseMeasureType(int index); // Option2(i)
+    void choosePhaseShift(int index);  // Option9(i)
     // Option3..Option6: input 0..3 chooses channel 1..4; the input holding it takes the old one.
     void chooseInputChannel(int input, int channel);
-    void chooseSaveFormat(int index);             // Option7(i)
-    void chooseSaveOption(int index);             // Option8(i)
-    void chooseFdSaveMode(int index);             // Option10(i)
-    void choosePrint(int index);                  // Option11(i)
-    void chooseSensor(int index);                 // Option12(i)
-    void chooseSyncMode(int index);               // Option13(i)
+    void chooseSaveFormat(int index); // Option7(i)
+    void chooseSaveOption(int index); // Option8(i)
+    void chooseFdSaveMode(int index); // Option10(i)
+    void choosePrint(int index);      // Option11(i)
+    void chooseSensor(int index);     // Option12(i)
+    void chooseSyncMode(int index);   // Option13(i)
     // Combo1: a feeder count 1..9 from the list. Returns false (nothing changed) for a count the
     // recorders cannot serve.
     bool chooseFeederCount(int count, const RecorderFacts& facts);
 
     // Text1(i) left with the given text: zero replacements, then shunt <-> clamp conversion.
     void leaveSensorBox(int index, const QString& text);
-    EntryResult changePtText(int index, const QString& text);     // Text2(i) change
+    EntryResult changePtText(int index, const QString& text); // Text2(i) change
     void leavePtBox(int index);
-    EntryResult changeCtText(const QString& text);                // Text3 change
+    EntryResult changeCtText(const QString& text); // Text3 change
     void leaveCtBox();
-    EntryResult changeFeederCtText(int index, const QString& text);    // Text10(i) change
-    void changeFeederClampText(int index, const QString& text);        // Text11(i) change
+    EntryResult changeFeederCtText(int index, const QString& text); // Text10(i) change
+    void changeFeederClampText(int index, const QString& text);     // Text11(i) change
     // Text10(i) / Text11(i) left: zero replacement, then copy-down to the rows below.
     void leaveFeederCtBox(int index);
     void leaveFeederClampBox(int index);
 
-    void changeDateText(int index, const QString& text);          // Text5(i) change
-    void changeTimeText(int index, const QString& text);          // Text6(i) change
+    void changeDateText(int index, const QString& text); // Text5(i) change
+    void changeTimeText(int index, const QString& text); // Text6(i) change
     void leaveDateBox(int index);
     void leaveTimeBox(int index);
-    void stepDate(int index, int days);                           // Command3(i) +1, Command8(i) -1
-    void stepTime(int index, int delta);                          // Command2(i) +1, Command1(i) -1
+    void stepDate(int index, int days);  // Command3(i) +1, Command8(i) -1
+    void stepTime(int index, int delta); // Command2(i) +1, Command1(i) -1
 
-    EntryResult changeSaveIntervalText(const QString& text);      // Text7 change
-    EntryResult changeFdIntervalText(const QString& text);        // Text8 change
-    EntryResult changePrintIntervalText(const QString& text);     // Text9 change
-    EntryResult stepSaveInterval(int delta);                      // Command6(0) +1, (1) -1
-    EntryResult stepFdInterval(int delta);                        // Command7
-    EntryResult stepPrintInterval(int delta);                     // Command9
+    EntryResult changeSaveIntervalText(const QString& text);  // Text7 change
+    EntryResult changeFdIntervalText(const QString& text);    // Text8 change
+    EntryResult changePrintIntervalText(const QString& text); // Text9 change
+    EntryResult stepSaveInterval(int delta);                  // Command6(0) +1, (1) -1
+    EntryResult stepFdInterval(int delta);                    // Command7
+    EntryResult stepPrintInterval(int delta);                 // Command9
 
     // ApplyExtension on the output file name (the caption of Label7).
     void applyExtension(const QString& ext);
@@ -206,4 +203,4 @@ private:
     SettingsView& v_;
 };
 
-}  // namespace hs
+} // namespace hs

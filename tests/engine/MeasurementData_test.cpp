@@ -18,7 +18,7 @@ MeasurementSettings settingsFor(int feeders, int sampleCount, int saveOption)
     return s;
 }
 
-}  // namespace
+} // namespace
 
 TEST(MeasurementData, PreparationSizesWaveformsAndTransformTables)
 {
@@ -59,8 +59,8 @@ TEST(MeasurementData, WaveDataStoresTheChannelIndexFastest)
     d.CurCos(0, 1, 0) = 2.0f;
     d.CurCos(0, 0, 1) = 3.0f;
     EXPECT_EQ(d.CurCos.data()[1], 1.0f);
-    EXPECT_EQ(d.CurCos.data()[2], 2.0f);       // feeders (2) vary fastest
-    EXPECT_EQ(d.CurCos.data()[2 * 6], 3.0f);   // then the 6 slots
+    EXPECT_EQ(d.CurCos.data()[2], 2.0f);     // feeders (2) vary fastest
+    EXPECT_EQ(d.CurCos.data()[2 * 6], 3.0f); // then the 6 slots
 }
 
 TEST(MeasurementData, MeasurementSizingFollowsFeedersAndHighestOrder)
@@ -81,14 +81,15 @@ TEST(MeasurementData, MeasurementSizingFollowsFeedersAndHighestOrder)
         EXPECT_EQ(d.CurMag.dim2(), 3u);
         EXPECT_EQ(d.CurFundRawCos.dim0(), 3u);
         EXPECT_EQ(d.CurFundRawCos.dim1(), 3u);
-        for (const std::size_t size : {d.VoltByOrder.size(), d.VoltSuperRe.size(), d.VoltSuperIm.size(),
-                                       d.VoltSuperAngle.size(), d.VoltRatio.size(), d.IntVoltByOrder.size(),
-                                       d.IntVoltSuperRe.size(), d.IntVoltSuperIm.size()})
+        for (const std::size_t size :
+             {d.VoltByOrder.size(), d.VoltSuperRe.size(), d.VoltSuperIm.size(),
+              d.VoltSuperAngle.size(), d.VoltRatio.size(), d.IntVoltByOrder.size(),
+              d.IntVoltSuperRe.size(), d.IntVoltSuperIm.size()})
             EXPECT_EQ(size, k);
-        for (const Array2<float>* a : {&d.CurByOrder, &d.ActivePower, &d.ReactivePower, &d.CurSuperRe,
-                                       &d.CurSuperIm, &d.CurRatio, &d.PowerRatio, &d.IntCurByOrder,
-                                       &d.IntActivePower, &d.IntReactivePower, &d.IntCurSuperRe,
-                                       &d.IntCurSuperIm}) {
+        for (const Array2<float>* a :
+             {&d.CurByOrder, &d.ActivePower, &d.ReactivePower, &d.CurSuperRe, &d.CurSuperIm,
+              &d.CurRatio, &d.PowerRatio, &d.IntCurByOrder, &d.IntActivePower, &d.IntReactivePower,
+              &d.IntCurSuperRe, &d.IntCurSuperIm}) {
             EXPECT_EQ(a->dim0(), 3u);
             EXPECT_EQ(a->dim1(), k);
         }

@@ -57,7 +57,7 @@ RecorderFacts eightChannels()
     return f;
 }
 
-}  // namespace
+} // namespace
 
 TEST(SettingsFile, ExampleFileGivesEverySetting)
 {
@@ -91,7 +91,8 @@ TEST(SettingsFile, ExampleFileGivesEverySetting)
 TEST(SettingsFile, OtherFormsOfTheValues)
 {
     QJsonObject o = exampleObject();
-    o["recorders"] = QJsonArray{QJsonObject{{"address", "10.0.0.5"}}, QJsonObject{{"address", "10.0.0.6"}, {"port", 9000}}};
+    o["recorders"] = QJsonArray{QJsonObject{{"address", "10.0.0.5"}},
+                                QJsonObject{{"address", "10.0.0.6"}, {"port", 9000}}};
     o["MeasureType"] = 3;
     o["PhaseShift"] = 4;
     o["SaveOption"] = 4;
@@ -102,7 +103,8 @@ TEST(SettingsFile, OtherFormsOfTheValues)
     o.remove("ClampRangeA");
     o["ShuntOhm"] = QJsonArray{0.05};
     o["VConnection"] = QJsonArray{2};
-    o["RcComplement"] = QJsonArray{QJsonObject{{"row", 2}, {"R_kOhm", 2.2}, {"C_uF", 0.047}, {"ticked", false}}};
+    o["RcComplement"] =
+        QJsonArray{QJsonObject{{"row", 2}, {"R_kOhm", 2.2}, {"C_uF", 0.047}, {"ticked", false}}};
     const SettingsFileResult r = parse(o);
     ASSERT_TRUE(r.ok) << r.error.toStdString();
     const MeasurementSettings& s = r.content.settings;
@@ -126,8 +128,8 @@ TEST(SettingsFile, OtherFormsOfTheValues)
 
 TEST(SettingsFile, MissingKeysTakeTheDefaults)
 {
-    const SettingsFileResult r = parseSettingsJson(
-        R"({"recorders":[{"address":"127.0.0.1"}],"OutputFile":"m"})", kNow);
+    const SettingsFileResult r =
+        parseSettingsJson(R"({"recorders":[{"address":"127.0.0.1"}],"OutputFile":"m"})", kNow);
     ASSERT_TRUE(r.ok) << r.error.toStdString();
     const MeasurementSettings& s = r.content.settings;
     const MeasurementSettings defaults;
@@ -165,9 +167,9 @@ TEST(SettingsFile, InvalidValuesAreRefusedNamingTheKey)
         {"SampleCount", 300, "SampleCount"},
         {"SampleCountLog2", 10, "SampleCountLog2"},
         {"MaxHarmonicOrder", 256, "MaxHarmonicOrder"},
-        {"SaveOption", 1, "SaveOption"},  // one feeder only, the example has two
+        {"SaveOption", 1, "SaveOption"}, // one feeder only, the example has two
         {"SaveFormat", 3, "SaveFormat"},
-        {"PhaseShift", 0, "PhaseShift"},  // only with MeasureType 3
+        {"PhaseShift", 0, "PhaseShift"}, // only with MeasureType 3
         {"LastFeeder", 9, "LastFeeder"},
         {"PtRatio", 0, "PtRatio"},
         {"PtRatio", 40000, "PtRatio"},
@@ -175,24 +177,30 @@ TEST(SettingsFile, InvalidValuesAreRefusedNamingTheKey)
         {"CtRatio", 1, "CtRatio"},
         {"ClampRangeA", QJsonArray{2, 0}, "ClampRangeA[1]"},
         {"ClampRangeA", QJsonArray{1, 2, 3, 4, 5, 6, 7, 8, 9, 10}, "ClampRangeA"},
-        {"CurrentScale", QJsonArray{0.1}, "CurrentScale"},  // together with ClampRangeA
+        {"CurrentScale", QJsonArray{0.1}, "CurrentScale"}, // together with ClampRangeA
         {"SaveIntervalMin", 0, "SaveIntervalMin"},
         {"PrintIntervalMin", -1, "PrintIntervalMin"},
         {"FdSaveMode", 6, "FdSaveMode"},
         {"StartDateTime", "2004/02/30 10:00", "StartDateTime"},
         {"StartDateTime", "tomorrow", "StartDateTime"},
         {"EndDateTime", "-5", "EndDateTime"},
-        {"EndDateTime", "2004/02/01 10:00", "EndDateTime"},  // before the start
+        {"EndDateTime", "2004/02/01 10:00", "EndDateTime"}, // before the start
         {"OutputFile", "", "OutputFile"},
         {"OutputFile", QJsonValue(), "OutputFile"},
         {"OutputFile", "out/", "OutputFile"},
         {"SaveWaveforms", 1, "SaveWaveforms"},
         {"recorders", QJsonArray{}, "recorders"},
-        {"recorders", QJsonArray{QJsonObject{{"address", "h"}, {"port", 70000}}}, "recorders[0].port"},
+        {"recorders", QJsonArray{QJsonObject{{"address", "h"}, {"port", 70000}}},
+         "recorders[0].port"},
         {"recorders", QJsonArray{QJsonObject{{"host", "h"}}}, "recorders[0].host"},
-        {"RcComplement", QJsonArray{QJsonObject{{"row", 1}, {"R_kOhm", 0}, {"C_uF", 0.1}}}, "RcComplement[0].R_kOhm"},
-        {"RcComplement", QJsonArray{QJsonObject{{"row", 1}, {"R_kOhm", 1}}}, "RcComplement[0].C_uF"},
-        {"RcComplement", QJsonArray{QJsonObject{{"row", 1}, {"R_kOhm", 1}, {"C_uF", 1}}, QJsonObject{{"row", 1}, {"R_kOhm", 1}, {"C_uF", 1}}}, "RcComplement[1].row"},
+        {"RcComplement", QJsonArray{QJsonObject{{"row", 1}, {"R_kOhm", 0}, {"C_uF", 0.1}}},
+         "RcComplement[0].R_kOhm"},
+        {"RcComplement", QJsonArray{QJsonObject{{"row", 1}, {"R_kOhm", 1}}},
+         "RcComplement[0].C_uF"},
+        {"RcComplement",
+         QJsonArray{QJsonObject{{"row", 1}, {"R_kOhm", 1}, {"C_uF", 1}},
+                    QJsonObject{{"row", 1}, {"R_kOhm", 1}, {"C_uF", 1}}},
+         "RcComplement[1].row"},
         {"VConnection", QJsonArray{10}, "VConnection[0]"},
         {"InputRecorder", QJsonArray{0, 0}, "InputRecorder"},
         {"InputChannel", QJsonArray{1, 17}, "InputChannel[1]"},
@@ -232,7 +240,7 @@ QString sourceDir()
                           : QString::fromLocal8Bit(root);
 }
 
-}  // namespace
+} // namespace
 
 TEST(SettingsFile, ReadmeExampleIsAValidFile)
 {
@@ -285,7 +293,7 @@ TEST(SettingsFile, ChannelMapIsBuiltOrCheckedOnceTheRecordersAreKnown)
     EXPECT_TRUE(applyChannelMap(given.content, facts).isEmpty());
     EXPECT_EQ(given.content.settings.InputChannel[2], 5);
     EXPECT_EQ(given.content.settings.InputChannel[6], 0);
-    facts.ChannelUnit[0][4] = 0;  // channel 5 has no usable unit
+    facts.ChannelUnit[0][4] = 0; // channel 5 has no usable unit
     EXPECT_TRUE(applyChannelMap(given.content, facts).startsWith("InputChannel[2]:"));
 
     SettingsFileResult short_ = withKey("InputChannel", QJsonArray{1, 2, 3});

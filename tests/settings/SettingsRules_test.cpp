@@ -41,7 +41,7 @@ protected:
     SettingsRules rules{s, v};
 };
 
-}  // namespace
+} // namespace
 
 TEST(SettingsDefaults, UntouchedModelHoldsTheStartValues)
 {
@@ -92,7 +92,7 @@ TEST_F(Rules, SaveOptionFourLocksSamplingAndOtherOptionsReleaseIt)
     EXPECT_EQ(v.samplingChoice, 2);
     EXPECT_FALSE(v.samplingEnabled[0]);
     EXPECT_FALSE(v.samplingEnabled[1]);
-    rules.chooseSampling(0);  // greyed: nothing happens
+    rules.chooseSampling(0); // greyed: nothing happens
     EXPECT_EQ(s.SampleCount, 1024);
 
     rules.chooseSaveOption(0);
@@ -107,7 +107,7 @@ TEST_F(Rules, SaveOptionFourLocksSamplingAndOtherOptionsReleaseIt)
 
 TEST_F(Rules, PhaseShiftOnlyWithOneMeterTypeAndForcedBackOtherwise)
 {
-    rules.choosePhaseShift(0);  // greyed with type 2
+    rules.choosePhaseShift(0); // greyed with type 2
     EXPECT_EQ(s.PhaseShift(), 2);
     rules.chooseMeasureType(3);
     EXPECT_TRUE(v.phaseShiftEnabled);
@@ -175,7 +175,7 @@ TEST(ChannelMap, UnusableUnitsAreSkippedAndCodeThreeCountsOnlyOn8840)
         for (int k = 0; k < 8; ++k)
             facts.ChannelUnit[0][static_cast<std::size_t>(k)] = units[k];
         MeasurementSettings s;
-        s.InputChannel[19] = 9;  // the walk runs out of slots before input 19
+        s.InputChannel[19] = 9; // the walk runs out of slots before input 19
         ChannelMapBuild(s, facts);
         if (model == 8841) {
             EXPECT_EQ(s.InputChannel[1], 4);
@@ -233,7 +233,7 @@ TEST_F(Rules, FeederCountAndOptionsGiveTheExtensionOfTheOutputFile)
     rules.chooseSaveOption(4);
     EXPECT_EQ(s.OutputFile, "/data/meas.hn5");
 
-    rules.chooseOutputFile(QString());  // dialog cancelled
+    rules.chooseOutputFile(QString()); // dialog cancelled
     EXPECT_EQ(s.OutputFile, "/data/meas.hn5");
     EXPECT_EQ(s.OutputFolder, "/data/");
 }
@@ -269,12 +269,14 @@ TEST_F(Rules, OneFeederChannelChoiceSwapsAndKeepsFourDifferentChannels)
 
     std::mt19937 random(5);
     for (int step = 0; step < 200; ++step) {
-        rules.chooseInputChannel(static_cast<int>(random() % 4), static_cast<int>(random() % 4) + 1);
+        rules.chooseInputChannel(static_cast<int>(random() % 4),
+                                 static_cast<int>(random() % 4) + 1);
         std::set<int> used;
         for (int k = 0; k < 4; ++k) {
             const int ch = s.InputChannel[static_cast<std::size_t>(k)];
             used.insert(ch);
-            EXPECT_EQ(v.inputChannelChoice[static_cast<std::size_t>(k)], ch - 1) << "buttons follow the map";
+            EXPECT_EQ(v.inputChannelChoice[static_cast<std::size_t>(k)], ch - 1)
+                << "buttons follow the map";
         }
         ASSERT_EQ(used, (std::set<int>{1, 2, 3, 4})) << "step " << step;
     }
@@ -304,7 +306,7 @@ TEST_F(Rules, ShuntAndClampDescribeTheSameSensor)
     rules.leaveSensorBox(0, "abc");
     EXPECT_EQ(v.sensorText[0], "0.1");
     EXPECT_EQ(v.sensorText[1], "2");
-    rules.leaveSensorBox(0, "1e-60");  // would store a zero scale
+    rules.leaveSensorBox(0, "1e-60"); // would store a zero scale
     EXPECT_EQ(v.sensorText[0], "0.1");
     EXPECT_FLOAT_EQ(s.CurrentScale[0], 0.1f);
 
@@ -346,7 +348,7 @@ TEST_F(Rules, ZeroEntriesAreReplacedWhenTheBoxIsLeftOrChanged)
     rules.leavePtBox(1);
     EXPECT_EQ(v.ptText[1], "60");
     EXPECT_EQ(s.PtRatio, 60);
-    rules.changePtText(0, "0.4");  // rounds to 0
+    rules.changePtText(0, "0.4"); // rounds to 0
     rules.leavePtBox(0);
     EXPECT_EQ(s.PtRatio, 60);
     rules.changePtText(1, "100");
@@ -404,7 +406,8 @@ TEST_F(Rules, CopyDownFillsTheRowsBelowAndTheirModelValues)
     EXPECT_EQ(v.feederCtText[7], "1");
     EXPECT_EQ(s.CtRatio[8], 1);
     rules.changeFeederClampText(6, "0");
-    EXPECT_FLOAT_EQ(s.CurrentScale[6], 0.01f) << "a zero range leaves the scale until the box is left";
+    EXPECT_FLOAT_EQ(s.CurrentScale[6], 0.01f)
+        << "a zero range leaves the scale until the box is left";
     rules.leaveFeederClampBox(6);
     EXPECT_EQ(v.feederClampText[8], "0.1");
     EXPECT_FLOAT_EQ(s.CurrentScale[8], 2.0f);
@@ -444,7 +447,7 @@ TEST_F(Rules, DateAndTimeBoxesBuildTheMeasurementPeriod)
     EXPECT_EQ(v.dateText[1], "2004/03/01");
     rules.stepDate(1, -1);
     EXPECT_EQ(s.EndDateTime.date(), QDate(2004, 2, 29));
-    rules.changeDateText(1, "2004/0");  // half-typed: the spinner steps from the model's date
+    rules.changeDateText(1, "2004/0"); // half-typed: the spinner steps from the model's date
     rules.stepDate(1, 1);
     EXPECT_EQ(v.dateText[1], "2004/03/01");
 }
