@@ -1,3 +1,6 @@
+#include "app/DesktopScreens.h"
+#include "app/MeasureCommand.h"
+#include "app/SimulateCommand.h"
 #include "app/Subcommands.h"
 
 #include <QApplication>
@@ -11,7 +14,8 @@
 namespace {
 
 const std::vector<hs::Subcommand> kSubcommands = {
-    // {"simulate", "simulated recorders on loopback addresses", hs::runSimulateCommand},
+    {"measure", "one measurement without screens (unattended runs, the demo)", hs::runMeasureCommand},
+    {"simulate", "simulated recorders on loopback addresses", hs::runSimulateCommand},
 };
 
 void printUsage()
@@ -21,7 +25,8 @@ void printUsage()
                 "screen.\n\nSubcommands:\n");
     for (const auto& s : kSubcommands)
         std::printf("  %-10s %s\n", s.name, s.summary);
-    std::printf("\n`harmonic-station SUBCOMMAND --help` describes each one.\n");
+    std::printf("\n`harmonic-station SUBCOMMAND --help` describes each one.\n\n%s",
+                qPrintable(hs::desktopOptionsHelp()));
 }
 
 }  // namespace
@@ -49,6 +54,5 @@ int main(int argc, char** argv)
         return 2;
     }
     QApplication app(argc, argv);
-    std::fprintf(stderr, "harmonic-station: the desktop program is not available in this build\n");
-    return 1;
+    return hs::runDesktopProgram(QCoreApplication::arguments());
 }
