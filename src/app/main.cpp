@@ -1,5 +1,3 @@
-#include "app/DesktopScreens.h"
-#include "app/MeasureCommand.h"
 #include "app/SimulateCommand.h"
 #include "app/Subcommands.h"
 
@@ -14,7 +12,6 @@
 namespace {
 
 const std::vector<hs::Subcommand> kSubcommands = {
-    {"measure", "one measurement without screens (unattended runs, the demo)", hs::runMeasureCommand},
     {"simulate", "simulated recorders on loopback addresses", hs::runSimulateCommand},
 };
 
@@ -25,8 +22,7 @@ void printUsage()
                 "screen.\n\nSubcommands:\n");
     for (const auto& s : kSubcommands)
         std::printf("  %-10s %s\n", s.name, s.summary);
-    std::printf("\n`harmonic-station SUBCOMMAND --help` describes each one.\n\n%s",
-                qPrintable(hs::desktopOptionsHelp()));
+    std::printf("\n`harmonic-station SUBCOMMAND --help` describes each one.\n");
 }
 
 }  // namespace
@@ -54,5 +50,6 @@ int main(int argc, char** argv)
         return 2;
     }
     QApplication app(argc, argv);
-    return hs::runDesktopProgram(QCoreApplication::arguments());
+    std::fprintf(stderr, "harmonic-station: the desktop program is not available in this build\n");
+    return 1;
 }
