@@ -1,25 +1,14 @@
 #include "engine/FloppySave.h"
 
 #include "common/DateText.h"
-#include "common/Numbers.h"
 #include "link/LanModule.h"
+#include "link/RecorderCommands.h"
 #include "link/RecorderFacts.h"
 #include "settings/MeasurementSettings.h"
 
 #include <vector>
 
 namespace hs {
-
-namespace {
-
-const QString kShortShot = QStringLiteral(":CONF:TDIV +500E-6;SHOT 50");
-const QString kNormalShot = QStringLiteral(":CONF:TDIV +500E-6;SHOT 100");
-const QString kStart = QStringLiteral(":STAR");
-const QString kMediaFloppy = QStringLiteral(":FDISK:MEDIA FD");
-const QString kFloppyModeOn = QStringLiteral(":FDISK:MODE ON");
-const QString kFloppyModeOff = QStringLiteral(":FDISK:MODE OFF");
-
-}  // namespace
 
 bool FloppySaveUsesSecondRecorder(const MeasurementSettings& settings, const RecorderFacts& facts)
 {
@@ -28,9 +17,7 @@ bool FloppySaveUsesSecondRecorder(const MeasurementSettings& settings, const Rec
 
 QString FloppySaveLine(const QDateTime& saveTime, int modelClass, int fdSaveMode)
 {
-    const QString what = fdSaveMode == 5 ? QStringLiteral("ALL") : QStringLiteral("CH") + spacedNumber(fdSaveMode);
-    return QStringLiteral(":FDISK:SAVE \"") + recorderFloppyFileName(saveTime) + QLatin1Char('"') +
-           (modelClass != 0 ? QStringLiteral(",Bin,") : QStringLiteral(",W,")) + what;
+    return cmd::fdiskSave(recorderFloppyFileName(saveTime), modelClass, fdSaveMode);
 }
 
 void SaveToRecorderFloppy(LanModule& lan, const RecorderFacts& facts,
@@ -48,15 +35,15 @@ void SaveToRecorderFloppy(LanModule& lan, const RecorderFacts& facts,
         lan.LinkResult = lan.SendCommand(lan.InstrumentId[static_cast<std::size_t>(recorder)], text);
     };
     auto mediaCommand = [&facts](int recorder) {
-        return facts.ModelClass[static_cast<std::size_t>(recorder)] != 0 ? kMediaFloppy : kFloppyModeOn;
+        return cmd::fdiskEnable(facts.ModelClass[static_cast<std::size_t>(recorder)]);
     };
 
     if (second) {
-        send(1, kShortShot);
-        send(1, kStart);
+        send(1, cmd::configureShot50());
+        send(1, cmd::start());
     }
-    send(0, kShortShot);
-    send(0, kStart);
+    send(0, cmd::configureShot50());
+    send(0, cmd::start());
     clock.waitMs(2000);
 
     if (second)
@@ -69,11 +56,11 @@ void SaveToRecorderFloppy(LanModule& lan, const RecorderFacts& facts,
     clock.waitMs(12000);
 
     for (int r : recorders)
-        send(r, kFloppyModeOff);
+        send(r, cmd::fdiskModeOff());
     clock.waitMs(2500);
 
     for (int r : recorders)
-        send(r, kNormalShot);
+        send(r, cmd::configureShot100());
     clock.waitMs(1500);
 
     NextFdSaveTime = NextFdSaveTime.addSecs(60LL * settings.FdSaveIntervalMin);
