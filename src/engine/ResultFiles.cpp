@@ -3,6 +3,7 @@
 #include "common/Clock.h"
 #include "common/DateText.h"
 #include "common/Numbers.h"
+#include "engine/HarmonicAnalysis.h"
 #include "engine/MeasurementData.h"
 #include "settings/MeasurementSettings.h"
 
@@ -107,19 +108,12 @@ QString WaveformFileName(const QString& folder, const QDateTime& clockTime)
 
 std::int16_t RecordAngleA(double x, double y)
 {
-    double degrees = std::atan(y / (x + 1e-20)) * 180.0 / 3.14;
-    if (x < 0)
-        degrees += y > 0 ? 180.0 : -180.0;
-    return toInt16Saturating(degrees);
+    return SuperpositionAngle(x, y);
 }
 
 std::int16_t RecordAngleB(float x, float y)
 {
-    double radians = std::atan(static_cast<double>(y) / (static_cast<double>(x) + 1e-20));
-    if (x < 0)
-        radians += y >= 0 ? 3.1415926 : -3.1415926;
-    const float angle = static_cast<float>(radians);
-    return toInt16Saturating(static_cast<double>(angle) * 180.0 / 3.1415);
+    return toInt16Saturating(static_cast<double>(FundamentalAngle(x, y)) * 180.0 / 3.1415);
 }
 
 float RecordDateValue(const QDateTime& t)
