@@ -89,15 +89,16 @@ void AnalyseShotWhole(benchmark::State& state)
 BENCHMARK(Transforms)->Unit(benchmark::kMicrosecond);
 BENCHMARK(AnalyseShotWhole)->Unit(benchmark::kMicrosecond);
 
-// Keeps the real time per iteration of each benchmark, in microseconds.
+// Keeps the real and CPU time per iteration of each benchmark, in microseconds.
 class Collector : public benchmark::ConsoleReporter {
 public:
-    std::map<std::string, double> microseconds;
+    std::map<std::string, std::pair<double, double>> microseconds;
     void ReportRuns(const std::vector<Run>& runs) override
     {
         for (const Run& run : runs)
             if (run.run_type == Run::RT_Iteration)
-                microseconds[run.benchmark_name()] = run.GetAdjustedRealTime();
+                microseconds[run.benchmark_name()] = {run.GetAdjustedRealTime(),
+                                                      run.GetAdjustedCPUTime()};
         ConsoleReporter::ReportRuns(runs);
     }
 };
@@ -115,9 +116,14 @@ int main(int argc, char** argv)
     const auto whole = collector.microseconds.find("AnalyseShotWhole");
     if (transforms == collector.microseconds.end() || whole == collector.microseconds.end())
         return 0;  // filtered run
-    const double ratio = whole->second / transforms->second;
-    std::printf("AnalyseShot %.1f us per shot, 30 transforms %.1f us: ratio %.2f (target < 3), "
-                "%.3f ms per shot (target < 5)\n",
-                whole->second, transforms->second, ratio, whole->second / 1000.0);
-    return ratio < 3.0 && whole->second < 5000.0 ? 0 : 1;
+    // Real time is what a shot costs the operator; CPU time is steadier on a loaded machine.
+    const auto [wholeReal, wholeCpu] = whole->second;
+    const auto [transformsReal, transformsCpu] = transforms->second;
+    const double ratio = wholeReal / transformsReal;
+    std::printf("real: AnalyseShot %.1f us per shot, 30 transforms %.1f us, ratio %.2f "
+                "(target < 3), %.3f ms per shot (target < 5)\n",
+                wholeReal, transformsReal, ratio, wholeReal / 1000.0);
+    std::printf("cpu:  AnalyseShot %.1f us per shot, 30 transforms %.1f us, ratio %.2f\n",
+                wholeCpu, transformsCpu, wholeCpu / transformsCpu);
+    return ratio < 3.0 && wholeReal < 5000.0 ? 0 : 1;
 }

@@ -156,24 +156,34 @@ std::optional<std::int16_t> fit16(long value)
     return static_cast<std::int16_t>(value);
 }
 
+// Nearest whole number to q / 3. A third never ends in a half, so no tie-break is needed.
+long nearestThird(long q)
+{
+    long d = q / 3;
+    long r = q % 3;
+    if (r < 0) {  // floor division
+        d -= 1;
+        r += 3;
+    }
+    return r == 2 ? d + 1 : d;
+}
+
 // Re-bases two line quantities a, b (measured against the third line) onto the neutral:
-// z = −(a + b) / 3 rounded half to even; a += z, b += z, c = z. False on overflow, nothing
+// z = −(a + b) / 3 rounded to the nearest; a += z, b += z, c = z. False on overflow, nothing
 // written then.
 bool rebase(std::int16_t& a, std::int16_t& b, std::int16_t& c)
 {
     const std::optional<std::int16_t> sum = fit16(long(a) + b);
     if (!sum)
         return false;
-    const std::optional<std::int16_t> z = toInt16(-double(*sum) / 3.0);
-    if (!z)
-        return false;
-    const std::optional<std::int16_t> na = fit16(long(a) + *z);
-    const std::optional<std::int16_t> nb = fit16(long(b) + *z);
+    const long z = nearestThird(-long(*sum));  // |z| <= 10923: always fits
+    const std::optional<std::int16_t> na = fit16(long(a) + z);
+    const std::optional<std::int16_t> nb = fit16(long(b) + z);
     if (!na || !nb)
         return false;
     a = *na;
     b = *nb;
-    c = *z;
+    c = static_cast<std::int16_t>(z);
     return true;
 }
 
@@ -266,11 +276,12 @@ int FourierTransform(MeasurementData& data, const MeasurementSettings& settings,
     const size_t channels = data.WaveData.dim0();
     const std::int16_t* wave = data.WaveData.data() + idx(channel);
 
+    const double inverseN = 1.0 / n;  // exact: N is a power of two
     for (int j = 0; j < n; ++j) {
         const int source = reverse[j];
         if (source < 0 || source >= n)
             return AnalysisNotSized;  // tables not built
-        re[j] = rounded(double(wave[idx(source) * channels]) / n);
+        re[j] = rounded(double(wave[idx(source) * channels]) * inverseN);
     }
 
     const float* twCos = data.TwiddleCos.data();
@@ -431,7 +442,7 @@ int AnalyseShot(MeasurementData& data, const MeasurementSettings& settings,
         float sum = 0.0f;
         for (int i = 0; i < n; ++i) {
             const long v = data.WaveData(idx(channel), idx(i));
-            sum = rounded(double(sum) + double(v * v));
+            sum += static_cast<float>(v * v);
         }
         return double(sum) / n;
     };
