@@ -348,96 +348,113 @@ int DeriveChannels(MeasurementData& data, const MeasurementSettings& settings)
     return ok ? AnalysisOk : AnalysisOverflow;
 }
 
-int AnalyseShot(MeasurementData& data, const MeasurementSettings& settings,
-                const RecorderFacts& facts, int start, int end, EngineObserver& observer)
+namespace {
+
+// Scale factors and R-C complement factors of one shot.
+struct ShotScales {
+    double volt = 0.0;                                   // volts per voltage count
+    std::array<double, kMaxFeeders> cur{};               // amperes per current count of feeder f
+    std::vector<float> voltFactor;                       // F_k of the voltage row
+    std::array<std::vector<float>, kMaxFeeders> curFactor;  // F_k of feeder f's row
+};
+
+ShotScales shotScales(const MeasurementData& data, const MeasurementSettings& settings,
+                      const RecorderFacts& facts, int period)
 {
-    if (!shotArraysFit(data, settings))
-        return AnalysisNotSized;
-    if (const int derived = DeriveChannels(data, settings); derived != AnalysisOk)
-        return derived;
-
-    const int n = settings.SampleCount;
-    const int lastFeeder = settings.LastFeeder;
+    ShotScales scales;
     const int maxOrder = settings.MaxHarmonicOrder;
-    const int voltageLast = data.VoltageLast;
-    const int elementLast = data.ElementLast;
-    const int feeders = lastFeeder + 1;
-    const int period = end - start;
+    scales.volt = voltsPerCount(data, settings, facts, 0) * settings.PtRatio;
+    rcComplementFactors(settings.RcRows[0], maxOrder, period, scales.voltFactor);
+    for (int f = 0; f <= settings.LastFeeder; ++f) {
+        const size_t sf = idx(f);
+        scales.cur[sf] = voltsPerCount(data, settings, facts, 2 * f + 2) * settings.CtRatio[sf] /
+                         double(settings.CurrentScale[sf]);
+        rcComplementFactors(settings.RcRows[sf + 1], maxOrder, period, scales.curFactor[sf]);
+    }
+    return scales;
+}
 
-    const double voltScale = voltsPerCount(data, settings, facts, 0) * settings.PtRatio;
-    std::array<double, kMaxFeeders> curScale{};
-    for (int f = 0; f < feeders; ++f)
-        curScale[idx(f)] = voltsPerCount(data, settings, facts, 2 * f + 2) *
-                           settings.CtRatio[idx(f)] / double(settings.CurrentScale[idx(f)]);
+// Cosine and sine part of order k of the spectrum just transformed, as RMS values.
+struct Component {
+    float cos, sin;
+};
 
-    std::vector<float> voltFactor;
-    rcComplementFactors(settings.RcRows[0], maxOrder, period, voltFactor);
-    std::array<std::vector<float>, kMaxFeeders> curFactor;
-    for (int f = 0; f < feeders; ++f)
-        rcComplementFactors(settings.RcRows[idx(f) + 1], maxOrder, period, curFactor[idx(f)]);
+Component component(const MeasurementData& data, int n, int k, double scale, double factor)
+{
+    const float* re = data.FftReal.data();
+    const float* im = data.FftImag.data();
+    return {rounded((double(re[n - k]) + re[k]) * scale / kRoot2 * factor),
+            rounded((double(im[n - k]) - im[k]) * scale / kRoot2 * factor)};
+}
 
-    // Harmonic components of every voltage phase and of the currents of that phase.
-    observer.statusText(QStringLiteral("ＦＦＴ演算中"));
-    Clock::pumpEvents();
+// Unscaled cosine and sine part of the fundamental bin of the spectrum just transformed.
+Component rawFundamental(const MeasurementData& data, int n)
+{
+    const float* re = data.FftReal.data();
+    const float* im = data.FftImag.data();
+    return {rounded(double(re[n - 1]) + re[1]), rounded(double(im[n - 1]) - im[1])};
+}
+
+// Transforms every voltage phase and the currents of that phase; stores the components and adds
+// them, referred to the phase's voltage fundamental, into slots 3..5.
+int harmonicComponents(MeasurementData& data, const MeasurementSettings& settings,
+                       const ShotScales& scales)
+{
+    const int n = settings.SampleCount;
+    const int maxOrder = settings.MaxHarmonicOrder;
     std::vector<float> refCos(idx(maxOrder) + 1), refSin(idx(maxOrder) + 1);
-    for (int c = 0; c <= voltageLast; ++c) {
+    for (int c = 0; c <= data.VoltageLast; ++c) {
         const size_t sc = idx(c);
         if (const int st = FourierTransform(data, settings, c); st != AnalysisOk)
             return st;
-        const float* re = data.FftReal.data();
-        const float* im = data.FftImag.data();
         float r = 0.0f;  // minus the fundamental angle of this phase
         for (int k = 1; k <= maxOrder; ++k) {
             const size_t sk = idx(k);
-            const double factor = voltFactor[sk];
-            const float vCos =
-                rounded((double(re[n - k]) + re[k]) * voltScale / kRoot2 * factor);
-            const float vSin =
-                rounded((double(im[n - k]) - im[k]) * voltScale / kRoot2 * factor);
-            data.VoltCos(sc, sk) = vCos;
-            data.VoltSin(sc, sk) = vSin;
+            const Component v = component(data, n, k, scales.volt, scales.voltFactor[sk]);
+            data.VoltCos(sc, sk) = v.cos;
+            data.VoltSin(sc, sk) = v.sin;
             if (k == 1)
-                r = -FundamentalAngle(vSin, vCos);
+                r = -FundamentalAngle(v.sin, v.cos);
             const float alpha = rounded(double(k) * r);
             const float cs = rounded(std::cos(double(alpha)));
             const float sn = rounded(std::sin(double(alpha)));
             refCos[sk] = cs;
             refSin[sk] = sn;
-            addTo(data.VoltSin(sc + 3, sk), double(vSin) * cs - double(vCos) * sn);
-            addTo(data.VoltCos(sc + 3, sk), double(vCos) * cs + double(vSin) * sn);
+            addTo(data.VoltSin(sc + 3, sk), double(v.sin) * cs - double(v.cos) * sn);
+            addTo(data.VoltCos(sc + 3, sk), double(v.cos) * cs + double(v.sin) * sn);
         }
-        data.VoltFundRawCos[sc] = rounded(double(re[n - 1]) + re[1]);
-        data.VoltFundRawSin[sc] = rounded(double(im[n - 1]) - im[1]);
+        const Component vRaw = rawFundamental(data, n);
+        data.VoltFundRawCos[sc] = vRaw.cos;
+        data.VoltFundRawSin[sc] = vRaw.sin;
 
-        for (int f = 0; f < feeders; ++f) {
+        for (int f = 0; f <= settings.LastFeeder; ++f) {
             const size_t sf = idx(f);
             if (const int st = FourierTransform(data, settings, 3 * f + 3 + c); st != AnalysisOk)
                 return st;
-            const float* cre = data.FftReal.data();
-            const float* cim = data.FftImag.data();
-            const double scale = curScale[sf];
-            const std::vector<float>& factors = curFactor[sf];
             for (int k = 1; k <= maxOrder; ++k) {
                 const size_t sk = idx(k);
-                const float iCos =
-                    rounded((double(cre[n - k]) + cre[k]) * scale / kRoot2 * factors[sk]);
-                const float iSin =
-                    rounded((double(cim[n - k]) - cim[k]) * scale / kRoot2 * factors[sk]);
-                data.CurCos(sf, sc, sk) = iCos;
-                data.CurSin(sf, sc, sk) = iSin;
+                const Component i =
+                    component(data, n, k, scales.cur[sf], scales.curFactor[sf][sk]);
+                data.CurCos(sf, sc, sk) = i.cos;
+                data.CurSin(sf, sc, sk) = i.sin;
                 const double cs = refCos[sk];
                 const double sn = refSin[sk];
-                addTo(data.CurCos(sf, sc + 3, sk), double(iCos) * cs + double(iSin) * sn);
-                addTo(data.CurSin(sf, sc + 3, sk), double(iSin) * cs - double(iCos) * sn);
+                addTo(data.CurCos(sf, sc + 3, sk), double(i.cos) * cs + double(i.sin) * sn);
+                addTo(data.CurSin(sf, sc + 3, sk), double(i.sin) * cs - double(i.cos) * sn);
             }
-            data.CurFundRawCos(sf, sc) = rounded(double(cre[n - 1]) + cre[1]);
-            data.CurFundRawSin(sf, sc) = rounded(double(cim[n - 1]) - cim[1]);
+            const Component iRaw = rawFundamental(data, n);
+            data.CurFundRawCos(sf, sc) = iRaw.cos;
+            data.CurFundRawSin(sf, sc) = iRaw.sin;
         }
     }
+    return AnalysisOk;
+}
 
-    // True RMS from the samples; squares summed in single precision.
-    observer.statusText(QStringLiteral("各種演算中"));
-    Clock::pumpEvents();
+// True RMS of every analysed voltage and current from the samples; the squares are summed in
+// single precision and no R-C complement applies.
+void trueRms(MeasurementData& data, const MeasurementSettings& settings, const ShotScales& scales)
+{
+    const int n = settings.SampleCount;
     const auto meanSquare = [&](int channel) {
         float sum = 0.0f;
         for (int i = 0; i < n; ++i) {
@@ -446,20 +463,26 @@ int AnalyseShot(MeasurementData& data, const MeasurementSettings& settings,
         }
         return double(sum) / n;
     };
-    for (int c = 0; c <= voltageLast; ++c) {
-        data.VoltRms[idx(c)] = rounded(std::sqrt(meanSquare(c)) * voltScale);
-        for (int f = 0; f < feeders; ++f)
+    for (int c = 0; c <= data.VoltageLast; ++c) {
+        data.VoltRms[idx(c)] = rounded(std::sqrt(meanSquare(c)) * scales.volt);
+        for (int f = 0; f <= settings.LastFeeder; ++f)
             data.CurRms(idx(f), idx(c)) =
-                rounded(std::sqrt(meanSquare(3 * f + 3 + c)) * curScale[idx(f)]);
+                rounded(std::sqrt(meanSquare(3 * f + 3 + c)) * scales.cur[idx(f)]);
     }
+}
 
-    // Per-order magnitudes, powers and superposition sums.
+// Magnitudes, means over the phases, powers over the wattmeter elements and superposition sums
+// of every order.
+void perOrderQuantities(MeasurementData& data, const MeasurementSettings& settings)
+{
+    const int feeders = settings.LastFeeder + 1;
+    const int voltageLast = data.VoltageLast;
     const bool threeMeterOne = settings.MeasureType() == 3;
     const double root3 = std::sqrt(3.0);
     const double phases = voltageLast + 1;
     std::array<double, kMaxFeeders> cm{}, p{}, q{}, cr{}, ci{};
     std::array<double, 3> cosBeta{}, sinBeta{};
-    for (int k = 1; k <= maxOrder; ++k) {
+    for (int k = 1; k <= settings.MaxHarmonicOrder; ++k) {
         const size_t sk = idx(k);
         double m = 0.0, vr = 0.0, vi = 0.0;
         cm.fill(0.0);
@@ -485,7 +508,7 @@ int AnalyseShot(MeasurementData& data, const MeasurementSettings& settings,
                     rounded(std::sqrt(double(iCos) * iCos + double(iSin) * iSin));
                 data.CurMag(sf, sk, sc) = iMag;
                 cm[sf] += iMag;
-                if (threeMeterOne) {
+                if (threeMeterOne) {  // one meter stands for three phases
                     iCos = rounded(iCos * root3);
                     iSin = rounded(iSin * root3);
                 }
@@ -496,7 +519,7 @@ int AnalyseShot(MeasurementData& data, const MeasurementSettings& settings,
             vr += vSin * cosBeta[sc] + vCos * sinBeta[sc];
             vi += vCos * cosBeta[sc] - vSin * sinBeta[sc];
         }
-        for (int e = 0; e <= elementLast; ++e) {
+        for (int e = 0; e <= data.ElementLast; ++e) {
             const size_t se = idx(e);
             const double vCos = data.VoltCos(se, sk);
             const double vSin = data.VoltSin(se, sk);
@@ -525,8 +548,13 @@ int AnalyseShot(MeasurementData& data, const MeasurementSettings& settings,
             data.CurSuperIm(sf, sk) = rounded(ci[sf]);
         }
     }
+}
 
-    // Distortion sums, ratios and maxima.
+// Distortion sums, ratios to the fundamental and their maxima.
+void distortionAndRatios(MeasurementData& data, const MeasurementSettings& settings)
+{
+    const int feeders = settings.LastFeeder + 1;
+    const int maxOrder = settings.MaxHarmonicOrder;
     data.VoltHarmRss = 0.0f;
     data.VoltRatioMax = 1.0f;
     data.VoltRatioMaxHigh = 0.1f;
@@ -592,7 +620,29 @@ int AnalyseShot(MeasurementData& data, const MeasurementSettings& settings,
     data.VoltHarmRss = rounded(std::sqrt(double(data.VoltHarmRss)));
     for (int f = 0; f < feeders; ++f)
         data.CurHarmRss[idx(f)] = rounded(std::sqrt(double(data.CurHarmRss[idx(f)])));
+}
 
+}  // namespace
+
+int AnalyseShot(MeasurementData& data, const MeasurementSettings& settings,
+                const RecorderFacts& facts, int start, int end, EngineObserver& observer)
+{
+    if (!shotArraysFit(data, settings))
+        return AnalysisNotSized;
+    if (const int derived = DeriveChannels(data, settings); derived != AnalysisOk)
+        return derived;
+    const ShotScales scales = shotScales(data, settings, facts, end - start);
+
+    observer.statusText(QStringLiteral("ＦＦＴ演算中"));
+    Clock::pumpEvents();
+    if (const int st = harmonicComponents(data, settings, scales); st != AnalysisOk)
+        return st;
+
+    observer.statusText(QStringLiteral("各種演算中"));
+    Clock::pumpEvents();
+    trueRms(data, settings, scales);
+    perOrderQuantities(data, settings);
+    distortionAndRatios(data, settings);
     return shotResultsFinite(data) ? AnalysisOk : AnalysisInvalidResult;
 }
 
