@@ -25,7 +25,7 @@ struct LargestShot {
     MeasurementSettings settings;
     RecorderFacts facts;
     MeasurementData data;
-    Array2<std::int16_t> recorded;  // the downloaded shot, restored before every analysis
+    Array2<std::int16_t> recorded; // the downloaded shot, restored before every analysis
     NullObserver observer;
 
     LargestShot()
@@ -37,7 +37,7 @@ struct LargestShot {
         settings.SaveOption() = 4;
         settings.MaxHarmonicOrder = 256;
         settings.Orders256 = true;
-        settings.RcRows[0].ticked = true;  // the R-C complement on, as with the 256-order option
+        settings.RcRows[0].ticked = true; // the R-C complement on, as with the 256-order option
         data.sizeForPreparation(settings);
         data.sizeForMeasurement(settings);
         BuildTransformTables(data, settings);
@@ -48,7 +48,8 @@ struct LargestShot {
                 double x = 0;
                 for (int h = 1; h <= 99; h += 2)
                     x += 1500.0 / (h * h) * std::sin(6.283185307 * h * i / n + 0.3 * ch + 0.1 * h);
-                data.WaveData(std::size_t(ch), std::size_t(i)) = static_cast<std::int16_t>(std::lround(x));
+                data.WaveData(std::size_t(ch), std::size_t(i)) =
+                    static_cast<std::int16_t>(std::lround(x));
             }
         recorded = data.WaveData;
     }
@@ -103,7 +104,7 @@ public:
     }
 };
 
-}  // namespace
+} // namespace
 
 int main(int argc, char** argv)
 {
@@ -115,7 +116,7 @@ int main(int argc, char** argv)
     const auto transforms = collector.microseconds.find("Transforms");
     const auto whole = collector.microseconds.find("AnalyseShotWhole");
     if (transforms == collector.microseconds.end() || whole == collector.microseconds.end())
-        return 0;  // filtered run
+        return 0; // filtered run
     // Real time is what a shot costs the operator; CPU time is steadier on a loaded machine.
     const auto [wholeReal, wholeCpu] = whole->second;
     const auto [transformsReal, transformsCpu] = transforms->second;
@@ -123,7 +124,7 @@ int main(int argc, char** argv)
     std::printf("real: AnalyseShot %.1f us per shot, 30 transforms %.1f us, ratio %.2f "
                 "(target < 3), %.3f ms per shot (target < 5)\n",
                 wholeReal, transformsReal, ratio, wholeReal / 1000.0);
-    std::printf("cpu:  AnalyseShot %.1f us per shot, 30 transforms %.1f us, ratio %.2f\n",
-                wholeCpu, transformsCpu, wholeCpu / transformsCpu);
+    std::printf("cpu:  AnalyseShot %.1f us per shot, 30 transforms %.1f us, ratio %.2f\n", wholeCpu,
+                transformsCpu, wholeCpu / transformsCpu);
     return ratio < 3.0 && wholeReal < 5000.0 ? 0 : 1;
 }

@@ -19,15 +19,15 @@ namespace hs {
 namespace {
 
 // The constants the result files were always computed with.
-constexpr double kTwicePi = 6.2831852;        // twiddle factors
-constexpr double kRoot2 = 1.41421;            // peak to RMS of a harmonic component
-constexpr double kPiFundamental = 3.1415926;  // FundamentalAngle
-constexpr double kPiPhase1 = 3.14159;         // VoltPhase1
-constexpr double kPiDegrees = 3.14;           // radians to degrees
-constexpr double kGuard = 1e-20;              // added to every arc-tangent denominator
+constexpr double kTwicePi = 6.2831852;       // twiddle factors
+constexpr double kRoot2 = 1.41421;           // peak to RMS of a harmonic component
+constexpr double kPiFundamental = 3.1415926; // FundamentalAngle
+constexpr double kPiPhase1 = 3.14159;        // VoltPhase1
+constexpr double kPiDegrees = 3.14;          // radians to degrees
+constexpr double kGuard = 1e-20;             // added to every arc-tangent denominator
 
 constexpr int kMaxFeeders = 9;
-constexpr int kMaxSampleCount = 16384;  // BitReverse holds int16 sample indexes
+constexpr int kMaxSampleCount = 16384; // BitReverse holds int16 sample indexes
 
 using std::size_t;
 
@@ -59,14 +59,12 @@ bool waveFits(const MeasurementData& data, int lastFeeder, int n)
            data.WaveData.dim1() >= idx(n) + 1;
 }
 
-template <typename A>
-bool is2(const A& a, size_t n0, size_t n1)
+template <typename A> bool is2(const A& a, size_t n0, size_t n1)
 {
     return a.dim0() == n0 && a.dim1() == n1;
 }
 
-template <typename A>
-bool is3(const A& a, size_t n0, size_t n1, size_t n2)
+template <typename A> bool is3(const A& a, size_t n0, size_t n1, size_t n2)
 {
     return a.dim0() == n0 && a.dim1() == n1 && a.dim2() == n2;
 }
@@ -127,8 +125,7 @@ bool finite(const float* values, size_t count)
     return ok;
 }
 
-template <typename A>
-bool finite(const A& a)
+template <typename A> bool finite(const A& a)
 {
     return finite(a.data(), a.size());
 }
@@ -161,7 +158,7 @@ long nearestThird(long q)
 {
     long d = q / 3;
     long r = q % 3;
-    if (r < 0) {  // floor division
+    if (r < 0) { // floor division
         d -= 1;
         r += 3;
     }
@@ -176,7 +173,7 @@ bool rebase(std::int16_t& a, std::int16_t& b, std::int16_t& c)
     const std::optional<std::int16_t> sum = fit16(long(a) + b);
     if (!sum)
         return false;
-    const long z = nearestThird(-long(*sum));  // |z| <= 10923: always fits
+    const long z = nearestThird(-long(*sum)); // |z| <= 10923: always fits
     const std::optional<std::int16_t> na = fit16(long(a) + z);
     const std::optional<std::int16_t> nb = fit16(long(b) + z);
     if (!na || !nb)
@@ -212,7 +209,7 @@ void addTo(float& target, double value)
     target = rounded(double(target) + value);
 }
 
-}  // namespace
+} // namespace
 
 float FundamentalAngle(double x, double y)
 {
@@ -276,11 +273,11 @@ int FourierTransform(MeasurementData& data, const MeasurementSettings& settings,
     const size_t channels = data.WaveData.dim0();
     const std::int16_t* wave = data.WaveData.data() + idx(channel);
 
-    const double inverseN = 1.0 / n;  // exact: N is a power of two
+    const double inverseN = 1.0 / n; // exact: N is a power of two
     for (int j = 0; j < n; ++j) {
         const int source = reverse[j];
         if (source < 0 || source >= n)
-            return AnalysisNotSized;  // tables not built
+            return AnalysisNotSized; // tables not built
         re[j] = rounded(double(wave[idx(source) * channels]) * inverseN);
     }
 
@@ -352,10 +349,10 @@ namespace {
 
 // Scale factors and R-C complement factors of one shot.
 struct ShotScales {
-    double volt = 0.0;                                   // volts per voltage count
-    std::array<double, kMaxFeeders> cur{};               // amperes per current count of feeder f
-    std::vector<float> voltFactor;                       // F_k of the voltage row
-    std::array<std::vector<float>, kMaxFeeders> curFactor;  // F_k of feeder f's row
+    double volt = 0.0;                                     // volts per voltage count
+    std::array<double, kMaxFeeders> cur{};                 // amperes per current count of feeder f
+    std::vector<float> voltFactor;                         // F_k of the voltage row
+    std::array<std::vector<float>, kMaxFeeders> curFactor; // F_k of feeder f's row
 };
 
 ShotScales shotScales(const MeasurementData& data, const MeasurementSettings& settings,
@@ -407,7 +404,7 @@ int harmonicComponents(MeasurementData& data, const MeasurementSettings& setting
         const size_t sc = idx(c);
         if (const int st = FourierTransform(data, settings, c); st != AnalysisOk)
             return st;
-        float r = 0.0f;  // minus the fundamental angle of this phase
+        float r = 0.0f; // minus the fundamental angle of this phase
         for (int k = 1; k <= maxOrder; ++k) {
             const size_t sk = idx(k);
             const Component v = component(data, n, k, scales.volt, scales.voltFactor[sk]);
@@ -433,8 +430,7 @@ int harmonicComponents(MeasurementData& data, const MeasurementSettings& setting
                 return st;
             for (int k = 1; k <= maxOrder; ++k) {
                 const size_t sk = idx(k);
-                const Component i =
-                    component(data, n, k, scales.cur[sf], scales.curFactor[sf][sk]);
+                const Component i = component(data, n, k, scales.cur[sf], scales.curFactor[sf][sk]);
                 data.CurCos(sf, sc, sk) = i.cos;
                 data.CurSin(sf, sc, sk) = i.sin;
                 const double cs = refCos[sk];
@@ -504,11 +500,10 @@ void perOrderQuantities(MeasurementData& data, const MeasurementSettings& settin
                 const size_t sf = idx(f);
                 float& iCos = data.CurCos(sf, sc, sk);
                 float& iSin = data.CurSin(sf, sc, sk);
-                const float iMag =
-                    rounded(std::sqrt(double(iCos) * iCos + double(iSin) * iSin));
+                const float iMag = rounded(std::sqrt(double(iCos) * iCos + double(iSin) * iSin));
                 data.CurMag(sf, sk, sc) = iMag;
                 cm[sf] += iMag;
-                if (threeMeterOne) {  // one meter stands for three phases
+                if (threeMeterOne) { // one meter stands for three phases
                     iCos = rounded(iCos * root3);
                     iSin = rounded(iSin * root3);
                 }
@@ -590,7 +585,7 @@ void distortionAndRatios(MeasurementData& data, const MeasurementSettings& setti
         const size_t sf = idx(f);
         const double curFundamental = data.CurByOrder(sf, 1);
         if (curFundamental == 0.0)
-            continue;  // no current: ratios and angle keep their values
+            continue; // no current: ratios and angle keep their values
         const double powerFundamental = data.ActivePower(sf, 1);
         double hp = 0.0, hq = 0.0;
         for (int k = 2; k <= maxOrder; ++k) {
@@ -622,7 +617,7 @@ void distortionAndRatios(MeasurementData& data, const MeasurementSettings& setti
         data.CurHarmRss[idx(f)] = rounded(std::sqrt(double(data.CurHarmRss[idx(f)])));
 }
 
-}  // namespace
+} // namespace
 
 int AnalyseShot(MeasurementData& data, const MeasurementSettings& settings,
                 const RecorderFacts& facts, int start, int end, EngineObserver& observer)
@@ -691,7 +686,7 @@ int AccumulateInterval(MeasurementData& data, const MeasurementSettings& setting
     }
 
     if (ShotCount == 32767)
-        return AnalysisOk;  // the count cannot grow: keep the average of the counted shots
+        return AnalysisOk; // the count cannot grow: keep the average of the counted shots
     const int lastOrder = settings.Orders256 ? std::min(256, maxOrder) : std::min(49, maxOrder);
     const int step = settings.Orders256 ? 1 : 2;
     for (int k = 1; k <= lastOrder; k += step) {
@@ -717,4 +712,4 @@ int AccumulateInterval(MeasurementData& data, const MeasurementSettings& setting
     return AnalysisOk;
 }
 
-}  // namespace hs
+} // namespace hs

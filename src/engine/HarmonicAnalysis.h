@@ -74,7 +74,7 @@ struct IntervalSelection {
 // record stays the average of the shots it counts. Returns AnalysisOk, or AnalysisNotSized
 // (nothing changed) when the arrays do not fit the settings.
 int AccumulateInterval(MeasurementData& data, const MeasurementSettings& settings,
-                        std::int16_t& ShotCount, IntervalSelection& selection);
+                       std::int16_t& ShotCount, IntervalSelection& selection);
 
 // atan(y / (x + 1e-20)), plus 3.1415926 when x < 0 and y ≥ 0, minus it when x < 0 and y < 0;
 // radians, single precision.
@@ -85,4 +85,4 @@ float FundamentalAngle(double x, double y);
 // zero with x exactly −1e-20, or a NaN input).
 std::int16_t SuperpositionAngle(double x, double y);
 
-}  // namespace hs
+} // namespace hs

@@ -17,7 +17,7 @@ bool usableValue(double value)
     return std::isfinite(value) && value > 0.0;
 }
 
-}  // namespace
+} // namespace
 
 std::optional<RcFilter> rcFilterOf(const RcRow& row)
 {
@@ -66,4 +66,4 @@ void rcComplementFactors(const RcRow& row, int maxOrder, int periodSamples,
         factors[static_cast<std::size_t>(k)] = rcComplementFactor(*filter, k, periodSamples);
 }
 
-}  // namespace hs
+} // namespace hs

@@ -40,4 +40,4 @@ float rcComplementFactor(const RcRow& row, int order, int periodSamples);
 void rcComplementFactors(const RcRow& row, int maxOrder, int periodSamples,
                          std::vector<float>& factors);
 
-}  // namespace hs
+} // namespace hs

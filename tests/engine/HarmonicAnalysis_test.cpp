@@ -19,10 +19,10 @@ using namespace hs;
 
 namespace {
 
-using Complex = std::complex<double>;  // (sine part, cosine part) of a harmonic component
+using Complex = std::complex<double>; // (sine part, cosine part) of a harmonic component
 constexpr double kPi = 3.14159265358979323846;
 constexpr int kStart = 200;
-constexpr int kEnd = 4200;  // one 50 Hz period at 200 kHz
+constexpr int kEnd = 4200; // one 50 Hz period at 200 kHz
 
 class RecordingObserver : public EngineObserver {
 public:
@@ -59,12 +59,15 @@ struct Rig {
     int K() const { return settings.MaxHarmonicOrder; }
     int N() const { return settings.SampleCount; }
     int analyse() { return AnalyseShot(data, settings, facts, kStart, kEnd, observer); }
-    std::int16_t& wave(int channel, int i) { return data.WaveData(std::size_t(channel), std::size_t(i)); }
+    std::int16_t& wave(int channel, int i)
+    {
+        return data.WaveData(std::size_t(channel), std::size_t(i));
+    }
 };
 
 // Synthetic channel: fundamental and harmonics of known amplitude (counts) and phase.
-const std::vector<std::pair<int, double>> kHarmonics = {
-    {1, 1500}, {2, 10}, {3, 120}, {5, 80}, {7, 40}, {11, 15}, {49, 5}, {97, 3}};
+const std::vector<std::pair<int, double>> kHarmonics = {{1, 1500}, {2, 10},  {3, 120}, {5, 80},
+                                                        {7, 40},   {11, 15}, {49, 5},  {97, 3}};
 
 void fillSynthetic(Rig& rig, int channel)
 {
@@ -79,7 +82,7 @@ void fillSynthetic(Rig& rig, int channel)
 // Straightforward DFT of the samples actually analysed: the RMS component of order k in counts.
 Complex referenceComponent(Rig& rig, int channel, int k)
 {
-    static std::map<int, std::vector<Complex>> unitCircles;  // e^(j2πm/N), m = 0..N-1
+    static std::map<int, std::vector<Complex>> unitCircles; // e^(j2πm/N), m = 0..N-1
     const int n = rig.N();
     std::vector<Complex>& unit = unitCircles[n];
     if (unit.empty())
@@ -107,7 +110,7 @@ void expectNear(Complex actual, Complex expected, double tolerance, const char* 
     EXPECT_NEAR(actual.imag(), expected.imag(), tolerance) << what << " cos at order " << k;
 }
 
-using Configuration = std::tuple<int, int, int>;  // MeasureType, feeders, N
+using Configuration = std::tuple<int, int, int>; // MeasureType, feeders, N
 
 class AgainstReferenceDft : public ::testing::TestWithParam<Configuration> {};
 
@@ -150,10 +153,12 @@ TEST_P(AgainstReferenceDft, ComponentsMagnitudesPowersAnglesAndRms)
         for (int f = 0; f <= rig.L(); ++f)
             for (int k = 0; k <= rig.K(); ++k)
                 cur[std::size_t(3 * f + c)].push_back(referenceComponent(rig, 3 * f + 3 + c, k) *
-                                                     curScale(f));
+                                                      curScale(f));
     }
     const auto vAt = [&](int c, int k) { return v[std::size_t(c)][std::size_t(k)]; };
-    const auto iAt = [&](int f, int c, int k) { return cur[std::size_t(3 * f + c)][std::size_t(k)]; };
+    const auto iAt = [&](int f, int c, int k) {
+        return cur[std::size_t(3 * f + c)][std::size_t(k)];
+    };
 
     for (int c = 0; c <= vl; ++c) {
         const std::size_t sc = std::size_t(c);
@@ -225,8 +230,8 @@ TEST_P(AgainstReferenceDft, ComponentsMagnitudesPowersAnglesAndRms)
             EXPECT_NEAR(d.CurSuperRe(sf, sk), iSuper.real(), iTol);
             EXPECT_NEAR(d.CurSuperIm(sf, sk), iSuper.imag(), iTol);
             expectAngleNear(d.PowerAngle(sf, sk), p, q, "PowerAngle", k);
-            expectAngleNear(d.CurSuperAngle(sf, sk), iSuper.real(), iSuper.imag(),
-                            "CurSuperAngle", k);
+            expectAngleNear(d.CurSuperAngle(sf, sk), iSuper.real(), iSuper.imag(), "CurSuperAngle",
+                            k);
         }
     }
 
@@ -239,11 +244,12 @@ TEST_P(AgainstReferenceDft, ComponentsMagnitudesPowersAnglesAndRms)
     for (int k = 2; k <= rig.K(); ++k)
         iHarm += double(d.CurByOrder(0, std::size_t(k))) * d.CurByOrder(0, std::size_t(k));
     EXPECT_NEAR(d.CurHarmRss[0], std::sqrt(iHarm), 1e-5 * std::sqrt(iHarm));
-    EXPECT_NEAR(d.VoltRatioMax, d.VoltRatio[3], 1e-6);  // order 3 is the largest harmonic
+    EXPECT_NEAR(d.VoltRatioMax, d.VoltRatio[3], 1e-6); // order 3 is the largest harmonic
 }
 
 INSTANTIATE_TEST_SUITE_P(AllTypesFeedersAndLengths, AgainstReferenceDft,
-                         ::testing::Combine(::testing::Values(0, 1, 2, 3, 4), ::testing::Values(1, 9),
+                         ::testing::Combine(::testing::Values(0, 1, 2, 3, 4),
+                                            ::testing::Values(1, 9),
                                             ::testing::Values(256, 512, 1024)));
 
 TEST(TransformTables, BitReversalAndTwiddles)
@@ -277,8 +283,8 @@ TEST(AnalyseShot, SineOnVoltagePhaseZero)
         rig.wave(0, i) = static_cast<std::int16_t>(std::lround(1000 * std::sin(2 * kPi * i / 512)));
     RecordingObserver observer;
     ASSERT_EQ(AnalyseShot(rig.data, rig.settings, rig.facts, kStart, kEnd, observer), AnalysisOk);
-    EXPECT_EQ(observer.texts, (std::vector<QString>{QStringLiteral("ＦＦＴ演算中"),
-                                                    QStringLiteral("各種演算中")}));
+    EXPECT_EQ(observer.texts,
+              (std::vector<QString>{QStringLiteral("ＦＦＴ演算中"), QStringLiteral("各種演算中")}));
     const double scale = rig.data.InputRange[0] / 80.0 * 60;
     // The samples are whole counts: the rounding costs about 1e-5 of the amplitude.
     const double expected = 1000 * scale / 1.41421;
@@ -318,7 +324,7 @@ TEST(AnalyseShot, RcComplementScalesComponentsButNotRms)
             fillSynthetic(*rig, ch);
     filtered.settings.RcRows[0] = RcRow{true, "1", "0.1"};
     filtered.settings.RcRows[2] = RcRow{true, "2.2", "0.047"};
-    filtered.settings.RcRows[1] = RcRow{true, "0", "0.1"};  // unusable: counts as unticked
+    filtered.settings.RcRows[1] = RcRow{true, "0", "0.1"}; // unusable: counts as unticked
     ASSERT_EQ(plain.analyse(), AnalysisOk);
     ASSERT_EQ(filtered.analyse(), AnalysisOk);
     const MeasurementData& a = plain.data;
@@ -341,7 +347,7 @@ TEST(AnalyseShot, FeederWithoutCurrentKeepsItsRatiosAndRootTwo)
 {
     Rig rig(0, 2, 512);
     fillSynthetic(rig, 0);
-    fillSynthetic(rig, 3);  // feeder 0 carries current, feeder 1 none
+    fillSynthetic(rig, 3); // feeder 0 carries current, feeder 1 none
     for (std::size_t k = 0; k <= 99; ++k) {
         rig.data.CurRatio(1, k) = 7.0f;
         rig.data.PowerRatio(1, k) = 8.0f;
@@ -359,7 +365,7 @@ TEST(AnalyseShot, FeederWithoutCurrentKeepsItsRatiosAndRootTwo)
 TEST(AnalyseShot, ZeroFundamentalGivesZeroRatiosWithoutStopping)
 {
     Rig rig(0, 1, 256);
-    fillSynthetic(rig, 3);  // current but no voltage: no voltage and no active power
+    fillSynthetic(rig, 3); // current but no voltage: no voltage and no active power
     ASSERT_EQ(rig.analyse(), AnalysisOk);
     EXPECT_EQ(rig.data.VoltByOrder[1], 0.0f);
     EXPECT_EQ(rig.data.ActivePower(0, 1), 0.0f);
@@ -369,7 +375,7 @@ TEST(AnalyseShot, ZeroFundamentalGivesZeroRatiosWithoutStopping)
     }
     EXPECT_EQ(rig.data.VoltRatioMax, 1.0f);
     EXPECT_EQ(rig.data.VoltRatioMaxHigh, 0.1f);
-    EXPECT_GT(rig.data.CurRatio(0, 3), 7.0f);  // 120 / 1500 counts
+    EXPECT_GT(rig.data.CurRatio(0, 3), 7.0f); // 120 / 1500 counts
 }
 
 TEST(AnalyseShot, RefusesInvalidScalesAndUnsizedArrays)
@@ -380,7 +386,7 @@ TEST(AnalyseShot, RefusesInvalidScalesAndUnsizedArrays)
     EXPECT_EQ(zeroScale.analyse(), AnalysisInvalidResult);
 
     Rig resized(0, 1, 256);
-    resized.settings.LastFeeder = 2;  // settings changed after the arrays were sized
+    resized.settings.LastFeeder = 2; // settings changed after the arrays were sized
     EXPECT_EQ(resized.analyse(), AnalysisNotSized);
     Rig orders(0, 1, 256);
     orders.settings.MaxHarmonicOrder = 256;
@@ -400,16 +406,16 @@ TEST(Angles, FundamentalAndSuperpositionRules)
     EXPECT_EQ(SuperpositionAngle(0, 0), 0);
     // 180 / 3.14 degrees per radian: atan(1) gives 45.0228, atan(y/x) = 0.5 rad 28.66 -> 29.
     EXPECT_EQ(SuperpositionAngle(1, std::tan(0.5)), 29);
-    EXPECT_EQ(SuperpositionAngle(-1e-20, 0), 0);  // 0 / 0: no angle, not a crash
+    EXPECT_EQ(SuperpositionAngle(-1e-20, 0), 0); // 0 / 0: no angle, not a crash
 }
 
 // DeriveChannels: {MeasureType, voltage counts a b, feeder counts x y} -> derived channels.
 struct DeriveCase {
     int type;
     std::int16_t a, b, x, y;
-    std::vector<std::int16_t> voltage;  // channels 0, 1, 2
-    std::vector<std::int16_t> plain;    // feeder without the V-connection mark
-    std::vector<std::int16_t> marked;   // feeder with it
+    std::vector<std::int16_t> voltage; // channels 0, 1, 2
+    std::vector<std::int16_t> plain;   // feeder without the V-connection mark
+    std::vector<std::int16_t> marked;  // feeder with it
 };
 
 class Derive : public ::testing::TestWithParam<DeriveCase> {};
@@ -431,9 +437,12 @@ TEST_P(Derive, WorkedCounts)
     }
     ASSERT_EQ(DeriveChannels(rig.data, rig.settings), AnalysisOk);
     for (const int i : {0, 100, 256}) {
-        EXPECT_EQ((std::vector<std::int16_t>{rig.wave(0, i), rig.wave(1, i), rig.wave(2, i)}), t.voltage);
-        EXPECT_EQ((std::vector<std::int16_t>{rig.wave(3, i), rig.wave(4, i), rig.wave(5, i)}), t.plain);
-        EXPECT_EQ((std::vector<std::int16_t>{rig.wave(6, i), rig.wave(7, i), rig.wave(8, i)}), t.marked);
+        EXPECT_EQ((std::vector<std::int16_t>{rig.wave(0, i), rig.wave(1, i), rig.wave(2, i)}),
+                  t.voltage);
+        EXPECT_EQ((std::vector<std::int16_t>{rig.wave(3, i), rig.wave(4, i), rig.wave(5, i)}),
+                  t.plain);
+        EXPECT_EQ((std::vector<std::int16_t>{rig.wave(6, i), rig.wave(7, i), rig.wave(8, i)}),
+                  t.marked);
     }
 }
 
@@ -443,7 +452,8 @@ INSTANTIATE_TEST_SUITE_P(
                       DeriveCase{4, 100, 40, 30, 50, {53, -7, -47}, {30, 50, -80}, {3, 23, -27}},
                       DeriveCase{0, 100, 40, 30, 50, {100, 40, 999}, {30, 50, 999}, {30, 50, 999}},
                       DeriveCase{1, 100, 40, 30, 50, {100, 40, 999}, {30, 50, 999}, {30, 50, 999}},
-                      DeriveCase{3, 100, 40, 30, 50, {100, 40, 999}, {30, 50, 999}, {30, 50, 999}}));
+                      DeriveCase{
+                          3, 100, 40, 30, 50, {100, 40, 999}, {30, 50, 999}, {30, 50, 999}}));
 
 TEST(DeriveChannelsRange, TwelveBitSamplesNeverOverflowAndLargerOnesAreReported)
 {
@@ -458,7 +468,7 @@ TEST(DeriveChannelsRange, TwelveBitSamplesNeverOverflowAndLargerOnesAreReported)
                     rig.wave(c + 1, 0) = b;
                 }
                 ASSERT_EQ(DeriveChannels(rig.data, rig.settings), AnalysisOk) << a << " " << b;
-                for (const int c : {0, 6}) {  // re-based (type 4) or differenced (type 2)
+                for (const int c : {0, 6}) { // re-based (type 4) or differenced (type 2)
                     const int x = rig.wave(c, 0), y = rig.wave(c + 1, 0), z = rig.wave(c + 2, 0);
                     if (type == 2) {
                         EXPECT_EQ(z, a - b);
@@ -519,14 +529,22 @@ float intervalEntry(const MeasurementData& d, int array, int f, int k)
 {
     const std::size_t sf = std::size_t(f), sk = std::size_t(k);
     switch (array) {
-    case 0: return d.IntVoltByOrder[sk];
-    case 1: return d.IntVoltSuperRe[sk];
-    case 2: return d.IntVoltSuperIm[sk];
-    case 3: return d.IntCurByOrder(sf, sk);
-    case 4: return d.IntActivePower(sf, sk);
-    case 5: return d.IntReactivePower(sf, sk);
-    case 6: return d.IntCurSuperRe(sf, sk);
-    default: return d.IntCurSuperIm(sf, sk);
+    case 0:
+        return d.IntVoltByOrder[sk];
+    case 1:
+        return d.IntVoltSuperRe[sk];
+    case 2:
+        return d.IntVoltSuperIm[sk];
+    case 3:
+        return d.IntCurByOrder(sf, sk);
+    case 4:
+        return d.IntActivePower(sf, sk);
+    case 5:
+        return d.IntReactivePower(sf, sk);
+    case 6:
+        return d.IntCurSuperRe(sf, sk);
+    default:
+        return d.IntCurSuperIm(sf, sk);
     }
 }
 
@@ -574,7 +592,8 @@ TEST_P(AddingFormats, SumTheOrderSetAndCountShots)
         IntervalSelection selection;
         for (const int tag : {1, 2, 4}) {
             fillShot(rig, tag);
-            ASSERT_EQ(AccumulateInterval(rig.data, rig.settings, rig.data.ShotCount, selection), AnalysisOk);
+            ASSERT_EQ(AccumulateInterval(rig.data, rig.settings, rig.data.ShotCount, selection),
+                      AnalysisOk);
         }
         EXPECT_EQ(rig.data.ShotCount, 3);
         const std::vector<bool> set = orderSet(rig.K(), all, all ? 256 : 49);
@@ -644,4 +663,4 @@ TEST(AccumulateInterval, CountStopsAtTheInt16Limit)
     EXPECT_EQ(rig.data.IntVoltByOrder[1], sum);
 }
 
-}  // namespace
+} // namespace

@@ -10,7 +10,7 @@ using namespace hs;
 
 namespace {
 
-constexpr int kPeriod50Hz = 4000;  // recorder samples in one 50 Hz period at 200 kHz
+constexpr int kPeriod50Hz = 4000; // recorder samples in one 50 Hz period at 200 kHz
 
 TEST(RcComplement, FactorOfOneKiloOhmAndTenthMicroFarad)
 {
@@ -31,7 +31,8 @@ TEST(RcComplement, FactorOfOneKiloOhmAndTenthMicroFarad)
 TEST(RcComplement, FactorsOfARowCoverEveryOrder)
 {
     std::vector<float> factors{9.0f};
-    rcComplementFactors(RcRow{true, QStringLiteral("2.2"), QStringLiteral("0.047")}, 99, kPeriod50Hz, factors);
+    rcComplementFactors(RcRow{true, QStringLiteral("2.2"), QStringLiteral("0.047")}, 99,
+                        kPeriod50Hz, factors);
     ASSERT_EQ(factors.size(), 100u);
     EXPECT_EQ(factors[0], 1.0f);
     for (std::size_t k = 1; k < factors.size(); ++k) {
@@ -40,7 +41,9 @@ TEST(RcComplement, FactorsOfARowCoverEveryOrder)
             EXPECT_LT(factors[k], factors[k - 1]) << "the filter attenuates low orders most";
         }
     }
-    EXPECT_EQ(factors[7], rcComplementFactor(RcRow{true, QStringLiteral("2.2"), QStringLiteral("0.047")}, 7, kPeriod50Hz));
+    EXPECT_EQ(factors[7],
+              rcComplementFactor(RcRow{true, QStringLiteral("2.2"), QStringLiteral("0.047")}, 7,
+                                 kPeriod50Hz));
 }
 
 struct UnusableRow {
@@ -88,4 +91,4 @@ TEST(RcComplement, NoPeriodOrNoOrderGivesFactorOne)
     EXPECT_EQ(rcComplementFactor(row, 0, kPeriod50Hz), 1.0f);
 }
 
-}  // namespace
+} // namespace
