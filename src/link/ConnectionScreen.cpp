@@ -125,7 +125,6 @@ void ConnectionScreen::buildControls()
     auto* hint = addLabel(QStringLiteral("Label1"),
                           QStringLiteral("測定器のＬＡＮカードはHIOKI 9578の他、RATOC "
                                          "REX-R280が使えます。"));
-    hint->setWordWrap(true);
     outer->addWidget(hint);
 
     auto* buttons = new QHBoxLayout;

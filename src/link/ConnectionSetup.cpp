@@ -1,6 +1,7 @@
 #include "link/ConnectionSetup.h"
 
 #include "common/Numbers.h"
+#include "link/RecorderCommands.h"
 
 #include <QDateTime>
 
@@ -119,26 +120,17 @@ ConnectionStatus ConnectionSetup::initialise(const ConnectionRequest& request)
     lan_.WaitSeconds(3);
     for (int r = 0; r <= facts_.LastRecorder; ++r) {
         const QString& id = lan_.InstrumentId[r];
-        lan_.LinkResult =
-            lan_.SendCommand(id, QStringLiteral(":DISP:CHAN DISP;:FUNM MEM;:CONF:TDIV 5E-4;SHOT 50"));
-        lan_.LinkResult = lan_.SendCommand(id, QStringLiteral(":HEAD OFF"));
+        lan_.LinkResult = lan_.SendCommand(id, cmd::idleSetup());
+        lan_.LinkResult = lan_.SendCommand(id, cmd::headerOff());
     }
 
     lan_.WaitSeconds(1);
     for (int r = 0; r <= facts_.LastRecorder; ++r) {
         // One reading of the calendar for both lines, so that they never straddle midnight.
         const QDateTime now = lan_.clock().now();
-        const QDate date = now.date();
-        const QTime time = now.time();
         const QString& id = lan_.InstrumentId[r];
-        lan_.LinkResult = lan_.SendCommand(
-            id, QStringLiteral(":SYST:DATE %1,%2,%3")
-                    .arg(plainNumber(date.year() % 100), plainNumber(date.month()),
-                         plainNumber(date.day())));
-        lan_.LinkResult = lan_.SendCommand(
-            id, QStringLiteral(":SYST:TIME %1,%2,%3")
-                    .arg(plainNumber(time.hour()), plainNumber(time.minute()),
-                         plainNumber(time.second())));
+        lan_.LinkResult = lan_.SendCommand(id, cmd::systemDate(now.date()));
+        lan_.LinkResult = lan_.SendCommand(id, cmd::systemTime(now.time()));
     }
     return ConnectionStatus::Ok;
 }
@@ -179,11 +171,11 @@ ConnectionStatus ConnectionSetup::identify(int r)
     const QString& id = lan_.InstrumentId[r];
     const int n = r + 1;
 
-    lan_.LinkResult = lan_.SendCommand(id, QStringLiteral("*CLS"));
+    lan_.LinkResult = lan_.SendCommand(id, cmd::clearStatus());
     lan_.ReplyText.clear();
-    lan_.LinkResult = lan_.SendCommand(id, QStringLiteral("*IDN?"));
+    lan_.LinkResult = lan_.SendCommand(id, cmd::identify());
     lan_.LinkResult = lan_.ReceiveResponse(id, lan_.ReplyText);
-    const std::int16_t model = toInt16Saturating(readNumber(QStringView(lan_.ReplyText).mid(6, 4)));
+    const std::int16_t model = cmd::parseModel(lan_.ReplyText);
     facts_.RecorderModel[r] = model;
     if (progress_.modelFound)
         progress_.modelFound(r, model);
@@ -193,16 +185,16 @@ ConnectionStatus ConnectionSetup::identify(int r)
         report(identifyMessage(n));
         return ConnectionStatus::Failed;
     }
-    facts_.ModelClass[r] = model == 8840 ? 0 : (model == 8835 ? 2 : 1);
+    facts_.ModelClass[r] = cmd::modelClassOf(model);
 
     lan_.ReplyText.clear();
-    lan_.LinkResult = lan_.SendCommand(id, QStringLiteral("*OPT?"));
+    lan_.LinkResult = lan_.SendCommand(id, cmd::options());
     lan_.LinkResult = lan_.ReceiveResponse(id, lan_.ReplyText);
-    const QString units = lan_.ReplyText + QString(32, QLatin1Char('0'));
+    const std::array<std::int16_t, 16> units = cmd::parseUnitCodes(lan_.ReplyText);
 
     std::int16_t usable = 0;
     for (int k = 0; k < 16; ++k) {
-        const auto unit = toInt16Saturating(readNumber(QStringView(units).mid(2 * k, 1)));
+        const std::int16_t unit = units[static_cast<std::size_t>(k)];
         facts_.ChannelUnit[r][k] = unit;
         const RangeLimits limits = rangeLimitsOf(model, unit);
         facts_.ChannelRangeMax[r][k] = limits.max;
@@ -218,7 +210,7 @@ ConnectionStatus ConnectionSetup::identify(int r)
     if (progress_.channelsFound)
         progress_.channelsFound(r, usable);
     Clock::pumpEvents();
-    lan_.LinkResult = lan_.SendCommand(id, QStringLiteral("*RST"));
+    lan_.LinkResult = lan_.SendCommand(id, cmd::reset());
     facts_.UsableChannelTotal = static_cast<std::int16_t>(facts_.UsableChannelTotal + usable);
     return ConnectionStatus::Ok;
 }

@@ -8,6 +8,8 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QImage>
+#include <QPixmap>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -191,6 +193,28 @@ TEST_F(ConnectionScreenTest, CommandEndEndsTheProgram)
     screen->setEndProgram([&codes](int code) { codes.push_back(code); });
     child<QPushButton>(*screen, "CommandEnd")->click();
     EXPECT_EQ(codes, std::vector<int>{0});
+}
+
+// Renders the screen as the operator sees it. With HS_SCREENSHOT_DIR set the picture is also
+// saved there (docs/connection-screen.png is made this way).
+TEST_F(ConnectionScreenTest, RendersOffscreenWithReadableText)
+{
+    auto screen = makeScreen();
+    screen->show();
+    QApplication::processEvents();
+    const QImage image = screen->grab().toImage();
+    ASSERT_FALSE(image.isNull());
+    EXPECT_GE(image.width(), 300);
+    // Text was drawn: the picture holds dark pixels on the light window background.
+    int dark = 0;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            dark += qGray(image.pixel(x, y)) < 80 ? 1 : 0;
+    EXPECT_GT(dark, 200);
+    const QString out = qEnvironmentVariable("HS_SCREENSHOT_DIR");
+    if (!out.isEmpty()) {
+        EXPECT_TRUE(image.save(out + QStringLiteral("/connection-screen.png")));
+    }
 }
 
 }  // namespace
