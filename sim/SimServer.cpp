@@ -12,6 +12,9 @@ namespace hs::sim {
 // One client connection of a recorder: frames lines (bounded), hands them to the recorder one
 // at a time and sends what it answers, honouring its delays, busy times and faults.
 class SimServer::Connection : public QObject {
+    // Lines that may wait while the recorder is busy (a floppy save); more are discarded.
+    static constexpr std::size_t kMaxQueuedLines = 10000;
+
 public:
     Connection(SimServer& server, int index, QTcpSocket* socket)
         : QObject(&server), server_(server), index_(index), socket_(socket)
@@ -60,8 +63,13 @@ private:
                 }
                 if (lf < 0)
                     break;
-                if (!discarding_)
+                if (!discarding_ && queue_.size() >= kMaxQueuedLines) {
+                    recorder().logEvent(QString::fromLatin1(buffer_.left(60)),
+                                        QStringLiteral("more than %1 lines waiting, line discarded")
+                                            .arg(kMaxQueuedLines));
+                } else if (!discarding_) {
                     queue_.push_back(buffer_);
+                }
                 buffer_.clear();
                 discarding_ = false;
                 from = lf + 1;
