@@ -57,7 +57,12 @@ void LanModule::connectToRecorder(int index, const QString& host, quint16 port)
     if (c.socket == nullptr) {
         c.socket = new QTcpSocket(this);
         connect(c.socket, &QTcpSocket::connected, this, [this, index] {
-            connections_[static_cast<std::size_t>(index)].linkConnected = true;
+            Connection& opened = connections_[static_cast<std::size_t>(index)];
+            // Command lines go out the moment they are sent: without this a short command that
+            // follows one without a reply waits for the recorder's delayed acknowledgement,
+            // which stretches the prescribed pauses between commands.
+            opened.socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+            opened.linkConnected = true;
         });
         connect(c.socket, &QTcpSocket::readyRead, this, [this, index] { onDataArrival(index); });
     } else if (c.socket->state() != QAbstractSocket::UnconnectedState || c.socket->isOpen()) {
