@@ -1,0 +1,180 @@
+#include "app/DesktopScreens.h"
+
+#include "link/AddressFile.h"
+#include "link/ConnectionScreen.h"
+#include "sim/SimServer.h"
+
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QHostAddress>
+#include <QLabel>
+#include <QVBoxLayout>
+#include <QWidget>
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace hs {
+
+namespace {
+
+// Ends the program at once, from wherever the request comes (also from inside a wait).
+void endProgramNow(int code)
+{
+    std::fflush(nullptr);
+    std::_Exit(code);
+}
+
+const QString kDemoAddresses[2] = {QStringLiteral("127.0.0.1"), QStringLiteral("127.0.0.2")};
+constexpr quint16 kDemoPort = 8802;
+
+}  // namespace
+
+std::unique_ptr<sim::SimServer> startDemoRecorders(Clock& clock, QString* error)
+{
+    auto server = std::make_unique<sim::SimServer>(clock, sim::Scenario::defaultScenario(), 2);
+    for (int i = 0; i < 2; ++i) {
+        QString why;
+        if (!server->listen(i, QHostAddress(kDemoAddresses[i]), kDemoPort, &why)) {
+            if (error)
+                *error = QStringLiteral("cannot serve recorder %1 on %2:%3: %4")
+                             .arg(i + 1)
+                             .arg(kDemoAddresses[i])
+                             .arg(kDemoPort)
+                             .arg(why);
+            return nullptr;
+        }
+    }
+    return server;
+}
+
+AddressTexts demoAddressTexts()
+{
+    return {{kDemoAddresses[0], kDemoAddresses[1]},
+            {QString::number(kDemoPort), QString::number(kDemoPort)}};
+}
+
+std::optional<DesktopOptions> parseDesktopOptions(const QStringList& args, QString* error)
+{
+    QCommandLineParser parser;
+    const QCommandLineOption demo(QStringLiteral("demo"));
+    const QCommandLineOption scale(QStringLiteral("time-scale"), QString(), QStringLiteral("X"));
+    parser.addOption(demo);
+    parser.addOption(scale);
+    if (!parser.parse(QStringList{QStringLiteral("harmonic-station")} + args)) {
+        if (error)
+            *error = parser.errorText();
+        return std::nullopt;
+    }
+    if (!parser.positionalArguments().isEmpty()) {
+        if (error)
+            *error = QStringLiteral("unexpected argument '%1'").arg(parser.positionalArguments()[0]);
+        return std::nullopt;
+    }
+    DesktopOptions options;
+    options.demo = parser.isSet(demo);
+    options.timeScale = Clock::scaleFromEnvironment(1.0);
+    if (parser.isSet(scale)) {
+        bool ok = false;
+        const double value = parser.value(scale).toDouble(&ok);
+        if (!ok || !(value > 0)) {
+            if (error)
+                *error = QStringLiteral("--time-scale needs a positive number, not '%1'")
+                             .arg(parser.value(scale));
+            return std::nullopt;
+        }
+        options.timeScale = value;
+    }
+    return options;
+}
+
+QString desktopOptionsHelp()
+{
+    return QStringLiteral(
+        "Options of the desktop program:\n"
+        "  --demo          start two simulated recorders in this process (127.0.0.1:8802 and\n"
+        "                  127.0.0.2:8802) and point the connection screen at them\n"
+        "  --time-scale X  run every wait and the calendar at X times real time (e.g. 0.1);\n"
+        "                  the environment variable HARMONIC_TIME_SCALE does the same\n");
+}
+
+QString settingsScreenCaption()
+{
+    return QStringLiteral("高調波測定．設定画面(2004/02/02) Win2000");
+}
+
+QString foundRecordersText(const RecorderFacts& facts)
+{
+    QStringList lines;
+    for (int r = 0; r <= facts.LastRecorder && r < 2; ++r) {
+        int usable = 0;
+        for (const std::int16_t max : facts.ChannelRangeMax[r])
+            usable += max > 0 ? 1 : 0;
+        lines << QStringLiteral("%1台目: %2  有効CH数 %3")
+                     .arg(r + 1)
+                     .arg(facts.RecorderModel[r])
+                     .arg(usable);
+    }
+    return lines.join(QLatin1Char('\n'));
+}
+
+DesktopProgram::DesktopProgram(DesktopStation& station, const QString& addressFile)
+    : station_(station),
+      connection_(std::make_unique<ConnectionScreen>(station.lan, station.facts, addressFile))
+{
+    connection_->setNextScreen([this] { openNextScreen(); });
+}
+
+DesktopProgram::~DesktopProgram() = default;
+
+void DesktopProgram::show()
+{
+    connection_->show();
+}
+
+void DesktopProgram::openNextScreen()
+{
+    // Stands in for the settings screen until it exists: says which recorders were found.
+    next_ = std::make_unique<QWidget>();
+    next_->setObjectName(QStringLiteral("Form01"));
+    next_->setWindowTitle(settingsScreenCaption());
+    auto* layout = new QVBoxLayout(next_.get());
+    auto* heading = new QLabel(QStringLiteral("検出した測定器"), next_.get());
+    auto* found = new QLabel(foundRecordersText(station_.facts), next_.get());
+    found->setObjectName(QStringLiteral("FoundRecorders"));
+    layout->addWidget(heading);
+    layout->addWidget(found);
+    next_->move(0, 0);
+    next_->show();
+}
+
+int runDesktopProgram(const QStringList& args)
+{
+    QString error;
+    const std::optional<DesktopOptions> options = parseDesktopOptions(args.mid(1), &error);
+    if (!options) {
+        std::fprintf(stderr, "harmonic-station: %s\n\n%s", qPrintable(error),
+                     qPrintable(desktopOptionsHelp()));
+        return 2;
+    }
+
+    DesktopStation station(options->timeScale);
+    DesktopProgram program(station, options->demo ? QString() : QString(kAddressFileName));
+    program.connectionScreen().setEndProgram(endProgramNow);
+
+    std::unique_ptr<sim::SimServer> demoRecorders;
+    if (options->demo) {
+        demoRecorders = startDemoRecorders(station.clock, &error);
+        if (!demoRecorders) {
+            std::fprintf(stderr, "harmonic-station: --demo: %s\n", qPrintable(error));
+            return 1;
+        }
+        program.connectionScreen().setAddressTexts(demoAddressTexts());
+        program.connectionScreen().setRecorderCount(2);
+    }
+
+    program.show();
+    return QApplication::exec();
+}
+
+}  // namespace hs

@@ -1,0 +1,74 @@
+#pragma once
+
+#include "app/DesktopStation.h"
+#include "link/AddressFile.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+#include <optional>
+
+class QWidget;
+
+namespace hs {
+
+class ConnectionScreen;
+namespace sim {
+class SimServer;
+}
+
+// How `harmonic-station` without a subcommand was started.
+struct DesktopOptions {
+    bool demo = false;         // --demo: simulated recorders in this process, screen pointed at them
+    double timeScale = 1.0;    // --time-scale X, else HARMONIC_TIME_SCALE, else 1
+};
+
+// Reads the desktop program's options (arguments after the program name). nullopt and a reason
+// in error for an unknown option or a time scale that is not a positive number.
+std::optional<DesktopOptions> parseDesktopOptions(const QStringList& args, QString* error);
+
+// The usage text of the desktop program's options, for --help.
+QString desktopOptionsHelp();
+
+// The demo's simulated recorders: the default scenario, recorder 1 on 127.0.0.1:8802 and
+// recorder 2 on 127.0.0.2:8802, served in this process. nullptr and the reason in error when an
+// address cannot be served (another program listening there, say).
+std::unique_ptr<sim::SimServer> startDemoRecorders(Clock& clock, QString* error);
+// Those addresses and ports, as the connection screen's texts.
+AddressTexts demoAddressTexts();
+
+// The settings screen's caption.
+QString settingsScreenCaption();
+
+// The lines that say which recorders the initialisation found ("1台目: 8841  有効CH数 5").
+QString foundRecordersText(const RecorderFacts& facts);
+
+// The screens of the desktop program and the hand-over between them. The connection screen comes
+// first; after a successful initialisation it hides itself and openNextScreen() runs.
+class DesktopProgram {
+public:
+    // addressFile: "IPDT.DAT" in the working folder; empty for none (the demo leaves the
+    // operator's stored addresses alone).
+    DesktopProgram(DesktopStation& station, const QString& addressFile);
+    ~DesktopProgram();
+
+    ConnectionScreen& connectionScreen() { return *connection_; }
+    // The screen opened after the connection screen, once it exists.
+    QWidget* nextScreen() const { return next_.get(); }
+
+    void show();
+
+private:
+    void openNextScreen();
+
+    DesktopStation& station_;
+    std::unique_ptr<ConnectionScreen> connection_;
+    std::unique_ptr<QWidget> next_;
+};
+
+// The whole desktop program: options, station, (demo recorders), screens, event loop. args are
+// the process arguments, program name first. A QApplication exists.
+int runDesktopProgram(const QStringList& args);
+
+}  // namespace hs
