@@ -1,3 +1,4 @@
+#include "app/DesktopScreens.h"
 #include "app/SimulateCommand.h"
 #include "app/Subcommands.h"
 
@@ -22,7 +23,8 @@ void printUsage()
                 "screen.\n\nSubcommands:\n");
     for (const auto& s : kSubcommands)
         std::printf("  %-10s %s\n", s.name, s.summary);
-    std::printf("\n`harmonic-station SUBCOMMAND --help` describes each one.\n");
+    std::printf("\n`harmonic-station SUBCOMMAND --help` describes each one.\n\n%s",
+                qPrintable(hs::desktopOptionsHelp()));
 }
 
 }  // namespace
@@ -50,6 +52,5 @@ int main(int argc, char** argv)
         return 2;
     }
     QApplication app(argc, argv);
-    std::fprintf(stderr, "harmonic-station: the desktop program is not available in this build\n");
-    return 1;
+    return hs::runDesktopProgram(QCoreApplication::arguments());
 }
