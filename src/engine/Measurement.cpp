@@ -1,0 +1,78 @@
+#include "engine/Measurement.h"
+
+#include "common/EngineObserver.h"
+#include "engine/Acquisition.h"
+#include "engine/HarmonicAnalysis.h"
+#include "engine/MeasurementData.h"
+#include "link/LanModule.h"
+#include "link/RecorderCommands.h"
+#include "link/RecorderFacts.h"
+#include "settings/MeasurementSettings.h"
+
+#include <algorithm>
+
+namespace hs {
+
+namespace {
+
+const QString kErrorTitle = QStringLiteral("エラー");
+const QString kNotAnalysableText =
+    QStringLiteral("測定条件が解析できません。設定を確認してください。");
+
+}  // namespace
+
+Measurement::Measurement(EngineContext& ctx)
+    : ctx_(ctx), files_(ctx.settings, ctx.data, ctx.clock)
+{
+}
+
+int Measurement::Load()
+{
+    MeasurementSettings& s = ctx_.settings;
+    MeasurementData& d = ctx_.data;
+    d.sizeForMeasurement(s);
+    // The tables are built over zeroed arrays; the preparation sized them for this SampleCount.
+    const std::size_t n = static_cast<std::size_t>(std::max<int>(s.SampleCount, 0));
+    if (d.BitReverse.size() != n + 1 || d.WaveData.dim1() != n + 1)
+        d.sizeForPreparation(s);
+    std::fill(d.BitReverse.begin(), d.BitReverse.end(), std::int16_t{0});
+    const int tables = BuildTransformTables(d, s);
+    state_ = RunLoopState{};
+    state_.CurrentView = 1;
+    state_.CurrentChannel = 0;
+    d.ShotCount = 0;
+    if (tables != AnalysisOk) {
+        ctx_.observer.message(kNotAnalysableText, kErrorTitle);
+        return tables;
+    }
+    if (s.PrintIntervalMin > 0) {
+        LanModule& lan = ctx_.lan;
+        lan.LinkResult = lan.SendCommand(lan.InstrumentId[0], cmd::listGauge());
+        if (ctx_.facts.LastRecorder == 1)
+            lan.LinkResult = lan.SendCommand(lan.InstrumentId[1], cmd::listGauge());
+        WaitMilliseconds(ctx_.clock, 2000);
+    }
+    return AnalysisOk;
+}
+
+int Measurement::Start(const RunLoopHooks& hooks)
+{
+    if (started_)
+        return RunStopped;
+    started_ = true;
+    if (files_.Open() != ResultFiles::kOk) {
+        ctx_.observer.message(files_.ErrorText(), kErrorTitle);
+        return RunFileError;
+    }
+    state_.NextPrintTime = ctx_.settings.StartDateTime;
+    state_.NextFdSaveTime = ctx_.settings.StartDateTime;
+    return MeasureRunLoop(ctx_, files_, state_, hooks);
+}
+
+void Measurement::End()
+{
+    AbortRecorders(ctx_);
+    files_.Close();
+}
+
+}  // namespace hs

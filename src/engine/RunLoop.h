@@ -1,0 +1,115 @@
+#pragma once
+
+#include "engine/Acquisition.h"
+#include "engine/EngineContext.h"
+#include "engine/HarmonicAnalysis.h"
+
+#include <QDateTime>
+#include <QString>
+
+#include <cstdint>
+#include <functional>
+
+namespace hs {
+
+class ResultFiles;
+struct MeasurementData;
+
+// The measurement run loop: shot after shot until the end time. Trigger a shot, find one
+// fundamental period, download it, print and adjust ranges when due, analyse, show the summary
+// line and the current view, fold the shot into the interval record, and save, floppy-save and
+// stop when their times come. Every wait runs the event loop, so the measurement screen's
+// buttons stay live during a run.
+
+// Status texts of the run.
+inline const QString kMeasuringText = QStringLiteral("測定中");
+inline const QString kCheckingFrequencyText = QStringLiteral("周波数確認中");
+inline const QString kFundamentalFrequencyText = QStringLiteral("基本周波数 ");
+inline const QString kDisplayingDataText = QStringLiteral("データ表示中");
+inline const QString kFixedFrequencyMark = QStringLiteral("固定");
+// Shown (with the analysis status) when a shot gives results the run cannot go on with.
+inline const QString kAnalysisFailedText =
+    QStringLiteral("測定データの演算ができないため測定を中止しました。入力信号と設定を確認して"
+                   "ください。");
+
+// Period-search failures in a row before the synchronisation mode falls back.
+inline constexpr int kPeriodRetryLimit = 5;
+
+// The run-loop state. The caller sets NextPrintTime and NextFdSaveTime (both to StartDateTime)
+// before the run; CurrentChannel and CurrentView are the display selection, which the
+// measurement screen changes between shots.
+struct RunLoopState {
+    QDateTime NextPrintTime;
+    QDateTime NextFdSaveTime;
+    std::int16_t CurrentRecorder = 0;
+    std::int16_t CrossingPosition = kCrossingSearchHome;  // kept from shot to shot
+    std::int16_t RetryCount = 0;          // consecutive shots whose period was not found
+    std::int16_t DownloadErrorCount = 0;  // handed to DownloadWaveforms
+    std::int16_t Start = 0;               // period bounds of the shot, recorder samples
+    std::int16_t End = 0;
+    QString FixedMark;                    // "固定" after a fixed-frequency shot
+    QString PowerFormat;                  // chosen per shot for the summary line
+    double PowerDivisor = 1.0;
+    std::int16_t CurrentChannel = 0;      // feeder shown, 0..LastFeeder
+    std::int16_t CurrentView = 1;         // view shown, 1..9
+    IntervalSelection Selection;          // maximum-distortion selection of SaveFormat 2 and 3
+
+    // Tallies of the run, for the caller's report.
+    qint64 ShotsAnalysed = 0;
+    qint64 SavesWritten = 0;
+    qint64 FloppySaves = 0;
+    qint64 Prints = 0;
+};
+
+// What one analysed shot did, for callers that follow the run.
+struct ShotReport {
+    QDateTime Time;       // the clock at the save test
+    bool Saved = false;
+    QDateTime SaveTime;   // the scheduled time the record carries, when Saved
+    bool Printed = false;
+    bool FloppySaved = false;
+    QString FloppyName;   // the recorder file name, when FloppySaved
+};
+
+struct RunLoopHooks {
+    // Asked after every event pump of the loop; true stops the measurement: ":ABORT" to each
+    // recorder, links and result files closed, RunStopped returned.
+    std::function<bool()> stopRequested;
+    // Called at the end of every analysed shot.
+    std::function<void(const ShotReport&)> shotFinished;
+};
+
+enum RunLoopStatus : int {
+    RunEnded = 0,          // the end time came
+    RunFileError = 1,      // a result file could not be written (the operator was told which)
+    RunAnalysisError = 2,  // a shot's results could not be computed (the operator was told)
+    RunStopped = 3,        // stopped on request
+};
+
+// Runs the measurement to EndDateTime. The result files must be open. Returns a RunLoopStatus;
+// at the end the recorders' links and the result files are closed.
+int MeasureRunLoop(EngineContext& ctx, ResultFiles& files, RunLoopState& state,
+                   const RunLoopHooks& hooks = {});
+
+// The end of a measurement by the operator: ":ABORT" to each recorder in use, recorder 1
+// first, without waiting for a reply, and each link closed.
+void AbortRecorders(EngineContext& ctx);
+
+// ---- Pure parts ----
+
+// The unit of the summary line's powers: "#0.000M" / 1000000 when P or Q exceeds 1000000,
+// "#,##0.000k" / 1000 when either exceeds 1000, else "#,##0.0" / 1. Only positive values above
+// the limits switch the unit.
+struct PowerUnit {
+    QString format;
+    double divisor = 1.0;
+};
+PowerUnit ChoosePowerUnit(double P, double Q);
+
+// "基本周波数 " + 200000 / (end - start) as "##.00" + "Hz" + the fixed mark.
+QString FrequencyStatusText(int start, int end, const QString& fixedMark);
+
+// The summary line of feeder f for the last analysed shot.
+QString SummaryLine(const MeasurementData& data, int f, const PowerUnit& unit);
+
+}  // namespace hs

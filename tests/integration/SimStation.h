@@ -1,0 +1,106 @@
+#pragma once
+
+// A station connected to simulated recorders inside the test process, for the run-loop and
+// preparation tests: clock, link, recorder facts, settings and data, all fresh per test.
+
+#include "common/Clock.h"
+#include "common/EngineObserver.h"
+#include "engine/EngineContext.h"
+#include "engine/MeasurementData.h"
+#include "link/ConnectionSetup.h"
+#include "link/LanModule.h"
+#include "link/RecorderFacts.h"
+#include "settings/MeasurementSettings.h"
+#include "settings/SettingsRules.h"
+#include "sim/SimServer.h"
+
+#include <QDateTime>
+#include <QStringList>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <utility>
+#include <vector>
+
+namespace hs::testing {
+
+// Everything the engine reports, in order.
+struct RecordingObserver : EngineObserver {
+    void statusText(const QString& text) override { statuses << text; }
+    void summaryText(const QString& text) override { summaries << text; }
+    void drawResults() override { ++draws; }
+    void message(const QString& text, const QString& title) override
+    {
+        messages.emplace_back(text, title);
+    }
+    QStringList statuses;
+    QStringList summaries;
+    int draws = 0;
+    std::vector<std::pair<QString, QString>> messages;
+};
+
+class SimStation {
+public:
+    // model: the simulated recorder's model (8841 default, 8840 for ModelClass 0).
+    explicit SimStation(double timeScale, int model = 8841)
+        : clock(timeScale), lan(clock)
+    {
+        sim = std::make_unique<sim::SimServer>(clock, sim::Scenario::defaultScenario(), 1);
+        sim->recorder(0).setModel(model);
+        QString error;
+        listening = sim->listen(0, QHostAddress::LocalHost, 0, &error);
+        EXPECT_TRUE(listening) << qPrintable(error);
+    }
+
+    // Connects and initialises the recorder, then builds the channel map for the feeders and
+    // the measurement type; the output file goes into a temporary folder.
+    bool connect(int feeders, int measureType)
+    {
+        if (!listening)
+            return false;
+        ConnectionRequest request;
+        request.addresses[0] = QStringLiteral("127.0.0.1");
+        request.ports[0] = QString::number(sim->port(0));
+        request.recorderCount = 1;
+        ConnectionSetup setup(lan, facts, observer);
+        if (setup.initialise(request) != ConnectionStatus::Ok)
+            return false;
+        // The last set-up lines (the clock) may still be on their way.
+        clock.waitUntil([&] { return lines().size() >= 2 && lines().last().startsWith(QStringLiteral(":SYST:TIME")); },
+                        5000);
+        settings.MeasureType() = static_cast<std::int16_t>(measureType);
+        buildFeederChannelMap(settings, facts, feeders);
+        settings.LastFeeder = static_cast<std::int16_t>(feeders - 1);
+        settings.OutputFile = dir.path() + QStringLiteral("/run.hv3");
+        settings.OutputFolder = dir.path() + QStringLiteral("/");
+        const QDateTime now = clock.now();
+        settings.StartDateTime = QDateTime(now.date(), QTime(now.time().hour(), now.time().minute(), 1));
+        settings.EndDateTime = settings.StartDateTime.addSecs(60);
+        sim->recorder(0).clearLog();
+        return true;
+    }
+
+    QStringList lines() const { return sim->recorder(0).commandLines(); }
+    // The command lines once at least count of them have arrived (or a nominal 5 s passed).
+    QStringList linesAfter(qsizetype count)
+    {
+        clock.waitUntil([&] { return lines().size() >= count; }, 5000);
+        return lines();
+    }
+
+    EngineContext context() { return EngineContext{lan, facts, settings, data, clock, observer}; }
+
+    Clock clock;
+    std::unique_ptr<sim::SimServer> sim;
+    bool listening = false;
+    LanModule lan;
+    RecorderFacts facts;
+    MeasurementSettings settings;
+    MeasurementData data;
+    RecordingObserver observer;
+    QTemporaryDir dir;
+};
+
+}  // namespace hs::testing
