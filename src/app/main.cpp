@@ -1,4 +1,5 @@
 #include "app/DesktopScreens.h"
+#include "app/ExportCommand.h"
 #include "app/SimulateCommand.h"
 #include "app/Subcommands.h"
 
@@ -14,6 +15,7 @@ namespace {
 
 const std::vector<hs::Subcommand> kSubcommands = {
     {"simulate", "simulated recorders on loopback addresses", hs::runSimulateCommand},
+    {"export", "result and waveform files to CSV, JSON, COMTRADE or PNG", hs::runExportCommand},
 };
 
 void printUsage()

@@ -70,15 +70,25 @@ std::optional<std::vector<int>> ParseOrderList(const QString& text)
 
 QString CheckSelection(const ResultFile& file, const ExportSelection& selection)
 {
-    for (int k : selection.orders) {
-        if (std::find(file.orders.begin(), file.orders.end(), k) == file.orders.end())
-            return QStringLiteral("order %1 is not saved in %2 (its orders are %3)")
-                .arg(k)
-                .arg(file.path, file.layout.orders256 ? QStringLiteral("1..256") : QStringLiteral("the odd orders 1..49"));
-    }
+    const bool anySaved = selection.orders.empty() ||
+                          std::any_of(selection.orders.begin(), selection.orders.end(), [&file](int k) {
+                              return std::find(file.orders.begin(), file.orders.end(), k) != file.orders.end();
+                          });
+    if (!anySaved)
+        return QStringLiteral("%1 holds none of the chosen orders (its orders are %2)")
+            .arg(file.path, file.layout.orders256 ? QStringLiteral("1..256") : QStringLiteral("the odd orders 1..49"));
     if (selection.feeder < 0 || selection.feeder > file.layout.feeders)
         return QStringLiteral("feeder %1 is not in %2 (it holds %3)").arg(selection.feeder).arg(file.path).arg(file.layout.feeders);
     return {};
+}
+
+std::vector<int> UnsavedOrders(const ResultFile& file, const ExportSelection& selection)
+{
+    std::vector<int> missing;
+    for (int k : selection.orders)
+        if (std::find(file.orders.begin(), file.orders.end(), k) == file.orders.end())
+            missing.push_back(k);
+    return missing;
 }
 
 QString FloatText(float value)

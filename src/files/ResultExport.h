@@ -20,9 +20,12 @@ struct ExportSelection {
 // "1,3,5-11": harmonic orders in increasing order without repeats; nullopt on anything else.
 std::optional<std::vector<int>> ParseOrderList(const QString& text);
 
-// Checks a selection against a file: every order must be in its order set and the feeder in
-// 1..feeders. Empty when fine, else the reason.
+// Checks a selection against a file: at least one chosen order must be saved in it (the others
+// are left out, see UnsavedOrders) and the feeder must be in 1..feeders. Empty when fine, else
+// the reason.
 QString CheckSelection(const ResultFile& file, const ExportSelection& selection);
+// The chosen orders the file does not hold (even orders of an odd-order file).
+std::vector<int> UnsavedOrders(const ResultFile& file, const ExportSelection& selection);
 
 // The shortest text that reads back as the same float, "." decimals ("230", "0.1", "1.5e-07").
 QString FloatText(float value);
