@@ -28,7 +28,7 @@ void endProgramNow(int code)
 const QString kDemoAddresses[2] = {QStringLiteral("127.0.0.1"), QStringLiteral("127.0.0.2")};
 constexpr quint16 kDemoPort = 8802;
 
-}  // namespace
+} // namespace
 
 std::unique_ptr<sim::SimServer> startDemoRecorders(Clock& clock, QString* error)
 {
@@ -68,7 +68,8 @@ std::optional<DesktopOptions> parseDesktopOptions(const QStringList& args, QStri
     }
     if (!parser.positionalArguments().isEmpty()) {
         if (error)
-            *error = QStringLiteral("unexpected argument '%1'").arg(parser.positionalArguments()[0]);
+            *error =
+                QStringLiteral("unexpected argument '%1'").arg(parser.positionalArguments()[0]);
         return std::nullopt;
     }
     DesktopOptions options;
@@ -177,4 +178,4 @@ int runDesktopProgram(const QStringList& args)
     return QApplication::exec();
 }
 
-}  // namespace hs
+} // namespace hs

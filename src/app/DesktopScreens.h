@@ -20,8 +20,8 @@ class SimServer;
 
 // How `harmonic-station` without a subcommand was started.
 struct DesktopOptions {
-    bool demo = false;         // --demo: simulated recorders in this process, screen pointed at them
-    double timeScale = 1.0;    // --time-scale X, else HARMONIC_TIME_SCALE, else 1
+    bool demo = false;      // --demo: simulated recorders in this process, screen pointed at them
+    double timeScale = 1.0; // --time-scale X, else HARMONIC_TIME_SCALE, else 1
 };
 
 // Reads the desktop program's options (arguments after the program name). nullopt and a reason
@@ -71,4 +71,4 @@ private:
 // the process arguments, program name first. A QApplication exists.
 int runDesktopProgram(const QStringList& args);
 
-}  // namespace hs
+} // namespace hs

@@ -18,4 +18,4 @@ struct DesktopStation {
     MeasurementSettings settings;
 };
 
-}  // namespace hs
+} // namespace hs

@@ -36,7 +36,7 @@ void putText(QByteArray& out, const QByteArray& bytes)
     out.append(bytes);
 }
 
-}  // namespace
+} // namespace
 
 std::optional<AddressTexts> readAddressFile(const QString& path)
 {
@@ -77,4 +77,4 @@ bool writeAddressFile(const QString& path, const AddressTexts& texts)
     return file.commit();
 }
 
-}  // namespace hs
+} // namespace hs

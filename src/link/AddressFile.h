@@ -30,4 +30,4 @@ std::optional<AddressTexts> readAddressFile(const QString& path);
 // written or a text is longer than kAddressTextMaxBytes bytes; the old file is then left as it was.
 bool writeAddressFile(const QString& path, const AddressTexts& texts);
 
-}  // namespace hs
+} // namespace hs

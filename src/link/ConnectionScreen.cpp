@@ -11,6 +11,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScopedValueRollback>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <QtDebug>
@@ -19,8 +20,7 @@ namespace hs {
 
 namespace {
 
-const QString kDefaultAddresses[2] = {QStringLiteral("192.168.1.5"),
-                                      QStringLiteral("192.168.1.6")};
+const QString kDefaultAddresses[2] = {QStringLiteral("192.168.1.5"), QStringLiteral("192.168.1.6")};
 const QString kDefaultPort = QStringLiteral("8802");
 
 void showMessageBox(QWidget* parent, const QString& text, const QString& title)
@@ -30,7 +30,7 @@ void showMessageBox(QWidget* parent, const QString& text, const QString& title)
     box.exec();
 }
 
-}  // namespace
+} // namespace
 
 // Routes the initialisation's messages to the screen's message function.
 class ConnectionScreen::Observer : public EngineObserver {
@@ -45,8 +45,8 @@ private:
     ConnectionScreen& screen_;
 };
 
-ConnectionScreen::ConnectionScreen(LanModule& lan, RecorderFacts& facts,
-                                   const QString& addressFile, QWidget* parent)
+ConnectionScreen::ConnectionScreen(LanModule& lan, RecorderFacts& facts, const QString& addressFile,
+                                   QWidget* parent)
     : QWidget(parent), lan_(lan), facts_(facts), addressFile_(addressFile)
 {
     setObjectName(QStringLiteral("TCPCont"));
@@ -212,11 +212,17 @@ void ConnectionScreen::checkPort(int i)
         return;
     message(portMessage(), QStringLiteral("エラー"));
     // The focus goes back once the focus change in progress has finished.
-    QTimer::singleShot(0, portBox_[i], [box = portBox_[i]] { box->setFocus(Qt::OtherFocusReason); });
+    QTimer::singleShot(0, portBox_[i],
+                       [box = portBox_[i]] { box->setFocus(Qt::OtherFocusReason); });
 }
 
 ConnectionStatus ConnectionScreen::initialise()
 {
+    // The buttons stay enabled while the initialisation waits; a second press meanwhile would
+    // close the connections the running one is talking on, so it is ignored.
+    if (initialising_)
+        return ConnectionStatus::Failed;
+    const QScopedValueRollback<bool> running(initialising_, true);
     setCursor(Qt::WaitCursor);
 
     Observer observer(*this);
@@ -263,4 +269,4 @@ ConnectionStatus ConnectionScreen::initialise()
     return status;
 }
 
-}  // namespace hs
+} // namespace hs

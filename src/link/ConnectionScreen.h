@@ -44,7 +44,8 @@ public:
     void setAddressTexts(const AddressTexts& texts);
     void setRecorderCount(int count);
 
-    // CommandInit: the initialisation with the entries as they stand.
+    // CommandInit: the initialisation with the entries as they stand. A call while one is running
+    // (a press seen inside one of its waits) does nothing and returns Failed.
     ConnectionStatus initialise();
 
     static QString caption() { return QStringLiteral("TCP/IPの設定"); }
@@ -72,9 +73,10 @@ private:
     std::array<QLabel*, 2> rowTitle_{};
     std::array<QLineEdit*, 2> addressBox_{};
     std::array<QLineEdit*, 2> portBox_{};
-    std::array<QLabel*, 4> foundLabel_{};  // Label6: models 0, 1; usable channels 2, 3
+    std::array<QLabel*, 4> foundLabel_{}; // Label6: models 0, 1; usable channels 2, 3
     QPushButton* initButton_ = nullptr;
     QPushButton* endButton_ = nullptr;
+    bool initialising_ = false;
 };
 
-}  // namespace hs
+} // namespace hs

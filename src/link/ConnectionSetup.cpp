@@ -65,7 +65,7 @@ bool channelUsable(int model, int unit)
     return unit == 7 || unit == 4 || unit == 1 || (unit == 3 && model == 8840);
 }
 
-}  // namespace
+} // namespace
 
 std::optional<quint16> portNumberOf(const QString& text)
 {
@@ -215,4 +215,4 @@ ConnectionStatus ConnectionSetup::identify(int r)
     return ConnectionStatus::Ok;
 }
 
-}  // namespace hs
+} // namespace hs

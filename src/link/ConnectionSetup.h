@@ -14,22 +14,22 @@ namespace hs {
 
 // What the operator entered on the connection screen (or what `measure` was given).
 struct ConnectionRequest {
-    std::array<QString, 2> addresses;  // IPAdrs(0), IPAdrs(1)
-    std::array<QString, 2> ports;      // POTNo(0), POTNo(1)
-    int recorderCount = 1;             // 1 or 2
+    std::array<QString, 2> addresses; // IPAdrs(0), IPAdrs(1)
+    std::array<QString, 2> ports;     // POTNo(0), POTNo(1)
+    int recorderCount = 1;            // 1 or 2
 };
 
 // Progress of an initialisation, for the screen's result labels (Label6). Both are called with
 // the recorder index r (0 or 1); either may be left empty.
 struct ConnectionProgress {
-    std::function<void(int r, int model)> modelFound;            // Label6(r)
+    std::function<void(int r, int model)> modelFound;             // Label6(r)
     std::function<void(int r, int usableChannels)> channelsFound; // Label6(r + 2)
 };
 
 enum class ConnectionStatus {
-    Ok,           // every recorder in use is connected, identified, reset and its clock set
-    Failed,       // a message was shown; the operator may correct the entries and try again
-    EndProgram,   // a recorder lacks the needed input channels; the program ends
+    Ok,         // every recorder in use is connected, identified, reset and its clock set
+    Failed,     // a message was shown; the operator may correct the entries and try again
+    EndProgram, // a recorder lacks the needed input channels; the program ends
 };
 
 // The port number of a port text: the text read as a number and rounded; nullopt when that is
@@ -68,4 +68,4 @@ private:
     ConnectionProgress progress_;
 };
 
-}  // namespace hs
+} // namespace hs

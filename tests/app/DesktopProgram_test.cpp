@@ -26,9 +26,8 @@ TEST(DesktopOptions, DemoAndTimeScaleAreRead)
     EXPECT_FALSE(plain->demo);
     EXPECT_EQ(plain->timeScale, 1.0);
 
-    auto demo = hs::parseDesktopOptions({QStringLiteral("--demo"), QStringLiteral("--time-scale"),
-                                         QStringLiteral("0.1")},
-                                        &error);
+    auto demo = hs::parseDesktopOptions(
+        {QStringLiteral("--demo"), QStringLiteral("--time-scale"), QStringLiteral("0.1")}, &error);
     ASSERT_TRUE(demo.has_value());
     EXPECT_TRUE(demo->demo);
     EXPECT_EQ(demo->timeScale, 0.1);
@@ -81,10 +80,7 @@ protected:
 
     hs::ConnectionScreen& screen() { return program->connectionScreen(); }
     QString addressFile() const { return dir.filePath(QStringLiteral("IPDT.DAT")); }
-    void pressInit()
-    {
-        screen().findChild<QPushButton*>(QStringLiteral("CommandInit"))->click();
-    }
+    void pressInit() { screen().findChild<QPushButton*>(QStringLiteral("CommandInit"))->click(); }
     QString label(const char* name)
     {
         return screen().findChild<QLabel*>(QString::fromUtf8(name))->text();
@@ -126,6 +122,20 @@ TEST_F(DesktopProgramTest, ASuccessfulInitialisationHandsOverAndRemembersTheAddr
     ASSERT_TRUE(stored.has_value());
     EXPECT_EQ(stored->addresses[0], QStringLiteral("127.0.0.1"));
     EXPECT_EQ(stored->ports[1], QString::number(sim->port(1)));
+}
+
+TEST_F(DesktopProgramTest, APressDuringTheInitialisationIsIgnored)
+{
+    std::vector<hs::ConnectionStatus> nested;
+    QObject::connect(sim.get(), &hs::sim::SimServer::connectionOpened,
+                     [this, &nested] { nested.push_back(screen().initialise()); });
+    pressInit();
+    EXPECT_EQ(nested, (std::vector<hs::ConnectionStatus>{hs::ConnectionStatus::Failed,
+                                                         hs::ConnectionStatus::Failed}));
+    EXPECT_FALSE(screen().isVisible()) << "the running initialisation went through";
+    EXPECT_EQ(station.facts.UsableChannelTotal, 11);
+    EXPECT_EQ(sim->connectionCount(0), 1);
+    EXPECT_TRUE(messages.empty());
 }
 
 TEST_F(DesktopProgramTest, OneRecorderStillStoresBothRows)
@@ -196,4 +206,4 @@ TEST(DesktopDemo, TheDemoRecordersAnswerOnTheirLoopbackAddresses)
     EXPECT_EQ(recorders->address(1).toString(), QStringLiteral("127.0.0.2"));
 }
 
-}  // namespace
+} // namespace

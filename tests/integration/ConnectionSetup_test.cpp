@@ -16,7 +16,8 @@ namespace {
 using hs::ConnectionStatus;
 
 const QString kIdleSetup = QStringLiteral(":DISP:CHAN DISP;:FUNM MEM;:CONF:TDIV 5E-4;SHOT 50");
-const QString kPowerCycle = QStringLiteral("測定器のアドレスは設定後、電源を入れ直すとセットされます．");
+const QString kPowerCycle =
+    QStringLiteral("測定器のアドレスは設定後、電源を入れ直すとセットされます．");
 
 struct RecordingObserver : hs::EngineObserver {
     void message(const QString& text, const QString& title) override
@@ -74,16 +75,17 @@ protected:
         EXPECT_EQ(got.mid(0, 6), (QStringList{QStringLiteral("*CLS"), QStringLiteral("*IDN?"),
                                               QStringLiteral("*OPT?"), QStringLiteral("*RST"),
                                               kIdleSetup, QStringLiteral(":HEAD OFF")}));
-        static const QRegularExpression date(QStringLiteral("^:SYST:DATE ([1-9]?\\d),([1-9]\\d?),([1-9]\\d?)$"));
-        static const QRegularExpression time(QStringLiteral("^:SYST:TIME ([1-9]?\\d),([1-9]?\\d),([1-9]?\\d)$"));
+        static const QRegularExpression date(
+            QStringLiteral("^:SYST:DATE ([1-9]?\\d),([1-9]\\d?),([1-9]\\d?)$"));
+        static const QRegularExpression time(
+            QStringLiteral("^:SYST:TIME ([1-9]?\\d),([1-9]?\\d),([1-9]?\\d)$"));
         const auto d = date.match(got[6]);
         const auto t = time.match(got[7]);
         ASSERT_TRUE(d.hasMatch()) << qPrintable(got[6]);
         ASSERT_TRUE(t.hasMatch()) << qPrintable(got[7]);
-        const QDateTime sent(QDate(2000 + d.captured(1).toInt(), d.captured(2).toInt(),
-                                   d.captured(3).toInt()),
-                             QTime(t.captured(1).toInt(), t.captured(2).toInt(),
-                                   t.captured(3).toInt()));
+        const QDateTime sent(
+            QDate(2000 + d.captured(1).toInt(), d.captured(2).toInt(), d.captured(3).toInt()),
+            QTime(t.captured(1).toInt(), t.captured(2).toInt(), t.captured(3).toInt()));
         ASSERT_TRUE(sent.isValid());
         // Whole seconds are sent; the calendar runs twenty times faster than the wall clock.
         EXPECT_GE(sent.addSecs(1), from) << qPrintable(sent.toString(Qt::ISODate));
@@ -190,9 +192,11 @@ TEST_F(ConnectionSetupTest, NoAnswerToIdentificationOrAnOldModelStopsWithTheScre
 
     EXPECT_EQ(setup.initialise(request(2)), ConnectionStatus::Failed);
     ASSERT_EQ(observer.messages.size(), 1u);
-    EXPECT_EQ(observer.messages[0].first,
-              QStringLiteral("2台目の測定器が初期化できません.測定器のアドレスと設定があっているかを"
-                             "確認して下さい．\r\n") + kPowerCycle);
+    EXPECT_EQ(
+        observer.messages[0].first,
+        QStringLiteral("2台目の測定器が初期化できません.測定器のアドレスと設定があっているかを"
+                       "確認して下さい．\r\n") +
+            kPowerCycle);
     EXPECT_EQ(observer.messages[0].second, QStringLiteral("エラー"));
     EXPECT_EQ(lines(1), (QStringList{QStringLiteral("*CLS"), QStringLiteral("*IDN?")}));
     EXPECT_EQ(models.back(), std::make_pair(1, 0)) << "the time-out shows as model 0";
@@ -204,7 +208,8 @@ TEST_F(ConnectionSetupTest, NoAnswerToIdentificationOrAnOldModelStopsWithTheScre
     configure(0, 8829, {1, 1, 1, 1});
     EXPECT_EQ(setup.initialise(request(1)), ConnectionStatus::Failed);
     ASSERT_EQ(observer.messages.size(), 1u);
-    EXPECT_TRUE(observer.messages[0].first.startsWith(QStringLiteral("1台目の測定器が初期化できません.")));
+    EXPECT_TRUE(
+        observer.messages[0].first.startsWith(QStringLiteral("1台目の測定器が初期化できません.")));
 }
 
 TEST_F(ConnectionSetupTest, ARefusedConnectionIsReportedAndTheOtherRecorderStillTried)
@@ -216,9 +221,11 @@ TEST_F(ConnectionSetupTest, ARefusedConnectionIsReportedAndTheOtherRecorderStill
 
     EXPECT_EQ(setup.initialise(r), ConnectionStatus::Failed);
     ASSERT_EQ(observer.messages.size(), 1u);
-    EXPECT_EQ(observer.messages[0].first,
-              QStringLiteral("TCP/IPの初期化ができません.測定器のIPアドレスが127.0.0.77であることと、"
-                             "ポート番号が880Xであることを確認して下さい.\r\n") + kPowerCycle);
+    EXPECT_EQ(
+        observer.messages[0].first,
+        QStringLiteral("TCP/IPの初期化ができません.測定器のIPアドレスが127.0.0.77であることと、"
+                       "ポート番号が880Xであることを確認して下さい.\r\n") +
+            kPowerCycle);
     EXPECT_EQ(observer.messages[0].second, QStringLiteral("エラー"));
     clock.waitUntil([this] { return opened[1] > 0; }, 1000);
     EXPECT_EQ(opened[1], 1) << "recorder 2 was still connected to";
@@ -248,7 +255,8 @@ TEST_F(ConnectionSetupTest, APortTextThatIsNoPortNumberIsRefusedWithoutConnectin
         r.ports[0] = port;
         EXPECT_EQ(setup.initialise(r), ConnectionStatus::Failed) << qPrintable(port);
         ASSERT_EQ(observer.messages.size(), 1u) << qPrintable(port);
-        EXPECT_EQ(observer.messages[0].first, QStringLiteral("ポートＮｏ．の末尾は「２」として下さい."));
+        EXPECT_EQ(observer.messages[0].first,
+                  QStringLiteral("ポートＮｏ．の末尾は「２」として下さい."));
     }
     EXPECT_EQ(opened[0], 0);
     EXPECT_GT(opened[1], 0) << "the other recorder is still tried";
@@ -281,4 +289,4 @@ TEST_F(ConnectionSetupTest, ASecondAttemptAfterAFailureStartsCleanly)
     EXPECT_EQ(opened[0], 2);
 }
 
-}  // namespace
+} // namespace

@@ -39,10 +39,9 @@ TEST_F(AddressFileTest, WritesTheFourTextsByteExactAndReadsThemBack)
     texts.ports = {QStringLiteral("8802"), QStringLiteral("8812")};
     ASSERT_TRUE(hs::writeAddressFile(path(), texts));
 
-    const QByteArray expected = QByteArray::fromHex("0b00") + "192.168.1.5" +
-                                QByteArray::fromHex("0900") + "10.0.0.17" +
-                                QByteArray::fromHex("0400") + "8802" +
-                                QByteArray::fromHex("0400") + "8812";
+    const QByteArray expected =
+        QByteArray::fromHex("0b00") + "192.168.1.5" + QByteArray::fromHex("0900") + "10.0.0.17" +
+        QByteArray::fromHex("0400") + "8802" + QByteArray::fromHex("0400") + "8812";
     EXPECT_EQ(stored(), expected);
 
     const auto back = hs::readAddressFile(path());
@@ -53,8 +52,9 @@ TEST_F(AddressFileTest, WritesTheFourTextsByteExactAndReadsThemBack)
 
 TEST_F(AddressFileTest, RewritingAShorterSetLeavesNoOldBytesBehind)
 {
-    hs::AddressTexts longTexts{{QStringLiteral("192.168.100.105"), QStringLiteral("192.168.100.106")},
-                               {QStringLiteral("18802"), QStringLiteral("18812")}};
+    hs::AddressTexts longTexts{
+        {QStringLiteral("192.168.100.105"), QStringLiteral("192.168.100.106")},
+        {QStringLiteral("18802"), QStringLiteral("18812")}};
     hs::AddressTexts shortTexts{{QStringLiteral("1.2.3.4"), QString()},
                                 {QStringLiteral("8802"), QString()}};
     ASSERT_TRUE(hs::writeAddressFile(path(), longTexts));
@@ -100,10 +100,11 @@ TEST_F(AddressFileTest, AnUnwritablePathReportsFailure)
 {
     hs::AddressTexts texts{{QStringLiteral("a"), QStringLiteral("b")},
                            {QStringLiteral("1"), QStringLiteral("2")}};
-    EXPECT_FALSE(hs::writeAddressFile(dir.filePath(QStringLiteral("no/such/folder/IPDT.DAT")), texts));
+    EXPECT_FALSE(
+        hs::writeAddressFile(dir.filePath(QStringLiteral("no/such/folder/IPDT.DAT")), texts));
     texts.addresses[0] = QString(256, QLatin1Char('1'));
     EXPECT_FALSE(hs::writeAddressFile(path(), texts));
     EXPECT_FALSE(QFile::exists(path()));
 }
 
-}  // namespace
+} // namespace

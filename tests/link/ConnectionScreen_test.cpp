@@ -4,12 +4,12 @@
 #include <QFile>
 #include <QFocusEvent>
 #include <QGroupBox>
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPixmap>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QImage>
-#include <QPixmap>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -19,19 +19,19 @@
 
 namespace {
 
-using Message = std::pair<QString, QString>;  // text, title
+using Message = std::pair<QString, QString>; // text, title
 
 class ConnectionScreenTest : public ::testing::Test {
 protected:
     std::unique_ptr<hs::ConnectionScreen> makeScreen(const QString& addressFile = QString())
     {
         auto screen = std::make_unique<hs::ConnectionScreen>(lan, facts, addressFile);
-        screen->setMessageFunction(
-            [this](const QString& text, const QString& title) { messages.emplace_back(text, title); });
+        screen->setMessageFunction([this](const QString& text, const QString& title) {
+            messages.emplace_back(text, title);
+        });
         return screen;
     }
-    template <typename T>
-    static T* child(QWidget& screen, const char* name)
+    template <typename T> static T* child(QWidget& screen, const char* name)
     {
         T* w = screen.findChild<T*>(QString::fromUtf8(name));
         EXPECT_NE(w, nullptr) << name;
@@ -71,12 +71,14 @@ TEST_F(ConnectionScreenTest, CaptionsTipsAndDefaultsAreExact)
     EXPECT_EQ(child<QLineEdit>(*screen, "POTNo(0)")->text(), QStringLiteral("8802"));
     EXPECT_EQ(child<QLineEdit>(*screen, "POTNo(1)")->text(), QStringLiteral("8802"));
 
-    EXPECT_EQ(child<QLineEdit>(*screen, "IPAdrs(0)")->toolTip(),
-              QStringLiteral("このアドレスは、ﾒﾓﾘｰﾊｲｺｰﾀﾞと合わせて下さい。(ﾒﾓﾘｰﾊｲｺｰﾀﾞのSTOPｷｰを押した状態"
-                             "で電源を入れると｢5｣に設定されます)"));
-    EXPECT_EQ(child<QLineEdit>(*screen, "IPAdrs(1)")->toolTip(),
-              QStringLiteral("このアドレスは、ﾒﾓﾘｰﾊｲｺｰﾀﾞと合わせて下さい。1台目と2台目は別のｱﾄﾞﾚｽを設定"
-                             "する必要があります。"));
+    EXPECT_EQ(
+        child<QLineEdit>(*screen, "IPAdrs(0)")->toolTip(),
+        QStringLiteral("このアドレスは、ﾒﾓﾘｰﾊｲｺｰﾀﾞと合わせて下さい。(ﾒﾓﾘｰﾊｲｺｰﾀﾞのSTOPｷｰを押した状態"
+                       "で電源を入れると｢5｣に設定されます)"));
+    EXPECT_EQ(
+        child<QLineEdit>(*screen, "IPAdrs(1)")->toolTip(),
+        QStringLiteral("このアドレスは、ﾒﾓﾘｰﾊｲｺｰﾀﾞと合わせて下さい。1台目と2台目は別のｱﾄﾞﾚｽを設定"
+                       "する必要があります。"));
     for (const char* name : {"Label6(0)", "Label6(1)"}) {
         EXPECT_EQ(child<QLabel>(*screen, name)->toolTip(),
                   QStringLiteral("ｲﾆｼｬﾗｲｽﾞ後に検出した機器を表示します"));
@@ -217,4 +219,4 @@ TEST_F(ConnectionScreenTest, RendersOffscreenWithReadableText)
     }
 }
 
-}  // namespace
+} // namespace
