@@ -155,15 +155,17 @@ int MeasureRunLoop(EngineContext& ctx, ResultFiles& files, RunLoopState& st, con
     st.CurrentRecorder = 0;
     st.RetryCount = 0;
 
-    bool repeating = false;
+    ShotReport report;  // of the shot under way, over its repeats
+    int repeats = 0;  // shots taken again since the last complete one
+    bool first = true;
     for (;;) {
         if (halted())
             return stop();
-        // A shot that has to be taken again once the end time has passed ends the run instead:
-        // a recorder that keeps failing must not hold the measurement beyond its end.
-        if (repeating && endReached())
+        // A recorder that keeps failing must not hold the measurement beyond its end: once the
+        // end time has passed, a bounded number of repeated shots ends the run.
+        if (!first && ++repeats > kRepeatsPastEnd && endReached())
             return finish(RunEnded);
-        repeating = true;
+        first = false;
 
         // 1, 2. Trigger a shot.
         showStatus(kMeasuringText);
@@ -240,8 +242,8 @@ int MeasureRunLoop(EngineContext& ctx, ResultFiles& files, RunLoopState& st, con
         }
 
         // 7. Automatic print.
-        ShotReport report;
         if (s.PrintIntervalMin > 0 && st.NextPrintTime <= ctx.clock.now()) {
+            report.PrintTime = ctx.clock.now();
             send(ctx, 0, cmd::print());
             WaitMilliseconds(ctx.clock, 10000);
             if (lastRecorder == 1) {
@@ -322,7 +324,9 @@ int MeasureRunLoop(EngineContext& ctx, ResultFiles& files, RunLoopState& st, con
         if (endReached())
             return finish(RunEnded);
         st.RetryCount = 0;
-        repeating = false;
+        first = true;
+        repeats = 0;
+        report = ShotReport{};
     }
 }
 

@@ -34,6 +34,9 @@ inline const QString kAnalysisFailedText =
 
 // Period-search failures in a row before the synchronisation mode falls back.
 inline constexpr int kPeriodRetryLimit = 5;
+// Shots taken again in a row (period, download or range failures) after which a run whose end
+// time has passed ends without a further complete shot.
+inline constexpr int kRepeatsPastEnd = 10;
 
 // The run-loop state. The caller sets NextPrintTime and NextFdSaveTime (both to StartDateTime)
 // before the run; CurrentChannel and CurrentView are the display selection, which the
@@ -61,12 +64,14 @@ struct RunLoopState {
     qint64 Prints = 0;
 };
 
-// What one analysed shot did, for callers that follow the run.
+// What one analysed shot did (with the attempts of it that were taken again), for callers that
+// follow the run.
 struct ShotReport {
     QDateTime Time;       // the clock at the save test
     bool Saved = false;
     QDateTime SaveTime;   // the scheduled time the record carries, when Saved
-    bool Printed = false;
+    bool Printed = false; // the recorders printed (possibly in an attempt taken again)
+    QDateTime PrintTime;  // the clock at the print test, when Printed
     bool FloppySaved = false;
     QString FloppyName;   // the recorder file name, when FloppySaved
 };

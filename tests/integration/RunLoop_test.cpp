@@ -1,0 +1,289 @@
+#include "engine/RunLoop.h"
+
+#include "integration/SimStation.h"
+
+#include "common/Numbers.h"
+#include "engine/Measurement.h"
+#include "engine/RangeAdjustment.h"
+#include "prep/InstrumentPreparation.h"
+
+#include <QFileInfo>
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+namespace {
+
+using hs::testing::SimStation;
+
+// A nominal minute passes in 0.6 s.
+constexpr double kScale = 0.01;
+// One feeder, SaveOption 3, odd orders 1..49: 6 + 4*25 + 6*25 + 2*25 + 12 + 12 bytes.
+constexpr qint64 kRecordBytes = 330;
+
+struct RunOutcome {
+    int status = -1;
+    std::vector<hs::ShotReport> shots;
+    hs::RunLoopState state;
+};
+
+// Preparation, measurement load and start, as the screens (or `measure`) do them.
+RunOutcome measure(SimStation& st, std::function<void(SimStation&)> beforeStart = {},
+            std::function<bool()> stop = {})
+{
+    RunOutcome run;
+    auto ctx = st.context();
+    hs::InstrumentPreparation prep(ctx);
+    hs::PreparationResult checked;
+    EXPECT_EQ(prep.Run(checked), hs::PreparationOk);
+    hs::Measurement m(ctx);
+    EXPECT_EQ(m.Load(), hs::AnalysisOk);
+    if (beforeStart)
+        beforeStart(st);
+    hs::RunLoopHooks hooks;
+    hooks.stopRequested = std::move(stop);
+    hooks.shotFinished = [&](const hs::ShotReport& r) { run.shots.push_back(r); };
+    run.status = m.Start(hooks);
+    run.state = m.State();
+    return run;
+}
+
+QString floppyName(const QDateTime& t)
+{
+    return QStringLiteral("%1D%2H%3.WAV")
+        .arg(t.date().day(), 2, 10, QLatin1Char('0'))
+        .arg(t.time().hour())
+        .arg(t.time().minute(), 2, 10, QLatin1Char('0'));
+}
+
+// Saves, prints and floppy saves each come at the first shot at or after their scheduled time,
+// then every interval; shots before the start time are folded into the first record.
+TEST(RunLoop, SaveAndPrintAndFloppySchedules)
+{
+    SimStation st(kScale);
+    ASSERT_TRUE(st.connect(1, 2));
+    hs::MeasurementSettings& s = st.settings;
+    s.StartDateTime = s.StartDateTime.addSecs(120);  // at least a minute ahead
+    s.EndDateTime = s.StartDateTime.addSecs(180);
+    s.SaveIntervalMin = 1;
+    s.PrintIntervalMin = 1;
+    s.FdSaveMode = 5;
+    s.FdSaveIntervalMin = 2;
+    const QDateTime start = s.StartDateTime;
+
+    qsizetype linesAtLoad = 0;
+    const RunOutcome run = measure(st, [&](SimStation& station) { linesAtLoad = station.lines().size(); });
+    ASSERT_EQ(run.status, hs::RunEnded);
+    ASSERT_GE(run.shots.size(), 4u);
+    EXPECT_LT(run.shots.front().Time, start) << "the first shots come before the start time";
+
+    QDateTime nextSave = start, nextPrint = start, nextFloppy = start;
+    QStringList floppyNames;
+    int saves = 0, prints = 0;
+    for (std::size_t i = 0; i < run.shots.size(); ++i) {
+        const hs::ShotReport& r = run.shots[i];
+        EXPECT_EQ(r.Saved, r.Time >= nextSave) << "shot " << i;
+        if (r.Saved) {
+            EXPECT_EQ(r.SaveTime, nextSave);
+            nextSave = nextSave.addSecs(60);
+            ++saves;
+        }
+        if (r.Printed) {
+            EXPECT_GE(r.PrintTime, nextPrint) << "shot " << i;
+            if (i > 0) {
+                EXPECT_LT(run.shots[i - 1].Time, nextPrint) << "print late at shot " << i;
+            }
+            nextPrint = nextPrint.addSecs(60);
+            ++prints;
+        } else if (i > 0) {
+            EXPECT_LT(run.shots[i - 1].Time, nextPrint) << "a due print was skipped at shot " << i;
+        }
+        if (r.FloppySaved) {
+            EXPECT_EQ(r.FloppyName, floppyName(nextFloppy));
+            floppyNames << r.FloppyName;
+            nextFloppy = nextFloppy.addSecs(120);
+        } else {
+            EXPECT_LT(r.Time, nextFloppy) << "a due floppy save was skipped at shot " << i;
+        }
+    }
+    // The run ends at the first shot at or after the end time, which saves first.
+    EXPECT_GE(run.shots.back().Time, s.EndDateTime);
+    EXPECT_TRUE(run.shots.back().Saved);
+    EXPECT_LT(run.shots[run.shots.size() - 2].Time, s.EndDateTime);
+    EXPECT_EQ(saves, 4);  // start, +1, +2, +3 (the end)
+    EXPECT_EQ(run.state.SavesWritten, saves);
+    EXPECT_EQ(s.StartDateTime, start.addSecs(240));
+    EXPECT_EQ(QFileInfo(s.OutputFile).size(), saves * kRecordBytes);
+
+    const QStringList lines = st.linesAfter(1);
+    EXPECT_EQ(lines.count(QStringLiteral(":PRIN")), prints);
+    EXPECT_EQ(run.state.Prints, prints);
+    EXPECT_GE(prints, 3);
+    // Printing on: the recorder lists its gauges when the measurement loads, before any shot.
+    ASSERT_GT(linesAtLoad, 0);
+    EXPECT_EQ(lines.lastIndexOf(QStringLiteral(":SYST:LIST GAUGE"), linesAtLoad - 1), linesAtLoad - 1);
+    EXPECT_EQ(lines.count(QStringLiteral(":SYST:LIST GAUGE")), 1);
+
+    ASSERT_EQ(floppyNames.size(), 2);  // start and +2
+    QStringList saveLines;
+    for (const QString& l : lines)
+        if (l.startsWith(QStringLiteral(":FDISK:SAVE")))
+            saveLines << l;
+    EXPECT_EQ(saveLines, (QStringList{QStringLiteral(":FDISK:SAVE \"%1\",Bin,ALL").arg(floppyNames[0]),
+                                      QStringLiteral(":FDISK:SAVE \"%1\",Bin,ALL").arg(floppyNames[1])}));
+    QStringList stored;
+    for (const auto& f : st.sim->recorder(0).floppyFiles())
+        stored << f.name;
+    EXPECT_EQ(stored, floppyNames);
+    // Every floppy save returns the recorder to 100 divisions per shot.
+    EXPECT_EQ(st.sim->recorder(0).shotSamples(), 10000);
+}
+
+// A run whose times are both past ends after its first complete shot, having saved once.
+TEST(RunLoop, EndTimeAlreadyPastEndsAfterOneShot)
+{
+    SimStation st(kScale);
+    ASSERT_TRUE(st.connect(1, 2));
+    st.settings.StartDateTime = st.settings.StartDateTime.addSecs(-600);
+    st.settings.EndDateTime = st.settings.StartDateTime;
+    const RunOutcome run = measure(st);
+    EXPECT_EQ(run.status, hs::RunEnded);
+    ASSERT_EQ(run.shots.size(), 1u);
+    EXPECT_TRUE(run.shots[0].Saved);
+    EXPECT_EQ(QFileInfo(st.settings.OutputFile).size(), kRecordBytes);
+    ASSERT_EQ(st.observer.summaries.size(), 1);
+    EXPECT_TRUE(st.observer.summaries[0].startsWith(QStringLiteral("基本波＝6,6"))) << qPrintable(st.observer.summaries[0]);
+    EXPECT_EQ(st.observer.draws, 1);
+    // Each shot's statuses in order.
+    const QStringList expected = {QStringLiteral("測定中"), QStringLiteral("周波数確認中")};
+    EXPECT_EQ(st.observer.statuses.mid(st.observer.statuses.indexOf(QStringLiteral("測定中")), 2), expected);
+    EXPECT_TRUE(st.observer.statuses.contains(QStringLiteral("データ表示中")));
+    EXPECT_TRUE(st.observer.statuses.contains(QStringLiteral("ＦＦＴ演算中")));
+    // The link is closed at the end.
+    st.clock.waitUntil([&] { return st.sim->connectionCount(0) == 0; }, 5000);
+    EXPECT_EQ(st.sim->connectionCount(0), 0);
+}
+
+// Zero-cross detection failing six shots in a row switches to 50 Hz fixed for good; the
+// seventh shot is a 50 Hz fixed shot.
+TEST(RunLoop, ZeroCrossFallsBackToFixedFiftyHertz)
+{
+    SimStation st(kScale);
+    ASSERT_TRUE(st.connect(1, 2));
+    st.settings.SyncMode = 0;
+    st.settings.EndDateTime = st.clock.now().addSecs(60);
+    const RunOutcome run = measure(st, [](SimStation& station) {
+        hs::sim::FaultPlan plan;
+        plan.noZeroCrossing = true;
+        station.sim->recorder(0).setFaults(plan);
+    });
+    EXPECT_EQ(run.status, hs::RunEnded);
+    EXPECT_EQ(st.settings.SyncMode, 1);
+    const QStringList& statuses = st.observer.statuses;
+    const qsizetype fixed = statuses.indexOf(QStringLiteral("基本周波数 50.00Hz固定"));
+    ASSERT_GE(fixed, 0) << qPrintable(statuses.join(QLatin1Char('|')));
+    EXPECT_EQ(statuses.mid(0, fixed).count(QStringLiteral("周波数確認中")), 7);
+    EXPECT_EQ(statuses.mid(0, fixed).filter(QStringLiteral("基本周波数")).size(), 0);
+}
+
+// A shot after which a range was stepped is thrown away and taken again; the analysis sees
+// only the shot taken with the new range.
+TEST(RunLoop, RangeChangeRepeatsTheShot)
+{
+    SimStation st(kScale);
+    ASSERT_TRUE(st.connect(1, 2));
+    st.settings.EndDateTime = st.clock.now().addSecs(-60);
+    const RunOutcome run = measure(st, [](SimStation& station) {
+        // 110 V lines on 5 V/div overflow: 155 V peak is 31 divisions.
+        auto ctx = station.context();
+        hs::SetInputRange(ctx, 1, 5.0f, 0, 1.0f);
+        hs::SetInputRange(ctx, 2, 5.0f, 0, 1.0f);
+        station.data.InputRange[0] = station.data.InputRange[1] = 5.0f;
+        station.linesAfter(1);
+        station.sim->recorder(0).clearLog();
+    });
+    EXPECT_EQ(run.status, hs::RunEnded);
+    ASSERT_EQ(run.shots.size(), 1u);
+    const QStringList lines = st.linesAfter(1);
+    EXPECT_EQ(lines.count(QStringLiteral(":STAR")), 2) << qPrintable(lines.join(QLatin1Char('|')));
+    EXPECT_LT(lines.indexOf(QStringLiteral(":UNIT:RANG CH 1, 10")), lines.lastIndexOf(QStringLiteral(":STAR")));
+    EXPECT_DOUBLE_EQ(st.sim->recorder(0).range(1), 10.0);
+    EXPECT_DOUBLE_EQ(st.sim->recorder(0).range(2), 10.0);
+    EXPECT_EQ(st.observer.statuses.count(QStringLiteral("測定中")), 2);
+    ASSERT_EQ(st.observer.summaries.size(), 1);
+    const double volts = hs::readNumber(QString(st.observer.summaries[0]).remove(0, 4).remove(QLatin1Char(',')));
+    EXPECT_NEAR(volts, 6600.0, 66.0) << qPrintable(st.observer.summaries[0]);
+}
+
+// Stopping from inside a wait (the end button, Ctrl+C): the recorders get ":ABORT", the links
+// and the result file are closed, and the loop returns.
+TEST(RunLoop, StopRequestAbortsAndCloses)
+{
+    SimStation st(kScale);
+    ASSERT_TRUE(st.connect(1, 2));
+    st.settings.EndDateTime = st.clock.now().addSecs(3600);
+    const RunOutcome run = measure(st, {}, [&] { return st.observer.summaries.size() >= 1; });
+    EXPECT_EQ(run.status, hs::RunStopped);
+    EXPECT_EQ(run.shots.size(), 1u);
+    st.clock.waitUntil([&] { return st.sim->connectionCount(0) == 0; }, 5000);
+    EXPECT_EQ(st.sim->connectionCount(0), 0);
+    EXPECT_EQ(st.lines().last(), QStringLiteral(":ABORT"));
+    EXPECT_EQ(QFileInfo(st.settings.OutputFile).size(), kRecordBytes);
+}
+
+// A file that cannot be written stops the measurement with a message naming it.
+TEST(RunLoop, FileErrorStopsWithTheFileNamed)
+{
+    if (!QFileInfo::exists(QStringLiteral("/dev/full")))
+        GTEST_SKIP() << "no /dev/full";
+    SimStation st(kScale);
+    ASSERT_TRUE(st.connect(1, 2));
+    st.settings.OutputFile = QStringLiteral("/dev/full");
+    st.settings.StartDateTime = st.clock.now().addSecs(-60);
+    st.settings.EndDateTime = st.clock.now().addSecs(3600);
+    const RunOutcome run = measure(st);
+    EXPECT_EQ(run.status, hs::RunFileError);
+    ASSERT_EQ(st.observer.messages.size(), 1u);
+    EXPECT_TRUE(st.observer.messages[0].first.contains(QStringLiteral("/dev/full")))
+        << qPrintable(st.observer.messages[0].first);
+    EXPECT_EQ(st.observer.messages[0].second, QStringLiteral("エラー"));
+    EXPECT_EQ(run.shots.size(), 0u);
+}
+
+TEST(RunLoop, PowerUnitOfTheSummary)
+{
+    EXPECT_EQ(hs::ChoosePowerUnit(999999, 1000001).format, QStringLiteral("#0.000M"));
+    EXPECT_EQ(hs::ChoosePowerUnit(999999, 1000001).divisor, 1e6);
+    EXPECT_EQ(hs::ChoosePowerUnit(-2000000, 0).format, QStringLiteral("#,##0.0"));
+    EXPECT_EQ(hs::ChoosePowerUnit(1000, 1000).format, QStringLiteral("#,##0.0"));
+    EXPECT_EQ(hs::ChoosePowerUnit(-5e6, 1000.5).format, QStringLiteral("#,##0.000k"));
+    EXPECT_EQ(hs::ChoosePowerUnit(-5e6, 1000.5).divisor, 1000.0);
+}
+
+TEST(RunLoop, SummaryLineAndFrequencyTexts)
+{
+    hs::MeasurementSettings s;
+    s.LastFeeder = 1;
+    hs::MeasurementData d;
+    d.sizeForMeasurement(s);
+    d.VoltByOrder[1] = 6600.04f;
+    d.VoltHarmRss = 138.6f;
+    d.CurByOrder(1, 1) = 200.004f;
+    d.ActivePower(1, 1) = 2174000.0f;
+    d.ReactivePower(1, 1) = -707000.0f;
+    d.PowerAngle(1, 1) = -18;
+    d.CurHarmRss[1] = 11.6f;
+    const auto unit = hs::ChoosePowerUnit(d.ActivePower(1, 1), d.ReactivePower(1, 1));
+    EXPECT_EQ(hs::SummaryLine(d, 1, unit),
+              QStringLiteral("基本波＝6,600.0V; 200.00A; 2.174MW; -0.707MVar; θ=-18ﾟ; 総合歪率 V= 2.1%; I= 5.8% "));
+    // Before any analysis nothing is divided by zero.
+    hs::MeasurementData empty;
+    empty.sizeForMeasurement(s);
+    EXPECT_EQ(hs::SummaryLine(empty, 0, hs::ChoosePowerUnit(0, 0)),
+              QStringLiteral("基本波＝0.0V; 0.00A; 0.0W; 0.0Var; θ=0ﾟ; 総合歪率 V= 0.0%; I= 0.0% "));
+    EXPECT_EQ(hs::FrequencyStatusText(200, 4200, QStringLiteral("固定")), QStringLiteral("基本周波数 50.00Hz固定"));
+    EXPECT_EQ(hs::FrequencyStatusText(200, 3533, QString()), QStringLiteral("基本周波数 60.01Hz"));
+}
+
+}  // namespace
