@@ -53,7 +53,7 @@ double median(std::vector<double> v)
     return v[v.size() / 2];
 }
 
-}  // namespace
+} // namespace
 
 int main(int argc, char** argv)
 {
@@ -127,7 +127,7 @@ int main(int argc, char** argv)
 
         t.restart();
         for (int i = 0; i < roundTrips; ++i) {
-            const QString id = QString::number(i * 2 / roundTrips);  // half on each recorder
+            const QString id = QString::number(i * 2 / roundTrips); // half on each recorder
             lan.ReplyText.clear();
             lan.SendCommand(id, cmd::memMaxPoint());
             if (lan.ReceiveResponse(id, lan.ReplyText) != 0) {
@@ -144,7 +144,8 @@ int main(int argc, char** argv)
             for (int ch = 1; ch <= kInputsPerRecorder; ++ch) {
                 server.recorder(r).executeLine(cmd::memPoint(ch, start, true).toLatin1());
                 for (int b = 0; b < blocksPerInput; ++b)
-                    server.recorder(r).executeLine(cmd::memBinaryData(cmd::kBlockSamplesOther).toLatin1());
+                    server.recorder(r).executeLine(
+                        cmd::memBinaryData(cmd::kBlockSamplesOther).toLatin1());
             }
         }
         simulated.push_back(static_cast<double>(t.nsecsElapsed()) / 1e6);

@@ -18,11 +18,11 @@ namespace hs {
 
 namespace {
 
-constexpr int kWindowSamples = 100;         // samples per zero-cross search window
-constexpr int kWindowRange = 2000;          // the search stays within low .. low + 2000
-constexpr int kCrossingFailureLimit = 5;    // failed window blocks in a row before giving up
-constexpr int kConsecutiveErrorLimit = 3;   // more failed blocks in a row end a transfer
-constexpr double kTwoPi = 6.283185;         // the period fit's constant
+constexpr int kWindowSamples = 100;       // samples per zero-cross search window
+constexpr int kWindowRange = 2000;        // the search stays within low .. low + 2000
+constexpr int kCrossingFailureLimit = 5;  // failed window blocks in a row before giving up
+constexpr int kConsecutiveErrorLimit = 3; // more failed blocks in a row end a transfer
+constexpr double kTwoPi = 6.283185;       // the period fit's constant
 
 int recorderIndex(int recorder)
 {
@@ -62,9 +62,9 @@ void status(EngineContext& ctx, const QString& text)
 
 QString transferErrorText(int channel, int position, int count, int received)
 {
-    return QStringLiteral("データ転送エラー CH=") + plainNumber(channel) + QStringLiteral("ﾃﾞｰﾀ位置")
-        + spacedNumber(position) + QStringLiteral("連続エラー数=") + spacedNumber(count)
-        + QStringLiteral("受信データ数=") + plainNumber(received);
+    return QStringLiteral("データ転送エラー CH=") + plainNumber(channel) +
+           QStringLiteral("ﾃﾞｰﾀ位置") + spacedNumber(position) + QStringLiteral("連続エラー数=") +
+           spacedNumber(count) + QStringLiteral("受信データ数=") + plainNumber(received);
 }
 
 std::span<const std::uint8_t> blockBytes(const LanModule& lan)
@@ -93,8 +93,10 @@ void storePoints(EngineContext& ctx, int input, int first, int length, int& next
             break;
         if (offset >= 0) {
             const int value = sample(offset);
-            if (channel < data.WaveData.dim0() && static_cast<std::size_t>(next) < data.WaveData.dim1())
-                data.WaveData(channel, static_cast<std::size_t>(next)) = static_cast<std::int16_t>(value);
+            if (channel < data.WaveData.dim0() &&
+                static_cast<std::size_t>(next) < data.WaveData.dim1())
+                data.WaveData(channel, static_cast<std::size_t>(next)) =
+                    static_cast<std::int16_t>(value);
             const int magnitude = std::abs(value);
             if (magnitude > peak)
                 peak = static_cast<std::int16_t>(magnitude);
@@ -116,7 +118,7 @@ void recoverClass0(EngineContext& ctx)
     WaitMilliseconds(ctx.clock, 500);
 }
 
-}  // namespace
+} // namespace
 
 void WaitMilliseconds(const Clock& clock, std::int16_t ms)
 {
@@ -189,7 +191,7 @@ CrossingVerdict ClassifyCrossingWindow(std::span<const int> window)
         if (window[a] >= 0)
             return {CrossingVerdict::Found, static_cast<int>(a)};
     }
-    return {CrossingVerdict::MoveForward, 0};  // unreachable: the last sample is not negative
+    return {CrossingVerdict::MoveForward, 0}; // unreachable: the last sample is not negative
 }
 
 int FindRisingCrossing(EngineContext& ctx, std::int16_t& position, int channel, int recorder,
@@ -256,9 +258,9 @@ int FindRisingCrossing(EngineContext& ctx, std::int16_t& position, int channel, 
             ctx.observer.statusText(kCrossingGivenUpText);
             return giveUp();
         }
-        position = static_cast<std::int16_t>(position
-                                              + (verdict.kind == CrossingVerdict::MoveBack ? -kWindowSamples
-                                                                                           : kWindowSamples));
+        position = static_cast<std::int16_t>(position + (verdict.kind == CrossingVerdict::MoveBack
+                                                             ? -kWindowSamples
+                                                             : kWindowSamples));
     }
 }
 
@@ -287,8 +289,8 @@ double PeriodMismatch(std::span<const int> samples, int w)
         return std::numeric_limits<double>::infinity();
     double sum = 0;
     for (int m = 0; m < kPeriodCompareSamples; ++m) {
-        const double d = static_cast<double>(samples[static_cast<std::size_t>(m + w)])
-            - samples[static_cast<std::size_t>(m)];
+        const double d = static_cast<double>(samples[static_cast<std::size_t>(m + w)]) -
+                         samples[static_cast<std::size_t>(m)];
         sum += d * d;
     }
     return sum;
@@ -351,7 +353,7 @@ int FindPeriodEnd(EngineContext& ctx, int expectedEnd, int channel, int recorder
     const int modelClass = modelClassOf(ctx, recorder);
     const int perBlock = cmd::blockSamples(modelClass);
     const int bytes = cmd::blockByteCount(perBlock);
-    const std::size_t wanted = static_cast<std::size_t>(n + 51);  // samples 0 .. n + 50
+    const std::size_t wanted = static_cast<std::size_t>(n + 51); // samples 0 .. n + 50
     std::vector<int> samples;
     samples.reserve(wanted + static_cast<std::size_t>(perBlock));
 
@@ -362,7 +364,8 @@ int FindPeriodEnd(EngineContext& ctx, int expectedEnd, int channel, int recorder
         const int base = static_cast<int>(samples.size());
         lan.LinkResult = lan.ReceiveBinaryBlock(id, bytes);
         if (lan.LinkResult != 0) {
-            ctx.observer.statusText(transferErrorText(channel, base, errors, lan.ReceivedByteCount()));
+            ctx.observer.statusText(
+                transferErrorText(channel, base, errors, lan.ReceivedByteCount()));
             send(ctx, recorder, cmd::memPoint(channel, base, true));
             send(ctx, recorder, cmd::memBinaryData(perBlock));
             WaitMilliseconds(ctx.clock, 10);
@@ -529,4 +532,4 @@ void DownloadWaveformsAscii(EngineContext& ctx, int input, int start, int end,
     }
 }
 
-}  // namespace hs
+} // namespace hs

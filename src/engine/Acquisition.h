@@ -78,7 +78,7 @@ void DownloadWaveformsAscii(EngineContext& ctx, int input, int start, int end,
 // Where a 100-sample window stands relative to a rising zero crossing.
 struct CrossingVerdict {
     enum Kind { MoveBack, MoveForward, Found } kind;
-    int index = 0;  // Found: the first sample index (0..99) whose value is zero or positive
+    int index = 0; // Found: the first sample index (0..99) whose value is zero or positive
 };
 CrossingVerdict ClassifyCrossingWindow(std::span<const int> window);
 
@@ -101,4 +101,4 @@ double PeriodMismatch(std::span<const int> samples, int w);
 // when the best lies at or beyond n - 150 or n - 300 or no window qualifies.
 int SearchPeriodEnd(std::span<const int> samples, int n);
 
-}  // namespace hs
+} // namespace hs

@@ -20,4 +20,4 @@ struct EngineContext {
     EngineObserver& observer;
 };
 
-}  // namespace hs
+} // namespace hs

@@ -90,7 +90,7 @@ void stepPair(EngineContext& ctx, int k, int recorder, float newRange)
     }
 }
 
-}  // namespace
+} // namespace
 
 float RangeBelow(float range)
 {
@@ -107,8 +107,10 @@ float RangeAbove(float range)
 bool ReadInputRange(EngineContext& ctx, int channel, int recorder, float& range, float& divisor)
 {
     for (int attempt = 0; attempt < kRangeReadAttempts; ++attempt) {
-        const double r = cmd::parseRangeReply(query(ctx, recorder, cmd::unitRangeQuery(channel)), channel);
-        const auto d = cmd::parseMagnificationReply(query(ctx, recorder, cmd::displayYMagQuery(channel)));
+        const double r =
+            cmd::parseRangeReply(query(ctx, recorder, cmd::unitRangeQuery(channel)), channel);
+        const auto d =
+            cmd::parseMagnificationReply(query(ctx, recorder, cmd::displayYMagQuery(channel)));
         if (!d || r == 0 || !std::isfinite(r))
             continue;
         range = static_cast<float>(r);
@@ -186,7 +188,8 @@ bool AdjustRanges(EngineContext& ctx)
             StepRangeUp(ctx, k, rec);
             ++steps;
             downCount = 0;
-        } else if ((peakA > kLargePeak || peakB > kLargePeak) && data.InputDivisor[a] < kQuarterDivisor) {
+        } else if ((peakA > kLargePeak || peakB > kLargePeak) &&
+                   data.InputDivisor[a] < kQuarterDivisor) {
             SetQuarterMagnification(ctx, k, rec);
             downCount = 0;
         } else if (peakA < kSmallPeak && peakB < kSmallPeak && data.InputRange[a] > min) {
@@ -210,4 +213,4 @@ bool AdjustRanges(EngineContext& ctx)
     return true;
 }
 
-}  // namespace hs
+} // namespace hs

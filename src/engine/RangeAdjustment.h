@@ -44,4 +44,4 @@ bool AdjustRanges(EngineContext& ctx);
 float RangeBelow(float range);
 float RangeAbove(float range);
 
-}  // namespace hs
+} // namespace hs

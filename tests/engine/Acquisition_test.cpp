@@ -26,7 +26,7 @@ std::vector<int> record(double period, int length, double amplitude = 1500, int 
     return x;
 }
 
-}  // namespace
+} // namespace
 
 TEST(SamplePositions, EquallySpacedAndRoundedHalfToEven)
 {
@@ -34,7 +34,7 @@ TEST(SamplePositions, EquallySpacedAndRoundedHalfToEven)
     MakeSamplePositions(200, 4200, 512, pos);
     ASSERT_EQ(pos.size(), 514u);
     EXPECT_EQ(pos[0], 0);
-    EXPECT_EQ(pos[1], 8);  // 7.8125
+    EXPECT_EQ(pos[1], 8); // 7.8125
     EXPECT_EQ(pos[2], 16);
     EXPECT_EQ(pos[512], 4000);
 
@@ -49,12 +49,12 @@ TEST(SamplePositions, EquallySpacedAndRoundedHalfToEven)
 TEST(CrossingWindow, MovesTowardTheRisingCrossingAndFindsIt)
 {
     std::vector<int> w(100, -5);
-    EXPECT_EQ(ClassifyCrossingWindow(w).kind, CrossingVerdict::MoveForward);  // all negative
+    EXPECT_EQ(ClassifyCrossingWindow(w).kind, CrossingVerdict::MoveForward); // all negative
     w[0] = 3;
-    EXPECT_EQ(ClassifyCrossingWindow(w).kind, CrossingVerdict::MoveBack);  // starts positive
+    EXPECT_EQ(ClassifyCrossingWindow(w).kind, CrossingVerdict::MoveBack); // starts positive
 
     for (int i = 0; i < 100; ++i)
-        w[static_cast<std::size_t>(i)] = i - 37;  // rising, zero at 37
+        w[static_cast<std::size_t>(i)] = i - 37; // rising, zero at 37
     auto v = ClassifyCrossingWindow(w);
     EXPECT_EQ(v.kind, CrossingVerdict::Found);
     EXPECT_EQ(v.index, 37);
@@ -71,7 +71,7 @@ TEST(PeriodSearch, FindsThePeriodWithinOneSampleAcrossTheSearchedRange)
 {
     struct Case {
         double hz;
-        int n;  // expected end the run loop would pass
+        int n; // expected end the run loop would pass
     };
     for (const Case c : {Case{50.0, 4200}, Case{49.5, 4200}, Case{50.3, 4200}, Case{50.9, 4200},
                          Case{60.0, 3533}, Case{59.7, 3533}}) {
@@ -111,7 +111,8 @@ TEST(PeriodSearch, CosineStartNeverTakesARootOfANegative)
     // A signal at its peak at the trigger point: C dominates, S^2 - C^2 < 0 for every window.
     std::vector<int> x(4251);
     for (int m = 0; m < 4251; ++m)
-        x[static_cast<std::size_t>(m)] = static_cast<int>(std::lround(1500 * std::cos(2 * M_PI * (m - 200) / 4000.0)));
+        x[static_cast<std::size_t>(m)] =
+            static_cast<int>(std::lround(1500 * std::cos(2 * M_PI * (m - 200) / 4000.0)));
     EXPECT_LT(PeriodFitMagnitude(x, 4000), 0.0f);
     EXPECT_FALSE(std::isnan(PeriodFitMagnitude(x, 4000)));
     EXPECT_EQ(SearchPeriodEnd(x, 4200), -1);

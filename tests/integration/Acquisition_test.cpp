@@ -45,8 +45,10 @@ protected:
         int worst = 0;
         int peak = 0;
         for (int i = 0; i <= settings.SampleCount; ++i) {
-            const int want = expectedCount(r, ch, start + data.SamplePosition[static_cast<std::size_t>(i)]);
-            const int got = data.WaveData(static_cast<std::size_t>(c + c / 2), static_cast<std::size_t>(i));
+            const int want =
+                expectedCount(r, ch, start + data.SamplePosition[static_cast<std::size_t>(i)]);
+            const int got =
+                data.WaveData(static_cast<std::size_t>(c + c / 2), static_cast<std::size_t>(i));
             worst = std::max(worst, std::abs(want - got));
             peak = std::max(peak, std::abs(got));
         }
@@ -56,7 +58,7 @@ protected:
     }
 };
 
-}  // namespace
+} // namespace
 
 class AcquisitionFrequency : public Acquisition, public ::testing::WithParamInterface<double> {};
 
@@ -84,7 +86,8 @@ TEST_P(AcquisitionFrequency, PeriodFoundByZeroCrossAndFourierWithinOneSample)
     EXPECT_NEAR(fourierEnd - fourierStart, period, 1.0);
 }
 
-INSTANTIATE_TEST_SUITE_P(Frequencies, AcquisitionFrequency, ::testing::Values(50.0, 60.0, 49.5, 50.3));
+INSTANTIATE_TEST_SUITE_P(Frequencies, AcquisitionFrequency,
+                         ::testing::Values(50.0, 60.0, 49.5, 50.3));
 
 class AcquisitionModel : public Acquisition, public ::testing::WithParamInterface<int> {};
 
@@ -93,7 +96,7 @@ TEST_P(AcquisitionModel, WaveDataIsTheSignalAtTheSamplePositions)
     TestSignal s;
     s.hz = 50.3;
     start(s, 1, GetParam());
-    wire(1, 1);  // inputs 0..5 on channels 1..6
+    wire(1, 1); // inputs 0..5 on channels 1..6
     configureRecorders();
     shoot();
     std::int16_t recorder = 7, errors = 0;
@@ -113,7 +116,7 @@ TEST_F(Acquisition, TwoRecordersAndElementLastZero)
 {
     TestSignal s;
     start(s, 2, 8841, 8840);
-    wire(2, 0, 4);  // inputs 0..3 on recorder 1 channels 1..4, inputs 4..7 on recorder 2 ch 1..4
+    wire(2, 0, 4); // inputs 0..3 on recorder 1 channels 1..4, inputs 4..7 on recorder 2 ch 1..4
     configureRecorders();
     shoot();
     for (std::size_t i = 0; i < data.WaveData.size(); ++i)
@@ -144,7 +147,7 @@ TEST_F(Acquisition, CommandLinesOfOneShotInOrder)
 {
     TestSignal s;
     start(s, 2);
-    wire(0, 1, 2);  // voltages on recorder 1 channels 1, 2; feeder currents on recorder 2 ch 1, 2
+    wire(0, 1, 2); // voltages on recorder 1 channels 1, 2; feeder currents on recorder 2 ch 1, 2
     configureRecorders();
 
     std::int16_t status = 0;
@@ -160,18 +163,19 @@ TEST_F(Acquisition, CommandLinesOfOneShotInOrder)
     std::int16_t recorder = 0, errors = 0;
     DownloadWaveforms(ctx, begin, end, recorder, errors);
 
-    QStringList want0 = {":STAR", ":MEM:MAXP?",
-                         // start of the period: one window from 150 holds the crossing
-                         ":MEM:POIN CH 1, 150", ":MEM:BDAT? 100",
-                         // end of the period: the window from 4150
-                         ":MEM:POIN CH 1, 4150", ":MEM:BDAT? 100",
-                         // Fourier mode: samples 0 .. 4250 in 200-sample blocks from a plain pointer
-                         ":MEM:POIN CH1,0"};
+    QStringList want0 = {
+        ":STAR", ":MEM:MAXP?",
+        // start of the period: one window from 150 holds the crossing
+        ":MEM:POIN CH 1, 150", ":MEM:BDAT? 100",
+        // end of the period: the window from 4150
+        ":MEM:POIN CH 1, 4150", ":MEM:BDAT? 100",
+        // Fourier mode: samples 0 .. 4250 in 200-sample blocks from a plain pointer
+        ":MEM:POIN CH1,0"};
     for (int b = 0; b < 22; ++b)
         want0 << ":MEM:BDAT? 200";
     for (int ch : {1, 2}) {
         want0 << QStringLiteral(":MEM:POIN CH %1, 200").arg(ch);
-        for (int b = 0; b < 21; ++b)  // bases 0, 200, ..., 4000
+        for (int b = 0; b < 21; ++b) // bases 0, 200, ..., 4000
             want0 << ":MEM:BDAT? 200";
     }
     EXPECT_EQ(lines(0), want0);
@@ -195,14 +199,15 @@ TEST_F(Acquisition, LostBlockIsAskedForAgainFromItsPosition)
     configureRecorders();
     shoot();
     sim::FaultPlan plan;
-    plan.silentQuery = 3;  // the block from sample 200 + 400
+    plan.silentQuery = 3; // the block from sample 200 + 400
     rec(0).setFaults(plan);
     clearLogs();
 
     std::int16_t recorder = 0, errors = 0;
     DownloadWaveforms(ctx, 200, 4200, recorder, errors);
     EXPECT_EQ(errors, 0);
-    EXPECT_TRUE(observer.saw(QStringLiteral("データ転送エラー CH=1ﾃﾞｰﾀ位置 600連続エラー数= 0受信データ数=0")))
+    EXPECT_TRUE(observer.saw(
+        QStringLiteral("データ転送エラー CH=1ﾃﾞｰﾀ位置 600連続エラー数= 0受信データ数=0")))
         << observer.statuses.join('\n').toStdString();
     const QStringList l = lines(0);
     const int resent = static_cast<int>(l.indexOf(QStringLiteral(":MEM:POIN CH 1, 600")));

@@ -49,8 +49,9 @@ struct TestSignal {
     {
         const double th = 2.0 * std::numbers::pi * hz * t;
         const double d = std::numbers::pi / 180.0;
-        return rms * std::numbers::sqrt2
-            * (std::sin(th + phaseDeg * d) + ratio * std::sin(harmonic * th + harmonicPhaseDeg * d));
+        return rms * std::numbers::sqrt2 *
+               (std::sin(th + phaseDeg * d) +
+                ratio * std::sin(harmonic * th + harmonicPhaseDeg * d));
     }
 };
 
@@ -155,4 +156,4 @@ protected:
     TestSignal signal;
 };
 
-}  // namespace hs::enginetest
+} // namespace hs::enginetest

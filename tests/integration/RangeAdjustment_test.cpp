@@ -10,7 +10,7 @@ namespace {
 // Inputs 2p and 2p + 1 on channels 2p + 1 and 2p + 2 of the recorder given per pair.
 class RangeAdjustment : public EngineSim {
 protected:
-    RangeAdjustment() { clock.setTimeScale(0.1); }  // fine enough to measure the pauses
+    RangeAdjustment() { clock.setTimeScale(0.1); } // fine enough to measure the pauses
 
     void setUp(int model, int lastFeeder, int elementLast, int recorders = 1, int pairOnSecond = 99)
     {
@@ -22,7 +22,8 @@ protected:
         for (int k = 0; k < 20; ++k) {
             const bool second = k / 2 >= pairOnSecond;
             settings.InputRecorder[static_cast<std::size_t>(k)] = second ? 1 : 0;
-            settings.InputChannel[static_cast<std::size_t>(k)] = static_cast<std::int16_t>(k % 8 + 1);
+            settings.InputChannel[static_cast<std::size_t>(k)] =
+                static_cast<std::int16_t>(k % 8 + 1);
         }
         data.ElementLast = static_cast<std::int16_t>(elementLast);
         // Every used input starts at 1 V/div, x1, with a peak that asks for nothing.
@@ -72,7 +73,7 @@ protected:
     void settle() { clock.waitMs(300); }
 };
 
-}  // namespace
+} // namespace
 
 TEST_F(RangeAdjustment, OverflowStepsThePairUpWithThePausesAndTheZeroAdjustment)
 {
@@ -93,8 +94,9 @@ TEST_F(RangeAdjustment, OverflowStepsThePairUpWithThePausesAndTheZeroAdjustment)
     EXPECT_EQ(data.InputRange[0], 50.0f);
     EXPECT_EQ(data.InputRange[1], 50.0f);
     EXPECT_EQ(simRange(2), 1.0) << "the current pair is left alone";
-    EXPECT_EQ(lines(0), (QStringList{":UNIT:RANG CH 1, 50", ":DISP:YMAG CH 1,X1_ 1",
-                                     ":UNIT:RANG CH 2, 50", ":DISP:YMAG CH 2,X1_ 1", ":UNIT:ADJUST"}));
+    EXPECT_EQ(lines(0),
+              (QStringList{":UNIT:RANG CH 1, 50", ":DISP:YMAG CH 1,X1_ 1", ":UNIT:RANG CH 2, 50",
+                           ":DISP:YMAG CH 2,X1_ 1", ":UNIT:ADJUST"}));
     EXPECT_TRUE(observer.saw(kRangeAdjustingText));
 
     const qint64 rangeToMag = gap(0, ":UNIT:RANG CH 1, 50", ":DISP:YMAG CH 1,X1_ 1");
@@ -195,9 +197,9 @@ TEST_F(RangeAdjustment, TwoTenthsAndTwoHundredthsStepUpToFive)
 TEST_F(RangeAdjustment, RangeLimitsAreRespected)
 {
     setUp(8841, 0, 1);
-    setRange(0, 20, 1);  // the 8841's highest
+    setRange(0, 20, 1); // the 8841's highest
     setRange(1, 20, 1);
-    setRange(2, 0.005f, 1);  // its lowest
+    setRange(2, 0.005f, 1); // its lowest
     setRange(3, 0.005f, 1);
     resetLogs();
     data.InputPeak[0] = 1800;
@@ -222,19 +224,20 @@ TEST_F(RangeAdjustment, WithOneInputPerPairOnlyTheFirstIsStepped)
     setRange(1, 5, 2);
     resetLogs();
     data.InputPeak[0] = 100;
-    data.InputPeak[1] = 1700;  // the second peak still counts
+    data.InputPeak[1] = 1700; // the second peak still counts
     EXPECT_TRUE(AdjustRanges(ctx));
     settle();
     EXPECT_EQ(simRange(0), 5.0);
     EXPECT_EQ(simRange(1), 5.0);
     EXPECT_EQ(simDivisor(1), 2.0);
     EXPECT_EQ(data.InputDivisor[1], 2.0f);
-    EXPECT_EQ(lines(0), (QStringList{":UNIT:RANG CH 1, 5", ":DISP:YMAG CH 1,X1_ 1", ":UNIT:ADJUST"}));
+    EXPECT_EQ(lines(0),
+              (QStringList{":UNIT:RANG CH 1, 5", ":DISP:YMAG CH 1,X1_ 1", ":UNIT:ADJUST"}));
 }
 
 TEST_F(RangeAdjustment, PairOnTheSecondRecorderAndZeroAdjustmentOrder)
 {
-    setUp(8841, 0, 1, 2, 1);  // the current pair (inputs 2, 3) on recorder 2
+    setUp(8841, 0, 1, 2, 1); // the current pair (inputs 2, 3) on recorder 2
     data.InputPeak[3] = 1700;
     const double untouched = rec(0).range(3);
     EXPECT_TRUE(AdjustRanges(ctx));
@@ -257,7 +260,7 @@ TEST_F(RangeAdjustment, ReadInputRangeReadsRangeAndDivisor)
     ASSERT_TRUE(ReadInputRange(ctx, 1, 0, range, divisor));
     EXPECT_EQ(range, 0.5f);
     EXPECT_EQ(divisor, 2.0f);
-    setRange(0, 10, 0.5f);  // x2
+    setRange(0, 10, 0.5f); // x2
     settle();
     ASSERT_TRUE(ReadInputRange(ctx, 1, 0, range, divisor));
     EXPECT_EQ(range, 10.0f);
