@@ -160,7 +160,6 @@ void StartShot(EngineContext& ctx, int recorder, std::int16_t& status)
         if (average < kShotMinimumCount) {
             if (++attempts > 3) {
                 status = -1;
-                ctx.observer.statusText(kShotNotStoredText);
                 return;
             }
             lan.ClearReceiveBuffer(idOf(ctx, recorder));
@@ -254,8 +253,10 @@ int FindRisingCrossing(EngineContext& ctx, std::int16_t& position, int channel, 
             return result;
         }
         if (++moves > moveLimit) {
-            // A crossing that falls between two windows makes the search swing between them.
-            ctx.observer.statusText(kCrossingGivenUpText);
+            // A crossing that falls between two windows makes the search swing between them;
+            // the newer recorders' search is bounded too, and says so.
+            if (modelClass != 0)
+                ctx.observer.statusText(kCrossingGivenUpText);
             return giveUp();
         }
         position = static_cast<std::int16_t>(position + (verdict.kind == CrossingVerdict::MoveBack

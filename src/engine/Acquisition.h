@@ -29,7 +29,9 @@ inline constexpr int kCrossingSearchHome = 4150;
 inline constexpr int kShotMinimumCount = 4000;
 // Shots StartShot may repeat while recorder 1 has its samples but the last recorder does not.
 inline constexpr int kShotLaggingRecorderRepeats = 4;
-// Window moves of the zero-cross search before it gives up (recorder class 0 and others).
+// Window moves of the zero-cross search before it gives up: 10 for recorder class 0; for the
+// other classes one more than a straight walk across the 2000-sample range can need, which
+// only a search swinging between two windows (a crossing right between them) exceeds.
 inline constexpr int kCrossingMovesClass0 = 10;
 inline constexpr int kCrossingMovesOther = 21;
 

@@ -3,6 +3,8 @@
 #include "EngineSimFixture.h"
 
 #include <QElapsedTimer>
+#include <QTcpServer>
+#include <QTcpSocket>
 
 using namespace hs;
 using namespace hs::enginetest;
@@ -340,4 +342,85 @@ TEST_F(Acquisition, FourierSearchOutsideItsRangeGivesMinusOne)
     std::int16_t fstart = 0;
     // A 60 Hz period (3333 samples) is not among the lengths 3900 .. 4050 searched for n = 4200.
     EXPECT_EQ(FindPeriodEnd(ctx, 4200, 1, 0, fstart), -1);
+}
+
+TEST_F(Acquisition, LaggingSecondRecorderIsRepeatedABoundedNumberOfTimes)
+{
+    TestSignal s;
+    start(s, 2);
+    configureRecorders();
+    sim::FaultPlan plan;
+    plan.noTrigger = true; // recorder 2 never stores; recorder 1 alone lifts the average
+    rec(1).setFaults(plan);
+    std::int16_t status = 0;
+    StartShot(ctx, 0, status);
+    EXPECT_EQ(status, -1);
+    EXPECT_EQ(lines(1).count(QStringLiteral(":STAR")), kShotLaggingRecorderRepeats + 1);
+    EXPECT_TRUE(observer.saw(kShotNotStoredText));
+}
+
+namespace {
+
+// A recorder stand-in whose memory holds -500 before sample `edge` and +500 from it on, so
+// that the rising step lies exactly between two 100-sample search windows.
+class StepRecorder : public QObject {
+public:
+    StepRecorder(int edge, int modelClass) : edge_(edge), modelClass_(modelClass)
+    {
+        server_.listen(QHostAddress::LocalHost, 0);
+        QObject::connect(&server_, &QTcpServer::newConnection, this, [this] {
+            socket_ = server_.nextPendingConnection();
+            QObject::connect(socket_, &QTcpSocket::readyRead, this, [this] { serve(); });
+        });
+    }
+    quint16 port() const { return server_.serverPort(); }
+    int windows = 0;
+
+private:
+    void serve()
+    {
+        buffer_ += socket_->readAll();
+        for (qsizetype lf; (lf = buffer_.indexOf('\n')) >= 0;) {
+            const QString line = QString::fromLatin1(buffer_.left(lf));
+            buffer_.remove(0, lf + 1);
+            if (line.startsWith(QLatin1String(":MEM:POIN"))) {
+                pointer_ = line.section(QLatin1Char(','), 1).trimmed().toInt();
+            } else if (line == QLatin1String(":MEM:BDAT? 100")) {
+                std::vector<std::int16_t> samples(100);
+                for (int i = 0; i < 100; ++i)
+                    samples[static_cast<std::size_t>(i)] = pointer_ + i < edge_ ? -500 : 500;
+                pointer_ += 100;
+                ++windows;
+                socket_->write(cmd::encodeBlock(samples, modelClass_));
+            }
+        }
+    }
+    QTcpServer server_;
+    QTcpSocket* socket_ = nullptr;
+    QByteArray buffer_;
+    int pointer_ = 0;
+    int edge_;
+    int modelClass_;
+};
+
+} // namespace
+
+TEST_F(Acquisition, CrossingBetweenTwoWindowsEndsTheSearch)
+{
+    for (int model : {8841, 8840}) {
+        SCOPED_TRACE(model);
+        const int modelClass = cmd::modelClassOf(model);
+        StepRecorder peer(4250, modelClass);
+        facts.ModelClass[0] = static_cast<std::int16_t>(modelClass);
+        lan.connectToRecorder(0, QStringLiteral("127.0.0.1"), peer.port());
+        ASSERT_TRUE(clock.waitUntil([&] { return lan.LinkConnected(0); }, 100000));
+        observer.statuses.clear();
+
+        std::int16_t pos = kCrossingSearchHome;
+        EXPECT_EQ(FindRisingCrossing(ctx, pos, 1, 0, 3000), -1);
+        EXPECT_EQ(pos, kCrossingSearchHome);
+        // The first window and then one per move, up to the limit of the class.
+        EXPECT_EQ(peer.windows, 1 + (modelClass == 0 ? kCrossingMovesClass0 : kCrossingMovesOther));
+        EXPECT_EQ(observer.saw(kCrossingGivenUpText), modelClass != 0);
+    }
 }
