@@ -409,6 +409,44 @@ TEST(Angles, FundamentalAndSuperpositionRules)
     EXPECT_EQ(SuperpositionAngle(-1e-20, 0), 0); // 0 / 0: no angle, not a crash
 }
 
+// The stored numbers follow the fixed constants, not their exact values: 1.41421 for the peak to
+// RMS factor, 3.14159 in VoltPhase1, 180 / 3.14 for degrees. Each case lies where the exact
+// constant would give a different float or a different whole degree.
+TEST(Angles, FixedConstantsNotExactOnes)
+{
+    // 1.5619 rad: 89.536 degrees with 3.14, 89.490 with pi.
+    EXPECT_EQ(SuperpositionAngle(1, std::tan(1.5619)), 90);
+
+    Rig rig(0, 1, 512);
+    for (int i = 0; i <= 512; ++i) {
+        rig.wave(0, i) = static_cast<std::int16_t>(std::lround(-900 * std::sin(2 * kPi * i / 512)));
+        rig.wave(3, i) = static_cast<std::int16_t>(std::lround(
+            700 * std::sin(2 * kPi * i / 512 + 0.3) + 90 * std::sin(6 * kPi * i / 512)));
+    }
+    ASSERT_EQ(rig.analyse(), AnalysisOk);
+    const MeasurementData& d = rig.data;
+    // A negative sine: VoltPhase1 = atan(cos / sin) + 3.14159.
+    ASSERT_LT(d.VoltSin(0, 1), 0.0f);
+    const double ratio = std::atan(double(d.VoltCos(0, 1)) / (double(d.VoltSin(0, 1)) + 1e-20));
+    EXPECT_FLOAT_EQ(d.VoltPhase1[0], float(ratio + 3.14159));
+    EXPECT_GT(std::abs(d.VoltPhase1[0] - float(ratio + kPi)), 1e-6);
+    // The spectrum left behind is the current's (the last transform): its components are the
+    // bins times the scale over 1.41421.
+    ASSERT_EQ(d.FftChannel, 3);
+    const double scale = double(d.InputRange[2]) / 80 * rig.settings.CtRatio[0] /
+                         double(rig.settings.CurrentScale[0]);
+    for (const int k : {1, 3}) {
+        const std::size_t sk = std::size_t(k), nk = std::size_t(512 - k);
+        const double re = double(d.FftReal[nk]) + d.FftReal[sk];
+        const double im = double(d.FftImag[nk]) - d.FftImag[sk];
+        EXPECT_FLOAT_EQ(d.CurCos(0, 0, sk), float(re * scale / 1.41421)) << k;
+        EXPECT_FLOAT_EQ(d.CurSin(0, 0, sk), float(im * scale / 1.41421)) << k;
+        EXPECT_GT(std::abs(d.CurSin(0, 0, sk) - float(im * scale / std::sqrt(2.0))),
+                  1e-6 * std::abs(d.CurSin(0, 0, sk)))
+            << k;
+    }
+}
+
 // DeriveChannels: {MeasureType, voltage counts a b, feeder counts x y} -> derived channels.
 struct DeriveCase {
     int type;

@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstring>
 
 using namespace hs;
@@ -114,6 +115,10 @@ TEST(ResultFiles, AngleRulesAndDateFields)
     EXPECT_EQ(RecordAngleB(-1, 0), 180);
     EXPECT_EQ(RecordAngleB(-1, -1), -135);
     EXPECT_EQ(RecordAngleB(1, 1), 45);
+
+    // 180 / 3.1415 exactly: at 3.13282 rad pi would give 179 and at 3.1319 rad 3.14 would give 180.
+    EXPECT_EQ(RecordAngleB(-1, static_cast<float>(std::tan(3.1415926 - 3.13282))), 180);
+    EXPECT_EQ(RecordAngleB(-1, static_cast<float>(std::tan(3.1415926 - 3.1319))), 179);
 
     const QDateTime t(QDate(2004, 2, 7), QTime(9, 5, 1));
     EXPECT_EQ(RecordDateValue(t), 40207.0f);
