@@ -69,6 +69,9 @@ void LanModule::connectToRecorder(int index, const QString& host, quint16 port)
         // A repeated set-up starts from a fresh connection.
         c.socket->abort();
     }
+    // A new attempt is a new connection: whether an earlier one was established says nothing
+    // about this one (a retry may point at a different, unreachable address).
+    c.linkConnected = false;
     c.pendingBytes = 0;
     c.socket->connectToHost(host, port);
 }

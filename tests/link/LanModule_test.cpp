@@ -269,6 +269,22 @@ TEST_F(LanModuleTest, ClosedOrMissingConnectionsFailByTimeOut)
     EXPECT_TRUE(peer.received.isEmpty());
 }
 
+TEST_F(LanModuleTest, ANewAttemptIsNotConnectedUntilItsOwnConnectionIsEstablished)
+{
+    // A set-up retried against an address where nothing listens must not find the earlier
+    // connection's flag still set.
+    QTcpServer closed;
+    ASSERT_TRUE(closed.listen(QHostAddress::LocalHost));
+    const quint16 deadPort = closed.serverPort();
+    closed.close();
+    lan.connectToRecorder(0, QStringLiteral("127.0.0.1"), deadPort);
+    EXPECT_FALSE(lan.LinkConnected(0));
+    clock.waitMs(1000);
+    EXPECT_FALSE(lan.LinkConnected(0));
+    lan.connectToRecorder(0, QStringLiteral("127.0.0.1"), peer.port());
+    EXPECT_TRUE(clock.waitUntil([this] { return lan.LinkConnected(0); }, 200000));
+}
+
 TEST_F(LanModuleTest, IdentifiersAreRoundedAndOthersRefused)
 {
     lan.SetReplyTimeout(30);
