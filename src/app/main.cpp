@@ -1,5 +1,6 @@
 #include "app/DesktopScreens.h"
 #include "app/ExportCommand.h"
+#include "app/MeasureCommand.h"
 #include "app/SimulateCommand.h"
 #include "app/Subcommands.h"
 
@@ -14,6 +15,7 @@
 namespace {
 
 const std::vector<hs::Subcommand> kSubcommands = {
+    {"measure", "one measurement without screens (unattended runs, the demo)", hs::runMeasureCommand},
     {"simulate", "simulated recorders on loopback addresses", hs::runSimulateCommand},
     {"export", "result and waveform files to CSV, JSON, COMTRADE or PNG", hs::runExportCommand},
 };

@@ -1,0 +1,416 @@
+#include "app/MeasureCommand.h"
+
+#include "common/Clock.h"
+#include "common/EngineObserver.h"
+#include "engine/EngineContext.h"
+#include "engine/Measurement.h"
+#include "engine/MeasurementData.h"
+#include "engine/ResultFiles.h"
+#include "link/ConnectionSetup.h"
+#include "link/LanModule.h"
+#include "link/RecorderFacts.h"
+#include "prep/InstrumentPreparation.h"
+#include "settings/SettingsFile.h"
+#include "sim/Scenario.h"
+#include "sim/SimServer.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QHostAddress>
+#include <QSocketNotifier>
+
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdio>
+#include <memory>
+
+namespace hs {
+
+namespace {
+
+// ---- Output ----------------------------------------------------------------------------------
+
+void writeLine(std::FILE* stream, const QString& text)
+{
+    QString t = text;
+    t.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    t.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    const QByteArray bytes = t.toUtf8();
+    std::fwrite(bytes.constData(), 1, static_cast<std::size_t>(bytes.size()), stream);
+    std::fputc('\n', stream);
+    std::fflush(stream);
+}
+
+// Status and summary lines on stdout with the station's clock time in front; messages on
+// stderr. --quiet keeps only the messages and the final lines.
+class ConsoleObserver : public EngineObserver {
+public:
+    ConsoleObserver(const Clock& clock, bool quiet) : clock_(clock), quiet_(quiet) {}
+
+    void statusText(const QString& text) override
+    {
+        if (text == lastStatus_)
+            return;
+        lastStatus_ = text;
+        if (!quiet_)
+            line(text);
+    }
+    void summaryText(const QString& text) override
+    {
+        if (!quiet_)
+            line(text);
+    }
+    void message(const QString& text, const QString& title) override
+    {
+        writeLine(stderr, title.isEmpty() ? text : title + QStringLiteral(": ") + text);
+    }
+
+    // A line that is shown whatever the verbosity.
+    void finalLine(const QString& text) { line(text); }
+    void progress(const QString& text)
+    {
+        if (!quiet_)
+            line(text);
+    }
+
+private:
+    void line(const QString& text)
+    {
+        writeLine(stdout, clock_.now().toString(QStringLiteral("HH:mm:ss")) + QStringLiteral("  ") + text);
+    }
+
+    const Clock& clock_;
+    bool quiet_;
+    QString lastStatus_;
+};
+
+// ---- Ctrl+C ----------------------------------------------------------------------------------
+
+int g_signalPipe[2] = {-1, -1};
+volatile std::sig_atomic_t g_interrupted = 0;
+
+extern "C" void onInterrupt(int)
+{
+    g_interrupted = 1;
+    const char c = 1;
+    [[maybe_unused]] const auto n = ::write(g_signalPipe[1], &c, 1);
+}
+
+// SIGINT and SIGTERM ask the measurement to stop while this object lives; the self-pipe wakes
+// the event loop so that the request is seen at once.
+class InterruptGuard {
+public:
+    InterruptGuard()
+    {
+        g_interrupted = 0;
+        if (::socketpair(AF_UNIX, SOCK_STREAM, 0, g_signalPipe) != 0)
+            return;
+        notifier_ = std::make_unique<QSocketNotifier>(g_signalPipe[0], QSocketNotifier::Read);
+        QObject::connect(notifier_.get(), &QSocketNotifier::activated, [] {
+            char c = 0;
+            [[maybe_unused]] const auto n = ::read(g_signalPipe[0], &c, 1);
+        });
+        previousInt_ = std::signal(SIGINT, onInterrupt);
+        previousTerm_ = std::signal(SIGTERM, onInterrupt);
+    }
+    ~InterruptGuard()
+    {
+        if (!notifier_)
+            return;
+        std::signal(SIGINT, previousInt_ == SIG_ERR ? SIG_DFL : previousInt_);
+        std::signal(SIGTERM, previousTerm_ == SIG_ERR ? SIG_DFL : previousTerm_);
+        notifier_.reset();
+        for (int& fd : g_signalPipe) {
+            ::close(fd);
+            fd = -1;
+        }
+    }
+    InterruptGuard(const InterruptGuard&) = delete;
+    InterruptGuard& operator=(const InterruptGuard&) = delete;
+
+    static bool interrupted() { return g_interrupted != 0; }
+
+private:
+    std::unique_ptr<QSocketNotifier> notifier_;
+    void (*previousInt_)(int) = SIG_DFL;
+    void (*previousTerm_)(int) = SIG_DFL;
+};
+
+QString dateTimeText(const QDateTime& t)
+{
+    return t.toString(QStringLiteral("yyyy/MM/dd HH:mm"));
+}
+
+// "path: 6540 bytes, 10 records of 654 bytes" for each result file.
+QStringList fileSummaries(const QStringList& names, const MeasurementSettings& s)
+{
+    RecordLayout layout;
+    layout.saveOption = s.SaveOption();
+    layout.feeders = s.LastFeeder + 1;
+    layout.orders256 = s.Orders256;
+    const int length = layout.recordLength();
+    QStringList lines;
+    for (const QString& name : names) {
+        const qint64 size = QFileInfo(name).size();
+        QString line = name + QStringLiteral(": ") + QString::number(size) + QStringLiteral(" bytes, ");
+        if (length > 0)
+            line += QString::number(size / length) + QStringLiteral(" records of ") +
+                    QString::number(length) + QStringLiteral(" bytes");
+        if (length > 0 && size % length != 0)
+            line += QStringLiteral(" and ") + QString::number(size % length) +
+                    QStringLiteral(" bytes of an incomplete record");
+        lines << line;
+    }
+    return lines;
+}
+
+}  // namespace
+
+std::optional<MeasureOptions> parseMeasureOptions(const QStringList& args, QString* error)
+{
+    MeasureOptions o;
+    o.timeScale = Clock::scaleFromEnvironment(1.0);
+    const auto fail = [error](const QString& why) {
+        if (error)
+            *error = why;
+        return std::nullopt;
+    };
+    for (qsizetype i = 0; i < args.size(); ++i) {
+        const QString& a = args[i];
+        const bool hasValue = i + 1 < args.size() && !args[i + 1].startsWith(QStringLiteral("--"));
+        if (a == QStringLiteral("--help") || a == QStringLiteral("-h")) {
+            o.help = true;
+        } else if (a == QStringLiteral("--settings")) {
+            if (!hasValue)
+                return fail(QStringLiteral("--settings needs a file name"));
+            o.settingsFile = args[++i];
+        } else if (a == QStringLiteral("--simulate")) {
+            o.simulate = true;
+            if (hasValue)
+                o.scenarioFile = args[++i];
+        } else if (a == QStringLiteral("--time-scale")) {
+            if (i + 1 >= args.size())
+                return fail(QStringLiteral("--time-scale needs a number"));
+            bool ok = false;
+            const double scale = args[++i].toDouble(&ok);
+            if (!ok || !(scale > 0) || scale > 1000)
+                return fail(QStringLiteral("--time-scale: '%1' is not a positive number").arg(args[i]));
+            o.timeScale = scale;
+        } else if (a == QStringLiteral("--quiet") || a == QStringLiteral("-q")) {
+            o.quiet = true;
+        } else {
+            return fail(QStringLiteral("unknown argument '%1'").arg(a));
+        }
+    }
+    if (!o.help && o.settingsFile.isEmpty())
+        return fail(QStringLiteral("--settings FILE is required"));
+    return o;
+}
+
+QString measureHelp()
+{
+    return QStringLiteral(
+        "Usage: harmonic-station measure --settings FILE [--simulate [SCENARIO]] [--time-scale X]\n"
+        "                                [--quiet]\n"
+        "\n"
+        "Runs one measurement without screens: connects to the recorders named in the settings\n"
+        "file and initialises them, configures them for the measurement, takes a check shot and\n"
+        "prints the input voltages and currents that the preparation screen would show (the\n"
+        "wiring is accepted as it is), then measures shot after shot until EndDateTime, writing\n"
+        "a record to the result file(s) at every save interval.\n"
+        "\n"
+        "Options:\n"
+        "  --settings FILE       the measurement set-up, a JSON settings file (see README,\n"
+        "                        \"Settings files for measure\"); times \"+N\" count from the start\n"
+        "  --simulate [SCENARIO] start simulated recorders inside this process on the addresses\n"
+        "                        and ports of the settings file; SCENARIO is a scenario JSON file\n"
+        "                        (default: the built-in 6.6 kV feeder scenario)\n"
+        "  --time-scale X        every wait and time-out lasts X times as long and the calendar\n"
+        "                        runs 1/X times as fast (0.01: a minute passes in 0.6 s); default\n"
+        "                        HARMONIC_TIME_SCALE, else 1\n"
+        "  --quiet, -q           print only errors and the final lines\n"
+        "  --help, -h            this text\n"
+        "\n"
+        "Output: the station's clock time, then each change of the status line and one summary\n"
+        "line per analysed shot; a line per save; at the end the files written with their sizes\n"
+        "and record counts. Messages to the operator go to stderr. Ctrl+C stops the recorders\n"
+        "(\":ABORT\"), closes the files and ends the run.\n"
+        "\n"
+        "Exit status: 0 after a complete run, 1 when the settings, the connection, the\n"
+        "preparation or the run failed (with a message), 2 for a command-line error, 130 when\n"
+        "interrupted.\n");
+}
+
+int runMeasureCommand(const QStringList& args)
+{
+    QString error;
+    const auto options = parseMeasureOptions(args, &error);
+    if (!options) {
+        writeLine(stderr, QStringLiteral("harmonic-station measure: ") + error);
+        writeLine(stderr, QStringLiteral("Try 'harmonic-station measure --help'."));
+        return kMeasureUsage;
+    }
+    if (options->help) {
+        writeLine(stdout, measureHelp());
+        return kMeasureComplete;
+    }
+
+    Clock clock(options->timeScale);
+    ConsoleObserver observer(clock, options->quiet);
+    const auto failed = [&](const QString& text) {
+        observer.message(text, QString());
+        return kMeasureFailed;
+    };
+
+    // The set-up.
+    SettingsFileResult read = readSettingsFile(options->settingsFile, clock.now());
+    if (!read.ok)
+        return failed(options->settingsFile + QStringLiteral(": ") + read.error);
+    SettingsFileContent& content = read.content;
+    const int recorderCount = static_cast<int>(content.recorders.size());
+    if (recorderCount < 1 || recorderCount > 2)
+        return failed(QStringLiteral("recorders: one or two recorders are needed"));
+
+    // Simulated recorders in this process, on the file's addresses.
+    std::unique_ptr<sim::SimServer> simulator;
+    if (options->simulate) {
+        sim::Scenario scenario = sim::Scenario::defaultScenario();
+        if (!options->scenarioFile.isEmpty()) {
+            QString why;
+            const auto loaded = sim::Scenario::load(options->scenarioFile, &why);
+            if (!loaded)
+                return failed(options->scenarioFile + QStringLiteral(": ") + why);
+            scenario = *loaded;
+        }
+        simulator = std::make_unique<sim::SimServer>(clock, scenario, recorderCount);
+        for (int r = 0; r < recorderCount; ++r) {
+            const RecorderAddress& a = content.recorders[static_cast<std::size_t>(r)];
+            QString why;
+            if (!simulator->listen(r, QHostAddress(a.address), a.port, &why))
+                return failed(QStringLiteral("simulated recorder %1 on %2:%3: %4")
+                                  .arg(r + 1)
+                                  .arg(a.address)
+                                  .arg(a.port)
+                                  .arg(why));
+        }
+        observer.progress(QStringLiteral("simulated recorders: ") + scenario.name);
+    }
+
+    InterruptGuard interrupt;
+    const auto stopRequested = [] { return InterruptGuard::interrupted(); };
+
+    LanModule lan(clock);
+    RecorderFacts facts;
+    MeasurementData data;
+
+    // Connection set-up.
+    ConnectionRequest request;
+    request.recorderCount = recorderCount;
+    for (int r = 0; r < recorderCount; ++r) {
+        const RecorderAddress& a = content.recorders[static_cast<std::size_t>(r)];
+        request.addresses[static_cast<std::size_t>(r)] = a.address;
+        request.ports[static_cast<std::size_t>(r)] = QString::number(a.port);
+    }
+    ConnectionSetup setup(lan, facts, observer);
+    setup.setProgress({[&](int r, int model) {
+                           observer.progress(QStringLiteral("recorder %1: model %2").arg(r + 1).arg(model));
+                       },
+                       [&](int r, int channels) {
+                           observer.progress(
+                               QStringLiteral("recorder %1: %2 usable channels").arg(r + 1).arg(channels));
+                       }});
+    const ConnectionStatus connected = setup.initialise(request);
+    if (connected != ConnectionStatus::Ok)
+        return failed(QStringLiteral("the recorders could not be initialised"));
+    if (InterruptGuard::interrupted())
+        return kMeasureInterrupted;
+    const QString mapError = applyChannelMap(content, facts);
+    if (!mapError.isEmpty())
+        return failed(mapError);
+
+    MeasurementSettings settings = content.settings;
+    EngineContext ctx{lan, facts, settings, data, clock, observer};
+
+    // Instrument configuration and check shot; the wiring is accepted as it is.
+    InstrumentPreparation preparation(ctx);
+    preparation.stopRequested = stopRequested;
+    PreparationResult checked;
+    const int prepared = preparation.Run(checked);
+    if (prepared == PreparationStopped) {
+        AbortRecorders(ctx);
+        observer.finalLine(QStringLiteral("interrupted during the preparation"));
+        return kMeasureInterrupted;
+    }
+    if (prepared != PreparationOk) {
+        AbortRecorders(ctx);
+        return kMeasureFailed;
+    }
+    observer.progress(checked.FrequencyText + QStringLiteral(" (check shot %1 of at most %2)")
+                                                  .arg(checked.Attempts)
+                                                  .arg(kCheckShotAttempts));
+    observer.progress(checked.InputText);
+    observer.progress(QStringLiteral("wiring accepted"));
+    settings.StartConfirmed = true;
+
+    // The measurement.
+    // The output folder is made when it does not exist yet (an unattended run has no file
+    // dialog to choose one).
+    const QString folder = QFileInfo(settings.OutputFile).absolutePath();
+    if (!QDir().mkpath(folder))
+        return failed(QStringLiteral("cannot create the output folder ") + folder);
+    Measurement measurement(ctx);
+    if (measurement.Load() != AnalysisOk) {
+        measurement.End();
+        return kMeasureFailed;
+    }
+    observer.progress(QStringLiteral("measuring from %1 to %2, saving every %3 min to %4")
+                          .arg(dateTimeText(settings.StartDateTime), dateTimeText(settings.EndDateTime))
+                          .arg(settings.SaveIntervalMin)
+                          .arg(ResultFileNames(settings.OutputFile, settings.MeasureType()).join(QStringLiteral(", "))));
+    RunLoopHooks hooks;
+    hooks.stopRequested = stopRequested;
+    hooks.shotFinished = [&](const ShotReport& report) {
+        // Nobody reads the simulated recorders' command logs here: keep them from growing.
+        if (simulator)
+            for (int r = 0; r < simulator->recorderCount(); ++r)
+                simulator->recorder(r).clearLog();
+        if (report.Saved)
+            observer.progress(QStringLiteral("saved the record of %1").arg(dateTimeText(report.SaveTime)));
+        if (report.Printed)
+            observer.progress(QStringLiteral("recorders printed"));
+        if (report.FloppySaved)
+            observer.progress(QStringLiteral("recorders saved %1 to floppy").arg(report.FloppyName));
+    };
+    const QStringList names = ResultFileNames(settings.OutputFile, settings.MeasureType());
+    const int status = measurement.Start(hooks);
+    measurement.End();
+
+    const RunLoopState& st = measurement.State();
+    switch (status) {
+    case RunEnded:
+        observer.finalLine(QStringLiteral("measurement complete: %1 shots analysed, %2 records saved")
+                               .arg(st.ShotsAnalysed)
+                               .arg(st.SavesWritten));
+        break;
+    case RunStopped:
+        observer.finalLine(QStringLiteral("measurement interrupted: %1 shots analysed, %2 records saved")
+                               .arg(st.ShotsAnalysed)
+                               .arg(st.SavesWritten));
+        break;
+    default:
+        observer.finalLine(QStringLiteral("measurement stopped by an error: %1 shots analysed, %2 records saved")
+                               .arg(st.ShotsAnalysed)
+                               .arg(st.SavesWritten));
+        break;
+    }
+    for (const QString& line : fileSummaries(names, settings))
+        observer.finalLine(line);
+
+    if (status == RunEnded)
+        return kMeasureComplete;
+    return status == RunStopped ? kMeasureInterrupted : kMeasureFailed;
+}
+
+}  // namespace hs
