@@ -48,8 +48,14 @@ const char* const kHelp =
     "  --plot FILE             PNG of the record trend: fundamental voltage, voltage and\n"
     "                          current distortion and the chosen orders over time\n";
 
-void say(const QString& text) { std::fprintf(stdout, "%s\n", qPrintable(text)); }
-void complain(const QString& text) { std::fprintf(stderr, "harmonic-station export: %s\n", qPrintable(text)); }
+void say(const QString& text)
+{
+    std::fprintf(stdout, "%s\n", qPrintable(text));
+}
+void complain(const QString& text)
+{
+    std::fprintf(stderr, "harmonic-station export: %s\n", qPrintable(text));
+}
 
 bool parseList(const QString& text, std::array<double, 9>& out)
 {
@@ -71,14 +77,16 @@ bool parseList(const QString& text, std::array<double, 9>& out)
 bool writeBytes(const QString& path, const QByteArray& bytes)
 {
     QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(bytes) != bytes.size() || !file.flush()) {
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
+        file.write(bytes) != bytes.size() || !file.flush()) {
         complain(QStringLiteral("%1: cannot write: %2").arg(path, file.errorString()));
         return false;
     }
     return true;
 }
 
-bool readResult(const QString& path, int feeders, const ExportSelection& selection, ResultFile& file)
+bool readResult(const QString& path, int feeders, const ExportSelection& selection,
+                ResultFile& file)
 {
     QString error;
     if (!ReadResultFile(path, file, error, feeders)) {
@@ -96,7 +104,8 @@ bool readResult(const QString& path, int feeders, const ExportSelection& selecti
         QStringList orders;
         for (int k : missing)
             orders << QString::number(k);
-        complain(QStringLiteral("note: %1 does not hold orders %2; they are left out").arg(path, orders.join(QLatin1Char(','))));
+        complain(QStringLiteral("note: %1 does not hold orders %2; they are left out")
+                     .arg(path, orders.join(QLatin1Char(','))));
     }
     return true;
 }
@@ -126,7 +135,8 @@ int exportComtrade(const QCommandLineParser& parser, const QDir& out)
             return 2;
         }
     }
-    if (parser.isSet(QStringLiteral("ct")) && !parseList(parser.value(QStringLiteral("ct")), options.ctRatio)) {
+    if (parser.isSet(QStringLiteral("ct")) &&
+        !parseList(parser.value(QStringLiteral("ct")), options.ctRatio)) {
         complain(QStringLiteral("--ct needs up to nine comma-separated numbers"));
         return 2;
     }
@@ -159,7 +169,7 @@ int exportComtrade(const QCommandLineParser& parser, const QDir& out)
     return 0;
 }
 
-}  // namespace
+} // namespace
 
 int runExportCommand(const QStringList& args)
 {
@@ -167,8 +177,10 @@ int runExportCommand(const QStringList& args)
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     const QList<QCommandLineOption> options{
         {QStringLiteral("help"), QStringLiteral("help")},
-        {QStringLiteral("format"), QStringLiteral("csv or json"), QStringLiteral("FORMAT"), QStringLiteral("csv")},
-        {QStringLiteral("out"), QStringLiteral("output folder"), QStringLiteral("DIR"), QStringLiteral(".")},
+        {QStringLiteral("format"), QStringLiteral("csv or json"), QStringLiteral("FORMAT"),
+         QStringLiteral("csv")},
+        {QStringLiteral("out"), QStringLiteral("output folder"), QStringLiteral("DIR"),
+         QStringLiteral(".")},
         {QStringLiteral("orders"), QStringLiteral("orders"), QStringLiteral("LIST")},
         {QStringLiteral("feeder"), QStringLiteral("feeder"), QStringLiteral("N")},
         {QStringLiteral("feeders"), QStringLiteral("feeders"), QStringLiteral("N")},
@@ -232,7 +244,8 @@ int runExportCommand(const QStringList& args)
         ResultFile file;
         if (!readResult(parser.value(QStringLiteral("plot")), feeders, selection, file))
             return 1;
-        const QString target = out.filePath(QFileInfo(file.path).fileName() + QStringLiteral(".png"));
+        const QString target =
+            out.filePath(QFileInfo(file.path).fileName() + QStringLiteral(".png"));
         if (!PlotResultTrend(file, selection).save(target, "PNG")) {
             complain(QStringLiteral("%1: cannot write the image").arg(target));
             return 1;
@@ -260,7 +273,8 @@ int runExportCommand(const QStringList& args)
             continue;
         }
         const QString target = out.filePath(QFileInfo(path).fileName() + QLatin1Char('.') + format);
-        const QByteArray bytes = format == QLatin1String("csv") ? ResultCsv(file, selection) : ResultJson(file, selection);
+        const QByteArray bytes = format == QLatin1String("csv") ? ResultCsv(file, selection)
+                                                                : ResultJson(file, selection);
         if (!writeBytes(target, bytes)) {
             status = 1;
             continue;
@@ -270,4 +284,4 @@ int runExportCommand(const QStringList& args)
     return status;
 }
 
-}  // namespace hs
+} // namespace hs

@@ -9,4 +9,4 @@ namespace hs {
 // (0 all written, 1 a file was refused or could not be written, 2 wrong usage).
 int runExportCommand(const QStringList& args);
 
-}  // namespace hs
+} // namespace hs

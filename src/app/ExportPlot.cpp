@@ -12,7 +12,7 @@ namespace hs {
 
 namespace {
 
-const QColor kSeriesColours[] = {QColor(0, 0, 170),   QColor(170, 0, 0),  QColor(0, 130, 0),
+const QColor kSeriesColours[] = {QColor(0, 0, 170),   QColor(170, 0, 0),   QColor(0, 130, 0),
                                  QColor(170, 0, 170), QColor(0, 150, 150), QColor(200, 120, 0),
                                  QColor(85, 85, 85)};
 
@@ -43,7 +43,8 @@ void drawPanel(QPainter& p, const Panel& panel, const AxisTicks& ticks, const QS
     p.drawRect(panel.area);
     for (double v = ticks.first; v <= ticks.last + ticks.step / 2; v += ticks.step) {
         const QString text = QString::number(v, 'g', 6);
-        p.drawText(QRectF(0, panel.y(v) - 10, panel.area.left() - 6, 20), Qt::AlignRight | Qt::AlignVCenter, text);
+        p.drawText(QRectF(0, panel.y(v) - 10, panel.area.left() - 6, 20),
+                   Qt::AlignRight | Qt::AlignVCenter, text);
     }
     p.save();
     p.translate(14, panel.area.center().y());
@@ -57,13 +58,15 @@ void drawPanel(QPainter& p, const Panel& panel, const AxisTicks& ticks, const QS
         const double px = panel.area.left() + (x[i] - xLow) / (xHigh - xLow) * panel.area.width();
         p.drawLine(QPointF(px, panel.area.bottom()), QPointF(px, panel.area.bottom() + 4));
         const QDateTime t = file.records[i].time;
-        const QString label = t.toString(i == 0 ? QStringLiteral("MM/dd HH:mm") : QStringLiteral("HH:mm"));
-        p.drawText(QRectF(px - 60, panel.area.bottom() + 5, 120, 18), Qt::AlignHCenter | Qt::AlignTop, label);
+        const QString label =
+            t.toString(i == 0 ? QStringLiteral("MM/dd HH:mm") : QStringLiteral("HH:mm"));
+        p.drawText(QRectF(px - 60, panel.area.bottom() + 5, 120, 18),
+                   Qt::AlignHCenter | Qt::AlignTop, label);
     }
 }
 
-void drawSeries(QPainter& p, const Panel& panel, const std::vector<double>& x, double xLow, double xHigh,
-                const std::vector<double>& values, const QColor& colour)
+void drawSeries(QPainter& p, const Panel& panel, const std::vector<double>& x, double xLow,
+                double xHigh, const std::vector<double>& values, const QColor& colour)
 {
     p.setPen(QPen(colour, 2));
     QPainterPath path;
@@ -101,7 +104,7 @@ std::pair<double, double> finiteRange(const std::vector<std::vector<double>>& se
     return {low, high};
 }
 
-}  // namespace
+} // namespace
 
 AxisTicks NiceTicks(double low, double high, int target)
 {
@@ -127,7 +130,8 @@ AxisTicks NiceTicks(double low, double high, int target)
     return t;
 }
 
-std::vector<TrendSeries> TrendDistortionSeries(const ResultFile& file, const ExportSelection& selection)
+std::vector<TrendSeries> TrendDistortionSeries(const ResultFile& file,
+                                               const ExportSelection& selection)
 {
     const std::size_t feeder = static_cast<std::size_t>(std::max(1, selection.feeder) - 1);
     std::vector<int> chosen;
@@ -150,8 +154,9 @@ std::vector<TrendSeries> TrendDistortionSeries(const ResultFile& file, const Exp
     }
     for (const ResultRecord& r : file.records) {
         series[0].values.push_back(rssRatio(r.voltage, file.orders));
-        series[1].values.push_back(feeder < r.current.size() ? rssRatio(r.current[feeder], file.orders)
-                                                             : std::numeric_limits<double>::quiet_NaN());
+        series[1].values.push_back(feeder < r.current.size()
+                                       ? rssRatio(r.current[feeder], file.orders)
+                                       : std::numeric_limits<double>::quiet_NaN());
         for (std::size_t j = 0; j < positions.size(); ++j) {
             const double v1 = r.voltage.empty() ? 0 : r.voltage[0];
             series[2 + j].values.push_back(v1 > 0 ? r.voltage[positions[j]] / v1 * 100.0
@@ -161,7 +166,8 @@ std::vector<TrendSeries> TrendDistortionSeries(const ResultFile& file, const Exp
     return series;
 }
 
-QImage PlotResultTrend(const ResultFile& file, const ExportSelection& selection, int width, int height)
+QImage PlotResultTrend(const ResultFile& file, const ExportSelection& selection, int width,
+                       int height)
 {
     QImage image(width, height, QImage::Format_RGB32);
     image.fill(Qt::white);
@@ -176,10 +182,13 @@ QImage PlotResultTrend(const ResultFile& file, const ExportSelection& selection,
     const QRectF bottom(left, top.bottom() + 60, right - left, (height - 150) * 0.58);
 
     p.setPen(Qt::black);
-    QString title = QFileInfo(file.path).fileName() + QStringLiteral(": %1 records").arg(file.records.size());
+    QString title =
+        QFileInfo(file.path).fileName() + QStringLiteral(": %1 records").arg(file.records.size());
     if (!file.records.empty())
-        title += QStringLiteral(", ") + file.records.front().time.toString(QStringLiteral("yyyy-MM-dd HH:mm")) +
-                 QStringLiteral(" to ") + file.records.back().time.toString(QStringLiteral("yyyy-MM-dd HH:mm"));
+        title += QStringLiteral(", ") +
+                 file.records.front().time.toString(QStringLiteral("yyyy-MM-dd HH:mm")) +
+                 QStringLiteral(" to ") +
+                 file.records.back().time.toString(QStringLiteral("yyyy-MM-dd HH:mm"));
     QFont bold = font;
     bold.setBold(true);
     bold.setPixelSize(15);
@@ -199,7 +208,8 @@ QImage PlotResultTrend(const ResultFile& file, const ExportSelection& selection,
 
     std::vector<double> fundamental;
     for (const ResultRecord& r : file.records)
-        fundamental.push_back(r.voltage.empty() ? std::numeric_limits<double>::quiet_NaN() : r.voltage[0]);
+        fundamental.push_back(r.voltage.empty() ? std::numeric_limits<double>::quiet_NaN()
+                                                : r.voltage[0]);
     const auto [vLow, vHigh] = finiteRange({fundamental});
     const AxisTicks vTicks = NiceTicks(vLow, vHigh);
     const Panel upper{top, vTicks.first, vTicks.last};
@@ -231,4 +241,4 @@ QImage PlotResultTrend(const ResultFile& file, const ExportSelection& selection,
     return image;
 }
 
-}  // namespace hs
+} // namespace hs

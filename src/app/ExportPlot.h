@@ -31,6 +31,7 @@ struct TrendSeries {
     QString name;
     std::vector<double> values;
 };
-std::vector<TrendSeries> TrendDistortionSeries(const ResultFile& file, const ExportSelection& selection);
+std::vector<TrendSeries> TrendDistortionSeries(const ResultFile& file,
+                                               const ExportSelection& selection);
 
-}  // namespace hs
+} // namespace hs

@@ -32,7 +32,8 @@ void SaveToRecorderFloppy(LanModule& lan, const RecorderFacts& facts,
     if (second)
         recorders.push_back(1);
     auto send = [&lan](int recorder, const QString& text) {
-        lan.LinkResult = lan.SendCommand(lan.InstrumentId[static_cast<std::size_t>(recorder)], text);
+        lan.LinkResult =
+            lan.SendCommand(lan.InstrumentId[static_cast<std::size_t>(recorder)], text);
     };
     auto mediaCommand = [&facts](int recorder) {
         return cmd::fdiskEnable(facts.ModelClass[static_cast<std::size_t>(recorder)]);
@@ -52,7 +53,8 @@ void SaveToRecorderFloppy(LanModule& lan, const RecorderFacts& facts,
     clock.waitMs(3000);
 
     for (int r : recorders)
-        send(r, FloppySaveLine(NextFdSaveTime, facts.ModelClass[static_cast<std::size_t>(r)], settings.FdSaveMode));
+        send(r, FloppySaveLine(NextFdSaveTime, facts.ModelClass[static_cast<std::size_t>(r)],
+                               settings.FdSaveMode));
     clock.waitMs(12000);
 
     for (int r : recorders)
@@ -66,4 +68,4 @@ void SaveToRecorderFloppy(LanModule& lan, const RecorderFacts& facts,
     NextFdSaveTime = NextFdSaveTime.addSecs(60LL * settings.FdSaveIntervalMin);
 }
 
-}  // namespace hs
+} // namespace hs

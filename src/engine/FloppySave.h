@@ -26,4 +26,4 @@ QString FloppySaveLine(const QDateTime& saveTime, int modelClass, int fdSaveMode
 void SaveToRecorderFloppy(LanModule& lan, const RecorderFacts& facts,
                           const MeasurementSettings& settings, QDateTime& NextFdSaveTime);
 
-}  // namespace hs
+} // namespace hs

@@ -38,13 +38,17 @@ void putFloat(QByteArray& out, double v)
     out.append(bytes, 4);
 }
 
-std::size_t sz(int v) { return static_cast<std::size_t>(v); }
+std::size_t sz(int v)
+{
+    return static_cast<std::size_t>(v);
+}
 
 // Position right after the dot of the extension when the file name's extension starts with
 // "h"; -1 otherwise. Only the file name part is searched, never the folders.
 int phaseLetterPosition(const QString& path)
 {
-    const int slash = std::max(path.lastIndexOf(QLatin1Char('/')), path.lastIndexOf(QLatin1Char('\\')));
+    const int slash =
+        std::max(path.lastIndexOf(QLatin1Char('/')), path.lastIndexOf(QLatin1Char('\\')));
     const int dot = path.lastIndexOf(QLatin1Char('.'));
     if (dot <= slash || dot + 1 >= path.size())
         return -1;
@@ -53,7 +57,7 @@ int phaseLetterPosition(const QString& path)
     return dot + 1;
 }
 
-}  // namespace
+} // namespace
 
 int RecordLayout::recordLength() const
 {
@@ -83,8 +87,8 @@ QString PhaseFileName(const QString& outputFile, QChar letter)
     const int at = phaseLetterPosition(outputFile);
     if (at >= 0)
         return outputFile.left(at) + letter + outputFile.mid(at);
-    const int slash =
-        std::max(outputFile.lastIndexOf(QLatin1Char('/')), outputFile.lastIndexOf(QLatin1Char('\\')));
+    const int slash = std::max(outputFile.lastIndexOf(QLatin1Char('/')),
+                               outputFile.lastIndexOf(QLatin1Char('\\')));
     return outputFile.left(slash + 1) + letter + outputFile.mid(slash + 1);
 }
 
@@ -92,7 +96,8 @@ QStringList ResultFileNames(const QString& outputFile, int measureType)
 {
     if (measureType != 4)
         return {outputFile};
-    return {PhaseFileName(outputFile, QLatin1Char('R')), PhaseFileName(outputFile, QLatin1Char('T')),
+    return {PhaseFileName(outputFile, QLatin1Char('R')),
+            PhaseFileName(outputFile, QLatin1Char('T')),
             PhaseFileName(outputFile, QLatin1Char('S'))};
 }
 
@@ -137,7 +142,7 @@ RecordLayout layoutOf(const MeasurementSettings& s)
     return layout;
 }
 
-}  // namespace
+} // namespace
 
 QByteArray BuildResultRecord(const MeasurementSettings& settings, const MeasurementData& d,
                              int shotCount, const QDateTime& saveTime)
@@ -156,10 +161,12 @@ QByteArray BuildResultRecord(const MeasurementSettings& settings, const Measurem
         putFloat(out, (lastShot ? d.VoltByOrder[sz(n)] : d.IntVoltByOrder[sz(n)]) / D);
     for (int f = 0; f < layout.feeders; ++f) {
         for (int n : orders)
-            putFloat(out, (lastShot ? d.CurByOrder(sz(f), sz(n)) : d.IntCurByOrder(sz(f), sz(n))) / D);
+            putFloat(out,
+                     (lastShot ? d.CurByOrder(sz(f), sz(n)) : d.IntCurByOrder(sz(f), sz(n))) / D);
         for (int n : orders) {
             const float p = lastShot ? d.ActivePower(sz(f), sz(n)) : d.IntActivePower(sz(f), sz(n));
-            const float q = lastShot ? d.ReactivePower(sz(f), sz(n)) : d.IntReactivePower(sz(f), sz(n));
+            const float q =
+                lastShot ? d.ReactivePower(sz(f), sz(n)) : d.IntReactivePower(sz(f), sz(n));
             putInt16(out, RecordAngleA(p, q));
         }
     }
@@ -243,7 +250,7 @@ QByteArray BuildPhaseRecord(const MeasurementSettings& settings, const Measureme
 QByteArray BuildWaveformFile(const MeasurementData& d)
 {
     const std::size_t channels = d.WaveData.dim0();
-    const std::size_t samples = d.WaveData.dim1();  // N + 1
+    const std::size_t samples = d.WaveData.dim1(); // N + 1
     QByteArray out;
     out.reserve(static_cast<int>(4 + 2 * channels * samples + 4 * d.InputRange.size()));
     putInt16(out, static_cast<std::int16_t>(static_cast<int>(channels) - 1));
@@ -265,7 +272,8 @@ bool WriteWholeFile(const QString& path, const QByteArray& bytes, QString& error
         return false;
     }
     if (file.write(bytes) != bytes.size() || !file.flush() || ::fsync(file.handle()) != 0) {
-        errorText = QStringLiteral("ファイル「%1」に書き込めません: %2").arg(path, file.errorString());
+        errorText =
+            QStringLiteral("ファイル「%1」に書き込めません: %2").arg(path, file.errorString());
         return false;
     }
     file.close();
@@ -279,7 +287,10 @@ ResultFiles::ResultFiles(MeasurementSettings& settings, MeasurementData& data, c
 {
 }
 
-ResultFiles::~ResultFiles() { Close(); }
+ResultFiles::~ResultFiles()
+{
+    Close();
+}
 
 int ResultFiles::fail(int status, const QString& text)
 {
@@ -294,9 +305,11 @@ int ResultFiles::Open()
     for (const QString& name : ResultFileNames(settings_.OutputFile, settings_.MeasureType())) {
         auto file = std::make_unique<QFile>(name);
         if (name.isEmpty() || !file->open(QIODevice::ReadWrite | QIODevice::Truncate)) {
-            const QString reason = name.isEmpty() ? QStringLiteral("ファイル名がありません") : file->errorString();
+            const QString reason =
+                name.isEmpty() ? QStringLiteral("ファイル名がありません") : file->errorString();
             Close();
-            return fail(kFileError, QStringLiteral("結果ファイル「%1」を開けません: %2").arg(name, reason));
+            return fail(kFileError,
+                        QStringLiteral("結果ファイル「%1」を開けません: %2").arg(name, reason));
         }
         files_.push_back(std::move(file));
     }
@@ -325,28 +338,30 @@ int ResultFiles::checkLayout()
     const MeasurementData& d = data_;
     const std::size_t feeders = sz(settings_.LastFeeder + 1);
     const std::size_t lastOrder = sz(settings_.Orders256 ? 256 : 49);
-    const bool ok = settings_.LastFeeder >= 0 && settings_.LastFeeder <= 8 &&
-                    settings_.SaveOption() >= 0 && settings_.SaveOption() <= 4 &&
-                    d.IntVoltByOrder.size() > lastOrder && d.VoltByOrder.size() > lastOrder &&
-                    d.IntVoltSuperRe.size() > lastOrder && d.IntVoltSuperIm.size() > lastOrder &&
-                    d.VoltSuperRe.size() > lastOrder && d.VoltSuperIm.size() > lastOrder &&
-                    d.IntCurByOrder.dim0() >= feeders && d.IntCurByOrder.dim1() > lastOrder &&
-                    d.CurByOrder.dim0() >= feeders && d.CurByOrder.dim1() > lastOrder &&
-                    d.IntActivePower.dim0() >= feeders && d.IntActivePower.dim1() > lastOrder &&
-                    d.IntReactivePower.dim0() >= feeders && d.IntReactivePower.dim1() > lastOrder &&
-                    d.ActivePower.dim0() >= feeders && d.ActivePower.dim1() > lastOrder &&
-                    d.ReactivePower.dim0() >= feeders && d.ReactivePower.dim1() > lastOrder &&
-                    d.IntCurSuperRe.dim0() >= 1 && d.IntCurSuperRe.dim1() > lastOrder &&
-                    d.IntCurSuperIm.dim0() >= 1 && d.IntCurSuperIm.dim1() > lastOrder &&
-                    d.CurSuperRe.dim0() >= 1 && d.CurSuperRe.dim1() > lastOrder &&
-                    d.CurSuperIm.dim0() >= 1 && d.CurSuperIm.dim1() > lastOrder &&
-                    d.VoltCos.dim0() >= 6 && d.VoltCos.dim1() > lastOrder &&
-                    d.VoltSin.dim0() >= 6 && d.VoltSin.dim1() > lastOrder &&
-                    d.CurCos.dim0() >= feeders && d.CurCos.dim1() >= 6 && d.CurCos.dim2() > lastOrder &&
-                    d.CurSin.dim0() >= feeders && d.CurSin.dim1() >= 6 && d.CurSin.dim2() > lastOrder &&
-                    d.IntCurRms.dim0() >= feeders && d.CurRms.dim0() >= feeders;
+    const bool ok =
+        settings_.LastFeeder >= 0 && settings_.LastFeeder <= 8 && settings_.SaveOption() >= 0 &&
+        settings_.SaveOption() <= 4 && d.IntVoltByOrder.size() > lastOrder &&
+        d.VoltByOrder.size() > lastOrder && d.IntVoltSuperRe.size() > lastOrder &&
+        d.IntVoltSuperIm.size() > lastOrder && d.VoltSuperRe.size() > lastOrder &&
+        d.VoltSuperIm.size() > lastOrder && d.IntCurByOrder.dim0() >= feeders &&
+        d.IntCurByOrder.dim1() > lastOrder && d.CurByOrder.dim0() >= feeders &&
+        d.CurByOrder.dim1() > lastOrder && d.IntActivePower.dim0() >= feeders &&
+        d.IntActivePower.dim1() > lastOrder && d.IntReactivePower.dim0() >= feeders &&
+        d.IntReactivePower.dim1() > lastOrder && d.ActivePower.dim0() >= feeders &&
+        d.ActivePower.dim1() > lastOrder && d.ReactivePower.dim0() >= feeders &&
+        d.ReactivePower.dim1() > lastOrder && d.IntCurSuperRe.dim0() >= 1 &&
+        d.IntCurSuperRe.dim1() > lastOrder && d.IntCurSuperIm.dim0() >= 1 &&
+        d.IntCurSuperIm.dim1() > lastOrder && d.CurSuperRe.dim0() >= 1 &&
+        d.CurSuperRe.dim1() > lastOrder && d.CurSuperIm.dim0() >= 1 &&
+        d.CurSuperIm.dim1() > lastOrder && d.VoltCos.dim0() >= 6 && d.VoltCos.dim1() > lastOrder &&
+        d.VoltSin.dim0() >= 6 && d.VoltSin.dim1() > lastOrder && d.CurCos.dim0() >= feeders &&
+        d.CurCos.dim1() >= 6 && d.CurCos.dim2() > lastOrder && d.CurSin.dim0() >= feeders &&
+        d.CurSin.dim1() >= 6 && d.CurSin.dim2() > lastOrder && d.IntCurRms.dim0() >= feeders &&
+        d.CurRms.dim0() >= feeders;
     if (!ok)
-        return fail(kLayoutError, QStringLiteral("結果ファイルに書き込めません: 測定データの大きさが設定と合いません"));
+        return fail(
+            kLayoutError,
+            QStringLiteral("結果ファイルに書き込めません: 測定データの大きさが設定と合いません"));
     return kOk;
 }
 
@@ -359,11 +374,14 @@ int ResultFiles::appendRecord(std::size_t fileIndex, const QByteArray& record)
         const QString reason = file.errorString();
         // Leave the file ending on the last whole record where the system allows it.
         file.resize(start);
-        return fail(kFileError, QStringLiteral("結果ファイル「%1」に書き込めません: %2").arg(file.fileName(), reason));
+        return fail(
+            kFileError,
+            QStringLiteral("結果ファイル「%1」に書き込めません: %2").arg(file.fileName(), reason));
     }
     if (::fsync(file.handle()) != 0) {
-        return fail(kFileError, QStringLiteral("結果ファイル「%1」に書き込めません: %2")
-                                    .arg(file.fileName(), QString::fromLocal8Bit(std::strerror(errno))));
+        return fail(kFileError,
+                    QStringLiteral("結果ファイル「%1」に書き込めません: %2")
+                        .arg(file.fileName(), QString::fromLocal8Bit(std::strerror(errno))));
     }
     return kOk;
 }
@@ -422,10 +440,13 @@ int ResultFiles::finishSave(std::int16_t& ShotCount, bool phaseSums)
 int ResultFiles::WriteResultRecord(std::int16_t& ShotCount)
 {
     if (files_.empty())
-        return fail(kFileError, QStringLiteral("結果ファイル「%1」が開かれていません").arg(settings_.OutputFile));
+        return fail(
+            kFileError,
+            QStringLiteral("結果ファイル「%1」が開かれていません").arg(settings_.OutputFile));
     if (const int status = checkLayout(); status != kOk)
         return status;
-    const QByteArray record = BuildResultRecord(settings_, data_, ShotCount, settings_.StartDateTime);
+    const QByteArray record =
+        BuildResultRecord(settings_, data_, ShotCount, settings_.StartDateTime);
     if (const int status = appendRecord(0, record); status != kOk)
         return status;
     return finishSave(ShotCount, false);
@@ -434,11 +455,14 @@ int ResultFiles::WriteResultRecord(std::int16_t& ShotCount)
 int ResultFiles::WritePhaseRecords(std::int16_t& ShotCount)
 {
     if (files_.size() < 3)
-        return fail(kFileError, QStringLiteral("相別の結果ファイル「%1」が開かれていません").arg(settings_.OutputFile));
+        return fail(
+            kFileError,
+            QStringLiteral("相別の結果ファイル「%1」が開かれていません").arg(settings_.OutputFile));
     if (const int status = checkLayout(); status != kOk)
         return status;
     for (int p = 0; p < 3; ++p) {
-        const QByteArray record = BuildPhaseRecord(settings_, data_, ShotCount, settings_.StartDateTime, p);
+        const QByteArray record =
+            BuildPhaseRecord(settings_, data_, ShotCount, settings_.StartDateTime, p);
         if (const int status = appendRecord(sz(p), record); status != kOk)
             return status;
     }
@@ -447,7 +471,8 @@ int ResultFiles::WritePhaseRecords(std::int16_t& ShotCount)
 
 int ResultFiles::WriteSave(std::int16_t& ShotCount)
 {
-    return settings_.MeasureType() == 4 ? WritePhaseRecords(ShotCount) : WriteResultRecord(ShotCount);
+    return settings_.MeasureType() == 4 ? WritePhaseRecords(ShotCount)
+                                        : WriteResultRecord(ShotCount);
 }
 
 int ResultFiles::WriteWaveformFile()
@@ -463,4 +488,4 @@ int ResultFiles::WriteWaveformFile()
     return kOk;
 }
 
-}  // namespace hs
+} // namespace hs

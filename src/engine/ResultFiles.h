@@ -23,8 +23,8 @@ struct MeasurementData;
 // 256-order option is chosen). Readers of the files use the same description.
 
 struct RecordLayout {
-    int saveOption = 3;  // 0..4
-    int feeders = 1;     // LastFeeder + 1, 1..9
+    int saveOption = 3; // 0..4
+    int feeders = 1;    // LastFeeder + 1, 1..9
     bool orders256 = false;
 
     int orderCount() const { return orders256 ? 256 : 25; }
@@ -83,7 +83,7 @@ class ResultFiles {
 public:
     static constexpr int kOk = 0;
     static constexpr int kFileError = 1;
-    static constexpr int kLayoutError = 2;  // the data arrays do not fit the settings
+    static constexpr int kLayoutError = 2; // the data arrays do not fit the settings
 
     ResultFiles(MeasurementSettings& settings, MeasurementData& data, const Clock& clock);
     ~ResultFiles();
@@ -133,4 +133,4 @@ private:
 // sets errorText (naming the file and the reason) on failure.
 bool WriteWholeFile(const QString& path, const QByteArray& bytes, QString& errorText);
 
-}  // namespace hs
+} // namespace hs

@@ -12,21 +12,24 @@ namespace {
 
 const QString kEol = QStringLiteral("\r\n");
 
-QString real(double v) { return QString::number(v, 'g', 10); }
+QString real(double v)
+{
+    return QString::number(v, 'g', 10);
+}
 
 bool writeText(const QString& path, const QString& text, QString& error)
 {
     QFile file(path);
     const QByteArray bytes = text.toUtf8();
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(bytes) != bytes.size() ||
-        !file.flush()) {
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
+        file.write(bytes) != bytes.size() || !file.flush()) {
         error = QStringLiteral("%1: cannot write: %2").arg(path, file.errorString());
         return false;
     }
     return true;
 }
 
-}  // namespace
+} // namespace
 
 double ComtradeChannelFactor(const WaveformFile& wave, int channel, const ComtradeOptions& options)
 {
@@ -38,7 +41,8 @@ double ComtradeChannelFactor(const WaveformFile& wave, int channel, const Comtra
             factor *= options.ptRatio;
         } else {
             const std::size_t f = static_cast<std::size_t>((channel - 3) / 3);
-            factor *= options.currentScale[f] != 0 ? options.ctRatio[f] / options.currentScale[f] : 0.0;
+            factor *=
+                options.currentScale[f] != 0 ? options.ctRatio[f] / options.currentScale[f] : 0.0;
         }
     }
     return factor;
@@ -49,7 +53,8 @@ ComtradeRecord BuildComtrade(const WaveformFile& wave, const ComtradeOptions& op
     const int channels = wave.channelCount();
     const int samples = wave.sampleCount + 1;
     const double rate = wave.sampleCount * options.frequency;
-    const QDateTime start = wave.time.isValid() ? wave.time : QDateTime(QDate(2000, 1, 1), QTime(0, 0));
+    const QDateTime start =
+        wave.time.isValid() ? wave.time : QDateTime(QDate(2000, 1, 1), QTime(0, 0));
     const QString stamp = start.toString(QStringLiteral("dd/MM/yyyy,HH:mm:ss.zzz000"));
     static const char* const phaseLetters[3] = {"R", "T", "S"};
 
@@ -60,16 +65,20 @@ ComtradeRecord BuildComtrade(const WaveformFile& wave, const ComtradeOptions& op
     for (int c = 0; c < channels; ++c) {
         const bool voltage = c < 3;
         const std::size_t f = voltage ? 0 : static_cast<std::size_t>((c - 3) / 3);
-        const QString circuit = voltage ? QStringLiteral("voltage") : QStringLiteral("feeder %1").arg(f + 1);
-        const QString unit = (voltage || !options.primary) ? QStringLiteral("V") : QStringLiteral("A");
+        const QString circuit =
+            voltage ? QStringLiteral("voltage") : QStringLiteral("feeder %1").arg(f + 1);
+        const QString unit =
+            (voltage || !options.primary) ? QStringLiteral("V") : QStringLiteral("A");
         // primary and secondary: the transformer ratio of the channel, as primary per secondary.
         const double primaryRatio =
             voltage ? options.ptRatio
-                    : (options.currentScale[f] != 0 ? options.ctRatio[f] / options.currentScale[f] : 0.0);
+                    : (options.currentScale[f] != 0 ? options.ctRatio[f] / options.currentScale[f]
+                                                    : 0.0);
         cfg += QStringLiteral("%1,%2,%3,%4,%5,%6,0,0,-32768,32767,%7,1,%8")
                    .arg(c + 1)
-                   .arg(AnalysisChannelName(c), QLatin1String(phaseLetters[(voltage ? c : (c - 3)) % 3]),
-                        circuit, unit, real(ComtradeChannelFactor(wave, c, options)), real(primaryRatio),
+                   .arg(AnalysisChannelName(c),
+                        QLatin1String(phaseLetters[(voltage ? c : (c - 3)) % 3]), circuit, unit,
+                        real(ComtradeChannelFactor(wave, c, options)), real(primaryRatio),
                         options.primary ? QStringLiteral("P") : QStringLiteral("S")) +
                kEol;
     }
@@ -87,18 +96,19 @@ ComtradeRecord BuildComtrade(const WaveformFile& wave, const ComtradeOptions& op
         const qint64 micros = rate > 0 ? std::llround(i * 1e6 / rate) : 0;
         dat += QString::number(i + 1) + QLatin1Char(',') + QString::number(micros);
         for (int c = 0; c < channels; ++c)
-            dat += QLatin1Char(',') + QString::number(wave.wave(static_cast<std::size_t>(c), static_cast<std::size_t>(i)));
+            dat += QLatin1Char(',') + QString::number(wave.wave(static_cast<std::size_t>(c),
+                                                                static_cast<std::size_t>(i)));
         dat += kEol;
     }
     return {cfg, dat};
 }
 
-bool WriteComtrade(const WaveformFile& wave, const ComtradeOptions& options, const QString& basePath,
-                   QString& error)
+bool WriteComtrade(const WaveformFile& wave, const ComtradeOptions& options,
+                   const QString& basePath, QString& error)
 {
     const ComtradeRecord record = BuildComtrade(wave, options);
     return writeText(basePath + QStringLiteral(".cfg"), record.cfg, error) &&
            writeText(basePath + QStringLiteral(".dat"), record.dat, error);
 }
 
-}  // namespace hs
+} // namespace hs

@@ -14,9 +14,9 @@ namespace hs {
 // per fundamental period, N + 1 samples, the time of the file name and "ASCII"; the .dat holds
 // one line per sample: sample number, time in microseconds, the counts of every channel.
 struct ComtradeOptions {
-    double frequency = 50.0;   // fundamental frequency of the stored period (not in the file)
-    int countsPerDivision = 80;  // 80 for the 8840/8841, 160 for the 8835 (not in the file)
-    bool primary = false;      // scale to primary values with the ratios below
+    double frequency = 50.0;    // fundamental frequency of the stored period (not in the file)
+    int countsPerDivision = 80; // 80 for the 8840/8841, 160 for the 8835 (not in the file)
+    bool primary = false;       // scale to primary values with the ratios below
     double ptRatio = 60;
     std::array<double, 9> ctRatio{1, 1, 1, 1, 1, 1, 1, 1, 1};
     std::array<double, 9> currentScale{0.1, 0.1, 0.1, 0.1, 0.1, 0.1, 0.1, 0.1, 0.1};
@@ -36,7 +36,7 @@ double ComtradeChannelFactor(const WaveformFile& wave, int channel, const Comtra
 ComtradeRecord BuildComtrade(const WaveformFile& wave, const ComtradeOptions& options);
 
 // Writes basePath + ".cfg" and basePath + ".dat"; false with error (naming the file) on failure.
-bool WriteComtrade(const WaveformFile& wave, const ComtradeOptions& options, const QString& basePath,
-                   QString& error);
+bool WriteComtrade(const WaveformFile& wave, const ComtradeOptions& options,
+                   const QString& basePath, QString& error);
 
-}  // namespace hs
+} // namespace hs

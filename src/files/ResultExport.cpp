@@ -19,8 +19,8 @@ std::vector<std::size_t> orderPositions(const ResultFile& file, const ExportSele
 {
     std::vector<std::size_t> positions;
     for (std::size_t i = 0; i < file.orders.size(); ++i) {
-        if (selection.orders.empty() ||
-            std::find(selection.orders.begin(), selection.orders.end(), file.orders[i]) != selection.orders.end())
+        if (selection.orders.empty() || std::find(selection.orders.begin(), selection.orders.end(),
+                                                  file.orders[i]) != selection.orders.end())
             positions.push_back(i);
     }
     return positions;
@@ -46,7 +46,7 @@ QJsonValue jsonFloat(float v)
     return std::isfinite(v) ? QJsonValue(FloatText(v).toDouble()) : QJsonValue();
 }
 
-}  // namespace
+} // namespace
 
 std::optional<std::vector<int>> ParseOrderList(const QString& text)
 {
@@ -70,15 +70,20 @@ std::optional<std::vector<int>> ParseOrderList(const QString& text)
 
 QString CheckSelection(const ResultFile& file, const ExportSelection& selection)
 {
-    const bool anySaved = selection.orders.empty() ||
-                          std::any_of(selection.orders.begin(), selection.orders.end(), [&file](int k) {
-                              return std::find(file.orders.begin(), file.orders.end(), k) != file.orders.end();
-                          });
+    const bool anySaved =
+        selection.orders.empty() ||
+        std::any_of(selection.orders.begin(), selection.orders.end(), [&file](int k) {
+            return std::find(file.orders.begin(), file.orders.end(), k) != file.orders.end();
+        });
     if (!anySaved)
         return QStringLiteral("%1 holds none of the chosen orders (its orders are %2)")
-            .arg(file.path, file.layout.orders256 ? QStringLiteral("1..256") : QStringLiteral("the odd orders 1..49"));
+            .arg(file.path, file.layout.orders256 ? QStringLiteral("1..256")
+                                                  : QStringLiteral("the odd orders 1..49"));
     if (selection.feeder < 0 || selection.feeder > file.layout.feeders)
-        return QStringLiteral("feeder %1 is not in %2 (it holds %3)").arg(selection.feeder).arg(file.path).arg(file.layout.feeders);
+        return QStringLiteral("feeder %1 is not in %2 (it holds %3)")
+            .arg(selection.feeder)
+            .arg(file.path)
+            .arg(file.layout.feeders);
     return {};
 }
 
@@ -127,7 +132,8 @@ QByteArray ResultCsv(const ResultFile& file, const ExportSelection& selection)
     if (layout.hasRms()) {
         header << QStringLiteral("Vrms_1") << QStringLiteral("Vrms_2") << QStringLiteral("Vrms_3");
         for (int f : feeders)
-            header << QStringLiteral("I%1rms_R").arg(f) << QStringLiteral("I%1rms_S").arg(f) << QStringLiteral("I%1rms_T").arg(f);
+            header << QStringLiteral("I%1rms_R").arg(f) << QStringLiteral("I%1rms_S").arg(f)
+                   << QStringLiteral("I%1rms_T").arg(f);
     }
 
     QByteArray out = header.join(QLatin1Char(',')).toUtf8() + "\n";
@@ -184,13 +190,15 @@ QByteArray ResultJson(const ResultFile& file, const ExportSelection& selection)
     root.insert(QStringLiteral("file"), file.path);
     root.insert(QStringLiteral("saveOption"), layout.saveOption);
     root.insert(QStringLiteral("feeders"), layout.feeders);
-    root.insert(QStringLiteral("phase"), file.kind.phase.isNull() ? QJsonValue() : QJsonValue(QString(file.kind.phase)));
+    root.insert(QStringLiteral("phase"),
+                file.kind.phase.isNull() ? QJsonValue() : QJsonValue(QString(file.kind.phase)));
     QJsonArray orders;
     for (std::size_t i : pos)
         orders.append(file.orders[i]);
     root.insert(QStringLiteral("orders"), orders);
     if (file.truncated())
-        root.insert(QStringLiteral("incompleteRecordBytes"), static_cast<qint64>(file.trailingBytes));
+        root.insert(QStringLiteral("incompleteRecordBytes"),
+                    static_cast<qint64>(file.trailingBytes));
 
     QJsonArray records;
     for (const ResultRecord& r : file.records) {
@@ -203,8 +211,9 @@ QByteArray ResultJson(const ResultFile& file, const ExportSelection& selection)
             current.insert(QString::number(f), floats(r.current[fi]));
             powerAngle.insert(QString::number(f), angles(r.powerAngle[fi]));
             if (layout.hasRms())
-                currentRms.insert(QString::number(f), QJsonArray{jsonFloat(r.curRms[fi][0]), jsonFloat(r.curRms[fi][1]),
-                                                                 jsonFloat(r.curRms[fi][2])});
+                currentRms.insert(QString::number(f),
+                                  QJsonArray{jsonFloat(r.curRms[fi][0]), jsonFloat(r.curRms[fi][1]),
+                                             jsonFloat(r.curRms[fi][2])});
         }
         o.insert(QStringLiteral("I"), current);
         o.insert(QStringLiteral("PA"), powerAngle);
@@ -213,7 +222,9 @@ QByteArray ResultJson(const ResultFile& file, const ExportSelection& selection)
         if (layout.hasCurSuperAngle() && firstFeeder)
             o.insert(QStringLiteral("ISA1"), angles(r.curSuperAngle));
         if (layout.hasRms()) {
-            o.insert(QStringLiteral("Vrms"), QJsonArray{jsonFloat(r.voltRms[0]), jsonFloat(r.voltRms[1]), jsonFloat(r.voltRms[2])});
+            o.insert(QStringLiteral("Vrms"),
+                     QJsonArray{jsonFloat(r.voltRms[0]), jsonFloat(r.voltRms[1]),
+                                jsonFloat(r.voltRms[2])});
             o.insert(QStringLiteral("Irms"), currentRms);
         }
         records.append(o);
@@ -222,4 +233,4 @@ QByteArray ResultJson(const ResultFile& file, const ExportSelection& selection)
     return QJsonDocument(root).toJson(QJsonDocument::Indented);
 }
 
-}  // namespace hs
+} // namespace hs

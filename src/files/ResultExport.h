@@ -45,4 +45,4 @@ QByteArray ResultCsv(const ResultFile& file, const ExportSelection& selection);
 // with one array entry per selected order.
 QByteArray ResultJson(const ResultFile& file, const ExportSelection& selection);
 
-}  // namespace hs
+} // namespace hs

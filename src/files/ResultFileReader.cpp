@@ -19,7 +19,10 @@ float floatAt(const char* p)
     return f;
 }
 
-std::int16_t int16At(const char* p) { return qFromLittleEndian<std::int16_t>(p); }
+std::int16_t int16At(const char* p)
+{
+    return qFromLittleEndian<std::int16_t>(p);
+}
 
 // Whether the records of a layout in data carry valid dates that never go back in time; an
 // incomplete last record counts too when its date field is there.
@@ -39,7 +42,7 @@ bool recordsSound(const RecordLayout& layout, const QByteArray& data)
     return true;
 }
 
-}  // namespace
+} // namespace
 
 std::optional<ResultFileKind> ResultFileKindFromName(const QString& path)
 {
@@ -49,7 +52,8 @@ std::optional<ResultFileKind> ResultFileKindFromName(const QString& path)
         return std::nullopt;
     QString ext = name.mid(dot + 1);
     ResultFileKind kind;
-    if (!ext.isEmpty() && (ext[0] == QLatin1Char('R') || ext[0] == QLatin1Char('T') || ext[0] == QLatin1Char('S'))) {
+    if (!ext.isEmpty() &&
+        (ext[0] == QLatin1Char('R') || ext[0] == QLatin1Char('T') || ext[0] == QLatin1Char('S'))) {
         kind.phase = ext[0];
         ext = ext.mid(1);
     }
@@ -57,15 +61,22 @@ std::optional<ResultFileKind> ResultFileKindFromName(const QString& path)
         return std::nullopt;
     const int digit = ext[2].digitValue();
     switch (ext[1].toLatin1()) {
-    case 'm': kind.saveOption = 0; break;
+    case 'm':
+        kind.saveOption = 0;
+        break;
     case 'a':
         if (digit != 4 && digit != 5)
             return std::nullopt;
         kind.saveOption = digit == 4 ? 1 : 2;
-        return kind;  // feeders unknown
-    case 'v': kind.saveOption = 3; break;
-    case 'n': kind.saveOption = 4; break;
-    default: return std::nullopt;
+        return kind; // feeders unknown
+    case 'v':
+        kind.saveOption = 3;
+        break;
+    case 'n':
+        kind.saveOption = 4;
+        break;
+    default:
+        return std::nullopt;
     }
     if (digit < 1 || digit > 9)
         return std::nullopt;
@@ -75,7 +86,8 @@ std::optional<ResultFileKind> ResultFileKindFromName(const QString& path)
 
 std::optional<QDateTime> RecordFieldsTime(float dateValue, std::int16_t timeValue)
 {
-    if (!std::isfinite(dateValue) || dateValue < 0 || dateValue > 991231 || dateValue != std::floor(dateValue))
+    if (!std::isfinite(dateValue) || dateValue < 0 || dateValue > 991231 ||
+        dateValue != std::floor(dateValue))
         return std::nullopt;
     const int v = static_cast<int>(dateValue);
     const int yy = v / 10000;
@@ -153,7 +165,9 @@ bool ReadResultFile(const QString& path, ResultFile& out, QString& error, int fe
     out.path = path;
     const auto kind = ResultFileKindFromName(path);
     if (!kind) {
-        error = QStringLiteral("%1: not a result file name (expected .hmN, .ha4, .ha5, .hvN, .hnN or a phase file .R/.T/.S…)").arg(path);
+        error = QStringLiteral("%1: not a result file name (expected .hmN, .ha4, .ha5, .hvN, .hnN "
+                               "or a phase file .R/.T/.S…)")
+                    .arg(path);
         return false;
     }
     if (feeders < 0 || feeders > 9) {
@@ -194,15 +208,20 @@ bool ReadResultFile(const QString& path, ResultFile& out, QString& error, int fe
     if (fits.empty()) {
         const RecordLayout first{kind->saveOption, candidates.front(), kind->orders256()};
         error = candidates.size() == 1
-                    ? QStringLiteral("%1: %2 bytes do not hold records of %3 bytes with valid dates: not a file of the layout its name announces")
+                    ? QStringLiteral("%1: %2 bytes do not hold records of %3 bytes with valid "
+                                     "dates: not a file of the layout its name announces")
                           .arg(path)
                           .arg(size)
                           .arg(first.recordLength())
-                    : QStringLiteral("%1: %2 bytes fit no number of feeders 1..9 with valid record dates").arg(path).arg(size);
+                    : QStringLiteral(
+                          "%1: %2 bytes fit no number of feeders 1..9 with valid record dates")
+                          .arg(path)
+                          .arg(size);
         return false;
     }
     if (fits.size() > 1) {
-        error = QStringLiteral("%1: the number of feeders cannot be told from the file (it fits %2 different counts); give it with --feeders")
+        error = QStringLiteral("%1: the number of feeders cannot be told from the file (it fits %2 "
+                               "different counts); give it with --feeders")
                     .arg(path)
                     .arg(fits.size());
         return false;
@@ -221,4 +240,4 @@ bool ReadResultFile(const QString& path, ResultFile& out, QString& error, int fe
     return true;
 }
 
-}  // namespace hs
+} // namespace hs

@@ -20,9 +20,9 @@ namespace hs {
 // (the one count whose records fit the size and carry valid dates), or given by the caller.
 
 struct ResultFileKind {
-    int saveOption = 0;     // 0..4
-    int feeders = 0;        // 1..9; 0 when the extension does not say (".ha4", ".ha5")
-    QChar phase;            // 'R', 'T', 'S' for a phase file, else null
+    int saveOption = 0; // 0..4
+    int feeders = 0;    // 1..9; 0 when the extension does not say (".ha4", ".ha5")
+    QChar phase;        // 'R', 'T', 'S' for a phase file, else null
     bool orders256() const { return saveOption == 4; }
 };
 
@@ -31,17 +31,17 @@ std::optional<ResultFileKind> ResultFileKindFromName(const QString& path);
 
 // One record as stored. Blocks by order hold one value per order of ResultFile::orders.
 struct ResultRecord {
-    QDateTime time;                                // the save time (seconds 0)
-    float dateValue = 0;                           // the stored yymmdd number
-    std::int16_t timeValue = 0;                    // the stored hhmm number
-    std::vector<float> voltage;                    // voltage by order
-    std::vector<std::vector<float>> current;       // [feeder][order]
-    std::vector<std::vector<std::int16_t>> powerAngle;  // [feeder][order], degrees
-    std::vector<std::int16_t> voltSuperAngle;      // empty when the option has none
-    std::vector<std::int16_t> curSuperAngle;       // first feeder; empty when absent
+    QDateTime time;                                    // the save time (seconds 0)
+    float dateValue = 0;                               // the stored yymmdd number
+    std::int16_t timeValue = 0;                        // the stored hhmm number
+    std::vector<float> voltage;                        // voltage by order
+    std::vector<std::vector<float>> current;           // [feeder][order]
+    std::vector<std::vector<std::int16_t>> powerAngle; // [feeder][order], degrees
+    std::vector<std::int16_t> voltSuperAngle;          // empty when the option has none
+    std::vector<std::int16_t> curSuperAngle;           // first feeder; empty when absent
     bool hasRms = false;
-    std::array<float, 3> voltRms{};                // voltage phases 0, 1, 2
-    std::vector<std::array<float, 3>> curRms;      // [feeder] as stored: phases R, S, T
+    std::array<float, 3> voltRms{};           // voltage phases 0, 1, 2
+    std::vector<std::array<float, 3>> curRms; // [feeder] as stored: phases R, S, T
 };
 
 struct ResultFile {
@@ -51,7 +51,7 @@ struct ResultFile {
     std::vector<int> orders;
     std::vector<ResultRecord> records;
     qint64 fileSize = 0;
-    qint64 trailingBytes = 0;  // bytes of an incomplete last record (not read)
+    qint64 trailingBytes = 0; // bytes of an incomplete last record (not read)
 
     bool truncated() const { return trailingBytes != 0; }
     // "…: 12 whole records, 100 bytes of an incomplete record left out" or empty.
@@ -72,4 +72,4 @@ std::optional<QDateTime> RecordFieldsTime(float dateValue, std::int16_t timeValu
 // a file of the layout its name announces. Returns false with error set on refusal.
 bool ReadResultFile(const QString& path, ResultFile& out, QString& error, int feeders = 0);
 
-}  // namespace hs
+} // namespace hs

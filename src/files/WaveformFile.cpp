@@ -51,7 +51,9 @@ bool ReadWaveformFile(const QString& path, WaveformFile& out, QString& error)
     }
     const QByteArray data = file.readAll();
     if (data.size() < 4) {
-        error = QStringLiteral("%1: %2 bytes are too short for a waveform file").arg(path).arg(data.size());
+        error = QStringLiteral("%1: %2 bytes are too short for a waveform file")
+                    .arg(path)
+                    .arg(data.size());
         return false;
     }
     const int lastChannel = qFromLittleEndian<std::int16_t>(data.constData());
@@ -60,7 +62,8 @@ bool ReadWaveformFile(const QString& path, WaveformFile& out, QString& error)
     const bool channelsOk = lastChannel >= 5 && lastChannel <= 29 && (lastChannel - 5) % 3 == 0;
     const bool samplesOk = n >= 2 && n <= 16384 && (n & (n - 1)) == 0;
     if (!channelsOk || !samplesOk) {
-        error = QStringLiteral("%1: the header (last channel %2, %3 samples) is not that of a waveform file")
+        error = QStringLiteral(
+                    "%1: the header (last channel %2, %3 samples) is not that of a waveform file")
                     .arg(path)
                     .arg(lastChannel)
                     .arg(n);
@@ -93,4 +96,4 @@ bool ReadWaveformFile(const QString& path, WaveformFile& out, QString& error)
     return true;
 }
 
-}  // namespace hs
+} // namespace hs

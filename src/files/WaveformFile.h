@@ -15,11 +15,11 @@ namespace hs {
 // period of every analysis channel, in recorder counts, and the input ranges.
 struct WaveformFile {
     QString path;
-    int lastChannel = 0;                  // 3L + 5
-    int sampleCount = 0;                  // N; each channel holds N + 1 samples
-    Array2<std::int16_t> wave;            // [channel 0..3L+5][sample 0..N]
-    std::array<float, 21> inputRange{};   // volts per division of logical inputs 0..20
-    QDateTime time;                       // from the file name; invalid when it has none
+    int lastChannel = 0;                // 3L + 5
+    int sampleCount = 0;                // N; each channel holds N + 1 samples
+    Array2<std::int16_t> wave;          // [channel 0..3L+5][sample 0..N]
+    std::array<float, 21> inputRange{}; // volts per division of logical inputs 0..20
+    QDateTime time;                     // from the file name; invalid when it has none
 
     int channelCount() const { return lastChannel + 1; }
     int feeders() const { return (lastChannel - 2) / 3; }
@@ -39,4 +39,4 @@ std::optional<QDateTime> WaveformFileTime(const QString& path);
 // sample count or whose size is not exactly what the header announces.
 bool ReadWaveformFile(const QString& path, WaveformFile& out, QString& error);
 
-}  // namespace hs
+} // namespace hs

@@ -63,13 +63,15 @@ protected:
                 for (std::size_t c = 0; c < data.WaveData.dim0(); ++c)
                     for (std::size_t i = 0; i <= 256; ++i)
                         data.WaveData(c, i) = static_cast<std::int16_t>(std::lround(
-                            (c < 3 ? 1600 : 800) * std::sin(2 * M_PI * (i / 256.0 + static_cast<double>(c) / 3))));
+                            (c < 3 ? 1600 : 800) *
+                            std::sin(2 * M_PI * (i / 256.0 + static_cast<double>(c) / 3))));
                 for (std::size_t k = 0; k < 21; ++k)
                     data.InputRange[k] = k < 2 ? 20.0f : 0.5f;
-                data.InputRange[3] = 1.0f;  // T current of feeder 1 on a coarser range
+                data.InputRange[3] = 1.0f; // T current of feeder 1 on a coarser range
             }
             std::int16_t shots = 1;
-            ASSERT_EQ(files.WriteResultRecord(shots), ResultFiles::kOk) << files.ErrorText().toStdString();
+            ASSERT_EQ(files.WriteResultRecord(shots), ResultFiles::kOk)
+                << files.ErrorText().toStdString();
         }
         waveFile = files.LastWaveformFile();
         ASSERT_FALSE(waveFile.isEmpty());
@@ -84,12 +86,13 @@ protected:
     QString out;
 };
 
-}  // namespace
+} // namespace
 
 TEST_F(ExportTest, CsvHasNamedColumnsAndOneRowPerRecord)
 {
     ASSERT_EQ(runExportCommand({settings.OutputFile, QStringLiteral("--out"), out}), 0);
-    const QStringList lines = readText(out + QStringLiteral("/0207.hv2.csv")).split('\n', Qt::SkipEmptyParts);
+    const QStringList lines =
+        readText(out + QStringLiteral("/0207.hv2.csv")).split('\n', Qt::SkipEmptyParts);
     ASSERT_EQ(lines.size(), 7);
     const QStringList header = lines[0].split(',');
     // time + V(25) + 2 feeders x (I 25 + PA 25) + VSA 25 + Vrms 3 + 2 x 3
@@ -112,8 +115,11 @@ TEST_F(ExportTest, CsvHasNamedColumnsAndOneRowPerRecord)
 
 TEST_F(ExportTest, SelectionAndJson)
 {
-    ASSERT_EQ(runExportCommand({settings.OutputFile, "--out", out, "--orders", "1,5-7", "--feeder", "2", "--format", "json"}), 0);
-    const QJsonObject root = QJsonDocument::fromJson(readText(out + "/0207.hv2.json").toUtf8()).object();
+    ASSERT_EQ(runExportCommand({settings.OutputFile, "--out", out, "--orders", "1,5-7", "--feeder",
+                                "2", "--format", "json"}),
+              0);
+    const QJsonObject root =
+        QJsonDocument::fromJson(readText(out + "/0207.hv2.json").toUtf8()).object();
     EXPECT_EQ(root["feeders"].toInt(), 2);
     EXPECT_EQ(root["orders"].toArray(), (QJsonArray{1, 5, 7}));
     const QJsonArray records = root["records"].toArray();
@@ -179,7 +185,7 @@ TEST_F(ExportTest, ComtradeRecordReadsBackToTheWaveform)
     EXPECT_EQ(rate[0].toDouble(), 256 * 50.0);
     const int samples = rate[1].toInt();
     EXPECT_EQ(samples, 257);
-    const QString stamp = QFileInfo(waveFile).fileName().left(13);  // yyyymmdd-hhmm
+    const QString stamp = QFileInfo(waveFile).fileName().left(13); // yyyymmdd-hhmm
     const QDateTime nameTime = QDateTime::fromString(stamp, "yyyyMMdd-HHmm");
     EXPECT_EQ(cfg[line++], nameTime.toString("dd/MM/yyyy,HH:mm:ss.000000"));
     line++;
@@ -195,18 +201,23 @@ TEST_F(ExportTest, ComtradeRecordReadsBackToTheWaveform)
         EXPECT_NEAR(f[1].toDouble(), i * 1e6 / 12800.0, 0.5);
         for (int c = 0; c < total; ++c) {
             const std::size_t cu = static_cast<std::size_t>(c);
-            const int input = c < 3 ? (c == 1 ? 1 : 0) : 2 * ((c - 3) / 3) + 2 + ((c - 3) % 3 == 1 ? 1 : 0);
-            const double volts = data.WaveData(cu, static_cast<std::size_t>(i)) * data.InputRange[static_cast<std::size_t>(input)] / 80.0;
-            ASSERT_NEAR(a[cu] * f[2 + c].toDouble() + b[cu], volts, 1e-9) << "channel " << c << " sample " << i;
+            const int input =
+                c < 3 ? (c == 1 ? 1 : 0) : 2 * ((c - 3) / 3) + 2 + ((c - 3) % 3 == 1 ? 1 : 0);
+            const double volts = data.WaveData(cu, static_cast<std::size_t>(i)) *
+                                 data.InputRange[static_cast<std::size_t>(input)] / 80.0;
+            ASSERT_NEAR(a[cu] * f[2 + c].toDouble() + b[cu], volts, 1e-9)
+                << "channel " << c << " sample " << i;
         }
     }
 
     // Primary values: voltages times the PT ratio, currents in amperes.
-    ASSERT_EQ(runExportCommand({"--comtrade", waveFile, "--out", out, "--primary", "--pt", "100", "--ct", "20,40", "--current-scale", "0.2"}), 0);
+    ASSERT_EQ(runExportCommand({"--comtrade", waveFile, "--out", out, "--primary", "--pt", "100",
+                                "--ct", "20,40", "--current-scale", "0.2"}),
+              0);
     cfg = readText(base + ".cfg").split("\r\n");
     EXPECT_DOUBLE_EQ(cfg[2].split(',')[5].toDouble(), 20.0 / 80 * 100);
     EXPECT_EQ(cfg[2 + 6].split(',')[4], "A");
-    EXPECT_DOUBLE_EQ(cfg[2 + 6].split(',')[5].toDouble(), 0.5 / 80 * 40 / 0.2);  // I2-1
+    EXPECT_DOUBLE_EQ(cfg[2 + 6].split(',')[5].toDouble(), 0.5 / 80 * 40 / 0.2); // I2-1
     EXPECT_EQ(cfg[2 + 6].split(',')[12], "P");
 
     // A damaged waveform file is refused.
@@ -217,7 +228,8 @@ TEST_F(ExportTest, ComtradeRecordReadsBackToTheWaveform)
 
 TEST_F(ExportTest, PlotPaintsTheTrend)
 {
-    ASSERT_EQ(runExportCommand({"--plot", settings.OutputFile, "--out", out, "--orders", "5,7"}), 0);
+    ASSERT_EQ(runExportCommand({"--plot", settings.OutputFile, "--out", out, "--orders", "5,7"}),
+              0);
     QImage image(out + "/0207.hv2.png");
     ASSERT_FALSE(image.isNull());
     EXPECT_EQ(image.size(), QSize(1200, 720));

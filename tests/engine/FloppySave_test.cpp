@@ -53,7 +53,8 @@ protected:
             peers[r] = std::make_unique<RecordingPeer>(clock);
             lan.connectToRecorder(r, QStringLiteral("127.0.0.1"), peers[r]->server.serverPort());
             RecordingPeer* peer = peers[r].get();
-            ASSERT_TRUE(clock.waitUntil([&] { return lan.LinkConnected(r) && peer->conn; }, 500000));
+            ASSERT_TRUE(
+                clock.waitUntil([&] { return lan.LinkConnected(r) && peer->conn; }, 500000));
         }
         facts.LastRecorder = static_cast<std::int16_t>(recorders - 1);
     }
@@ -71,21 +72,23 @@ protected:
     MeasurementSettings settings;
 };
 
-}  // namespace
+} // namespace
 
 TEST(FloppySaveLine, NameAndFormatFollowTimeModelAndMode)
 {
     const QDateTime morning(QDate(2009, 12, 7), QTime(9, 5, 0));
     EXPECT_EQ(FloppySaveLine(morning, 0, 5), QStringLiteral(":FDISK:SAVE \"07D9H05.WAV\",W,ALL"));
-    EXPECT_EQ(FloppySaveLine(morning, 1, 3), QStringLiteral(":FDISK:SAVE \"07D9H05.WAV\",Bin,CH 3"));
+    EXPECT_EQ(FloppySaveLine(morning, 1, 3),
+              QStringLiteral(":FDISK:SAVE \"07D9H05.WAV\",Bin,CH 3"));
     const QDateTime afternoon(QDate(2009, 12, 7), QTime(14, 30, 1));
-    EXPECT_EQ(FloppySaveLine(afternoon, 2, 1), QStringLiteral(":FDISK:SAVE \"07D14H30.WAV\",Bin,CH 1"));
+    EXPECT_EQ(FloppySaveLine(afternoon, 2, 1),
+              QStringLiteral(":FDISK:SAVE \"07D14H30.WAV\",Bin,CH 1"));
 }
 
 TEST_F(FloppySaveTest, OneRecorderSequenceWaitsAndNextTime)
 {
     connect(1);
-    facts.ModelClass = {0, 0};  // 8840
+    facts.ModelClass = {0, 0}; // 8840
     settings.FdSaveMode = 5;
     settings.FdSaveIntervalMin = 60;
     QDateTime next(QDate(2009, 12, 7), QTime(9, 5, 0));
@@ -98,8 +101,8 @@ TEST_F(FloppySaveTest, OneRecorderSequenceWaitsAndNextTime)
 
     const RecordingPeer& p = *peers[0];
     ASSERT_EQ(p.lines, (QStringList{":CONF:TDIV +500E-6;SHOT 50", ":STAR", ":FDISK:MODE ON",
-                                     ":FDISK:SAVE \"07D9H05.WAV\",W,ALL", ":FDISK:MODE OFF",
-                                     ":CONF:TDIV +500E-6;SHOT 100"}));
+                                    ":FDISK:SAVE \"07D9H05.WAV\",W,ALL", ":FDISK:MODE OFF",
+                                    ":CONF:TDIV +500E-6;SHOT 100"}));
     // The waits lie between the right commands (nominal ms, with room for delivery jitter).
     auto gap = [&p](int a, int b) { return p.times[a].msecsTo(p.times[b]); };
     EXPECT_GE(gap(1, 2), 1400);
@@ -113,7 +116,7 @@ TEST_F(FloppySaveTest, OneRecorderSequenceWaitsAndNextTime)
 TEST_F(FloppySaveTest, AllChannelsAddressBothRecordersEachByItsModel)
 {
     connect(2);
-    facts.ModelClass = {1, 0};  // 8841 first, 8840 second
+    facts.ModelClass = {1, 0}; // 8841 first, 8840 second
     settings.FdSaveMode = 5;
     settings.FdSaveIntervalMin = 15;
     QDateTime next(QDate(2009, 12, 7), QTime(14, 30, 1));
@@ -121,9 +124,10 @@ TEST_F(FloppySaveTest, AllChannelsAddressBothRecordersEachByItsModel)
     EXPECT_EQ(next, QDateTime(QDate(2009, 12, 7), QTime(14, 45, 1)));
     settle(0, 6);
     settle(1, 6);
-    EXPECT_EQ(peers[0]->lines, (QStringList{":CONF:TDIV +500E-6;SHOT 50", ":STAR", ":FDISK:MEDIA FD",
-                                            ":FDISK:SAVE \"07D14H30.WAV\",Bin,ALL", ":FDISK:MODE OFF",
-                                            ":CONF:TDIV +500E-6;SHOT 100"}));
+    EXPECT_EQ(peers[0]->lines,
+              (QStringList{":CONF:TDIV +500E-6;SHOT 50", ":STAR", ":FDISK:MEDIA FD",
+                           ":FDISK:SAVE \"07D14H30.WAV\",Bin,ALL", ":FDISK:MODE OFF",
+                           ":CONF:TDIV +500E-6;SHOT 100"}));
     EXPECT_EQ(peers[1]->lines, (QStringList{":CONF:TDIV +500E-6;SHOT 50", ":STAR", ":FDISK:MODE ON",
                                             ":FDISK:SAVE \"07D14H30.WAV\",W,ALL", ":FDISK:MODE OFF",
                                             ":CONF:TDIV +500E-6;SHOT 100"}));

@@ -64,14 +64,14 @@ struct Station {
         const float d = shots;
         for (std::size_t n = 0; n < data.IntVoltByOrder.size(); ++n) {
             data.IntVoltByOrder[n] = d * (1000.0f + n);
-            data.IntVoltSuperRe[n] = 0.0f;  // angle 90 (x = 0, y > 0)
+            data.IntVoltSuperRe[n] = 0.0f; // angle 90 (x = 0, y > 0)
             data.IntVoltSuperIm[n] = 2.0f;
             for (std::size_t f = 0; f <= static_cast<std::size_t>(settings.LastFeeder); ++f) {
                 data.IntCurByOrder(f, n) = d * (100.0f * f + n + 0.5f);
                 // feeder 0: (-1, +1) -> 135; feeder 1: (-1, -1) -> -135; others (1, 1) -> 45
                 data.IntActivePower(f, n) = f < 2 ? -1.0f : 1.0f;
                 data.IntReactivePower(f, n) = f == 1 ? -1.0f : 1.0f;
-                data.IntCurSuperRe(f, n) = -1.0f;  // rule A: x < 0, y = 0 -> -180
+                data.IntCurSuperRe(f, n) = -1.0f; // rule A: x < 0, y = 0 -> -180
                 data.IntCurSuperIm(f, n) = 0.0f;
             }
         }
@@ -83,7 +83,7 @@ struct Station {
     }
 };
 
-}  // namespace
+} // namespace
 
 TEST(ResultFiles, RecordLengthsFollowOptionFeedersAndOrderSet)
 {
@@ -135,11 +135,14 @@ TEST(ResultFiles, PhaseFileNamesInsertTheLetterAtTheExtension)
               (QStringList{"/d/a.Rhn3", "/d/a.Thn3", "/d/a.Shn3"}));
     EXPECT_EQ(ResultFileNames(QStringLiteral("/d/0101.hv2"), 2), QStringList{"/d/0101.hv2"});
     // A folder containing ".h" is never cut.
-    EXPECT_EQ(PhaseFileName(QStringLiteral("/data.hiroshi/run.ha4"), 'T'), "/data.hiroshi/run.Tha4");
-    EXPECT_EQ(PhaseFileName(QStringLiteral("/data.hiroshi/run.txt"), 'S'), "/data.hiroshi/Srun.txt");
+    EXPECT_EQ(PhaseFileName(QStringLiteral("/data.hiroshi/run.ha4"), 'T'),
+              "/data.hiroshi/run.Tha4");
+    EXPECT_EQ(PhaseFileName(QStringLiteral("/data.hiroshi/run.txt"), 'S'),
+              "/data.hiroshi/Srun.txt");
     EXPECT_EQ(PhaseFileName(QStringLiteral("run"), 'R'), "Rrun");
-    EXPECT_EQ(WaveformFileName(QStringLiteral("/out/"), QDateTime(QDate(2004, 2, 7), QTime(9, 5, 59))),
-              "/out/20040207-0905Wev.dat");
+    EXPECT_EQ(
+        WaveformFileName(QStringLiteral("/out/"), QDateTime(QDate(2004, 2, 7), QTime(9, 5, 59))),
+        "/out/20040207-0905Wev.dat");
     EXPECT_EQ(WaveformFileName(QStringLiteral("/out"), QDateTime(QDate(2004, 2, 7), QTime(19, 5))),
               "/out/20040207-1905Wev.dat");
 }
@@ -149,7 +152,8 @@ TEST(ResultFiles, SingleFileRecordsAreByteExactForEveryOption)
 {
     for (int option = 0; option <= 4; ++option) {
         for (int lastFeeder : {0, 2}) {
-            SCOPED_TRACE(testing::Message() << "option " << option << " feeders " << lastFeeder + 1);
+            SCOPED_TRACE(testing::Message()
+                         << "option " << option << " feeders " << lastFeeder + 1);
             const bool wide = option == 4;
             Station s(2, option, lastFeeder, wide);
             s.fillInterval();
@@ -157,7 +161,8 @@ TEST(ResultFiles, SingleFileRecordsAreByteExactForEveryOption)
             ResultFiles files(s.settings, s.data, s.clock);
             ASSERT_EQ(files.Open(), ResultFiles::kOk) << files.ErrorText().toStdString();
             std::int16_t shots = 4;
-            ASSERT_EQ(files.WriteResultRecord(shots), ResultFiles::kOk) << files.ErrorText().toStdString();
+            ASSERT_EQ(files.WriteResultRecord(shots), ResultFiles::kOk)
+                << files.ErrorText().toStdString();
 
             const QByteArray b = readAll(s.settings.OutputFile);
             const int n = wide ? 256 : 25;
@@ -228,14 +233,16 @@ TEST(ResultFiles, SaveClearsTheIntervalAdvancesTheTimeAndAppends)
         ASSERT_EQ(s.data.IntVoltSuperRe[k] + s.data.IntVoltSuperIm[k], 0.0f);
         ASSERT_EQ(s.data.IntCurSuperIm(0, k) + s.data.IntCurSuperRe(0, k), 0.0f);
         for (std::size_t f = 0; f < 3; ++f)
-            ASSERT_EQ(s.data.IntCurByOrder(f, k) + s.data.IntActivePower(f, k) + s.data.IntReactivePower(f, k), 0.0f);
+            ASSERT_EQ(s.data.IntCurByOrder(f, k) + s.data.IntActivePower(f, k) +
+                          s.data.IntReactivePower(f, k),
+                      0.0f);
     }
     // Orders outside the set and the further feeders' superposition sums are not the record's.
     EXPECT_EQ(s.data.IntVoltByOrder[2], 4.0f * 1002);
     EXPECT_EQ(s.data.IntCurSuperRe(1, 1), -1.0f);
     EXPECT_EQ(s.data.IntVoltRms[1], 0.0f);
     EXPECT_EQ(s.data.IntCurRms(2, 2), 0.0f);
-    EXPECT_EQ(s.data.IntCurRms(3, 0), 4.0f * 31);  // beyond LastFeeder: untouched
+    EXPECT_EQ(s.data.IntCurRms(3, 0), 4.0f * 31); // beyond LastFeeder: untouched
 
     // The next save appends a second record at the next save time.
     s.fillInterval(2);
@@ -269,7 +276,7 @@ TEST(ResultFiles, ZeroShotCountSavesTheLastAnalysedShot)
     EXPECT_EQ(floatAt(b, 106), 51.0f);
     EXPECT_EQ(int16At(b, 206), 135);
     EXPECT_EQ(floatAt(b, 306), 101.0f);
-    EXPECT_EQ(floatAt(b, 318 + 4), 7.0f);  // current RMS, S phase second
+    EXPECT_EQ(floatAt(b, 318 + 4), 7.0f); // current RMS, S phase second
 }
 
 TEST(ResultFiles, PhaseFilesHoldEqualRecordsWithSharedRmsFields)
@@ -312,21 +319,23 @@ TEST(ResultFiles, PhaseFilesHoldEqualRecordsWithSharedRmsFields)
             EXPECT_FLOAT_EQ(floatAt(b, 6), 5.0f * (p + 1));
             EXPECT_FLOAT_EQ(floatAt(b, 6 + 4 * (n - 1)), 5.0f * (p + 1));
             int at = 6 + 4 * n;
-            EXPECT_FLOAT_EQ(floatAt(b, at), 2.0f);  // feeder 0 current |(0, -8)| / 4
+            EXPECT_FLOAT_EQ(floatAt(b, at), 2.0f); // feeder 0 current |(0, -8)| / 4
             // x = Is*Vs + Ic*Vc < 0, y = Ic*Vs - Is*Vc > 0
             const double vc = 3.0 * 4 * (p + 1), vs = 4.0 * 4 * (p + 1);
             const double x = -8.0 * vs, y = 8.0 * vc;
-            const int expected = static_cast<int>(std::lround((std::atan(y / x) + 3.1415926) * 180 / 3.1415));
+            const int expected =
+                static_cast<int>(std::lround((std::atan(y / x) + 3.1415926) * 180 / 3.1415));
             EXPECT_EQ(int16At(b, at + 4 * n), expected);
             at += 6 * n;
-            EXPECT_FLOAT_EQ(floatAt(b, at), 8.0f);  // feeder 1 current |(-32, 0)| / 4
+            EXPECT_FLOAT_EQ(floatAt(b, at), 8.0f); // feeder 1 current |(-32, 0)| / 4
             at += 6 * n;
             // voltage superposition: rule B with x = sin, y = cos
             const int superV = static_cast<int>(std::lround(std::atan(vc / vs) * 180 / 3.1415));
             EXPECT_EQ(int16At(b, at), superV);
             at += 2 * n;
             if (option == 1) {
-                EXPECT_EQ(int16At(b, at), 180);  // x = -8, y = 0: rule B gives +180 where rule A gives -180
+                EXPECT_EQ(int16At(b, at),
+                          180); // x = -8, y = 0: rule B gives +180 where rule A gives -180
                 at += 2 * n;
             }
             if (option == 3) {
@@ -341,7 +350,7 @@ TEST(ResultFiles, PhaseFilesHoldEqualRecordsWithSharedRmsFields)
         EXPECT_EQ(s.data.CurSin(1, 5, last), 0.0f);
         EXPECT_EQ(s.data.CurSin(0, 4, last), 0.0f);
         if (!wide) {
-            EXPECT_EQ(s.data.VoltSin(3, 50), 16.0f);  // beyond the set: kept
+            EXPECT_EQ(s.data.VoltSin(3, 50), 16.0f); // beyond the set: kept
         }
     }
 }
@@ -397,13 +406,14 @@ TEST(ResultFiles, FileErrorsNameTheFile)
     ASSERT_EQ(wave.Open(), ResultFiles::kOk);
     shots = 4;
     EXPECT_EQ(wave.WriteResultRecord(shots), ResultFiles::kFileError);
-    EXPECT_TRUE(wave.ErrorText().contains(w.dir.filePath(QStringLiteral("gone/20040207-0906Wev.dat"))))
+    EXPECT_TRUE(
+        wave.ErrorText().contains(w.dir.filePath(QStringLiteral("gone/20040207-0906Wev.dat"))))
         << wave.ErrorText().toStdString();
 }
 
 TEST(ResultFiles, WaveformFileHoldsTheLastShotInStorageOrder)
 {
-    Station s(2, 0, 8, true);  // nine feeders, N = 1024
+    Station s(2, 0, 8, true); // nine feeders, N = 1024
     ASSERT_EQ(s.data.WaveData.dim0(), 30u);
     for (std::size_t c = 0; c < 30; ++c)
         for (std::size_t i = 0; i <= 1024; ++i)
@@ -422,9 +432,9 @@ TEST(ResultFiles, WaveformFileHoldsTheLastShotInStorageOrder)
     ASSERT_EQ(b.size(), 61588);
     EXPECT_EQ(int16At(b, 0), 29);
     EXPECT_EQ(int16At(b, 2), 1024);
-    EXPECT_EQ(int16At(b, 4), -500);               // channel 0, sample 0
-    EXPECT_EQ(int16At(b, 6), 1000 - 500);         // channel 1, sample 0
-    EXPECT_EQ(int16At(b, 4 + 2 * 30), 0 - 499);   // channel 0, sample 1
+    EXPECT_EQ(int16At(b, 4), -500);             // channel 0, sample 0
+    EXPECT_EQ(int16At(b, 6), 1000 - 500);       // channel 1, sample 0
+    EXPECT_EQ(int16At(b, 4 + 2 * 30), 0 - 499); // channel 0, sample 1
     EXPECT_EQ(int16At(b, 4 + 2 * (30 * 1024 + 29)), 29000 + 24 - 500);
     EXPECT_EQ(floatAt(b, 4 + 2 * 1025 * 30), 0.5f);
     EXPECT_EQ(floatAt(b, 61588 - 4), 10.5f);

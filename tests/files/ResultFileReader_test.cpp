@@ -40,7 +40,10 @@ struct Writer {
         data.sizeForPreparation(settings);
         data.sizeForMeasurement(settings);
     }
-    float value(double scale) { return static_cast<float>((random.generateDouble() - 0.3) * scale); }
+    float value(double scale)
+    {
+        return static_cast<float>((random.generateDouble() - 0.3) * scale);
+    }
     void fill()
     {
         for (std::size_t k = 0; k < data.IntVoltByOrder.size(); ++k) {
@@ -71,7 +74,7 @@ struct Writer {
     }
 };
 
-}  // namespace
+} // namespace
 
 TEST(ResultFileReader, KindsFromExtensions)
 {
@@ -100,7 +103,8 @@ TEST(ResultFileReader, SingleFilesOfEveryOptionReadBackAsWritten)
     const char* extensions[5] = {".hm%1", ".ha4", ".ha5", ".hv%1", ".hn%1"};
     for (int option = 0; option <= 4; ++option) {
         for (int lastFeeder : {0, 2, 8}) {
-            SCOPED_TRACE(testing::Message() << "option " << option << " feeders " << lastFeeder + 1);
+            SCOPED_TRACE(testing::Message()
+                         << "option " << option << " feeders " << lastFeeder + 1);
             QString ext = QString::fromLatin1(extensions[option]);
             if (ext.contains(QLatin1Char('%')))
                 ext = ext.arg(lastFeeder + 1);
@@ -122,26 +126,31 @@ TEST(ResultFileReader, SingleFilesOfEveryOptionReadBackAsWritten)
             ASSERT_TRUE(ReadResultFile(w.settings.OutputFile, file, error)) << error.toStdString();
             ASSERT_EQ(file.records.size(), 3u);
             EXPECT_FALSE(file.truncated());
-            EXPECT_EQ(file.layout.feeders, lastFeeder + 1);  // found from the file for .ha4/.ha5
+            EXPECT_EQ(file.layout.feeders, lastFeeder + 1); // found from the file for .ha4/.ha5
             const std::vector<int>& orders = file.orders;
             ASSERT_EQ(orders.size(), option == 4 ? 256u : 25u);
             for (std::size_t r = 0; r < 3; ++r) {
                 const ResultRecord& rec = file.records[r];
                 const MeasurementData& d = saved[r];
                 const double D = counts[r];
-                EXPECT_EQ(rec.time, QDateTime(QDate(2004, 2, 7), QTime(23, 50)).addSecs(300 * static_cast<int>(r)));
+                EXPECT_EQ(
+                    rec.time,
+                    QDateTime(QDate(2004, 2, 7), QTime(23, 50)).addSecs(300 * static_cast<int>(r)));
                 for (std::size_t i = 0; i < orders.size(); ++i) {
                     const std::size_t k = static_cast<std::size_t>(orders[i]);
                     ASSERT_EQ(rec.voltage[i], static_cast<float>(d.IntVoltByOrder[k] / D));
                     for (std::size_t f = 0; f <= static_cast<std::size_t>(lastFeeder); ++f) {
                         ASSERT_EQ(rec.current[f][i], static_cast<float>(d.IntCurByOrder(f, k) / D));
-                        ASSERT_EQ(rec.powerAngle[f][i], RecordAngleA(d.IntActivePower(f, k), d.IntReactivePower(f, k)));
+                        ASSERT_EQ(rec.powerAngle[f][i],
+                                  RecordAngleA(d.IntActivePower(f, k), d.IntReactivePower(f, k)));
                     }
                     if (option == 1 || option == 3 || option == 4) {
-                        ASSERT_EQ(rec.voltSuperAngle[i], RecordAngleA(d.IntVoltSuperRe[k], d.IntVoltSuperIm[k]));
+                        ASSERT_EQ(rec.voltSuperAngle[i],
+                                  RecordAngleA(d.IntVoltSuperRe[k], d.IntVoltSuperIm[k]));
                     }
                     if (option == 1) {
-                        ASSERT_EQ(rec.curSuperAngle[i], RecordAngleA(d.IntCurSuperRe(0, k), d.IntCurSuperIm(0, k)));
+                        ASSERT_EQ(rec.curSuperAngle[i],
+                                  RecordAngleA(d.IntCurSuperRe(0, k), d.IntCurSuperIm(0, k)));
                     }
                 }
                 EXPECT_EQ(rec.hasRms, option == 2 || option == 3);
@@ -151,8 +160,8 @@ TEST(ResultFileReader, SingleFilesOfEveryOptionReadBackAsWritten)
                     EXPECT_EQ(rec.voltRms[2], static_cast<float>(d.IntVoltRms[2] / D));
                     const std::size_t f = static_cast<std::size_t>(lastFeeder);
                     EXPECT_EQ(rec.curRms[f][0], static_cast<float>(d.IntCurRms(f, 0) / D));
-                    EXPECT_EQ(rec.curRms[f][1], static_cast<float>(d.IntCurRms(f, 2) / D));  // S
-                    EXPECT_EQ(rec.curRms[f][2], static_cast<float>(d.IntCurRms(f, 1) / D));  // T
+                    EXPECT_EQ(rec.curRms[f][1], static_cast<float>(d.IntCurRms(f, 2) / D)); // S
+                    EXPECT_EQ(rec.curRms[f][2], static_cast<float>(d.IntCurRms(f, 1) / D)); // T
                 }
             }
         }
@@ -178,7 +187,7 @@ TEST(ResultFileReader, PhaseFilesReadBackWithTheirLetters)
         const ResultRecord& rec = file.records[0];
         const std::size_t slot = static_cast<std::size_t>(p + 3);
         const double vc = before.VoltCos(slot, 7), vs = before.VoltSin(slot, 7);
-        EXPECT_EQ(rec.voltage[3], static_cast<float>(std::sqrt(vc * vc + vs * vs) / 5));  // order 7
+        EXPECT_EQ(rec.voltage[3], static_cast<float>(std::sqrt(vc * vc + vs * vs) / 5)); // order 7
         const double ic = before.CurCos(1, slot, 49), is = before.CurSin(1, slot, 49);
         EXPECT_EQ(rec.current[1][24], static_cast<float>(std::sqrt(ic * ic + is * is) / 5));
         EXPECT_EQ(rec.voltRms[1], static_cast<float>(before.IntVoltRms[1] / 5));
@@ -205,7 +214,8 @@ TEST(ResultFileReader, TruncatedFileKeepsItsWholeRecordsAndWrongLayoutIsRefused)
     ASSERT_TRUE(ReadResultFile(w.settings.OutputFile, file, error)) << error.toStdString();
     EXPECT_EQ(file.records.size(), 3u);
     EXPECT_EQ(file.trailingBytes, 100);
-    EXPECT_TRUE(file.truncationNote().contains(QStringLiteral("3 whole records"))) << file.truncationNote().toStdString();
+    EXPECT_TRUE(file.truncationNote().contains(QStringLiteral("3 whole records")))
+        << file.truncationNote().toStdString();
 
     // The same bytes under a name announcing three feeders: refused, with the name.
     const QString wrong = w.dir.filePath(QStringLiteral("run.hv3"));
@@ -244,7 +254,8 @@ TEST(ResultFileReader, WaveformFileReadsBackAndWrongSizeIsRefused)
     EXPECT_EQ(wave.feeders(), 3);
     EXPECT_EQ(wave.sampleCount, 256);
     ASSERT_EQ(wave.wave.size(), w.data.WaveData.size());
-    EXPECT_TRUE(std::equal(wave.wave.data(), wave.wave.data() + wave.wave.size(), w.data.WaveData.data()));
+    EXPECT_TRUE(
+        std::equal(wave.wave.data(), wave.wave.data() + wave.wave.size(), w.data.WaveData.data()));
     EXPECT_EQ(wave.inputRange, w.data.InputRange);
     const auto stamp = WaveformFileTime(path);
     ASSERT_TRUE(stamp);
