@@ -454,7 +454,15 @@ int SimRecorder::storedCount(int channel, int i)
     if (!memory_ || !memory_->trigger || i < 0 || i >= memoryCount_ || channel < 1 ||
         channel > kChannels)
         return 0;
-    return shotCount(*memory_, channel, *memory_->trigger - memory_->pre + i);
+    auto& counts = memory_->stored[static_cast<std::size_t>(channel - 1)];
+    if (counts.size() != static_cast<std::size_t>(memoryCount_)) {
+        const std::int64_t first = *memory_->trigger - memory_->pre;
+        counts.resize(static_cast<std::size_t>(memoryCount_));
+        for (int k = 0; k < memoryCount_; ++k)
+            counts[static_cast<std::size_t>(k)] =
+                static_cast<std::int16_t>(shotCount(*memory_, channel, first + k));
+    }
+    return counts[static_cast<std::size_t>(i)];
 }
 
 QByteArray SimRecorder::encodeSample(int count) const

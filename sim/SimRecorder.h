@@ -11,6 +11,7 @@
 #include <QVector>
 
 #include <array>
+#include <vector>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -131,6 +132,8 @@ private:
         std::array<double, kChannels> ranges{};
         std::array<double, kChannels> lift{};
         std::array<QVector<Scenario::Term>, kChannels> terms;
+        // Counts of a stored shot, worked out once per channel on the first read-out.
+        std::array<std::vector<std::int16_t>, kChannels> stored;
     };
     struct Parsed;
     struct Reply;

@@ -1,6 +1,8 @@
 #pragma once
 
 #include "common/Clock.h"
+
+#include <algorithm>
 #include "link/LanModule.h"
 #include "link/RecorderCommands.h"
 #include "sim/SimServer.h"
@@ -105,8 +107,10 @@ protected:
         int count = 0;
         for (int i = 0; i < polls && count != expected; ++i) {
             count = static_cast<int>(cmd::parseMaxPoint(query(r, cmd::memMaxPoint())));
+            // At small time scales a short nominal pause rounds to no pause at all, so the polls
+            // are spaced by real time: each at least 2 ms apart.
             if (count != expected)
-                clock.waitMs(20);
+                clock.waitMs(std::max<qint64>(20, static_cast<qint64>(2.0 / clock.timeScale())));
         }
         return count;
     }
