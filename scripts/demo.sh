@@ -34,30 +34,18 @@ if [ "$status" -ne 0 ]; then
   exit "$status"
 fi
 
-# Record length from the extension: .hmL, .ha4, .ha5, .hvL, .hnL (L feeders); the phase files
-# of the three-meter type carry R, T or S after the dot (.Rhv3).
-record_length() {
-  local ext=${1##*.}
-  ext=${ext#[RTS]}
-  local kind=${ext:0:2} feeders=${ext:2}
-  case "$kind" in
-    hm) echo $((6 + 100 + 150 * feeders)) ;;
-    ha) if [ "$feeders" = 4 ]; then echo 356; else echo 280; fi ;;
-    hv) echo $((6 + 100 + 150 * feeders + 50 + 12 + 12 * feeders)) ;;
-    hn) echo $((6 + 1024 + 1536 * feeders + 512)) ;;
-    *) echo 0 ;;
-  esac
-}
+# The result files as engineers open them: one CSV per file (a row per record) and a PNG of
+# the record trend. The exporter knows every layout and reports the records it read.
+echo
+echo "== harmonic-station export: CSV and trend plot"
+for f in $(find demo-out -maxdepth 1 -regextype posix-extended -regex '.*\.[RTS]?h[mavn][0-9]$' | sort); do
+  "$exe" export "$f" --out demo-out
+  "$exe" export --plot "$f" --out demo-out
+done
 
 echo
 echo "== files written in $work/demo-out"
 for f in demo-out/*; do
   [ "$f" = demo-out/measure.log ] && continue
-  size=$(stat -c %s "$f")
-  length=$(record_length "$f")
-  if [ "$length" -gt 0 ]; then
-    printf '  %-28s %8d bytes  %4d records of %d bytes\n' "$(basename "$f")" "$size" $((size / length)) "$length"
-  else
-    printf '  %-28s %8d bytes\n' "$(basename "$f")" "$size"
-  fi
+  printf '  %-28s %8d bytes\n' "$(basename "$f")" "$(stat -c %s "$f")"
 done

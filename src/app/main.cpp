@@ -5,12 +5,17 @@
 #include "app/Subcommands.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QGuiApplication>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <memory>
 #include <vector>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -31,6 +36,18 @@ void printUsage()
                 qPrintable(hs::desktopOptionsHelp()));
 }
 
+// Without a desktop session XDG_RUNTIME_DIR is unset and Qt warns on every start; a private
+// folder under the temporary directory serves the offscreen platform as well.
+void provideRuntimeDir()
+{
+    if (!qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR"))
+        return;
+    const QByteArray dir = QDir::tempPath().toLocal8Bit() + "/runtime-" +
+                           QByteArray::number(static_cast<qulonglong>(::getuid()));
+    if (::mkdir(dir.constData(), 0700) == 0 || errno == EEXIST)
+        qputenv("XDG_RUNTIME_DIR", dir);
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -46,6 +63,7 @@ int main(int argc, char** argv)
             // Subcommands need no display; painting into images still works offscreen.
             if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
                 qputenv("QT_QPA_PLATFORM", "offscreen");
+            provideRuntimeDir();
             QGuiApplication app(argc, argv);
             QStringList args = QCoreApplication::arguments();
             args.erase(args.begin(), args.begin() + 2);
@@ -55,6 +73,7 @@ int main(int argc, char** argv)
         printUsage();
         return 2;
     }
+    provideRuntimeDir();
     QApplication app(argc, argv);
     return hs::runDesktopProgram(QCoreApplication::arguments());
 }
