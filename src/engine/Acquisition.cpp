@@ -24,42 +24,6 @@ constexpr int kCrossingFailureLimit = 5;  // failed window blocks in a row befor
 constexpr int kConsecutiveErrorLimit = 3; // more failed blocks in a row end a transfer
 constexpr double kTwoPi = 6.283185;       // the period fit's constant
 
-int recorderIndex(int recorder)
-{
-    return recorder == 1 ? 1 : 0;
-}
-
-const QString& idOf(EngineContext& ctx, int recorder)
-{
-    return ctx.lan.InstrumentId[static_cast<std::size_t>(recorderIndex(recorder))];
-}
-
-int modelClassOf(const EngineContext& ctx, int recorder)
-{
-    return ctx.facts.ModelClass[static_cast<std::size_t>(recorderIndex(recorder))];
-}
-
-void send(EngineContext& ctx, int recorder, const QString& line)
-{
-    ctx.lan.LinkResult = ctx.lan.SendCommand(idOf(ctx, recorder), line);
-}
-
-// A query: the reply text is emptied, the command sent and the reply collected.
-const QString& query(EngineContext& ctx, int recorder, const QString& line)
-{
-    LanModule& lan = ctx.lan;
-    lan.ReplyText.clear();
-    lan.SendCommand(idOf(ctx, recorder), line);
-    lan.LinkResult = lan.ReceiveResponse(idOf(ctx, recorder), lan.ReplyText);
-    return lan.ReplyText;
-}
-
-void status(EngineContext& ctx, const QString& text)
-{
-    ctx.observer.statusText(text);
-    Clock::pumpEvents();
-}
-
 QString transferErrorText(int channel, int position, int count, int received)
 {
     return QStringLiteral("データ転送エラー CH=") + plainNumber(channel) +
@@ -111,10 +75,10 @@ void recoverClass0(EngineContext& ctx)
 {
     const int last = ctx.facts.LastRecorder == 1 ? 1 : 0;
     for (int r = 0; r <= last; ++r)
-        send(ctx, r, cmd::fdiskModeOff());
+        ctx.send(r, cmd::fdiskModeOff());
     WaitMilliseconds(ctx.clock, 2500);
     for (int r = 0; r <= last; ++r)
-        send(ctx, r, cmd::configureShot100());
+        ctx.send(r, cmd::configureShot100());
     WaitMilliseconds(ctx.clock, 500);
 }
 
@@ -134,10 +98,10 @@ void StartShot(EngineContext& ctx, int recorder, std::int16_t& status)
     int laggingRepeats = 0;
     for (;;) {
         if (last == 1) {
-            send(ctx, 1, cmd::start());
+            ctx.send(1, cmd::start());
             WaitMilliseconds(ctx.clock, 100);
         }
-        send(ctx, recorder, cmd::start());
+        ctx.send(recorder, cmd::start());
         WaitMilliseconds(ctx.clock, 500);
 
         double sum = 0;
@@ -145,14 +109,14 @@ void StartShot(EngineContext& ctx, int recorder, std::int16_t& status)
         for (int poll = 0; poll < 2; ++poll) {
             sum = 0;
             for (int r = 0; r <= last; ++r) {
-                lastCount = cmd::parseMaxPoint(query(ctx, r, cmd::memMaxPoint()));
+                lastCount = cmd::parseMaxPoint(ctx.query(r, cmd::memMaxPoint()));
                 sum += lastCount;
             }
             if (sum != 0 || poll == 1)
                 break;
             // Nothing stored yet: forget what may be queued and look once more.
             for (int r = 0; r <= last; ++r)
-                lan.ClearReceiveBuffer(idOf(ctx, r));
+                lan.ClearReceiveBuffer(ctx.id(r));
             WaitMilliseconds(ctx.clock, 500);
         }
 
@@ -162,7 +126,7 @@ void StartShot(EngineContext& ctx, int recorder, std::int16_t& status)
                 status = -1;
                 return;
             }
-            lan.ClearReceiveBuffer(idOf(ctx, recorder));
+            lan.ClearReceiveBuffer(ctx.id(recorder));
             WaitMilliseconds(ctx.clock, 100);
         } else if (lastCount < kShotMinimumCount) {
             // Recorder 1 holds the shot but the last recorder does not: the shot is taken again
@@ -197,7 +161,7 @@ int FindRisingCrossing(EngineContext& ctx, std::int16_t& position, int channel, 
                        int lowerLimit)
 {
     LanModule& lan = ctx.lan;
-    const QString& id = idOf(ctx, recorder);
+    const QString& id = ctx.id(recorder);
     // Samples are judged with the encoding of recorder 1, whichever recorder is read.
     const int modelClass = ctx.facts.ModelClass[0];
     const int moveLimit = modelClass == 0 ? kCrossingMovesClass0 : kCrossingMovesOther;
@@ -214,8 +178,8 @@ int FindRisingCrossing(EngineContext& ctx, std::int16_t& position, int channel, 
         if (position < lowerLimit || position > lowerLimit + kWindowRange)
             return giveUp();
         const auto request = [&] {
-            send(ctx, recorder, cmd::memPoint(channel, position, true));
-            send(ctx, recorder, cmd::memBinaryData(cmd::kBlockSamplesSearch));
+            ctx.send(recorder, cmd::memPoint(channel, position, true));
+            ctx.send(recorder, cmd::memBinaryData(cmd::kBlockSamplesSearch));
         };
         request();
         for (;;) {
@@ -344,22 +308,22 @@ int FindPeriodEnd(EngineContext& ctx, int expectedEnd, int channel, int recorder
                   std::int16_t& start)
 {
     LanModule& lan = ctx.lan;
-    const QString& id = idOf(ctx, recorder);
+    const QString& id = ctx.id(recorder);
     lan.SetReplyTimeout(1);
     start = kTriggerPosition;
     const int n = expectedEnd;
     if (n - 300 < 1 || n + 50 > 32767)
         return -1;
 
-    const int modelClass = modelClassOf(ctx, recorder);
+    const int modelClass = ctx.modelClass(recorder);
     const int perBlock = cmd::blockSamples(modelClass);
     const int bytes = cmd::blockByteCount(perBlock);
     const std::size_t wanted = static_cast<std::size_t>(n + 51); // samples 0 .. n + 50
     std::vector<int> samples;
     samples.reserve(wanted + static_cast<std::size_t>(perBlock));
 
-    send(ctx, recorder, cmd::memPoint(channel, 0, false));
-    send(ctx, recorder, cmd::memBinaryData(perBlock));
+    ctx.send(recorder, cmd::memPoint(channel, 0, false));
+    ctx.send(recorder, cmd::memBinaryData(perBlock));
     int errors = 0;
     while (samples.size() < wanted) {
         const int base = static_cast<int>(samples.size());
@@ -367,8 +331,8 @@ int FindPeriodEnd(EngineContext& ctx, int expectedEnd, int channel, int recorder
         if (lan.LinkResult != 0) {
             ctx.observer.statusText(
                 transferErrorText(channel, base, errors, lan.ReceivedByteCount()));
-            send(ctx, recorder, cmd::memPoint(channel, base, true));
-            send(ctx, recorder, cmd::memBinaryData(perBlock));
+            ctx.send(recorder, cmd::memPoint(channel, base, true));
+            ctx.send(recorder, cmd::memBinaryData(perBlock));
             WaitMilliseconds(ctx.clock, 10);
             if (++errors > kConsecutiveErrorLimit)
                 return -1;
@@ -377,7 +341,7 @@ int FindPeriodEnd(EngineContext& ctx, int expectedEnd, int channel, int recorder
         errors = 0;
         // Ask for the next block first; the received one stays in the block buffer meanwhile.
         if (samples.size() + static_cast<std::size_t>(perBlock) < wanted)
-            send(ctx, recorder, cmd::memBinaryData(perBlock));
+            ctx.send(recorder, cmd::memBinaryData(perBlock));
         for (int i = 0; i < perBlock; ++i)
             samples.push_back(sampleOfBlock(lan, i, modelClass));
     }
@@ -420,25 +384,25 @@ void DownloadWaveforms(EngineContext& ctx, int start, int end, std::int16_t& rec
     const int step = 2 - (data.ElementLast == 0 ? 0 : 1);
     const int lastInput = std::min(2 * static_cast<int>(settings.LastFeeder) + 3, 19);
     for (int c = 0; c <= lastInput; c += step) {
-        const int rec = recorderIndex(settings.InputRecorder[static_cast<std::size_t>(c)]);
+        const int rec = EngineContext::recorderNumber(settings.InputRecorder[static_cast<std::size_t>(c)]);
         recorder = static_cast<std::int16_t>(rec);
-        const QString& id = idOf(ctx, rec);
+        const QString& id = ctx.id(rec);
         const int ch = settings.InputChannel[static_cast<std::size_t>(c)];
-        const int modelClass = modelClassOf(ctx, rec);
+        const int modelClass = ctx.modelClass(rec);
         const int perBlock = cmd::blockSamples(modelClass);
         const int bytes = cmd::blockByteCount(perBlock);
         std::int16_t peak = 0;
         int next = 0;
 
-        send(ctx, rec, cmd::memPoint(ch, start, true));
-        send(ctx, rec, cmd::memBinaryData(perBlock));
+        ctx.send(rec, cmd::memPoint(ch, start, true));
+        ctx.send(rec, cmd::memBinaryData(perBlock));
         for (int base = 0; base <= span;) {
             lan.LinkResult = lan.ReceiveBinaryBlock(id, bytes);
             if (lan.LinkResult != 0) {
                 ctx.observer.statusText(
                     transferErrorText(ch, start + base, errorCount, lan.ReceivedByteCount()));
-                send(ctx, rec, cmd::memPoint(ch, start + base, true));
-                send(ctx, rec, cmd::memBinaryData(perBlock));
+                ctx.send(rec, cmd::memPoint(ch, start + base, true));
+                ctx.send(rec, cmd::memBinaryData(perBlock));
                 WaitMilliseconds(ctx.clock, 10);
                 if (++errorCount <= kConsecutiveErrorLimit)
                     continue;
@@ -458,7 +422,7 @@ void DownloadWaveforms(EngineContext& ctx, int start, int end, std::int16_t& rec
             errorCount = 0;
             // The next block is on its way while this one is decoded.
             if (base + perBlock <= span)
-                send(ctx, rec, cmd::memBinaryData(perBlock));
+                ctx.send(rec, cmd::memBinaryData(perBlock));
             storePoints(ctx, c, base, perBlock, next, peak,
                         [&lan, modelClass](int k) { return sampleOfBlock(lan, k, modelClass); });
             base += perBlock;
@@ -477,19 +441,19 @@ void DownloadWaveformsAscii(EngineContext& ctx, int input, int start, int end,
     const Clock& clock = ctx.clock;
     if (input < 0 || input > 19)
         return;
-    status(ctx, kAsciiTransferText);
-    const int rec = recorderIndex(settings.InputRecorder[static_cast<std::size_t>(input)]);
-    const QString& id = idOf(ctx, rec);
+    ctx.status(kAsciiTransferText);
+    const int rec = EngineContext::recorderNumber(settings.InputRecorder[static_cast<std::size_t>(input)]);
+    const QString& id = ctx.id(rec);
     const int ch = settings.InputChannel[static_cast<std::size_t>(input)];
-    const int modelClass = modelClassOf(ctx, rec);
+    const int modelClass = ctx.modelClass(rec);
     const int span = end - start;
     MakeSamplePositions(start, end, settings.SampleCount, ctx.data.SamplePosition);
 
     lan.ClearReceiveBuffer(id);
     WaitMilliseconds(clock, 100);
-    send(ctx, rec, cmd::memPoint(ch, start, true));
+    ctx.send(rec, cmd::memPoint(ch, start, true));
     WaitMilliseconds(clock, 50);
-    send(ctx, rec, cmd::memAsciiData());
+    ctx.send(rec, cmd::memAsciiData());
     WaitMilliseconds(clock, 20);
 
     int position = 0;
@@ -503,7 +467,7 @@ void DownloadWaveformsAscii(EngineContext& ctx, int input, int start, int end,
             errorCount = 0;
             const bool more = position + cmd::kAsciiSamples <= span;
             if (more)
-                send(ctx, rec, cmd::memAsciiData());
+                ctx.send(rec, cmd::memAsciiData());
             storePoints(ctx, input, position, cmd::kAsciiSamples, next, peak,
                         [&values](int k) { return (*values)[static_cast<std::size_t>(k)]; });
             position += cmd::kAsciiSamples;
@@ -516,19 +480,19 @@ void DownloadWaveformsAscii(EngineContext& ctx, int input, int start, int end,
             }
             continue;
         }
-        send(ctx, rec, cmd::abort());
-        send(ctx, rec, cmd::clearStatus());
+        ctx.send(rec, cmd::abort());
+        ctx.send(rec, cmd::clearStatus());
         WaitMilliseconds(clock, 10);
         if (++errorCount > kConsecutiveErrorLimit)
             return;
         if (lan.ClearReceiveBuffer(id) == 0)
             WaitMilliseconds(clock, 100);
         WaitMilliseconds(clock, 100);
-        send(ctx, rec, cmd::clearStatus());
+        ctx.send(rec, cmd::clearStatus());
         WaitMilliseconds(clock, 500);
-        send(ctx, rec, cmd::memPoint(ch, start + position, true));
+        ctx.send(rec, cmd::memPoint(ch, start + position, true));
         WaitMilliseconds(clock, 10);
-        send(ctx, rec, cmd::memAsciiData());
+        ctx.send(rec, cmd::memAsciiData());
         WaitMilliseconds(clock, 10);
     }
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QString>
+
 namespace hs {
 
 class Clock;
@@ -18,6 +20,19 @@ struct EngineContext {
     MeasurementData& data;
     const Clock& clock;
     EngineObserver& observer;
+
+    // The link as every engine operation uses it. A recorder number other than 1 means
+    // recorder 1 (number 0). Results are stored in LinkResult.
+    static int recorderNumber(int recorder) { return recorder == 1 ? 1 : 0; }
+    const QString& id(int recorder) const;
+    int modelClass(int recorder) const;
+    // Sends a command line without a reply.
+    void send(int recorder, const QString& line);
+    // A query: the reply text is emptied, the command sent and the reply collected (empty on
+    // a time-out).
+    const QString& query(int recorder, const QString& line);
+    // A status-line text, followed by one event pump so that it shows at once.
+    void status(const QString& text);
 };
 
 } // namespace hs

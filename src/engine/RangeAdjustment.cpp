@@ -18,25 +18,6 @@ namespace {
 
 constexpr float kQuarterDivisor = 4.0f;
 
-int recorderIndex(int recorder)
-{
-    return recorder == 1 ? 1 : 0;
-}
-
-const QString& idOf(EngineContext& ctx, int recorder)
-{
-    return ctx.lan.InstrumentId[static_cast<std::size_t>(recorderIndex(recorder))];
-}
-
-const QString& query(EngineContext& ctx, int recorder, const QString& line)
-{
-    LanModule& lan = ctx.lan;
-    lan.ReplyText.clear();
-    lan.SendCommand(idOf(ctx, recorder), line);
-    lan.LinkResult = lan.ReceiveResponse(idOf(ctx, recorder), lan.ReplyText);
-    return lan.ReplyText;
-}
-
 // A computed range kept to six significant digits, so that 0.02 x 2.5 is the float 0.05 the
 // recorder is told, not its neighbour 0.049999997.
 float tidy(double value)
@@ -108,9 +89,9 @@ bool ReadInputRange(EngineContext& ctx, int channel, int recorder, float& range,
 {
     for (int attempt = 0; attempt < kRangeReadAttempts; ++attempt) {
         const double r =
-            cmd::parseRangeReply(query(ctx, recorder, cmd::unitRangeQuery(channel)), channel);
+            cmd::parseRangeReply(ctx.query(recorder, cmd::unitRangeQuery(channel)), channel);
         const auto d =
-            cmd::parseMagnificationReply(query(ctx, recorder, cmd::displayYMagQuery(channel)));
+            cmd::parseMagnificationReply(ctx.query(recorder, cmd::displayYMagQuery(channel)));
         if (!d || r == 0 || !std::isfinite(r))
             continue;
         range = static_cast<float>(r);
@@ -129,9 +110,9 @@ bool ReadInputRange(EngineContext& ctx, int channel, int recorder, float& range,
 void SetInputRange(EngineContext& ctx, int channel, float range, int recorder, float divisor)
 {
     LanModule& lan = ctx.lan;
-    lan.SendCommand(idOf(ctx, recorder), cmd::unitRange(channel, static_cast<double>(range)));
+    lan.SendCommand(ctx.id(recorder), cmd::unitRange(channel, static_cast<double>(range)));
     WaitMilliseconds(ctx.clock, 100);
-    lan.SendCommand(idOf(ctx, recorder), cmd::displayYMag(channel, static_cast<double>(divisor)));
+    lan.SendCommand(ctx.id(recorder), cmd::displayYMag(channel, static_cast<double>(divisor)));
 }
 
 void StepRangeDown(EngineContext& ctx, int k, int recorder)
@@ -174,7 +155,7 @@ bool AdjustRanges(EngineContext& ctx)
     const int lastPair = std::min(2 * static_cast<int>(settings.LastFeeder) + 2, 18);
     for (int k = 0; k <= lastPair; k += 2) {
         const std::size_t a = static_cast<std::size_t>(k);
-        const int rec = recorderIndex(settings.InputRecorder[a]);
+        const int rec = EngineContext::recorderNumber(settings.InputRecorder[a]);
         const int ch = settings.InputChannel[a];
         const std::size_t unit = static_cast<std::size_t>(ch >= 1 && ch <= 16 ? ch - 1 : 0);
         const float max = ctx.facts.ChannelRangeMax[static_cast<std::size_t>(rec)][unit];
@@ -207,8 +188,8 @@ bool AdjustRanges(EngineContext& ctx)
 
     WaitMilliseconds(ctx.clock, static_cast<std::int16_t>(steps * 200));
     if (ctx.facts.LastRecorder == 1)
-        ctx.lan.SendCommand(idOf(ctx, 1), cmd::unitAdjust());
-    ctx.lan.SendCommand(idOf(ctx, 0), cmd::unitAdjust());
+        ctx.lan.SendCommand(ctx.id(1), cmd::unitAdjust());
+    ctx.lan.SendCommand(ctx.id(0), cmd::unitAdjust());
     WaitMilliseconds(ctx.clock, 500);
     return true;
 }

@@ -34,12 +34,6 @@ int lastRecorderOf(const EngineContext& ctx)
     return ctx.facts.LastRecorder == 1 ? 1 : 0;
 }
 
-void send(EngineContext& ctx, int recorder, const QString& line)
-{
-    LanModule& lan = ctx.lan;
-    lan.LinkResult = lan.SendCommand(lan.InstrumentId[static_cast<std::size_t>(recorder)], line);
-}
-
 void closeLinks(EngineContext& ctx)
 {
     LanModule& lan = ctx.lan;
@@ -149,8 +143,8 @@ int MeasureRunLoop(EngineContext& ctx, ResultFiles& files, RunLoopState& st, con
 
     // Start of the run: zero adjustment, recorder 2 first.
     if (lastRecorder == 1)
-        send(ctx, 1, cmd::unitAdjust());
-    send(ctx, 0, cmd::unitAdjust());
+        ctx.send(1, cmd::unitAdjust());
+    ctx.send(0, cmd::unitAdjust());
     WaitMilliseconds(ctx.clock, 100);
     st.CurrentRecorder = 0;
     st.RetryCount = 0;
@@ -244,10 +238,10 @@ int MeasureRunLoop(EngineContext& ctx, ResultFiles& files, RunLoopState& st, con
         // 7. Automatic print.
         if (s.PrintIntervalMin > 0 && st.NextPrintTime <= ctx.clock.now()) {
             report.PrintTime = ctx.clock.now();
-            send(ctx, 0, cmd::print());
+            ctx.send(0, cmd::print());
             WaitMilliseconds(ctx.clock, 10000);
             if (lastRecorder == 1) {
-                send(ctx, 1, cmd::print());
+                ctx.send(1, cmd::print());
                 WaitMilliseconds(ctx.clock, 10000);
             }
             st.NextPrintTime = st.NextPrintTime.addSecs(60 * static_cast<qint64>(s.PrintIntervalMin));

@@ -1,0 +1,39 @@
+#include "engine/EngineContext.h"
+
+#include "common/Clock.h"
+#include "common/EngineObserver.h"
+#include "link/LanModule.h"
+#include "link/RecorderFacts.h"
+
+namespace hs {
+
+const QString& EngineContext::id(int recorder) const
+{
+    return lan.InstrumentId[static_cast<std::size_t>(recorderNumber(recorder))];
+}
+
+int EngineContext::modelClass(int recorder) const
+{
+    return facts.ModelClass[static_cast<std::size_t>(recorderNumber(recorder))];
+}
+
+void EngineContext::send(int recorder, const QString& line)
+{
+    lan.LinkResult = lan.SendCommand(id(recorder), line);
+}
+
+const QString& EngineContext::query(int recorder, const QString& line)
+{
+    lan.ReplyText.clear();
+    lan.SendCommand(id(recorder), line);
+    lan.LinkResult = lan.ReceiveResponse(id(recorder), lan.ReplyText);
+    return lan.ReplyText;
+}
+
+void EngineContext::status(const QString& text)
+{
+    observer.statusText(text);
+    Clock::pumpEvents();
+}
+
+} // namespace hs
