@@ -123,12 +123,6 @@ int InstrumentPreparation::lastInput() const
     return std::min(2 * ctx_.settings.LastFeeder + 3, 19);
 }
 
-void InstrumentPreparation::send(int recorder, const QString& line)
-{
-    LanModule& lan = ctx_.lan;
-    lan.LinkResult = lan.SendCommand(lan.InstrumentId[at(recorder)], line);
-}
-
 void InstrumentPreparation::displaySetup(int recorder)
 {
     const MeasurementSettings& s = ctx_.settings;
@@ -147,10 +141,10 @@ void InstrumentPreparation::displaySetup(int recorder)
         if (first >= 0)
             ++used;
         if (ctx_.facts.ChannelUnit[at(recorder)][at(ch - 1)] > 0)
-            send(recorder, cmd::displayDraw(ch, drawModeOf(first, modelClass)));
+            ctx_.send(recorder, cmd::displayDraw(ch, drawModeOf(first, modelClass)));
     }
-    send(recorder, cmd::triggerKindChannel1Off());
-    send(recorder, cmd::configureMeasurement(used > 4));
+    ctx_.send(recorder, cmd::triggerKindChannel1Off());
+    ctx_.send(recorder, cmd::configureMeasurement(used > 4));
 }
 
 int InstrumentPreparation::Configure()
@@ -158,8 +152,7 @@ int InstrumentPreparation::Configure()
     MeasurementSettings& s = ctx_.settings;
     MeasurementData& d = ctx_.data;
     const int lastRecorder = ctx_.facts.LastRecorder == 1 ? 1 : 0;
-    ctx_.observer.statusText(kConfiguringText);
-    Clock::pumpEvents();
+    ctx_.status(kConfiguringText);
 
     // 1. Analysis tables and the wattmeter elements of the measure type.
     d.sizeForPreparation(s);
@@ -167,10 +160,10 @@ int InstrumentPreparation::Configure()
 
     // 2. Stop whatever the recorders do; no headers in replies.
     for (int r = 0; r <= lastRecorder; ++r)
-        send(r, cmd::abort());
+        ctx_.send(r, cmd::abort());
     WaitMilliseconds(ctx_.clock, 300);
     for (int r = 0; r <= lastRecorder; ++r)
-        send(r, cmd::headerOff());
+        ctx_.send(r, cmd::headerOff());
 
     // 3 to 5. Display, time base and memory format of each recorder.
     displaySetup(0);
@@ -193,26 +186,26 @@ int InstrumentPreparation::Configure()
         }
         d.InputRange[at(k)] = range;
         d.InputDivisor[at(k)] = divisor;
-        send(rec, cmd::unitPosition(ch));
+        ctx_.send(rec, cmd::unitPosition(ch));
         if (k > 0)
-            send(rec, cmd::triggerKindOff(ch));
-        send(rec, cmd::displayGraph(ch, ((k / 2) & 3) + 1));
+            ctx_.send(rec, cmd::triggerKindOff(ch));
+        ctx_.send(rec, cmd::displayGraph(ch, ((k / 2) & 3) + 1));
         if (stopped())
             return PreparationStopped;
     }
 
     // 8. Recorder 1 triggers on a rising zero crossing of the first input, 2 % pre-trigger.
     const int c0 = s.InputChannel[0];
-    send(0, cmd::triggerKindLevel(c0));
-    send(0, cmd::triggerLevelSlope(c0));
-    send(0, cmd::triggerModeSingle());
+    ctx_.send(0, cmd::triggerKindLevel(c0));
+    ctx_.send(0, cmd::triggerLevelSlope(c0));
+    ctx_.send(0, cmd::triggerModeSingle());
 
     // 9. Recorder 2 follows recorder 1 through its external trigger input.
     if (lastRecorder == 1) {
-        send(1, cmd::triggerKindCh1Level());
-        send(1, cmd::triggerModeSingle());
-        send(1, cmd::triggerExternalOn());
-        send(1, cmd::triggerKindCh1Off());
+        ctx_.send(1, cmd::triggerKindCh1Level());
+        ctx_.send(1, cmd::triggerModeSingle());
+        ctx_.send(1, cmd::triggerExternalOn());
+        ctx_.send(1, cmd::triggerKindCh1Off());
     }
 
     // 10. Both inputs of a pair on the larger of their ranges.
@@ -234,8 +227,8 @@ int InstrumentPreparation::Configure()
 
     // 11. Zero adjustment, recorder 2 first.
     if (lastRecorder == 1)
-        send(1, cmd::unitAdjust());
-    send(0, cmd::unitAdjust());
+        ctx_.send(1, cmd::unitAdjust());
+    ctx_.send(0, cmd::unitAdjust());
     WaitMilliseconds(ctx_.clock, 2500);
     return stopped() ? PreparationStopped : PreparationOk;
 }
@@ -252,14 +245,14 @@ int InstrumentPreparation::CheckShot(PreparationResult& result)
     for (int attempt = 1; attempt <= kCheckShotAttempts; ++attempt) {
         result.Attempts = attempt;
         if (lastRecorder == 1) {
-            send(1, cmd::identify());
+            ctx_.send(1, cmd::identify());
             QString reply;
             lan.LinkResult = lan.ReceiveResponse(lan.InstrumentId[1], reply);
-            send(1, cmd::start());
+            ctx_.send(1, cmd::start());
             const bool slowSecond = facts.ModelClass[1] == 0 && facts.ModelClass[0] != 0;
             WaitMilliseconds(ctx_.clock, slowSecond ? 2000 : 500);
         }
-        send(0, cmd::start());
+        ctx_.send(0, cmd::start());
         if (onShotStarted)
             onShotStarted();
         WaitMilliseconds(ctx_.clock, 4000);
@@ -305,8 +298,8 @@ void InstrumentPreparation::Cancel()
     WaitMilliseconds(ctx_.clock, 3000);
     const int lastRecorder = ctx_.facts.LastRecorder == 1 ? 1 : 0;
     for (int r = 0; r <= lastRecorder; ++r) {
-        send(r, cmd::idleSetup());
-        send(r, cmd::headerOff());
+        ctx_.send(r, cmd::idleSetup());
+        ctx_.send(r, cmd::headerOff());
     }
 }
 

@@ -93,7 +93,6 @@ public:
     int lastInput() const;
 
 private:
-    void send(int recorder, const QString& line);
     void displaySetup(int recorder);
     bool stopped() const { return stopRequested && stopRequested(); }
 
