@@ -144,6 +144,23 @@ RecordLayout layoutOf(const MeasurementSettings& s)
 
 } // namespace
 
+namespace {
+
+// The RMS fields closing a record: the three voltage phases, then each feeder's currents in
+// phase order 0, 2, 1; interval sums divided by D, or the last shot's values.
+void putRmsFields(QByteArray& out, const RecordLayout& layout, const MeasurementData& d,
+                  bool lastShot, double D)
+{
+    for (std::size_t c = 0; c < 3; ++c)
+        putFloat(out, (lastShot ? d.VoltRms[c] : d.IntVoltRms[c]) / D);
+    for (int f = 0; f < layout.feeders; ++f) {
+        for (std::size_t c : {0u, 2u, 1u})
+            putFloat(out, (lastShot ? d.CurRms(sz(f), c) : d.IntCurRms(sz(f), c)) / D);
+    }
+}
+
+} // namespace
+
 QByteArray BuildResultRecord(const MeasurementSettings& settings, const MeasurementData& d,
                              int shotCount, const QDateTime& saveTime)
 {
@@ -184,14 +201,8 @@ QByteArray BuildResultRecord(const MeasurementSettings& settings, const Measurem
             putInt16(out, RecordAngleA(re, im));
         }
     }
-    if (layout.hasRms()) {
-        for (std::size_t c = 0; c < 3; ++c)
-            putFloat(out, (lastShot ? d.VoltRms[c] : d.IntVoltRms[c]) / D);
-        for (int f = 0; f < layout.feeders; ++f) {
-            for (std::size_t c : {0u, 2u, 1u})
-                putFloat(out, (lastShot ? d.CurRms(sz(f), c) : d.IntCurRms(sz(f), c)) / D);
-        }
-    }
+    if (layout.hasRms())
+        putRmsFields(out, layout, d, lastShot, D);
     return out;
 }
 
@@ -236,14 +247,8 @@ QByteArray BuildPhaseRecord(const MeasurementSettings& settings, const Measureme
         for (int n : orders)
             putInt16(out, RecordAngleB(d.CurSin(0, slot, sz(n)), d.CurCos(0, slot, sz(n))));
     }
-    if (layout.hasRms()) {
-        for (std::size_t c = 0; c < 3; ++c)
-            putFloat(out, (lastShot ? d.VoltRms[c] : d.IntVoltRms[c]) / D);
-        for (int f = 0; f < layout.feeders; ++f) {
-            for (std::size_t c : {0u, 2u, 1u})
-                putFloat(out, (lastShot ? d.CurRms(sz(f), c) : d.IntCurRms(sz(f), c)) / D);
-        }
-    }
+    if (layout.hasRms())
+        putRmsFields(out, layout, d, lastShot, D);
     return out;
 }
 
