@@ -36,6 +36,21 @@ std::span<const std::uint8_t> blockBytes(const LanModule& lan)
     return {lan.BlockBuffer().data(), lan.BlockBuffer().size()};
 }
 
+// One block of exactly `bytes` bytes from the recorder. A block of any other length is not the
+// one asked for (the remains of an earlier block cut short in front of it, or more than one
+// reply joined): it fails like a block that never came, and whatever the connection still
+// holds is dropped so that the block asked for again arrives alone. LinkResult is 0 or 3.
+int receiveBlock(EngineContext& ctx, const QString& id, int bytes)
+{
+    LanModule& lan = ctx.lan;
+    lan.LinkResult = lan.ReceiveBinaryBlock(id, bytes);
+    if (lan.LinkResult == 0 && lan.ReceivedByteCount() != bytes)
+        lan.LinkResult = 3;
+    if (lan.LinkResult != 0)
+        lan.DiscardReceived(id);
+    return lan.LinkResult;
+}
+
 int sampleOfBlock(const LanModule& lan, int i, int modelClass)
 {
     return cmd::blockSample(blockBytes(lan), i, modelClass).value_or(0);
@@ -183,7 +198,7 @@ int FindRisingCrossing(EngineContext& ctx, std::int16_t& position, int channel, 
         };
         request();
         for (;;) {
-            lan.LinkResult = lan.ReceiveBinaryBlock(id, blockBytesWanted);
+            receiveBlock(ctx, id, blockBytesWanted);
             if (lan.LinkResult != 0) {
                 lan.ClearReceiveBuffer(id);
                 WaitMilliseconds(ctx.clock, 500);
@@ -327,7 +342,7 @@ int FindPeriodEnd(EngineContext& ctx, int expectedEnd, int channel, int recorder
     int errors = 0;
     while (samples.size() < wanted) {
         const int base = static_cast<int>(samples.size());
-        lan.LinkResult = lan.ReceiveBinaryBlock(id, bytes);
+        receiveBlock(ctx, id, bytes);
         if (lan.LinkResult != 0) {
             ctx.observer.statusText(
                 transferErrorText(channel, base, errors, lan.ReceivedByteCount()));
@@ -397,7 +412,7 @@ void DownloadWaveforms(EngineContext& ctx, int start, int end, std::int16_t& rec
         ctx.send(rec, cmd::memPoint(ch, start, true));
         ctx.send(rec, cmd::memBinaryData(perBlock));
         for (int base = 0; base <= span;) {
-            lan.LinkResult = lan.ReceiveBinaryBlock(id, bytes);
+            receiveBlock(ctx, id, bytes);
             if (lan.LinkResult != 0) {
                 ctx.observer.statusText(
                     transferErrorText(ch, start + base, errorCount, lan.ReceivedByteCount()));

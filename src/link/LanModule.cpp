@@ -258,6 +258,17 @@ int LanModule::ClearReceiveBuffer(const QString& id)
     return 0;
 }
 
+int LanModule::DiscardReceived(const QString& id)
+{
+    const int index = indexOf(id);
+    if (index >= 0) {
+        Connection& c = connections_[static_cast<std::size_t>(index)];
+        discardHeld(c.socket);
+        c.pendingBytes = 0;
+    }
+    return 0;
+}
+
 int LanModule::ClearAllReceiveBuffers()
 {
     for (Connection& c : connections_)

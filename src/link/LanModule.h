@@ -53,6 +53,10 @@ public:
     int SetTerminator(const QString& kind, int code);
     int ClearReceiveBuffer(const QString& id);
     int ClearAllReceiveBuffers();
+    // Drops every byte the connection holds unread (ClearReceiveBuffer only forgets the
+    // count). Used after a failed block, whose remains would otherwise be taken as the start
+    // of the block asked for again.
+    int DiscardReceived(const QString& id);
     int CloseLink(const QString& id);
 
     const std::array<std::uint8_t, kBlockBufferSize>& BlockBuffer() const { return blockBuffer_; }

@@ -220,6 +220,30 @@ TEST_F(Acquisition, LostBlockIsAskedForAgainFromItsPosition)
     expectWaveMatches(2, 200);
 }
 
+TEST_F(Acquisition, BlockCutShortNeverLeavesItsBytesInFrontOfTheRetry)
+{
+    // A block that stops after 100 of its 253 bytes: its bytes must not be taken as the start
+    // of the block asked for again (they would shift every sample of it).
+    TestSignal s;
+    start(s, 1, 8840);
+    wire(0, 0);
+    configureRecorders();
+    shoot();
+    for (int cut : {3, 7}) {
+        sim::FaultPlan plan;
+        plan.shortBlock = cut;
+        plan.shortBlockBytes = 100;
+        rec(0).setFaults(plan);
+        std::int16_t recorder = 0, errors = 0;
+        DownloadWaveforms(ctx, 200, 4200, recorder, errors);
+        EXPECT_EQ(errors, 0);
+        EXPECT_TRUE(observer.sawStarting(QStringLiteral("データ転送エラー CH=1")))
+            << observer.statuses.join('\n').toStdString();
+        expectWaveMatches(0, 200);
+        expectWaveMatches(2, 200);
+    }
+}
+
 TEST_F(Acquisition, BlocksThatNeverArriveFallBackToTextForNewerRecorders)
 {
     TestSignal s;

@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 namespace hs {
 namespace {
 
@@ -202,6 +204,20 @@ TEST_F(LanModuleTest, ClearingKeepsQueuedBytesInFrontOfTheNextReply)
     awaitPending(2);
     EXPECT_EQ(lan.ClearAllReceiveBuffers(), 0);
     EXPECT_EQ(lan.PendingBytes(0), 0);
+}
+
+TEST_F(LanModuleTest, DiscardReceivedDropsWhatTheSocketHolds)
+{
+    lan.SetReplyTimeout(30);
+    peer.send(pattern(100)); // the remains of a block cut short
+    awaitPending(100);
+    EXPECT_EQ(lan.DiscardReceived(QStringLiteral("0")), 0);
+    EXPECT_EQ(lan.PendingBytes(0), 0);
+    const QByteArray block = pattern(253);
+    peer.send(block);
+    EXPECT_EQ(lan.ReceiveBinaryBlock(QStringLiteral("0"), 253), 0);
+    EXPECT_EQ(lan.ReceivedByteCount(), 253);
+    EXPECT_EQ(std::memcmp(lan.BlockBuffer().data() + 1, block.constData(), 253), 0);
 }
 
 TEST_F(LanModuleTest, WaitSecondsLastsOneSecondMoreAndRestoresThePeriod)
