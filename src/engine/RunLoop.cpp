@@ -309,13 +309,16 @@ int MeasureRunLoop(EngineContext& ctx, ResultFiles& files, RunLoopState& st, con
 
         // 16.
         Clock::pumpEvents();
+
+        // 17. End of the measurement (the clock read once: the report carries the instant
+        // the end time was compared with).
+        report.EndTestTime = ctx.clock.now();
+        const bool ended = s.EndDateTime <= report.EndTestTime;
         if (hooks.shotFinished)
             hooks.shotFinished(report);
         if (halted())
             return stop();
-
-        // 17. End of the measurement.
-        if (endReached())
+        if (ended)
             return finish(RunEnded);
         st.RetryCount = 0;
         first = true;

@@ -74,6 +74,7 @@ struct ShotReport {
     QDateTime PrintTime;  // the clock at the print test, when Printed
     bool FloppySaved = false;
     QString FloppyName;   // the recorder file name, when FloppySaved
+    QDateTime EndTestTime; // the clock at the end test that follows the shot
 };
 
 struct RunLoopHooks {
