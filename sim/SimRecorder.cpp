@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 namespace hs::sim {
 
@@ -454,15 +455,17 @@ int SimRecorder::storedCount(int channel, int i)
     if (!memory_ || !memory_->trigger || i < 0 || i >= memoryCount_ || channel < 1 ||
         channel > kChannels)
         return 0;
+    // Each sample is worked out on its first read and kept; counts lie in -2048..2047, so
+    // the int16 minimum marks one not yet worked out.
+    constexpr std::int16_t notYet = std::numeric_limits<std::int16_t>::min();
     auto& counts = memory_->stored[static_cast<std::size_t>(channel - 1)];
-    if (counts.size() != static_cast<std::size_t>(memoryCount_)) {
-        const std::int64_t first = *memory_->trigger - memory_->pre;
-        counts.resize(static_cast<std::size_t>(memoryCount_));
-        for (int k = 0; k < memoryCount_; ++k)
-            counts[static_cast<std::size_t>(k)] =
-                static_cast<std::int16_t>(shotCount(*memory_, channel, first + k));
-    }
-    return counts[static_cast<std::size_t>(i)];
+    if (counts.size() != static_cast<std::size_t>(memoryCount_))
+        counts.assign(static_cast<std::size_t>(memoryCount_), notYet);
+    std::int16_t& count = counts[static_cast<std::size_t>(i)];
+    if (count == notYet)
+        count = static_cast<std::int16_t>(
+            shotCount(*memory_, channel, *memory_->trigger - memory_->pre + i));
+    return count;
 }
 
 QByteArray SimRecorder::encodeSample(int count) const

@@ -132,7 +132,7 @@ private:
         std::array<double, kChannels> ranges{};
         std::array<double, kChannels> lift{};
         std::array<QVector<Scenario::Term>, kChannels> terms;
-        // Counts of a stored shot, worked out once per channel on the first read-out.
+        // Counts of a stored shot, each worked out on its first read.
         std::array<std::vector<std::int16_t>, kChannels> stored;
     };
     struct Parsed;

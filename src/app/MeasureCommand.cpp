@@ -2,12 +2,14 @@
 
 #include "common/Clock.h"
 #include "common/EngineObserver.h"
+#include "engine/Acquisition.h"
 #include "engine/EngineContext.h"
 #include "engine/Measurement.h"
 #include "engine/MeasurementData.h"
 #include "engine/ResultFiles.h"
 #include "link/ConnectionSetup.h"
 #include "link/LanModule.h"
+#include "link/RecorderCommands.h"
 #include "link/RecorderFacts.h"
 #include "prep/InstrumentPreparation.h"
 #include "settings/SettingsFile.h"
@@ -29,6 +31,9 @@
 namespace hs {
 
 namespace {
+
+// The settings screen keeps its start button greyed this long after it opens.
+constexpr qint64 kSettingsLockOutMs = 9000;
 
 // ---- Output ----------------------------------------------------------------------------------
 
@@ -332,6 +337,18 @@ int runMeasureCommand(const QStringList& args)
 
     MeasurementSettings settings = content.settings;
     EngineContext ctx{lan, facts, settings, data, clock, observer};
+
+    // What the settings screen does when it opens: the recorders' automatic set-up (after the
+    // reset of the connection set-up every range is at its maximum), and the 9 s before its
+    // start button can be pressed, in which the recorders finish it.
+    for (int r = 0; r <= facts.LastRecorder; ++r)
+        ctx.send(r, cmd::autoSetup());
+    observer.progress(QStringLiteral("automatic set-up of the recorders (\":AUTO\")"));
+    WaitMilliseconds(clock, kSettingsLockOutMs);
+    if (InterruptGuard::interrupted()) {
+        AbortRecorders(ctx);
+        return kMeasureInterrupted;
+    }
 
     // Instrument configuration and check shot; the wiring is accepted as it is.
     InstrumentPreparation preparation(ctx);
