@@ -22,7 +22,7 @@
 namespace {
 
 constexpr int kDays = 7;
-constexpr int kRecordBytes = 654;  // SaveOption 3, three feeders
+constexpr int kRecordBytes = 654; // SaveOption 3, three feeders
 
 long residentKb()
 {
@@ -43,12 +43,13 @@ double cpuSeconds()
            static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
 }
 
-}  // namespace
+} // namespace
 
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
-    const double scale = argc > 1 ? std::max(1e-5, QString::fromLocal8Bit(argv[1]).toDouble()) : 0.0009;
+    const double scale =
+        argc > 1 ? std::max(1e-5, QString::fromLocal8Bit(argv[1]).toDouble()) : 0.0009;
 
     quint16 port = 0;
     {
@@ -95,24 +96,29 @@ int main(int argc, char** argv)
     QObject::connect(&sampler, &QTimer::timeout, sample);
     sampler.start(1000);
 
-    std::printf("soak: %d simulated days at time scale %g (about %.0f s)\n", kDays, scale, runSeconds);
+    std::printf("soak: %d simulated days at time scale %g (about %.0f s)\n", kDays, scale,
+                runSeconds);
     std::fflush(stdout);
     const double cpuBefore = cpuSeconds();
-    const int status = hs::runMeasureCommand({QStringLiteral("--settings"), settings, QStringLiteral("--simulate"),
-                                              QStringLiteral("--time-scale"), QString::number(scale),
-                                              QStringLiteral("--quiet")});
+    const int status = hs::runMeasureCommand(
+        {QStringLiteral("--settings"), settings, QStringLiteral("--simulate"),
+         QStringLiteral("--time-scale"), QString::number(scale), QStringLiteral("--quiet")});
     sample();
     const double cpu = cpuSeconds() - cpuBefore;
     const qint64 size = QFileInfo(output).size();
 
     const long expectedRecords = kDays * 24 * 2 + 1;
     std::printf("exit status                 %d\n", status);
-    std::printf("wall time                   %.1f s\n", static_cast<double>(elapsed.elapsed()) / 1000.0);
+    std::printf("wall time                   %.1f s\n",
+                static_cast<double>(elapsed.elapsed()) / 1000.0);
     std::printf("records written             %lld (expected %ld), %lld bytes\n",
-                static_cast<long long>(size / kRecordBytes), expectedRecords, static_cast<long long>(size));
+                static_cast<long long>(size / kRecordBytes), expectedRecords,
+                static_cast<long long>(size));
     std::printf("peak RSS, first day         %ld kB\n", firstDayPeak);
     std::printf("peak RSS, last day          %ld kB   ratio to first day %.3f\n", lastDayPeak,
-                firstDayPeak > 0 ? static_cast<double>(lastDayPeak) / static_cast<double>(firstDayPeak) : 0.0);
+                firstDayPeak > 0
+                    ? static_cast<double>(lastDayPeak) / static_cast<double>(firstDayPeak)
+                    : 0.0);
     std::printf("peak RSS, whole run         %ld kB\n", peak);
     std::printf("CPU per simulated hour      %.3f s (%.1f s in all)\n", cpu / (kDays * 24), cpu);
     const bool grew = firstDayPeak > 0 && lastDayPeak > firstDayPeak + firstDayPeak / 20;

@@ -23,7 +23,7 @@ bool parsePair(const QString& text, int& first, int& second)
     return parts.size() == 1 || parseCount(parts[1], 0, second);
 }
 
-}  // namespace
+} // namespace
 
 bool FaultPlan::any() const
 {
@@ -60,8 +60,8 @@ bool applyFaultOption(const QString& option, std::array<FaultPlan, 2>& plans, QS
 {
     QString text = option.trimmed();
     int first = 0, last = 1;
-    if (text.size() > 2 && text[1] == QLatin1Char(':') && (text[0] == QLatin1Char('1') ||
-                                                           text[0] == QLatin1Char('2'))) {
+    if (text.size() > 2 && text[1] == QLatin1Char(':') &&
+        (text[0] == QLatin1Char('1') || text[0] == QLatin1Char('2'))) {
         first = last = text[0].digitValue() - 1;
         text = text.mid(2);
     }
@@ -125,4 +125,4 @@ QString faultOptionHelp()
         "  no-crossing          lift every input above zero (shots still complete)\n");
 }
 
-}  // namespace hs::sim
+} // namespace hs::sim

@@ -10,17 +10,17 @@ namespace hs::sim {
 // Faults a simulated recorder can be told to commit, for tests and dry runs of the station's
 // failure paths. Counts are 1-based and run from the moment the plan is set; 0 means "off".
 struct FaultPlan {
-    int silentQuery = 0;           // the n-th query gets no reply
-    QString silentCommand;         // queries with this header (":MEM:MAXP?") never get a reply
-    qint64 replyDelayMs = 0;       // nominal delay before every reply
-    int shortBlock = 0;            // the n-th binary block is cut short ...
-    int shortBlockBytes = 100;     // ... to this many bytes
-    int splitBlockBytes = 0;       // every binary block goes out in segments of this many bytes
-    int garbageReply = 0;          // the n-th reply is preceded by garbage bytes ...
-    int garbageBytes = 16;         // ... this many (never a line feed)
-    int dropAfterCommands = 0;     // the connection is closed after the n-th command
-    bool noTrigger = false;        // armed shots never trigger (":MEM:MAXP?" stays 0)
-    bool noZeroCrossing = false;   // every input lifted above zero; shots still complete
+    int silentQuery = 0;         // the n-th query gets no reply
+    QString silentCommand;       // queries with this header (":MEM:MAXP?") never get a reply
+    qint64 replyDelayMs = 0;     // nominal delay before every reply
+    int shortBlock = 0;          // the n-th binary block is cut short ...
+    int shortBlockBytes = 100;   // ... to this many bytes
+    int splitBlockBytes = 0;     // every binary block goes out in segments of this many bytes
+    int garbageReply = 0;        // the n-th reply is preceded by garbage bytes ...
+    int garbageBytes = 16;       // ... this many (never a line feed)
+    int dropAfterCommands = 0;   // the connection is closed after the n-th command
+    bool noTrigger = false;      // armed shots never trigger (":MEM:MAXP?" stays 0)
+    bool noZeroCrossing = false; // every input lifted above zero; shots still complete
 
     bool any() const;
     // A one-line description ("no reply to query 3, blocks in 7-byte segments").
@@ -35,4 +35,4 @@ bool applyFaultOption(const QString& option, std::array<FaultPlan, 2>& plans, QS
 // The help text listing the keys, for the command line.
 QString faultOptionHelp();
 
-}  // namespace hs::sim
+} // namespace hs::sim

@@ -23,7 +23,7 @@ double uniformFromKey(std::uint64_t key)
     z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
     z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
     z ^= z >> 31;
-    return (static_cast<double>(z >> 11) + 0.5) / 9007199254740992.0;  // 2^53
+    return (static_cast<double>(z >> 11) + 0.5) / 9007199254740992.0; // 2^53
 }
 
 // Standard normal value for (seed, quantity, sample), Box-Muller over two keyed uniforms.
@@ -77,14 +77,15 @@ bool readIntField(const QJsonObject& o, const char* key, int& out, QString* erro
         return false;
     if (d != std::floor(d) || std::abs(d) > 1e9) {
         if (error)
-            *error = QStringLiteral("%1: \"%2\" must be a whole number").arg(where, QLatin1String(key));
+            *error =
+                QStringLiteral("%1: \"%2\" must be a whole number").arg(where, QLatin1String(key));
         return false;
     }
     out = static_cast<int>(d);
     return true;
 }
 
-}  // namespace
+} // namespace
 
 Scenario Scenario::defaultScenario()
 {
@@ -99,20 +100,22 @@ Scenario Scenario::defaultScenario()
 
     // Line voltages of a V connection: with Vr at 0 degrees, V(R-S) leads by 30 and V(T-S) by
     // 90 degrees; V(R-S) is the reference here, so V(T-S) is at +60.
-    const QVector<Harmonic> voltageHarmonics = {
-        {3, 0.004, 20.0}, {5, 0.018, 190.0}, {7, 0.009, 15.0}, {11, 0.004, 160.0},
-        {13, 0.003, 30.0}};
-    s.quantities.push_back(makeQuantity(QStringLiteral("V R-S"), 6600.0, 0.0, 1.0,
-                                        voltageHarmonics));
-    s.quantities.push_back(makeQuantity(QStringLiteral("V T-S"), 6600.0, 60.0, 1.0,
-                                        voltageHarmonics));
+    const QVector<Harmonic> voltageHarmonics = {{3, 0.004, 20.0},
+                                                {5, 0.018, 190.0},
+                                                {7, 0.009, 15.0},
+                                                {11, 0.004, 160.0},
+                                                {13, 0.003, 30.0}};
+    s.quantities.push_back(
+        makeQuantity(QStringLiteral("V R-S"), 6600.0, 0.0, 1.0, voltageHarmonics));
+    s.quantities.push_back(
+        makeQuantity(QStringLiteral("V T-S"), 6600.0, 60.0, 1.0, voltageHarmonics));
 
     // Feeder currents (R at -48, T at +72 degrees: power factor about 0.95 lagging), typical
     // six-pulse rectifier and inverter loads, with small even and high orders.
     const QVector<Harmonic> currentHarmonics = {
-        {2, 0.003, 40.0},   {3, 0.012, 200.0},  {4, 0.002, 80.0},   {5, 0.045, 175.0},
-        {7, 0.028, 10.0},   {11, 0.012, 185.0}, {13, 0.008, 5.0},   {17, 0.004, 170.0},
-        {19, 0.003, 20.0},  {23, 0.002, 160.0}, {25, 0.0015, 30.0}, {47, 0.0008, 90.0},
+        {2, 0.003, 40.0},    {3, 0.012, 200.0},   {4, 0.002, 80.0},     {5, 0.045, 175.0},
+        {7, 0.028, 10.0},    {11, 0.012, 185.0},  {13, 0.008, 5.0},     {17, 0.004, 170.0},
+        {19, 0.003, 20.0},   {23, 0.002, 160.0},  {25, 0.0015, 30.0},   {47, 0.0008, 90.0},
         {49, 0.0006, 120.0}, {120, 0.0004, 45.0}, {151, 0.0003, 200.0}, {203, 0.0002, 310.0},
         {241, 0.00015, 10.0}};
     const double feederAmps[5] = {200.0, 150.0, 100.0, 80.0, 60.0};
@@ -221,15 +224,16 @@ QJsonObject Scenario::toJson() const
     QJsonObject o;
     o[QStringLiteral("name")] = name;
     o[QStringLiteral("frequency")] = frequencyHz;
-    o[QStringLiteral("drift")] =
-        QJsonObject{{QStringLiteral("amplitude"), driftHz}, {QStringLiteral("period"), driftPeriodS}};
+    o[QStringLiteral("drift")] = QJsonObject{{QStringLiteral("amplitude"), driftHz},
+                                             {QStringLiteral("period"), driftPeriodS}};
     o[QStringLiteral("seed")] = static_cast<double>(seed);
     QJsonArray recs;
     for (const RecorderSetup& r : recorders) {
         QJsonArray units;
         for (int u : r.units)
             units.append(u);
-        recs.append(QJsonObject{{QStringLiteral("model"), r.model}, {QStringLiteral("units"), units}});
+        recs.append(
+            QJsonObject{{QStringLiteral("model"), r.model}, {QStringLiteral("units"), units}});
     }
     o[QStringLiteral("recorders")] = recs;
     QJsonArray qs;
@@ -439,4 +443,4 @@ bool Scenario::save(const QString& path, QString* error) const
     return true;
 }
 
-}  // namespace hs::sim
+} // namespace hs::sim

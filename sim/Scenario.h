@@ -21,18 +21,18 @@ struct Harmonic {
 // A grid quantity in primary units (volts or amperes): a line voltage or a feeder current.
 struct Quantity {
     QString name;
-    double rms = 0.0;       // RMS of the fundamental
-    double phaseDeg = 0.0;  // phase of the fundamental, sin(theta + phase)
-    double dc = 0.0;        // DC offset, same unit
-    double noiseRms = 0.0;  // white noise (seeded, reproducible), same unit
+    double rms = 0.0;      // RMS of the fundamental
+    double phaseDeg = 0.0; // phase of the fundamental, sin(theta + phase)
+    double dc = 0.0;       // DC offset, same unit
+    double noiseRms = 0.0; // white noise (seeded, reproducible), same unit
     QVector<Harmonic> harmonics;
 };
 
 // Where a quantity enters a recorder: input volts = gain x quantity.
 struct Wiring {
     QString quantity;
-    int recorder = 1;  // 1 or 2
-    int channel = 1;   // 1..16
+    int recorder = 1; // 1 or 2
+    int channel = 1;  // 1..16
     double gain = 1.0;
 };
 
@@ -86,4 +86,4 @@ struct Scenario {
     int quantityIndex(const QString& name) const;
 };
 
-}  // namespace hs::sim
+} // namespace hs::sim

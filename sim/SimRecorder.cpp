@@ -12,15 +12,15 @@ namespace hs::sim {
 namespace {
 
 // Ranges of the input units, volts per division (1-2-5 series).
-constexpr double kRangeSeries[] = {0.005, 0.01, 0.02, 0.05, 0.1, 0.2, 0.5,
+constexpr double kRangeSeries[] = {0.005, 0.01, 0.02, 0.05, 0.1,  0.2, 0.5,
                                    1.0,   2.0,  5.0,  10.0, 20.0, 50.0};
 // Vertical magnifications as divisors of the display scale (x1/10 ... x100).
 constexpr double kDivisors[] = {10.0, 5.0, 4.0, 2.0, 1.0, 0.5, 0.2, 0.1, 0.05, 0.02, 0.01};
 
 constexpr int kMaxBlockSamples = 2000;
 constexpr int kMaxAsciiSamples = 400;
-constexpr double kTriggerSearchSeconds = 1.0;     // a level trigger is sought this far ahead
-constexpr double kTriggerTimeoutSeconds = 0.1;    // shots without crossing (fault) trigger here
+constexpr double kTriggerSearchSeconds = 1.0;  // a level trigger is sought this far ahead
+constexpr double kTriggerTimeoutSeconds = 0.1; // shots without crossing (fault) trigger here
 
 // Nominal durations of the recorder's slow operations.
 constexpr qint64 kFloppySaveMs = 8000;
@@ -116,7 +116,7 @@ QString magnificationText(double divisor)
     return QStringLiteral("X") + QString::number(1.0 / divisor, 'g', 6);
 }
 
-}  // namespace
+} // namespace
 
 // One command of a line: the header folded to its short form ("MEM:BDAT?", "*IDN?"), the
 // arguments as sent, and whether it is a query.
@@ -288,8 +288,8 @@ int SimRecorder::shotCount(const Shot& shot, int channel, std::int64_t sample) c
     if (r <= 0.0)
         return 0;
     const double t = static_cast<double>(sample) / shot.rate;
-    const double v = scenario_.volts(shot.terms[k], t, static_cast<std::uint64_t>(sample)) +
-                     shot.lift[k];
+    const double v =
+        scenario_.volts(shot.terms[k], t, static_cast<std::uint64_t>(sample)) + shot.lift[k];
     const double c = std::nearbyint(v / r * countsPerDivision());
     return static_cast<int>(std::clamp(c, -2048.0, 2047.0));
 }
@@ -318,8 +318,8 @@ std::optional<std::int64_t> SimRecorder::findLevelTrigger(const Shot& shot) cons
         const std::int64_t stop = best ? std::min(*best, last) : last;
         for (std::int64_t k = first; k <= stop; ++k) {
             const int now = shotCount(shot, ch, k);
-            const bool fired = c.slopeUp ? (previous < level && now >= level)
-                                         : (previous > level && now <= level);
+            const bool fired =
+                c.slopeUp ? (previous < level && now >= level) : (previous > level && now <= level);
             if (fired) {
                 best = k;
                 break;
@@ -357,8 +357,8 @@ void SimRecorder::arm()
     if (faults_.noTrigger) {
         // Armed for ever: the shot never starts.
     } else if (faults_.noZeroCrossing) {
-        shot.trigger = armSample + shot.pre +
-                       static_cast<std::int64_t>(kTriggerTimeoutSeconds * shot.rate);
+        shot.trigger =
+            armSample + shot.pre + static_cast<std::int64_t>(kTriggerTimeoutSeconds * shot.rate);
     } else if (!anySource) {
         // Without a trigger source the recorder starts at once.
         shot.trigger = armSample + shot.pre;
@@ -399,7 +399,7 @@ void SimRecorder::externalTrigger(double t)
     const auto k = static_cast<std::int64_t>(std::nearbyint(t * shot.rate));
     const auto armSample = static_cast<std::int64_t>(std::ceil(shot.armTime * shot.rate));
     if (k - shot.pre < armSample)
-        return;  // the pre-trigger part could not have been filled yet
+        return; // the pre-trigger part could not have been filled yet
     if (!shot.trigger || k < *shot.trigger)
         shot.trigger = k;
 }
@@ -473,9 +473,9 @@ QByteArray SimRecorder::encodeSample(int count) const
     QByteArray b(2, '\0');
     unsigned raw = 0;
     if (modelClass() == 0)
-        raw = static_cast<unsigned>(count + 2048) & 0x0FFFu;  // offset binary
+        raw = static_cast<unsigned>(count + 2048) & 0x0FFFu; // offset binary
     else
-        raw = static_cast<unsigned>(count) & 0x0FFFu;  // two's complement, sign in bit 11
+        raw = static_cast<unsigned>(count) & 0x0FFFu; // two's complement, sign in bit 11
     b[0] = static_cast<char>(raw >> 8);
     b[1] = static_cast<char>(raw & 0xFFu);
     return b;
@@ -761,8 +761,8 @@ std::optional<SimRecorder::Reply> SimRecorder::execute(const Parsed& cmd, QStrin
         return text(QString::number(shotDivisions_));
     if (h == QLatin1String("CONF:FORM")) {
         const QString w = word(args);
-        if (w != QLatin1String("SING") && w != QLatin1String("DUAL") && w != QLatin1String("QUAD") &&
-            w != QLatin1String("OCT"))
+        if (w != QLatin1String("SING") && w != QLatin1String("DUAL") &&
+            w != QLatin1String("QUAD") && w != QLatin1String("OCT"))
             return refuse(QStringLiteral("screen format refused"));
         format_ = w;
         return std::nullopt;
@@ -780,7 +780,8 @@ std::optional<SimRecorder::Reply> SimRecorder::execute(const Parsed& cmd, QStrin
         const QDateTime now = clock_.now().addMSecs(calendarOffsetMs_);
         QDateTime set = now;
         if (h == QLatin1String("SYST:DATE")) {
-            const QDate d(2000 + static_cast<int>(a) % 100, static_cast<int>(b), static_cast<int>(c));
+            const QDate d(2000 + static_cast<int>(a) % 100, static_cast<int>(b),
+                          static_cast<int>(c));
             if (!d.isValid())
                 return refuse(QStringLiteral("date refused"));
             set.setDate(d);
@@ -981,7 +982,8 @@ std::optional<SimRecorder::Reply> SimRecorder::execute(const Parsed& cmd, QStrin
         // Samples past the stored ones read as zero; the pointer moves on regardless.
         for (int i = 0; i < count; ++i) {
             const qint64 pos = pointer_ + i;
-            const int value = pos < memoryCount_ ? storedCount(pointerChannel_, static_cast<int>(pos)) : 0;
+            const int value =
+                pos < memoryCount_ ? storedCount(pointerChannel_, static_cast<int>(pos)) : 0;
             if (binary)
                 r.bytes += encodeSample(value);
             else
@@ -1007,7 +1009,8 @@ std::optional<SimRecorder::Reply> SimRecorder::execute(const Parsed& cmd, QStrin
     }
     if (h == QLatin1String("FDISK:SAVE")) {
         static const QRegularExpression re(
-            QStringLiteral("^\\s*\"([^\"]{1,64})\"\\s*,\\s*(W|BIN|TEXT)\\s*,\\s*(ALL|CH\\s*(\\d{1,2}))\\s*$"),
+            QStringLiteral(
+                "^\\s*\"([^\"]{1,64})\"\\s*,\\s*(W|BIN|TEXT)\\s*,\\s*(ALL|CH\\s*(\\d{1,2}))\\s*$"),
             QRegularExpression::CaseInsensitiveOption);
         const QRegularExpressionMatch m = re.match(args);
         if (!m.hasMatch())
@@ -1038,4 +1041,4 @@ std::optional<SimRecorder::Reply> SimRecorder::execute(const Parsed& cmd, QStrin
     return refuse(QStringLiteral("unknown command %1").arg(h));
 }
 
-}  // namespace hs::sim
+} // namespace hs::sim

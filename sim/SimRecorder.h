@@ -11,10 +11,10 @@
 #include <QVector>
 
 #include <array>
-#include <vector>
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <vector>
 
 namespace hs::sim {
 
@@ -29,19 +29,19 @@ struct CommandLogEntry {
 // A waveform file stored on the recorder's floppy disk by ":FDISK:SAVE".
 struct FloppyFile {
     QString name;
-    QString format;  // "W" or "BIN"
-    QString what;    // "ALL" or "CH n"
+    QString format; // "W" or "BIN"
+    QString what;   // "ALL" or "CH n"
     int samples = 0;
     QDateTime time;
 };
 
 // What the transport has to do with the outcome of one command line.
 struct LineOutcome {
-    QByteArray reply;          // bytes to send, possibly empty
-    qint64 replyDelayMs = 0;   // nominal wait before the reply goes out
-    qint64 busyMs = 0;         // nominal time the recorder needs before its next command
-    int segmentBytes = 0;      // > 0: send the reply in segments of this size
-    bool drop = false;         // close the connection once the reply is out
+    QByteArray reply;        // bytes to send, possibly empty
+    qint64 replyDelayMs = 0; // nominal wait before the reply goes out
+    qint64 busyMs = 0;       // nominal time the recorder needs before its next command
+    int segmentBytes = 0;    // > 0: send the reply in segments of this size
+    bool drop = false;       // close the connection once the reply is out
 };
 
 // One simulated HIOKI memory recorder (8840, 8841 or 8835): its settings, trigger, memory and
@@ -79,7 +79,7 @@ public:
     void logEvent(const QString& line, const QString& note);
 
     const QVector<CommandLogEntry>& commandLog() const { return log_; }
-    QStringList commandLines() const;  // the lines alone, in order of arrival
+    QStringList commandLines() const; // the lines alone, in order of arrival
     void clearLog() { log_.clear(); }
     // Called for every new log entry (the --log file and -v printing).
     void setLogListener(std::function<void(int index, const CommandLogEntry&)> listener)
@@ -128,7 +128,7 @@ private:
         double rate = 200000.0;
         int total = 0;
         int pre = 0;
-        std::optional<std::int64_t> trigger;  // grid sample index of the trigger point
+        std::optional<std::int64_t> trigger; // grid sample index of the trigger point
         std::array<double, kChannels> ranges{};
         std::array<double, kChannels> lift{};
         std::array<QVector<Scenario::Term>, kChannels> terms;
@@ -142,7 +142,7 @@ private:
     void autoSetup();
     void arm();
     void abortShot();
-    void settle();  // moves a finished shot into memory
+    void settle(); // moves a finished shot into memory
     std::optional<std::int64_t> findLevelTrigger(const Shot& shot) const;
     double triggerTime(const Shot& shot) const;
     int shotCount(const Shot& shot, int channel, std::int64_t sample) const;
@@ -169,7 +169,7 @@ private:
     bool header_ = true;
     double timePerDivision_ = 5e-4;
     int shotDivisions_ = 50;
-    double pretrigger_ = 0.0;  // percent
+    double pretrigger_ = 0.0; // percent
     bool external_ = false;
     QString triggerMode_ = QStringLiteral("SING");
     QString function_ = QStringLiteral("MEM");
@@ -187,4 +187,4 @@ private:
     QVector<FloppyFile> floppy_;
 };
 
-}  // namespace hs::sim
+} // namespace hs::sim

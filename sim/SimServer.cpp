@@ -20,7 +20,8 @@ public:
         : QObject(&server), server_(server), index_(index), socket_(socket)
     {
         socket_->setParent(this);
-        peer_ = QStringLiteral("%1:%2").arg(socket_->peerAddress().toString()).arg(socket_->peerPort());
+        peer_ =
+            QStringLiteral("%1:%2").arg(socket_->peerAddress().toString()).arg(socket_->peerPort());
         connect(socket_, &QTcpSocket::readyRead, this, [this] { readLines(); });
         connect(socket_, &QTcpSocket::disconnected, this, [this] { finish(); });
         connect(socket_, &QTcpSocket::errorOccurred, this, [this](QAbstractSocket::SocketError e) {
@@ -55,9 +56,9 @@ private:
                 if (!discarding_)
                     buffer_.append(chunk.constData() + from, end - from);
                 if (buffer_.size() > kMaxLineBytes) {
-                    recorder().logEvent(QString::fromLatin1(buffer_.left(60)) + QStringLiteral("..."),
-                                        QStringLiteral("line longer than %1 bytes discarded")
-                                            .arg(kMaxLineBytes));
+                    recorder().logEvent(
+                        QString::fromLatin1(buffer_.left(60)) + QStringLiteral("..."),
+                        QStringLiteral("line longer than %1 bytes discarded").arg(kMaxLineBytes));
                     buffer_.clear();
                     discarding_ = true;
                 }
@@ -134,7 +135,7 @@ private:
             sendSegments(out.reply, 0, out.segmentBytes, after);
         } else {
             write(out.reply);
-            after();  // the caller's loop goes on with the next line
+            after(); // the caller's loop goes on with the next line
         }
     }
 
@@ -151,9 +152,8 @@ private:
             return;
         }
         // A real millisecond between segments lets them arrive as separate reads.
-        QTimer::singleShot(1, this, [this, data, next, size, after] {
-            sendSegments(data, next, size, after);
-        });
+        QTimer::singleShot(
+            1, this, [this, data, next, size, after] { sendSegments(data, next, size, after); });
     }
 
     void write(const QByteArray& bytes)
@@ -213,7 +213,8 @@ bool SimServer::listen(int index, const QHostAddress& address, quint16 port, QSt
         s->close();
     if (!s->listen(address, port)) {
         if (error)
-            *error = QStringLiteral("%1:%2: %3").arg(address.toString()).arg(port).arg(s->errorString());
+            *error =
+                QStringLiteral("%1:%2: %3").arg(address.toString()).arg(port).arg(s->errorString());
         return false;
     }
     return true;
@@ -221,20 +222,24 @@ bool SimServer::listen(int index, const QHostAddress& address, quint16 port, QSt
 
 quint16 SimServer::port(int index) const
 {
-    return index >= 0 && index < recorderCount() ? servers_[static_cast<std::size_t>(index)]->serverPort() : 0;
+    return index >= 0 && index < recorderCount()
+               ? servers_[static_cast<std::size_t>(index)]->serverPort()
+               : 0;
 }
 
 QHostAddress SimServer::address(int index) const
 {
-    return index >= 0 && index < recorderCount() ? servers_[static_cast<std::size_t>(index)]->serverAddress()
-                                                 : QHostAddress();
+    return index >= 0 && index < recorderCount()
+               ? servers_[static_cast<std::size_t>(index)]->serverAddress()
+               : QHostAddress();
 }
 
 int SimServer::connectionCount(int index) const
 {
     int n = 0;
     for (const QObject* o : children()) {
-        if (const auto* c = dynamic_cast<const Connection*>(o); c && c->index() == index && c->open())
+        if (const auto* c = dynamic_cast<const Connection*>(o);
+            c && c->index() == index && c->open())
             ++n;
     }
     return n;
@@ -253,11 +258,11 @@ void SimServer::accept(int index)
     QTcpServer* s = servers_[static_cast<std::size_t>(index)];
     while (QTcpSocket* socket = s->nextPendingConnection()) {
         auto* c = new Connection(*this, index, socket);
-        emit connectionOpened(index, QStringLiteral("%1:%2")
-                                         .arg(socket->peerAddress().toString())
-                                         .arg(socket->peerPort()));
+        emit connectionOpened(
+            index,
+            QStringLiteral("%1:%2").arg(socket->peerAddress().toString()).arg(socket->peerPort()));
         Q_UNUSED(c);
     }
 }
 
-}  // namespace hs::sim
+} // namespace hs::sim

@@ -58,4 +58,4 @@ private:
     std::vector<QTcpServer*> servers_;
 };
 
-}  // namespace hs::sim
+} // namespace hs::sim

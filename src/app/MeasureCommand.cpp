@@ -83,7 +83,8 @@ public:
 private:
     void line(const QString& text)
     {
-        writeLine(stdout, clock_.now().toString(QStringLiteral("HH:mm:ss")) + QStringLiteral("  ") + text);
+        writeLine(stdout,
+                  clock_.now().toString(QStringLiteral("HH:mm:ss")) + QStringLiteral("  ") + text);
     }
 
     const Clock& clock_;
@@ -159,7 +160,8 @@ QStringList fileSummaries(const QStringList& names, const MeasurementSettings& s
     QStringList lines;
     for (const QString& name : names) {
         const qint64 size = QFileInfo(name).size();
-        QString line = name + QStringLiteral(": ") + QString::number(size) + QStringLiteral(" bytes, ");
+        QString line =
+            name + QStringLiteral(": ") + QString::number(size) + QStringLiteral(" bytes, ");
         if (length > 0)
             line += QString::number(size / length) + QStringLiteral(" records of ") +
                     QString::number(length) + QStringLiteral(" bytes");
@@ -171,7 +173,7 @@ QStringList fileSummaries(const QStringList& names, const MeasurementSettings& s
     return lines;
 }
 
-}  // namespace
+} // namespace
 
 std::optional<MeasureOptions> parseMeasureOptions(const QStringList& args, QString* error)
 {
@@ -201,7 +203,8 @@ std::optional<MeasureOptions> parseMeasureOptions(const QStringList& args, QStri
             bool ok = false;
             const double scale = args[++i].toDouble(&ok);
             if (!ok || !(scale > 0) || scale > 1000)
-                return fail(QStringLiteral("--time-scale: '%1' is not a positive number").arg(args[i]));
+                return fail(
+                    QStringLiteral("--time-scale: '%1' is not a positive number").arg(args[i]));
             o.timeScale = scale;
         } else if (a == QStringLiteral("--quiet") || a == QStringLiteral("-q")) {
             o.quiet = true;
@@ -228,7 +231,8 @@ QString measureHelp()
         "\n"
         "Options:\n"
         "  --settings FILE       the measurement set-up, a JSON settings file (see README,\n"
-        "                        \"Settings files for measure\"); times \"+N\" count from the start\n"
+        "                        \"Settings files for measure\"); times \"+N\" count from the "
+        "start\n"
         "  --simulate [SCENARIO] start simulated recorders inside this process on the addresses\n"
         "                        and ports of the settings file; SCENARIO is a scenario JSON file\n"
         "                        (default: the built-in 6.6 kV feeder scenario)\n"
@@ -319,13 +323,14 @@ int runMeasureCommand(const QStringList& args)
         request.ports[static_cast<std::size_t>(r)] = QString::number(a.port);
     }
     ConnectionSetup setup(lan, facts, observer);
-    setup.setProgress({[&](int r, int model) {
-                           observer.progress(QStringLiteral("recorder %1: model %2").arg(r + 1).arg(model));
-                       },
-                       [&](int r, int channels) {
-                           observer.progress(
-                               QStringLiteral("recorder %1: %2 usable channels").arg(r + 1).arg(channels));
-                       }});
+    setup.setProgress(
+        {[&](int r, int model) {
+             observer.progress(QStringLiteral("recorder %1: model %2").arg(r + 1).arg(model));
+         },
+         [&](int r, int channels) {
+             observer.progress(
+                 QStringLiteral("recorder %1: %2 usable channels").arg(r + 1).arg(channels));
+         }});
     const ConnectionStatus connected = setup.initialise(request);
     if (connected != ConnectionStatus::Ok)
         return failed(QStringLiteral("the recorders could not be initialised"));
@@ -382,10 +387,12 @@ int runMeasureCommand(const QStringList& args)
         measurement.End();
         return kMeasureFailed;
     }
-    observer.progress(QStringLiteral("measuring from %1 to %2, saving every %3 min to %4")
-                          .arg(dateTimeText(settings.StartDateTime), dateTimeText(settings.EndDateTime))
-                          .arg(settings.SaveIntervalMin)
-                          .arg(ResultFileNames(settings.OutputFile, settings.MeasureType()).join(QStringLiteral(", "))));
+    observer.progress(
+        QStringLiteral("measuring from %1 to %2, saving every %3 min to %4")
+            .arg(dateTimeText(settings.StartDateTime), dateTimeText(settings.EndDateTime))
+            .arg(settings.SaveIntervalMin)
+            .arg(ResultFileNames(settings.OutputFile, settings.MeasureType())
+                     .join(QStringLiteral(", "))));
     RunLoopHooks hooks;
     hooks.stopRequested = stopRequested;
     hooks.shotFinished = [&](const ShotReport& report) {
@@ -394,11 +401,13 @@ int runMeasureCommand(const QStringList& args)
             for (int r = 0; r < simulator->recorderCount(); ++r)
                 simulator->recorder(r).clearLog();
         if (report.Saved)
-            observer.progress(QStringLiteral("saved the record of %1").arg(dateTimeText(report.SaveTime)));
+            observer.progress(
+                QStringLiteral("saved the record of %1").arg(dateTimeText(report.SaveTime)));
         if (report.Printed)
             observer.progress(QStringLiteral("recorders printed"));
         if (report.FloppySaved)
-            observer.progress(QStringLiteral("recorders saved %1 to floppy").arg(report.FloppyName));
+            observer.progress(
+                QStringLiteral("recorders saved %1 to floppy").arg(report.FloppyName));
     };
     const QStringList names = ResultFileNames(settings.OutputFile, settings.MeasureType());
     const int status = measurement.Start(hooks);
@@ -407,19 +416,22 @@ int runMeasureCommand(const QStringList& args)
     const RunLoopState& st = measurement.State();
     switch (status) {
     case RunEnded:
-        observer.finalLine(QStringLiteral("measurement complete: %1 shots analysed, %2 records saved")
-                               .arg(st.ShotsAnalysed)
-                               .arg(st.SavesWritten));
+        observer.finalLine(
+            QStringLiteral("measurement complete: %1 shots analysed, %2 records saved")
+                .arg(st.ShotsAnalysed)
+                .arg(st.SavesWritten));
         break;
     case RunStopped:
-        observer.finalLine(QStringLiteral("measurement interrupted: %1 shots analysed, %2 records saved")
-                               .arg(st.ShotsAnalysed)
-                               .arg(st.SavesWritten));
+        observer.finalLine(
+            QStringLiteral("measurement interrupted: %1 shots analysed, %2 records saved")
+                .arg(st.ShotsAnalysed)
+                .arg(st.SavesWritten));
         break;
     default:
-        observer.finalLine(QStringLiteral("measurement stopped by an error: %1 shots analysed, %2 records saved")
-                               .arg(st.ShotsAnalysed)
-                               .arg(st.SavesWritten));
+        observer.finalLine(
+            QStringLiteral("measurement stopped by an error: %1 shots analysed, %2 records saved")
+                .arg(st.ShotsAnalysed)
+                .arg(st.SavesWritten));
         break;
     }
     for (const QString& line : fileSummaries(names, settings))
@@ -430,4 +442,4 @@ int runMeasureCommand(const QStringList& args)
     return status == RunStopped ? kMeasureInterrupted : kMeasureFailed;
 }
 
-}  // namespace hs
+} // namespace hs

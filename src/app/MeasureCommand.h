@@ -11,16 +11,16 @@ namespace hs {
 struct MeasureOptions {
     QString settingsFile;
     bool simulate = false;
-    QString scenarioFile;     // --simulate SCENARIO; empty: the built-in scenario
-    double timeScale = 1.0;   // --time-scale X, else HARMONIC_TIME_SCALE, else 1
+    QString scenarioFile;   // --simulate SCENARIO; empty: the built-in scenario
+    double timeScale = 1.0; // --time-scale X, else HARMONIC_TIME_SCALE, else 1
     bool quiet = false;
     bool help = false;
 };
 
 // Exit codes of `measure`.
-inline constexpr int kMeasureComplete = 0;     // the run reached its end time
-inline constexpr int kMeasureFailed = 1;       // settings, connection, preparation or run failed
-inline constexpr int kMeasureUsage = 2;        // the command line was not understood
+inline constexpr int kMeasureComplete = 0;      // the run reached its end time
+inline constexpr int kMeasureFailed = 1;        // settings, connection, preparation or run failed
+inline constexpr int kMeasureUsage = 2;         // the command line was not understood
 inline constexpr int kMeasureInterrupted = 130; // stopped by SIGINT (Ctrl+C)
 
 // Reads the options (the arguments after "measure"); nullopt with the reason in error.
@@ -34,4 +34,4 @@ QString measureHelp();
 // shot (only errors and the final lines with --quiet). Returns one of the exit codes above.
 int runMeasureCommand(const QStringList& args);
 
-}  // namespace hs
+} // namespace hs

@@ -51,7 +51,7 @@ void onSignal(int)
 }
 #endif
 
-}  // namespace
+} // namespace
 
 QString simulateHelp()
 {
@@ -188,7 +188,8 @@ std::optional<SimulateOptions> parseSimulateOptions(const QStringList& args, QSt
             bool ok = false;
             const int code = c.trimmed().toInt(&ok);
             if (!ok || code < 0 || code > 9)
-                return fail(QStringLiteral("--units \"%1\": single-digit codes separated by \",\"").arg(u));
+                return fail(
+                    QStringLiteral("--units \"%1\": single-digit codes separated by \",\"").arg(u));
             codes << code;
         }
         if (codes.size() > 16)
@@ -228,7 +229,8 @@ int runSimulateCommand(const QStringList& args)
     if (!o.logFile.isEmpty()) {
         log.setFileName(o.logFile);
         if (!log.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text)) {
-            printLine(QStringLiteral("harmonic-station simulate: %1: %2").arg(o.logFile, log.errorString()),
+            printLine(QStringLiteral("harmonic-station simulate: %1: %2")
+                          .arg(o.logFile, log.errorString()),
                       stderr);
             return 1;
         }
@@ -237,10 +239,13 @@ int runSimulateCommand(const QStringList& args)
         sim::SimRecorder& rec = server.recorder(r);
         rec.setFaults(o.faults[static_cast<std::size_t>(r)]);
         rec.setLogListener([&log, &o](int index, const sim::CommandLogEntry& e) {
-            const QString text = QStringLiteral("%1 [%2] %3%4")
-                                     .arg(e.time.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz")))
-                                     .arg(index + 1)
-                                     .arg(e.line, e.note.isEmpty() ? QString() : QStringLiteral("  (") + e.note + QLatin1Char(')'));
+            const QString text =
+                QStringLiteral("%1 [%2] %3%4")
+                    .arg(e.time.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz")))
+                    .arg(index + 1)
+                    .arg(e.line, e.note.isEmpty()
+                                     ? QString()
+                                     : QStringLiteral("  (") + e.note + QLatin1Char(')'));
             if (log.isOpen()) {
                 log.write(text.toUtf8() + '\n');
                 log.flush();
@@ -250,8 +255,9 @@ int runSimulateCommand(const QStringList& args)
         });
         if (!server.listen(r, QHostAddress(o.addresses[static_cast<std::size_t>(r)]),
                            o.ports[static_cast<std::size_t>(r)], &error)) {
-            printLine(QStringLiteral("harmonic-station simulate: recorder %1: %2").arg(r + 1).arg(error),
-                      stderr);
+            printLine(
+                QStringLiteral("harmonic-station simulate: recorder %1: %2").arg(r + 1).arg(error),
+                stderr);
             return 1;
         }
         QStringList codes;
@@ -264,7 +270,8 @@ int runSimulateCommand(const QStringList& args)
                       .arg(server.address(r).toString())
                       .arg(server.port(r)));
         if (rec.faults().any())
-            printLine(QStringLiteral("recorder %1: faults: %2").arg(r + 1).arg(rec.faults().describe()));
+            printLine(
+                QStringLiteral("recorder %1: faults: %2").arg(r + 1).arg(rec.faults().describe()));
     }
     printLine(QStringLiteral("scenario: %1; time scale %2").arg(o.scenario.name).arg(o.timeScale));
     QObject::connect(&server, &sim::SimServer::connectionOpened, [](int r, const QString& peer) {
@@ -306,4 +313,4 @@ int runSimulateCommand(const QStringList& args)
     return rc;
 }
 
-}  // namespace hs
+} // namespace hs

@@ -13,4 +13,4 @@ struct Subcommand {
     int (*run)(const QStringList& args);
 };
 
-}  // namespace hs
+} // namespace hs

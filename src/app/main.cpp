@@ -20,7 +20,8 @@
 namespace {
 
 const std::vector<hs::Subcommand> kSubcommands = {
-    {"measure", "one measurement without screens (unattended runs, the demo)", hs::runMeasureCommand},
+    {"measure", "one measurement without screens (unattended runs, the demo)",
+     hs::runMeasureCommand},
     {"simulate", "simulated recorders on loopback addresses", hs::runSimulateCommand},
     {"export", "result and waveform files to CSV, JSON, COMTRADE or PNG", hs::runExportCommand},
 };
@@ -48,7 +49,7 @@ void provideRuntimeDir()
         qputenv("XDG_RUNTIME_DIR", dir);
 }
 
-}  // namespace
+} // namespace
 
 int main(int argc, char** argv)
 {

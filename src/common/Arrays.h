@@ -9,8 +9,7 @@ namespace hs {
 // Multi-dimensional arrays of the measurement data, stored with the FIRST index varying
 // fastest (the order the waveform file is written in). Indexes start at 0; dimensions are
 // element counts. Re-sizing zeroes every element.
-template <typename T>
-class Array2 {
+template <typename T> class Array2 {
 public:
     Array2() = default;
     Array2(std::size_t n0, std::size_t n1) { resize(n0, n1); }
@@ -34,8 +33,7 @@ private:
     std::vector<T> data_;
 };
 
-template <typename T>
-class Array3 {
+template <typename T> class Array3 {
 public:
     Array3() = default;
     Array3(std::size_t n0, std::size_t n1, std::size_t n2) { resize(n0, n1, n2); }
@@ -67,4 +65,4 @@ private:
     std::vector<T> data_;
 };
 
-}  // namespace hs
+} // namespace hs

@@ -89,4 +89,4 @@ void Clock::waitForEvents()
         QThread::msleep(1);
 }
 
-}  // namespace hs
+} // namespace hs

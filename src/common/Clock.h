@@ -46,4 +46,4 @@ private:
     QElapsedTimer sinceStart_;
 };
 
-}  // namespace hs
+} // namespace hs

@@ -16,10 +16,14 @@ public:
     // The results of a shot are ready to be drawn in the current view.
     virtual void drawResults() {}
     // A message box with an OK button; title "エラー" for errors, empty when none is given.
-    virtual void message(const QString& text, const QString& title) { (void)text; (void)title; }
+    virtual void message(const QString& text, const QString& title)
+    {
+        (void)text;
+        (void)title;
+    }
 };
 
 // Discards everything; for callers that do not listen.
 class NullObserver : public EngineObserver {};
 
-}  // namespace hs
+} // namespace hs

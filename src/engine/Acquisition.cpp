@@ -399,7 +399,8 @@ void DownloadWaveforms(EngineContext& ctx, int start, int end, std::int16_t& rec
     const int step = 2 - (data.ElementLast == 0 ? 0 : 1);
     const int lastInput = std::min(2 * static_cast<int>(settings.LastFeeder) + 3, 19);
     for (int c = 0; c <= lastInput; c += step) {
-        const int rec = EngineContext::recorderNumber(settings.InputRecorder[static_cast<std::size_t>(c)]);
+        const int rec =
+            EngineContext::recorderNumber(settings.InputRecorder[static_cast<std::size_t>(c)]);
         recorder = static_cast<std::int16_t>(rec);
         const QString& id = ctx.id(rec);
         const int ch = settings.InputChannel[static_cast<std::size_t>(c)];
@@ -457,7 +458,8 @@ void DownloadWaveformsAscii(EngineContext& ctx, int input, int start, int end,
     if (input < 0 || input > 19)
         return;
     ctx.status(kAsciiTransferText);
-    const int rec = EngineContext::recorderNumber(settings.InputRecorder[static_cast<std::size_t>(input)]);
+    const int rec =
+        EngineContext::recorderNumber(settings.InputRecorder[static_cast<std::size_t>(input)]);
     const QString& id = ctx.id(rec);
     const int ch = settings.InputChannel[static_cast<std::size_t>(input)];
     const int modelClass = ctx.modelClass(rec);

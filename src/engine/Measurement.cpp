@@ -19,10 +19,9 @@ const QString kErrorTitle = QStringLiteral("エラー");
 const QString kNotAnalysableText =
     QStringLiteral("測定条件が解析できません。設定を確認してください。");
 
-}  // namespace
+} // namespace
 
-Measurement::Measurement(EngineContext& ctx)
-    : ctx_(ctx), files_(ctx.settings, ctx.data, ctx.clock)
+Measurement::Measurement(EngineContext& ctx) : ctx_(ctx), files_(ctx.settings, ctx.data, ctx.clock)
 {
 }
 
@@ -75,4 +74,4 @@ void Measurement::End()
     files_.Close();
 }
 
-}  // namespace hs
+} // namespace hs

@@ -41,4 +41,4 @@ private:
     bool started_ = false;
 };
 
-}  // namespace hs
+} // namespace hs

@@ -46,8 +46,7 @@ float valueAt(const std::vector<float>& v, int i)
     return i >= 0 && static_cast<std::size_t>(i) < v.size() ? v[static_cast<std::size_t>(i)] : 0.0f;
 }
 
-template <typename T>
-T valueAt(const Array2<T>& a, int i0, int i1)
+template <typename T> T valueAt(const Array2<T>& a, int i0, int i1)
 {
     if (i0 < 0 || i1 < 0 || static_cast<std::size_t>(i0) >= a.dim0() ||
         static_cast<std::size_t>(i1) >= a.dim1())
@@ -55,7 +54,7 @@ T valueAt(const Array2<T>& a, int i0, int i1)
     return a(static_cast<std::size_t>(i0), static_cast<std::size_t>(i1));
 }
 
-}  // namespace
+} // namespace
 
 PowerUnit ChoosePowerUnit(double P, double Q)
 {
@@ -69,7 +68,8 @@ PowerUnit ChoosePowerUnit(double P, double Q)
 QString FrequencyStatusText(int start, int end, const QString& fixedMark)
 {
     const double hz = end > start ? 200000.0 / (end - start) : 0.0;
-    return kFundamentalFrequencyText + formatNumber(hz, u"##.00") + QStringLiteral("Hz") + fixedMark;
+    return kFundamentalFrequencyText + formatNumber(hz, u"##.00") + QStringLiteral("Hz") +
+           fixedMark;
 }
 
 QString SummaryLine(const MeasurementData& d, int f, const PowerUnit& unit)
@@ -79,14 +79,16 @@ QString SummaryLine(const MeasurementData& d, int f, const PowerUnit& unit)
     const double p = valueAt(d.ActivePower, f, 1);
     const double q = valueAt(d.ReactivePower, f, 1);
     const double angle = valueAt(d.PowerAngle, f, 1);
-    const double currentRss =
-        f >= 0 && f < static_cast<int>(d.CurHarmRss.size()) ? d.CurHarmRss[static_cast<std::size_t>(f)] : 0.0;
+    const double currentRss = f >= 0 && f < static_cast<int>(d.CurHarmRss.size())
+                                  ? d.CurHarmRss[static_cast<std::size_t>(f)]
+                                  : 0.0;
     // Before the first analysed shot the fundamental is 0: no distortion to show.
     const double voltageRatio = v1 != 0.0 ? d.VoltHarmRss / v1 : 0.0;
     const double divisor = unit.divisor != 0.0 ? unit.divisor : 1.0;
     return QStringLiteral("基本波＝") + formatNumber(v1, u"##,##0.0") + QStringLiteral("V; ") +
-           formatNumber(i1, u"###0.00") + QStringLiteral("A; ") + formatNumber(p / divisor, unit.format) +
-           QStringLiteral("W; ") + formatNumber(q / divisor, unit.format) + QStringLiteral("Var; θ=") +
+           formatNumber(i1, u"###0.00") + QStringLiteral("A; ") +
+           formatNumber(p / divisor, unit.format) + QStringLiteral("W; ") +
+           formatNumber(q / divisor, unit.format) + QStringLiteral("Var; θ=") +
            formatNumber(angle, u"##0") + QStringLiteral("ﾟ; 総合歪率 V= ") +
            formatNumber(voltageRatio, u"##0.0%") + QStringLiteral("; ") +
            formatNumber(currentRss / (i1 + 0.001), u"I= ##0.0% ");
@@ -102,7 +104,8 @@ void AbortRecorders(EngineContext& ctx)
     }
 }
 
-int MeasureRunLoop(EngineContext& ctx, ResultFiles& files, RunLoopState& st, const RunLoopHooks& hooks)
+int MeasureRunLoop(EngineContext& ctx, ResultFiles& files, RunLoopState& st,
+                   const RunLoopHooks& hooks)
 {
     LanModule& lan = ctx.lan;
     MeasurementSettings& s = ctx.settings;
@@ -149,8 +152,8 @@ int MeasureRunLoop(EngineContext& ctx, ResultFiles& files, RunLoopState& st, con
     st.CurrentRecorder = 0;
     st.RetryCount = 0;
 
-    ShotReport report;  // of the shot under way, over its repeats
-    int repeats = 0;  // shots taken again since the last complete one
+    ShotReport report; // of the shot under way, over its repeats
+    int repeats = 0;   // shots taken again since the last complete one
     bool first = true;
     for (;;) {
         if (halted())
@@ -244,7 +247,8 @@ int MeasureRunLoop(EngineContext& ctx, ResultFiles& files, RunLoopState& st, con
                 ctx.send(1, cmd::print());
                 WaitMilliseconds(ctx.clock, 10000);
             }
-            st.NextPrintTime = st.NextPrintTime.addSecs(60 * static_cast<qint64>(s.PrintIntervalMin));
+            st.NextPrintTime =
+                st.NextPrintTime.addSecs(60 * static_cast<qint64>(s.PrintIntervalMin));
             report.Printed = true;
             ++st.Prints;
             if (halted())
@@ -262,8 +266,8 @@ int MeasureRunLoop(EngineContext& ctx, ResultFiles& files, RunLoopState& st, con
         // 9. Analysis.
         const int analysis = AnalyseShot(d, s, ctx.facts, start, end, observer);
         if (analysis != AnalysisOk) {
-            observer.message(kAnalysisFailedText + QStringLiteral(" (") + QString::number(analysis) +
-                                 QStringLiteral(")"),
+            observer.message(kAnalysisFailedText + QStringLiteral(" (") +
+                                 QString::number(analysis) + QStringLiteral(")"),
                              kErrorTitle);
             return finish(RunAnalysisError);
         }
@@ -273,7 +277,8 @@ int MeasureRunLoop(EngineContext& ctx, ResultFiles& files, RunLoopState& st, con
 
         // 10, 11. Summary line of the feeder shown.
         const int f = std::clamp<int>(st.CurrentChannel, 0, s.LastFeeder);
-        const PowerUnit unit = ChoosePowerUnit(valueAt(d.ActivePower, f, 1), valueAt(d.ReactivePower, f, 1));
+        const PowerUnit unit =
+            ChoosePowerUnit(valueAt(d.ActivePower, f, 1), valueAt(d.ReactivePower, f, 1));
         st.PowerFormat = unit.format;
         st.PowerDivisor = unit.divisor;
         showStatus(kDisplayingDataText);
@@ -327,4 +332,4 @@ int MeasureRunLoop(EngineContext& ctx, ResultFiles& files, RunLoopState& st, con
     }
 }
 
-}  // namespace hs
+} // namespace hs

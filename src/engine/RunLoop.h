@@ -45,17 +45,17 @@ struct RunLoopState {
     QDateTime NextPrintTime;
     QDateTime NextFdSaveTime;
     std::int16_t CurrentRecorder = 0;
-    std::int16_t CrossingPosition = kCrossingSearchHome;  // kept from shot to shot
-    std::int16_t RetryCount = 0;          // consecutive shots whose period was not found
-    std::int16_t DownloadErrorCount = 0;  // handed to DownloadWaveforms
-    std::int16_t Start = 0;               // period bounds of the shot, recorder samples
+    std::int16_t CrossingPosition = kCrossingSearchHome; // kept from shot to shot
+    std::int16_t RetryCount = 0;         // consecutive shots whose period was not found
+    std::int16_t DownloadErrorCount = 0; // handed to DownloadWaveforms
+    std::int16_t Start = 0;              // period bounds of the shot, recorder samples
     std::int16_t End = 0;
-    QString FixedMark;                    // "固定" after a fixed-frequency shot
-    QString PowerFormat;                  // chosen per shot for the summary line
+    QString FixedMark;   // "固定" after a fixed-frequency shot
+    QString PowerFormat; // chosen per shot for the summary line
     double PowerDivisor = 1.0;
-    std::int16_t CurrentChannel = 0;      // feeder shown, 0..LastFeeder
-    std::int16_t CurrentView = 1;         // view shown, 1..9
-    IntervalSelection Selection;          // maximum-distortion selection of SaveFormat 2 and 3
+    std::int16_t CurrentChannel = 0; // feeder shown, 0..LastFeeder
+    std::int16_t CurrentView = 1;    // view shown, 1..9
+    IntervalSelection Selection;     // maximum-distortion selection of SaveFormat 2 and 3
 
     // Tallies of the run, for the caller's report.
     qint64 ShotsAnalysed = 0;
@@ -67,13 +67,13 @@ struct RunLoopState {
 // What one analysed shot did (with the attempts of it that were taken again), for callers that
 // follow the run.
 struct ShotReport {
-    QDateTime Time;       // the clock at the save test
+    QDateTime Time; // the clock at the save test
     bool Saved = false;
     QDateTime SaveTime;   // the scheduled time the record carries, when Saved
     bool Printed = false; // the recorders printed (possibly in an attempt taken again)
     QDateTime PrintTime;  // the clock at the print test, when Printed
     bool FloppySaved = false;
-    QString FloppyName;   // the recorder file name, when FloppySaved
+    QString FloppyName;    // the recorder file name, when FloppySaved
     QDateTime EndTestTime; // the clock at the end test that follows the shot
 };
 
@@ -86,10 +86,10 @@ struct RunLoopHooks {
 };
 
 enum RunLoopStatus : int {
-    RunEnded = 0,          // the end time came
-    RunFileError = 1,      // a result file could not be written (the operator was told which)
-    RunAnalysisError = 2,  // a shot's results could not be computed (the operator was told)
-    RunStopped = 3,        // stopped on request
+    RunEnded = 0,         // the end time came
+    RunFileError = 1,     // a result file could not be written (the operator was told which)
+    RunAnalysisError = 2, // a shot's results could not be computed (the operator was told)
+    RunStopped = 3,       // stopped on request
 };
 
 // Runs the measurement to EndDateTime. The result files must be open. Returns a RunLoopStatus;
@@ -118,4 +118,4 @@ QString FrequencyStatusText(int start, int end, const QString& fixedMark);
 // The summary line of feeder f for the last analysed shot.
 QString SummaryLine(const MeasurementData& data, int f, const PowerUnit& unit);
 
-}  // namespace hs
+} // namespace hs

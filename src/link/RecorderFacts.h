@@ -21,4 +21,4 @@ struct RecorderFacts {
     std::int16_t UsableChannelTotal = 0;
 };
 
-}  // namespace hs
+} // namespace hs

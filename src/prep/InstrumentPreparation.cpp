@@ -37,7 +37,7 @@ bool validChannel(int ch)
     return ch >= 1 && ch <= 16;
 }
 
-}  // namespace
+} // namespace
 
 namespace {
 
@@ -52,7 +52,7 @@ cmd::DrawMode drawModeOf(int k, int modelClass)
     return k % 2 == 1 ? cmd::DrawMode::C3 : cmd::DrawMode::C4;
 }
 
-}  // namespace
+} // namespace
 
 QString PreparationInputText(const MeasurementSettings& s, const std::array<double, 20>& rms)
 {
@@ -65,8 +65,9 @@ QString PreparationInputText(const MeasurementSettings& s, const std::array<doub
         const double factor = scale != 0.0 ? s.CtRatio[at(f)] / scale : 0.0;
         const QString n = QString::number(f + 1);
         text += QStringLiteral("入力電流,I") + n + QStringLiteral("r=") +
-                formatNumber(factor * rms[at(2 * f + 2)], u" ####0.0A") + QStringLiteral(" ,I") + n +
-                QStringLiteral("t=") + formatNumber(factor * rms[at(2 * f + 3)], u" ####0.0A") + cr;
+                formatNumber(factor * rms[at(2 * f + 2)], u" ####0.0A") + QStringLiteral(" ,I") +
+                n + QStringLiteral("t=") + formatNumber(factor * rms[at(2 * f + 3)], u" ####0.0A") +
+                cr;
     }
     return text + kWiringQuestion;
 }
@@ -92,8 +93,8 @@ void ComputePreparationResult(const EngineContext& ctx, PreparationResult& r)
             const double x = d.WaveData(ch, at(i));
             squares += x * x;
         }
-        r.Rms[at(k)] = std::sqrt(squares / n) * d.InputRange[at(k)] /
-                       CountsPerDivision(s, ctx.facts, k);
+        r.Rms[at(k)] =
+            std::sqrt(squares / n) * d.InputRange[at(k)] / CountsPerDivision(s, ctx.facts, k);
         double sum_s = 0.0, sum_c = 0.0;
         for (int i = 0; i < n; i += every) {
             const double x = d.WaveData(ch, at(i));
@@ -303,4 +304,4 @@ void InstrumentPreparation::Cancel()
     }
 }
 
-}  // namespace hs
+} // namespace hs

@@ -35,24 +35,24 @@ inline const QString kRangeUnreadableText =
 
 enum PreparationStatus : int {
     PreparationOk = 0,
-    PreparationRangeUnreadable = 1,  // a channel's range could not be read
-    PreparationCheckShotFailed = 2,  // no usable check shot within kCheckShotAttempts
-    PreparationStopped = 3,          // the caller asked to stop
+    PreparationRangeUnreadable = 1, // a channel's range could not be read
+    PreparationCheckShotFailed = 2, // no usable check shot within kCheckShotAttempts
+    PreparationStopped = 3,         // the caller asked to stop
 };
 
 // What the check shot measured, for the preparation screen's labels and vector diagram.
 struct PreparationResult {
-    std::int16_t Start = 0;  // period bounds of the check shot, recorder samples
+    std::int16_t Start = 0; // period bounds of the check shot, recorder samples
     std::int16_t End = 0;
-    int Attempts = 0;        // check shots taken
+    int Attempts = 0; // check shots taken
     // The frequency label: "基本波周波数 " + 200000 / (end - start) as "##.00" + "Hz".
     QString FrequencyText;
     // Per logical input 0..19 (inputs not downloaded stay 0):
-    std::array<double, 20> Rms{};    // RMS at the recorder input, volts
-    std::array<double, 20> S{};      // fundamental sine sum of 8 points per period
-    std::array<double, 20> C{};      // fundamental cosine sum
-    std::array<double, 20> Theta{};  // θ(k), radians, against a sine starting at the period start
-    double Rho = 0.0;                // phase-sequence angle ρ: 0, 1.05 or 2.09 radians
+    std::array<double, 20> Rms{};   // RMS at the recorder input, volts
+    std::array<double, 20> S{};     // fundamental sine sum of 8 points per period
+    std::array<double, 20> C{};     // fundamental cosine sum
+    std::array<double, 20> Theta{}; // θ(k), radians, against a sine starting at the period start
+    double Rho = 0.0;               // phase-sequence angle ρ: 0, 1.05 or 2.09 radians
     // The inputs label: voltage line, one line per feeder, the wiring question. Lines end in a
     // carriage return, as the label takes them.
     QString InputText;
@@ -62,7 +62,8 @@ struct PreparationResult {
 void ComputePreparationResult(const EngineContext& ctx, PreparationResult& result);
 
 // The inputs label for given RMS values (pure).
-QString PreparationInputText(const MeasurementSettings& settings, const std::array<double, 20>& rms);
+QString PreparationInputText(const MeasurementSettings& settings,
+                             const std::array<double, 20>& rms);
 
 class InstrumentPreparation {
 public:
@@ -100,4 +101,4 @@ private:
     std::int16_t crossingPosition_ = 4150;
 };
 
-}  // namespace hs
+} // namespace hs

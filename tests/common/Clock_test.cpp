@@ -14,7 +14,7 @@ TEST(Clock, ScaledWaitLastsItsScaledLengthAndRunsEvents)
     QTimer::singleShot(5, [&fired] { fired = true; });
     QElapsedTimer t;
     t.start();
-    clock.waitMs(3000);  // 30 ms real
+    clock.waitMs(3000); // 30 ms real
     EXPECT_GE(t.elapsed(), 29);
     EXPECT_LT(t.elapsed(), 1000);
     EXPECT_TRUE(fired) << "a wait must deliver timer events";
@@ -29,7 +29,7 @@ TEST(Clock, WaitUntilStopsAtConditionOrTimeout)
     bool never = false;
     QElapsedTimer t;
     t.start();
-    EXPECT_FALSE(clock.waitUntil([&never] { return never; }, 5000));  // 50 ms real
+    EXPECT_FALSE(clock.waitUntil([&never] { return never; }, 5000)); // 50 ms real
     EXPECT_GE(t.elapsed(), 49);
 }
 
@@ -38,7 +38,7 @@ TEST(Clock, CalendarRunsAtTheTimeScale)
     Clock clock(0.001);
     const QDateTime start(QDate(2004, 2, 2), QTime(12, 0, 0));
     clock.setCalendar(start);
-    clock.waitMs(60000);  // one nominal minute, 60 ms real
+    clock.waitMs(60000); // one nominal minute, 60 ms real
     const qint64 passed = start.msecsTo(clock.now());
     EXPECT_GE(passed, 60000);
     EXPECT_LT(passed, 60000 + 500000) << "calendar ran far too fast";

@@ -21,7 +21,7 @@ using Phasor = std::complex<double>;
 // A nominal hour passes in 7.2 s.
 constexpr double kScale = 0.002;
 constexpr int kFeeders = 3;
-constexpr int kOrders = 25;  // odd orders 1..49
+constexpr int kOrders = 25; // odd orders 1..49
 // Error allowed besides 1 % of the value, as a share of the fundamental: 0.05 % for voltages
 // and currents alike. (Without the automatic set-up that `measure` asks for before the
 // preparation, the first records were taken on the reset ranges, 2.5 A a count, and carried
@@ -29,7 +29,8 @@ constexpr int kOrders = 25;  // odd orders 1..49
 constexpr double kVoltageFloor = 0.0005;
 constexpr double kCurrentFloor = 0.0005;
 // SaveOption 3 with three feeders: 6 + 4n + 3 * 6n + 2n + 12 + 36.
-constexpr int kRecordBytes = 6 + 4 * kOrders + kFeeders * 6 * kOrders + 2 * kOrders + 12 + 12 * kFeeders;
+constexpr int kRecordBytes =
+    6 + 4 * kOrders + kFeeders * 6 * kOrders + 2 * kOrders + 12 + 12 * kFeeders;
 
 // The RMS phasor of a scenario quantity at harmonic order h: the quantity is
 // rms * sqrt2 * (sin(theta + phase) + sum ratio * sin(h theta + phase_h)).
@@ -67,7 +68,9 @@ Record parse(const QByteArray& bytes, qsizetype at)
         std::memcpy(&v, &bits, 4);
         return v;
     };
-    const auto i16 = [&](int offset) { return static_cast<int>(qFromLittleEndian<qint16>(p + offset)); };
+    const auto i16 = [&](int offset) {
+        return static_cast<int>(qFromLittleEndian<qint16>(p + offset));
+    };
     Record r;
     r.date = f32(0);
     r.time = i16(4);
@@ -80,7 +83,7 @@ Record parse(const QByteArray& bytes, qsizetype at)
         for (int i = 0; i < kOrders; ++i, o += 2)
             r.powerAngle[f][i] = i16(o);
     }
-    o += 2 * kOrders;  // voltage superposition angles
+    o += 2 * kOrders; // voltage superposition angles
     for (int c = 0; c < 3; ++c, o += 4)
         r.voltRms[c] = f32(o);
     return r;
@@ -113,9 +116,9 @@ TEST(MeasureEndToEnd, OneHourAgainstTheSimulator)
                    .toUtf8());
     file.close();
 
-    const int status = hs::runMeasureCommand(
-        {QStringLiteral("--settings"), settings, QStringLiteral("--time-scale"), QString::number(kScale),
-         QStringLiteral("--quiet")});
+    const int status = hs::runMeasureCommand({QStringLiteral("--settings"), settings,
+                                              QStringLiteral("--time-scale"),
+                                              QString::number(kScale), QStringLiteral("--quiet")});
     ASSERT_EQ(status, hs::kMeasureComplete);
 
     QFile result(output);
@@ -124,7 +127,7 @@ TEST(MeasureEndToEnd, OneHourAgainstTheSimulator)
     // Saves at +0, +10, ..., +60.
     ASSERT_EQ(bytes.size(), 7 * kRecordBytes);
 
-    double worst = 0.0;  // largest current error beyond 1 % of the value, per fundamental
+    double worst = 0.0; // largest current error beyond 1 % of the value, per fundamental
     const double degree = 180.0 / std::numbers::pi;
     const Phasor vrs1 = phasor(scenario, QStringLiteral("V R-S"), 1);
     for (int n = 0; n < 7; ++n) {
@@ -132,7 +135,8 @@ TEST(MeasureEndToEnd, OneHourAgainstTheSimulator)
         SCOPED_TRACE(n);
         if (n > 0) {
             const Record previous = parse(bytes, (n - 1) * kRecordBytes);
-            const int minutes = (r.time / 100 * 60 + r.time % 100) - (previous.time / 100 * 60 + previous.time % 100);
+            const int minutes = (r.time / 100 * 60 + r.time % 100) -
+                                (previous.time / 100 * 60 + previous.time % 100);
             EXPECT_TRUE(minutes == 10 || minutes == 10 - 24 * 60) << r.time;
         }
         for (int i = 0; i < kOrders; ++i) {
@@ -150,13 +154,15 @@ TEST(MeasureEndToEnd, OneHourAgainstTheSimulator)
                 const double fundamental = std::abs(phasor(scenario, name + QLatin1Char('R'), 1));
                 // Current phases R, T and their sum (the S current reversed).
                 const double c = (std::abs(ir) + std::abs(it) + std::abs(ir + it)) / 3.0;
-                EXPECT_NEAR(r.current[f][i], c, 0.01 * c + kCurrentFloor * fundamental) << "feeder " << f;
+                EXPECT_NEAR(r.current[f][i], c, 0.01 * c + kCurrentFloor * fundamental)
+                    << "feeder " << f;
                 worst = std::max(worst, (std::abs(r.current[f][i] - c) - 0.01 * c) / fundamental);
                 if (h == 1 || h == 5 || h == 7) {
                     // Two wattmeter elements: (R-S, R) and (T-S, T).
                     const Phasor s = a * std::conj(ir) + b * std::conj(it);
                     const double angle = std::atan2(-s.imag(), s.real()) * degree;
-                    EXPECT_NEAR(std::remainder(r.powerAngle[f][i] - angle, 360.0), 0.0, 2.0) << "feeder " << f;
+                    EXPECT_NEAR(std::remainder(r.powerAngle[f][i] - angle, 360.0), 0.0, 2.0)
+                        << "feeder " << f;
                 }
             }
         }
@@ -173,7 +179,8 @@ TEST(MeasureEndToEnd, OneHourAgainstTheSimulator)
         EXPECT_NEAR(r.voltRms[1], std::sqrt(ts), 0.01 * std::sqrt(ts));
         EXPECT_NEAR(r.voltRms[2], std::sqrt(rt), 0.01 * std::sqrt(rt));
     }
-    std::printf("largest current error beyond 1 %% of the value: %.3f %% of the fundamental\n", 100 * worst);
+    std::printf("largest current error beyond 1 %% of the value: %.3f %% of the fundamental\n",
+                100 * worst);
 }
 
 TEST(MeasureEndToEnd, CommandLineErrorsAndHelp)
@@ -185,15 +192,17 @@ TEST(MeasureEndToEnd, CommandLineErrorsAndHelp)
               hs::kMeasureUsage);
     EXPECT_EQ(hs::runMeasureCommand({QStringLiteral("--help")}), hs::kMeasureComplete);
     // A settings file that does not exist is a failure with a message, not a crash.
-    EXPECT_EQ(hs::runMeasureCommand({QStringLiteral("--settings"), QStringLiteral("/nonexistent/s.json")}),
+    EXPECT_EQ(hs::runMeasureCommand(
+                  {QStringLiteral("--settings"), QStringLiteral("/nonexistent/s.json")}),
               hs::kMeasureFailed);
-    const auto o = hs::parseMeasureOptions({QStringLiteral("--settings"), QStringLiteral("a.json"),
-                                            QStringLiteral("--simulate"), QStringLiteral("--quiet")},
-                                           nullptr);
+    const auto o =
+        hs::parseMeasureOptions({QStringLiteral("--settings"), QStringLiteral("a.json"),
+                                 QStringLiteral("--simulate"), QStringLiteral("--quiet")},
+                                nullptr);
     ASSERT_TRUE(o.has_value());
     EXPECT_TRUE(o->simulate);
     EXPECT_TRUE(o->scenarioFile.isEmpty());
     EXPECT_TRUE(o->quiet);
 }
 
-}  // namespace
+} // namespace

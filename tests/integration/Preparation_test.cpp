@@ -18,7 +18,8 @@ QStringList displayLines(const QStringList& lines)
 {
     QStringList out;
     for (const QString& l : lines)
-        if (l.startsWith(QStringLiteral(":DISP:DRAW")) || l.startsWith(QStringLiteral(":CONF:TDIV")))
+        if (l.startsWith(QStringLiteral(":DISP:DRAW")) ||
+            l.startsWith(QStringLiteral(":CONF:TDIV")))
             out << l;
     return out;
 }
@@ -45,15 +46,14 @@ TEST(Preparation, ConfigurationSendsTheSetUpInOrder)
         QStringLiteral(":UNIT:POSI CH 1,50"), QStringLiteral(":DISP:GRAP CH 1, 1"),
         QStringLiteral(":UNIT:RANG? CH 2"), QStringLiteral(":DISP:YMAG? CH 2"),
         QStringLiteral(":UNIT:POSI CH 2,50"), QStringLiteral(":TRIG:KIND CH 2,OFF"),
-        QStringLiteral(":DISP:GRAP CH 2, 1"),
-        QStringLiteral(":UNIT:RANG? CH 3"), QStringLiteral(":DISP:YMAG? CH 3"),
-        QStringLiteral(":UNIT:POSI CH 3,50"), QStringLiteral(":TRIG:KIND CH 3,OFF"),
-        QStringLiteral(":DISP:GRAP CH 3, 2"),
+        QStringLiteral(":DISP:GRAP CH 2, 1"), QStringLiteral(":UNIT:RANG? CH 3"),
+        QStringLiteral(":DISP:YMAG? CH 3"), QStringLiteral(":UNIT:POSI CH 3,50"),
+        QStringLiteral(":TRIG:KIND CH 3,OFF"), QStringLiteral(":DISP:GRAP CH 3, 2"),
         QStringLiteral(":UNIT:RANG? CH 4"), QStringLiteral(":DISP:YMAG? CH 4"),
         QStringLiteral(":UNIT:POSI CH 4,50"), QStringLiteral(":TRIG:KIND CH 4,OFF"),
-        QStringLiteral(":DISP:GRAP CH 4, 2"),
-        QStringLiteral(":TRIG:KIND CH1,LEVE"), QStringLiteral(":TRIG:LEVE CH 1,0 ;SLOP CH 1,UP"),
-        QStringLiteral(":TRIG:MODE SING;PRET 2"), QStringLiteral(":UNIT:ADJUST")};
+        QStringLiteral(":DISP:GRAP CH 4, 2"), QStringLiteral(":TRIG:KIND CH1,LEVE"),
+        QStringLiteral(":TRIG:LEVE CH 1,0 ;SLOP CH 1,UP"), QStringLiteral(":TRIG:MODE SING;PRET 2"),
+        QStringLiteral(":UNIT:ADJUST")};
     QStringList got = st.linesAfter(expected.size());
     // Ranges that differ within a pair add range lines before the zero adjustment; the
     // simulator starts every pair equal, so none are expected here.
@@ -77,10 +77,14 @@ TEST(Preparation, DrawingModesOfTheModelAndTheLayoutOfManyChannels)
     hs::InstrumentPreparation prep(ctx);
     ASSERT_EQ(prep.Configure(), hs::PreparationOk);
     const QStringList expected = {
-        QStringLiteral(":DISP:DRAW CH 1,DARK"), QStringLiteral(":DISP:DRAW CH 2,NORM"),
-        QStringLiteral(":DISP:DRAW CH 3,DARK"), QStringLiteral(":DISP:DRAW CH 4,NORM"),
-        QStringLiteral(":DISP:DRAW CH 5,DARK"), QStringLiteral(":DISP:DRAW CH 6,NORM"),
-        QStringLiteral(":DISP:DRAW CH 7,DARK"), QStringLiteral(":DISP:DRAW CH 8,NORM"),
+        QStringLiteral(":DISP:DRAW CH 1,DARK"),
+        QStringLiteral(":DISP:DRAW CH 2,NORM"),
+        QStringLiteral(":DISP:DRAW CH 3,DARK"),
+        QStringLiteral(":DISP:DRAW CH 4,NORM"),
+        QStringLiteral(":DISP:DRAW CH 5,DARK"),
+        QStringLiteral(":DISP:DRAW CH 6,NORM"),
+        QStringLiteral(":DISP:DRAW CH 7,DARK"),
+        QStringLiteral(":DISP:DRAW CH 8,NORM"),
         QStringLiteral(":CONF:TDIV +500E-6;SHOT 100;FORM QUAD;:DISP:XMAG X1_5")};
     st.linesAfter(60);
     EXPECT_EQ(displayLines(st.lines()), expected);
@@ -104,12 +108,14 @@ TEST(Preparation, PairRangesAreEqualisedUpwards)
         ASSERT_EQ(prep.Configure(), hs::PreparationOk);
         const QStringList got = st.linesAfter(type == 2 ? 37 : 28);
         if (type == 2) {
-            EXPECT_TRUE(got.contains(QStringLiteral(":UNIT:RANG CH 1, 5"))) << qPrintable(got.join('|'));
+            EXPECT_TRUE(got.contains(QStringLiteral(":UNIT:RANG CH 1, 5")))
+                << qPrintable(got.join('|'));
             EXPECT_FLOAT_EQ(st.data.InputRange[0], 5.0f);
             EXPECT_FLOAT_EQ(st.data.InputRange[1], 5.0f);
             EXPECT_DOUBLE_EQ(st.sim->recorder(0).range(1), 5.0);
             // The range is set before the zero adjustment.
-            EXPECT_LT(got.indexOf(QStringLiteral(":UNIT:RANG CH 1, 5")), got.indexOf(QStringLiteral(":UNIT:ADJUST")));
+            EXPECT_LT(got.indexOf(QStringLiteral(":UNIT:RANG CH 1, 5")),
+                      got.indexOf(QStringLiteral(":UNIT:ADJUST")));
         } else {
             for (const QString& l : got)
                 EXPECT_FALSE(l.startsWith(QStringLiteral(":UNIT:RANG CH"))) << qPrintable(l);
@@ -133,7 +139,8 @@ TEST(Preparation, CheckShotResultsMatchTheSignals)
     hs::PreparationResult r;
     ASSERT_EQ(prep.Run(r), hs::PreparationOk);
     EXPECT_EQ(started, r.Attempts);
-    EXPECT_TRUE(r.FrequencyText.startsWith(QStringLiteral("基本波周波数 50.0"))) << qPrintable(r.FrequencyText);
+    EXPECT_TRUE(r.FrequencyText.startsWith(QStringLiteral("基本波周波数 50.0")))
+        << qPrintable(r.FrequencyText);
     EXPECT_TRUE(r.FrequencyText.endsWith(QStringLiteral("Hz")));
 
     // "入力電圧,Vr-s= 6600.0V ,Vt-s= 6600.0V\r入力電流,I1r= 200.0A ,I1t= 200.0A\r..."
@@ -161,8 +168,8 @@ TEST(Preparation, CheckShotResultsMatchTheSignals)
     // The period starts at the rising crossing of R-S.
     angleNear(r.Theta[0], 0.0);
     angleNear(r.Theta[1], 60.0);
-    angleNear(r.Theta[2], -48.0);   // feeder 1 R current: -30 - 18
-    angleNear(r.Theta[5], 90.0 - 25.0);  // feeder 2 T current
+    angleNear(r.Theta[2], -48.0);       // feeder 1 R current: -30 - 18
+    angleNear(r.Theta[5], 90.0 - 25.0); // feeder 2 T current
     EXPECT_DOUBLE_EQ(r.Rho, 1.05);
 }
 
@@ -194,8 +201,9 @@ TEST(Preparation, CancelPutsTheRecordersBackToIdle)
     auto ctx = st.context();
     hs::InstrumentPreparation prep(ctx);
     prep.Cancel();
-    EXPECT_EQ(st.linesAfter(2), (QStringList{QStringLiteral(":DISP:CHAN DISP;:FUNM MEM;:CONF:TDIV 5E-4;SHOT 50"),
-                                       QStringLiteral(":HEAD OFF")}));
+    EXPECT_EQ(st.linesAfter(2),
+              (QStringList{QStringLiteral(":DISP:CHAN DISP;:FUNM MEM;:CONF:TDIV 5E-4;SHOT 50"),
+                           QStringLiteral(":HEAD OFF")}));
 }
 
-}  // namespace
+} // namespace

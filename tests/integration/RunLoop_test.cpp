@@ -30,7 +30,7 @@ struct RunOutcome {
 
 // Preparation, measurement load and start, as the screens (or `measure`) do them.
 RunOutcome measure(SimStation& st, std::function<void(SimStation&)> beforeStart = {},
-            std::function<bool()> stop = {})
+                   std::function<bool()> stop = {})
 {
     RunOutcome run;
     auto ctx = st.context();
@@ -70,7 +70,7 @@ TEST(RunLoop, SaveAndPrintAndFloppySchedules)
     SimStation st(kScale);
     ASSERT_TRUE(st.connect(1, 2));
     hs::MeasurementSettings& s = st.settings;
-    s.StartDateTime = s.StartDateTime.addSecs(120);  // at least a minute ahead
+    s.StartDateTime = s.StartDateTime.addSecs(120); // at least a minute ahead
     s.EndDateTime = s.StartDateTime.addSecs(180);
     s.SaveIntervalMin = 1;
     s.PrintIntervalMin = 1;
@@ -79,7 +79,8 @@ TEST(RunLoop, SaveAndPrintAndFloppySchedules)
     const QDateTime start = s.StartDateTime;
 
     qsizetype linesAtLoad = 0;
-    const RunOutcome run = measure(st, [&](SimStation& station) { linesAtLoad = station.lines().size(); });
+    const RunOutcome run =
+        measure(st, [&](SimStation& station) { linesAtLoad = station.lines().size(); });
     ASSERT_EQ(run.status, hs::RunEnded);
     ASSERT_GE(run.shots.size(), 4u);
     EXPECT_LT(run.shots.front().Time, start) << "the first shots come before the start time";
@@ -126,10 +127,11 @@ TEST(RunLoop, SaveAndPrintAndFloppySchedules)
     EXPECT_GE(prints, 2);
     // Printing on: the recorder lists its gauges when the measurement loads, before any shot.
     ASSERT_GT(linesAtLoad, 0);
-    EXPECT_EQ(lines.lastIndexOf(QStringLiteral(":SYST:LIST GAUGE"), linesAtLoad - 1), linesAtLoad - 1);
+    EXPECT_EQ(lines.lastIndexOf(QStringLiteral(":SYST:LIST GAUGE"), linesAtLoad - 1),
+              linesAtLoad - 1);
     EXPECT_EQ(lines.count(QStringLiteral(":SYST:LIST GAUGE")), 1);
 
-    ASSERT_GE(floppyNames.size(), 1);  // start and +2
+    ASSERT_GE(floppyNames.size(), 1); // start and +2
     QStringList saveLines, expectedLines;
     for (const QString& l : lines)
         if (l.startsWith(QStringLiteral(":FDISK:SAVE")))
@@ -158,12 +160,15 @@ TEST(RunLoop, EndTimeAlreadyPastEndsAfterOneShot)
     EXPECT_TRUE(run.shots[0].Saved);
     EXPECT_EQ(QFileInfo(st.settings.OutputFile).size(), kRecordBytes);
     ASSERT_EQ(st.observer.summaries.size(), 1);
-    EXPECT_TRUE(st.observer.summaries[0].startsWith(QStringLiteral("基本波＝"))) << qPrintable(st.observer.summaries[0]);
-    EXPECT_NEAR(summaryVolts(st.observer.summaries[0]), 6600.0, 66.0) << qPrintable(st.observer.summaries[0]);
+    EXPECT_TRUE(st.observer.summaries[0].startsWith(QStringLiteral("基本波＝")))
+        << qPrintable(st.observer.summaries[0]);
+    EXPECT_NEAR(summaryVolts(st.observer.summaries[0]), 6600.0, 66.0)
+        << qPrintable(st.observer.summaries[0]);
     EXPECT_EQ(st.observer.draws, 1);
     // Each shot's statuses in order.
     const QStringList expected = {QStringLiteral("測定中"), QStringLiteral("周波数確認中")};
-    EXPECT_EQ(st.observer.statuses.mid(st.observer.statuses.indexOf(QStringLiteral("測定中")), 2), expected);
+    EXPECT_EQ(st.observer.statuses.mid(st.observer.statuses.indexOf(QStringLiteral("測定中")), 2),
+              expected);
     EXPECT_TRUE(st.observer.statuses.contains(QStringLiteral("データ表示中")));
     EXPECT_TRUE(st.observer.statuses.contains(QStringLiteral("ＦＦＴ演算中")));
     // The link is closed at the end.
@@ -213,12 +218,14 @@ TEST(RunLoop, RangeChangeRepeatsTheShot)
     ASSERT_EQ(run.shots.size(), 1u);
     const QStringList lines = st.linesAfter(1);
     EXPECT_EQ(lines.count(QStringLiteral(":STAR")), 2) << qPrintable(lines.join(QLatin1Char('|')));
-    EXPECT_LT(lines.indexOf(QStringLiteral(":UNIT:RANG CH 1, 10")), lines.lastIndexOf(QStringLiteral(":STAR")));
+    EXPECT_LT(lines.indexOf(QStringLiteral(":UNIT:RANG CH 1, 10")),
+              lines.lastIndexOf(QStringLiteral(":STAR")));
     EXPECT_DOUBLE_EQ(st.sim->recorder(0).range(1), 10.0);
     EXPECT_DOUBLE_EQ(st.sim->recorder(0).range(2), 10.0);
     EXPECT_EQ(st.observer.statuses.count(QStringLiteral("測定中")), 2);
     ASSERT_EQ(st.observer.summaries.size(), 1);
-    EXPECT_NEAR(summaryVolts(st.observer.summaries[0]), 6600.0, 66.0) << qPrintable(st.observer.summaries[0]);
+    EXPECT_NEAR(summaryVolts(st.observer.summaries[0]), 6600.0, 66.0)
+        << qPrintable(st.observer.summaries[0]);
 }
 
 // Stopping from inside a wait (the end button, Ctrl+C): the recorders get ":ABORT", the links
@@ -280,15 +287,19 @@ TEST(RunLoop, SummaryLineAndFrequencyTexts)
     d.PowerAngle(1, 1) = -18;
     d.CurHarmRss[1] = 11.6f;
     const auto unit = hs::ChoosePowerUnit(d.ActivePower(1, 1), d.ReactivePower(1, 1));
-    EXPECT_EQ(hs::SummaryLine(d, 1, unit),
-              QStringLiteral("基本波＝6,600.0V; 200.00A; 2.174MW; -0.707MVar; θ=-18ﾟ; 総合歪率 V= 2.1%; I= 5.8% "));
+    EXPECT_EQ(
+        hs::SummaryLine(d, 1, unit),
+        QStringLiteral(
+            "基本波＝6,600.0V; 200.00A; 2.174MW; -0.707MVar; θ=-18ﾟ; 総合歪率 V= 2.1%; I= 5.8% "));
     // Before any analysis nothing is divided by zero.
     hs::MeasurementData empty;
     empty.sizeForMeasurement(s);
-    EXPECT_EQ(hs::SummaryLine(empty, 0, hs::ChoosePowerUnit(0, 0)),
-              QStringLiteral("基本波＝0.0V; 0.00A; 0.0W; 0.0Var; θ=0ﾟ; 総合歪率 V= 0.0%; I= 0.0% "));
-    EXPECT_EQ(hs::FrequencyStatusText(200, 4200, QStringLiteral("固定")), QStringLiteral("基本周波数 50.00Hz固定"));
+    EXPECT_EQ(
+        hs::SummaryLine(empty, 0, hs::ChoosePowerUnit(0, 0)),
+        QStringLiteral("基本波＝0.0V; 0.00A; 0.0W; 0.0Var; θ=0ﾟ; 総合歪率 V= 0.0%; I= 0.0% "));
+    EXPECT_EQ(hs::FrequencyStatusText(200, 4200, QStringLiteral("固定")),
+              QStringLiteral("基本周波数 50.00Hz固定"));
     EXPECT_EQ(hs::FrequencyStatusText(200, 3533, QString()), QStringLiteral("基本周波数 60.01Hz"));
 }
 
-}  // namespace
+} // namespace

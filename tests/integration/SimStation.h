@@ -44,8 +44,7 @@ struct RecordingObserver : EngineObserver {
 class SimStation {
 public:
     // model: the simulated recorder's model (8841 default, 8840 for ModelClass 0).
-    explicit SimStation(double timeScale, int model = 8841)
-        : clock(timeScale), lan(clock)
+    explicit SimStation(double timeScale, int model = 8841) : clock(timeScale), lan(clock)
     {
         sim = std::make_unique<sim::SimServer>(clock, sim::Scenario::defaultScenario(), 1);
         sim->recorder(0).setModel(model);
@@ -68,15 +67,20 @@ public:
         if (setup.initialise(request) != ConnectionStatus::Ok)
             return false;
         // The last set-up lines (the clock) may still be on their way.
-        clock.waitUntil([&] { return lines().size() >= 2 && lines().last().startsWith(QStringLiteral(":SYST:TIME")); },
-                        5000);
+        clock.waitUntil(
+            [&] {
+                return lines().size() >= 2 &&
+                       lines().last().startsWith(QStringLiteral(":SYST:TIME"));
+            },
+            5000);
         settings.MeasureType() = static_cast<std::int16_t>(measureType);
         buildFeederChannelMap(settings, facts, feeders);
         settings.LastFeeder = static_cast<std::int16_t>(feeders - 1);
         settings.OutputFile = dir.path() + QStringLiteral("/run.hv3");
         settings.OutputFolder = dir.path() + QStringLiteral("/");
         const QDateTime now = clock.now();
-        settings.StartDateTime = QDateTime(now.date(), QTime(now.time().hour(), now.time().minute(), 1));
+        settings.StartDateTime =
+            QDateTime(now.date(), QTime(now.time().hour(), now.time().minute(), 1));
         settings.EndDateTime = settings.StartDateTime.addSecs(60);
         sim->recorder(0).clearLog();
         return true;
@@ -103,4 +107,4 @@ public:
     QTemporaryDir dir;
 };
 
-}  // namespace hs::testing
+} // namespace hs::testing

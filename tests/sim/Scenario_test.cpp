@@ -26,7 +26,7 @@ TEST(Scenario, DefaultIsTheFeederSystemSeenThroughPt60)
         sumI += std::pow(s.inputVolts(1, 3, t, static_cast<std::uint64_t>(i)), 2);
     }
     EXPECT_NEAR(std::sqrt(sum / n), 110.0, 0.5);
-    EXPECT_NEAR(std::sqrt(sumI / n), 20.0, 0.5);  // 200 A through 0.1 V/A
+    EXPECT_NEAR(std::sqrt(sumI / n), 20.0, 0.5); // 200 A through 0.1 V/A
     // Three feeders on recorder 1, further ones on recorder 2, high orders for the 256 mode.
     EXPECT_FALSE(s.terms(1, 8).isEmpty());
     EXPECT_TRUE(s.terms(1, 9).isEmpty());
@@ -100,9 +100,9 @@ TEST(SimulateOptions, DefaultsOverridesAndErrors)
     EXPECT_EQ(o->ports[0], 8802);
     EXPECT_EQ(o->ports[1], 8802);
 
-    o = parseSimulateOptions({"--recorders", "2", "--model", "8840", "--model", "2:8835",
-                              "--units", "1:1,1,4,7", "--port2", "0", "--time-scale", "0.01",
-                              "--fault", "2:no-trigger", "-v", "--log", "x.log"},
+    o = parseSimulateOptions({"--recorders", "2", "--model", "8840", "--model", "2:8835", "--units",
+                              "1:1,1,4,7", "--port2", "0", "--time-scale", "0.01", "--fault",
+                              "2:no-trigger", "-v", "--log", "x.log"},
                              &error);
     ASSERT_TRUE(o.has_value()) << error.toStdString();
     EXPECT_EQ(o->recorders, 2);
@@ -116,8 +116,9 @@ TEST(SimulateOptions, DefaultsOverridesAndErrors)
     EXPECT_TRUE(o->verbose);
 
     for (const QStringList& bad :
-         {QStringList{"--recorders", "3"}, QStringList{"--port1", "70000"}, QStringList{"--model", "88"},
-          QStringList{"--units", "1,x"}, QStringList{"--time-scale", "0"}, QStringList{"--fault", "boom"},
+         {QStringList{"--recorders", "3"}, QStringList{"--port1", "70000"},
+          QStringList{"--model", "88"}, QStringList{"--units", "1,x"},
+          QStringList{"--time-scale", "0"}, QStringList{"--fault", "boom"},
           QStringList{"--scenario", "/nonexistent.json"}, QStringList{"--address1", "nowhere"},
           QStringList{"--port1"}, QStringList{"extra"}}) {
         error.clear();
@@ -126,11 +127,12 @@ TEST(SimulateOptions, DefaultsOverridesAndErrors)
     }
     // Every option is documented.
     const QString help = simulateHelp();
-    for (const char* opt : {"--recorders", "--address1", "--address2", "--port1", "--port2", "--model",
-                            "--units", "--scenario", "--save-scenario", "--time-scale", "--duration",
-                            "--log", "--fault", "--verbose", "silent-query", "no-crossing"})
+    for (const char* opt :
+         {"--recorders", "--address1", "--address2", "--port1", "--port2", "--model", "--units",
+          "--scenario", "--save-scenario", "--time-scale", "--duration", "--log", "--fault",
+          "--verbose", "silent-query", "no-crossing"})
         EXPECT_TRUE(help.contains(QLatin1String(opt))) << opt;
 }
 
-}  // namespace
-}  // namespace hs::sim
+} // namespace
+} // namespace hs::sim

@@ -47,7 +47,7 @@ TEST_F(SimFaults, DelayedReplies)
     const QDateTime before = clock.now();
     EXPECT_EQ(model(), 8841);
     EXPECT_GE(before.msecsTo(clock.now()), 2900);
-    lan.SetReplyTimeout(-3);  // 2 s: shorter than the delay
+    lan.SetReplyTimeout(-3); // 2 s: shorter than the delay
     EXPECT_EQ(model(), 0);
 }
 
@@ -59,7 +59,8 @@ TEST_F(SimFaults, ShortSplitAndGarbledBlocks)
     ASSERT_EQ(whole.size(), 200u);
     send(0, cmd::memBinaryData(200));
     EXPECT_EQ(lan.ReceiveBinaryBlock(id(0), 403), 3);
-    EXPECT_EQ(server->recorder(0).executeLine(cmd::memBinaryData(200).toLatin1()).reply.size(), 403);
+    EXPECT_EQ(server->recorder(0).executeLine(cmd::memBinaryData(200).toLatin1()).reply.size(),
+              403);
     // Drain the 100 bytes of the cut block that the link leaves queued.
     lan.SendCommand(id(0), cmd::identify());
     lan.ReceiveResponse(id(0), lan.ReplyText);
@@ -87,7 +88,7 @@ TEST_F(SimFaults, ConnectionDroppedAfterCommands)
     startWith(QStringLiteral("drop-after=3"));
     EXPECT_EQ(model(), 8841);
     send(0, cmd::headerOff());
-    EXPECT_EQ(model(), 8841);  // the third line is still answered
+    EXPECT_EQ(model(), 8841); // the third line is still answered
     EXPECT_TRUE(clock.waitUntil([&] { return server->connectionCount(0) == 0; }, 100000));
     EXPECT_EQ(model(), 0);
     EXPECT_EQ(lan.LinkResult, 3);
@@ -126,12 +127,13 @@ TEST(FaultOptions, ParseAndRefuse)
     EXPECT_EQ(p[1].garbageBytes, 40);
     EXPECT_TRUE(p[0].any());
     EXPECT_TRUE(p[0].describe().contains(QStringLiteral("40 garbage bytes before reply 3")));
-    for (const char* bad : {"silent-query=0", "silent-query=x", "reply-delay=-1", "short-block=2/x",
-                            "split-block=0", "no-trigger=1", "3:no-trigger", "explode", "drop-after="}) {
+    for (const char* bad :
+         {"silent-query=0", "silent-query=x", "reply-delay=-1", "short-block=2/x", "split-block=0",
+          "no-trigger=1", "3:no-trigger", "explode", "drop-after="}) {
         EXPECT_FALSE(applyFaultOption(QString::fromLatin1(bad), p, &error)) << bad;
         EXPECT_FALSE(error.isEmpty());
     }
 }
 
-}  // namespace
-}  // namespace hs::sim::test
+} // namespace
+} // namespace hs::sim::test

@@ -36,7 +36,8 @@ TEST_P(SimShot, ReadOutMatchesTheSignal)
         for (int i = 0; i < 4 * block; ++i) {
             const double v = simpleVolts(1, ch, *t0 + (150 + i) / fs);
             const double expected = std::clamp(v / range * cpd, -2048.0, 2047.0);
-            ASSERT_NEAR(samples[static_cast<std::size_t>(i)], expected, 1.0) << "ch " << ch << " i " << i;
+            ASSERT_NEAR(samples[static_cast<std::size_t>(i)], expected, 1.0)
+                << "ch " << ch << " i " << i;
         }
         // ASCII read-out of the same stretch.
         send(0, cmd::memPoint(ch, 150, true));
@@ -86,7 +87,7 @@ TEST_F(SimProtocol, TriggerPutsTheRisingCrossingAtSample200)
                 ASSERT_LT(w[static_cast<std::size_t>(i)], 0) << "sample " << 150 + i;
             EXPECT_GE(w[50], 0);
             EXPECT_GT(w[99], w[50]);
-            clock.waitMs(7);  // a different phase of arming for the next shot
+            clock.waitMs(7); // a different phase of arming for the next shot
         }
     }
     // The 5000-sample shot of the floppy set-up, and MAXP 0 while a shot is armed.
@@ -134,9 +135,9 @@ TEST_F(SimProtocol, RangesAndMagnificationsRoundTripOrAreRefused)
         int ch;
         double range;
         bool accepted;
-    } cases[] = {{1, 0.5, true},  {1, 0.005, true}, {1, 20, true},  {1, 50, false},
-                 {1, 0.003, false}, {1, 3, false},   {5, 2, true},   {5, 5, false},
-                 {5, 0.01, true},  {5, 0.005, false}, {12, 0.2, true}, {12, 100, false}};
+    } cases[] = {{1, 0.5, true},    {1, 0.005, true},  {1, 20, true},   {1, 50, false},
+                 {1, 0.003, false}, {1, 3, false},     {5, 2, true},    {5, 5, false},
+                 {5, 0.01, true},   {5, 0.005, false}, {12, 0.2, true}, {12, 100, false}};
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << "CH" << c.ch << " range " << c.range);
         const double before = cmd::parseRangeReply(query(0, cmd::unitRangeQuery(c.ch)), c.ch);
@@ -145,7 +146,8 @@ TEST_F(SimProtocol, RangesAndMagnificationsRoundTripOrAreRefused)
         const double after = cmd::parseRangeReply(query(0, cmd::unitRangeQuery(c.ch)), c.ch);
         EXPECT_NEAR(after, c.accepted ? c.range : before, 1e-9);
         EXPECT_EQ(rec.range(c.ch), after);
-        const bool noted = rec.commandLog()[rec.commandLog().size() - 2].note.contains(QStringLiteral("refused"));
+        const bool noted =
+            rec.commandLog()[rec.commandLog().size() - 2].note.contains(QStringLiteral("refused"));
         EXPECT_EQ(noted, !c.accepted);
     }
     for (double d : {4.0, 2.0, 1.0, 0.5, 0.1}) {
@@ -213,7 +215,7 @@ TEST_F(SimProtocol, FloppyPrintAbortAndAutoSetup)
     send(0, cmd::autoSetup());
     settle();
     EXPECT_EQ(rec.range(1), 20.0);
-    EXPECT_EQ(rec.range(12), 0.05);  // 0.42 V peak: 679 counts
+    EXPECT_EQ(rec.range(12), 0.05); // 0.42 V peak: 679 counts
     // A save without a stored shot or without the floppy selected is refused.
     const QString save = cmd::fdiskSave(QStringLiteral("07D9H05.WAV"), 1, 5);
     send(0, cmd::fdiskMediaFd());
@@ -231,7 +233,7 @@ TEST_F(SimProtocol, FloppyPrintAbortAndAutoSetup)
     lan.SetReplyTimeout(10);
     const qint64 before = clock.now().toMSecsSinceEpoch();
     send(0, save);
-    query(0, cmd::memMaxPoint());  // waits behind the save
+    query(0, cmd::memMaxPoint()); // waits behind the save
     const qint64 took = clock.now().toMSecsSinceEpoch() - before;
     ASSERT_EQ(rec.floppyFiles().size(), 1);
     EXPECT_EQ(rec.floppyFiles()[0].name, QStringLiteral("07D9H05.WAV"));
@@ -242,7 +244,7 @@ TEST_F(SimProtocol, FloppyPrintAbortAndAutoSetup)
     // :ABORT before the trigger leaves nothing; a free-running shot stopped half-way keeps
     // the samples taken so far.
     send(0, cmd::configureShot100());
-    send(0, QStringLiteral(":CONF:TDIV 1E-1"));  // 10 s per 10000 samples
+    send(0, QStringLiteral(":CONF:TDIV 1E-1")); // 10 s per 10000 samples
     send(0, cmd::start());
     clock.waitMs(3000);
     send(0, cmd::abort());
@@ -264,10 +266,12 @@ TEST_F(SimProtocol, SurvivesMalformedHugeAndInterruptedTraffic)
     raw.write("\n*IDN?\n:MEM:BDAT? 2000\n");
     raw.flush();
     QByteArray got;
-    ASSERT_TRUE(clock.waitUntil([&] {
-        got += raw.readAll();
-        return got.size() >= 19 + 4003;
-    }, 100000));
+    ASSERT_TRUE(clock.waitUntil(
+        [&] {
+            got += raw.readAll();
+            return got.size() >= 19 + 4003;
+        },
+        100000));
     EXPECT_TRUE(got.startsWith("HIOKI,8841,"));
     bool discarded = false;
     for (const auto& e : rec.commandLog())
@@ -289,5 +293,5 @@ TEST_F(SimProtocol, SurvivesMalformedHugeAndInterruptedTraffic)
     EXPECT_EQ(cmd::parseModel(query(0, cmd::identify())), 8841);
 }
 
-}  // namespace
-}  // namespace hs::sim::test
+} // namespace
+} // namespace hs::sim::test

@@ -2,10 +2,10 @@
 
 #include "common/Clock.h"
 
-#include <algorithm>
 #include "link/LanModule.h"
 #include "link/RecorderCommands.h"
 #include "sim/SimServer.h"
+#include <algorithm>
 
 #include <QHostAddress>
 
@@ -97,8 +97,8 @@ protected:
     {
         for (int r = 0; r < server->recorderCount(); ++r) {
             const auto& log = server->recorder(r).commandLog();
-            EXPECT_TRUE(clock.waitUntil([&] { return log.size() >= sent[static_cast<std::size_t>(r)]; },
-                                        100000));
+            EXPECT_TRUE(clock.waitUntil(
+                [&] { return log.size() >= sent[static_cast<std::size_t>(r)]; }, 100000));
         }
     }
     // Waits until ":MEM:MAXP?" reports a complete shot; returns the count.
@@ -147,7 +147,8 @@ protected:
             std::vector<std::int16_t> samples(static_cast<std::size_t>(blockSize));
             const auto& buf = lan.BlockBuffer();
             const int got = cmd::decodeBlock(
-                std::span<const std::uint8_t>(buf.data(), static_cast<std::size_t>(lan.ReceivedByteCount()) + 1),
+                std::span<const std::uint8_t>(
+                    buf.data(), static_cast<std::size_t>(lan.ReceivedByteCount()) + 1),
                 modelClass, samples);
             EXPECT_EQ(got, blockSize);
             for (int i = 0; i < got && static_cast<int>(out.size()) < n; ++i)
@@ -162,4 +163,4 @@ protected:
     std::array<qsizetype, 2> sent{};
 };
 
-}  // namespace hs::sim::test
+} // namespace hs::sim::test
