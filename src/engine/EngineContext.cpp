@@ -24,9 +24,7 @@ void EngineContext::send(int recorder, const QString& line)
 
 const QString& EngineContext::query(int recorder, const QString& line)
 {
-    lan.ReplyText.clear();
-    lan.SendCommand(id(recorder), line);
-    lan.LinkResult = lan.ReceiveResponse(id(recorder), lan.ReplyText);
+    lan.Query(id(recorder), line);
     return lan.ReplyText;
 }
 

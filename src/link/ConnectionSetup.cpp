@@ -172,9 +172,7 @@ ConnectionStatus ConnectionSetup::identify(int r)
     const int n = r + 1;
 
     lan_.LinkResult = lan_.SendCommand(id, cmd::clearStatus());
-    lan_.ReplyText.clear();
-    lan_.LinkResult = lan_.SendCommand(id, cmd::identify());
-    lan_.LinkResult = lan_.ReceiveResponse(id, lan_.ReplyText);
+    lan_.Query(id, cmd::identify());
     const std::int16_t model = cmd::parseModel(lan_.ReplyText);
     facts_.RecorderModel[r] = model;
     if (progress_.modelFound)
@@ -187,9 +185,7 @@ ConnectionStatus ConnectionSetup::identify(int r)
     }
     facts_.ModelClass[r] = cmd::modelClassOf(model);
 
-    lan_.ReplyText.clear();
-    lan_.LinkResult = lan_.SendCommand(id, cmd::options());
-    lan_.LinkResult = lan_.ReceiveResponse(id, lan_.ReplyText);
+    lan_.Query(id, cmd::options());
     const std::array<std::int16_t, 16> units = cmd::parseUnitCodes(lan_.ReplyText);
 
     std::int16_t usable = 0;

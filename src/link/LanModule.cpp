@@ -258,6 +258,14 @@ int LanModule::ClearReceiveBuffer(const QString& id)
     return 0;
 }
 
+int LanModule::Query(const QString& id, const QString& command)
+{
+    ReplyText.clear();
+    SendCommand(id, command);
+    LinkResult = ReceiveResponse(id, ReplyText);
+    return LinkResult;
+}
+
 int LanModule::DiscardReceived(const QString& id)
 {
     const int index = indexOf(id);

@@ -45,6 +45,9 @@ public:
 
     // --- Operations ---
     int SendCommand(const QString& id, const QString& text);
+    // A query as every caller makes it: ReplyText emptied, the command sent, the reply received
+    // into ReplyText (empty after a time-out). The result (0 or 3) is also left in LinkResult.
+    int Query(const QString& id, const QString& command);
     int ReceiveResponse(const QString& id, QString& reply);
     int ReceiveBinaryBlock(const QString& id, int count);
     int ReceivedByteCount() const;

@@ -238,7 +238,6 @@ int InstrumentPreparation::CheckShot(PreparationResult& result)
 {
     const MeasurementSettings& s = ctx_.settings;
     const RecorderFacts& facts = ctx_.facts;
-    LanModule& lan = ctx_.lan;
     const int lastRecorder = facts.LastRecorder == 1 ? 1 : 0;
     const int c0 = s.InputChannel[0];
     std::int16_t errorCount = 0;
@@ -246,9 +245,7 @@ int InstrumentPreparation::CheckShot(PreparationResult& result)
     for (int attempt = 1; attempt <= kCheckShotAttempts; ++attempt) {
         result.Attempts = attempt;
         if (lastRecorder == 1) {
-            ctx_.send(1, cmd::identify());
-            QString reply;
-            lan.LinkResult = lan.ReceiveResponse(lan.InstrumentId[1], reply);
+            ctx_.query(1, cmd::identify()); // the reply is not used
             ctx_.send(1, cmd::start());
             const bool slowSecond = facts.ModelClass[1] == 0 && facts.ModelClass[0] != 0;
             WaitMilliseconds(ctx_.clock, slowSecond ? 2000 : 500);

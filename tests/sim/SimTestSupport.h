@@ -81,10 +81,8 @@ protected:
     // A query as the station makes it: empty reply, send, receive.
     QString query(int r, const QString& command)
     {
-        lan.ReplyText.clear();
         ++sent[static_cast<std::size_t>(r)];
-        lan.SendCommand(id(r), command);
-        lan.LinkResult = lan.ReceiveResponse(id(r), lan.ReplyText);
+        lan.Query(id(r), command);
         return lan.ReplyText;
     }
     void send(int r, const QString& command)
