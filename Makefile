@@ -7,6 +7,8 @@ PACKAGES   := cmake ninja-build g++ qt6-base-dev libgtest-dev libgmock-dev libbe
               fonts-noto-cjk
 SUDO       := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 EXE        := $(BUILD)/harmonic-station
+# ccache, when the machine has it, shares compiled objects between checkouts.
+LAUNCHER   := $(shell command -v ccache >/dev/null 2>&1 && echo -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 
 .PHONY: all deps configure build test demo bench clean format
 
@@ -23,7 +25,7 @@ deps:
 	fi
 
 $(BUILD)/build.ninja:
-	cmake -S . -B $(BUILD) -G Ninja -DHS_WERROR=$(WERROR)
+	cmake -S . -B $(BUILD) -G Ninja -DHS_WERROR=$(WERROR) $(LAUNCHER)
 
 configure: deps $(BUILD)/build.ninja
 
