@@ -1,6 +1,7 @@
 #pragma once
 
 #include "common/Clock.h"
+#include "engine/MeasurementData.h"
 #include "link/LanModule.h"
 #include "link/RecorderFacts.h"
 #include "settings/MeasurementSettings.h"
@@ -16,6 +17,7 @@ struct DesktopStation {
     LanModule lan;
     RecorderFacts facts;
     MeasurementSettings settings;
+    MeasurementData data;
 };
 
 } // namespace hs
