@@ -3,8 +3,9 @@
 BUILD      ?= build
 JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 WERROR     := $(if $(filter true,$(CI)),ON,OFF)
-PACKAGES   := cmake ninja-build g++ qt6-base-dev libgtest-dev libgmock-dev libbenchmark-dev \
-              fonts-noto-cjk
+# qt6-websockets-dev: Qt HTTP Server's CMake files ask for it, its package does not.
+PACKAGES   := cmake ninja-build g++ qt6-base-dev qt6-httpserver-dev qt6-websockets-dev \
+              libgtest-dev libgmock-dev libbenchmark-dev fonts-noto-cjk chromium
 SUDO       := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 EXE        := $(BUILD)/harmonic-station
 # ccache, when the machine has it, shares compiled objects between checkouts.

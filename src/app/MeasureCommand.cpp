@@ -15,6 +15,7 @@
 #include "settings/SettingsFile.h"
 #include "sim/Scenario.h"
 #include "sim/SimServer.h"
+#include "web/StatusServer.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -179,6 +180,7 @@ std::optional<MeasureOptions> parseMeasureOptions(const QStringList& args, QStri
 {
     MeasureOptions o;
     o.timeScale = Clock::scaleFromEnvironment(1.0);
+    QString serveSpec, serveToken;
     const auto fail = [error](const QString& why) {
         if (error)
             *error = why;
@@ -208,12 +210,24 @@ std::optional<MeasureOptions> parseMeasureOptions(const QStringList& args, QStri
             o.timeScale = scale;
         } else if (a == QStringLiteral("--quiet") || a == QStringLiteral("-q")) {
             o.quiet = true;
+        } else if (a == QStringLiteral("--serve") || a == QStringLiteral("--serve-token")) {
+            if (!hasValue)
+                return fail(a + QStringLiteral(" needs a value"));
+            (a == QStringLiteral("--serve") ? serveSpec : serveToken) = args[++i];
         } else {
             return fail(QStringLiteral("unknown argument '%1'").arg(a));
         }
     }
     if (!o.help && o.settingsFile.isEmpty())
         return fail(QStringLiteral("--settings FILE is required"));
+    if (!serveToken.isEmpty() && serveSpec.isEmpty())
+        return fail(QStringLiteral("--serve-token needs --serve"));
+    if (!serveSpec.isEmpty()) {
+        QString why;
+        o.serve = web::ParseServeOptions(serveSpec, serveToken, &why);
+        if (!o.serve)
+            return fail(why);
+    }
     return o;
 }
 
@@ -240,6 +254,12 @@ QString measureHelp()
         "                        runs 1/X times as fast (0.01: a minute passes in 0.6 s); default\n"
         "                        HARMONIC_TIME_SCALE, else 1\n"
         "  --quiet, -q           print only errors and the final lines\n"
+        "  --serve [ADDR:]PORT   serve a read-only status page of the run and its JSON API on\n"
+        "                        ADDR (default 127.0.0.1; port 0: any free port); its address\n"
+        "                        is printed as \"status page: http://...\"\n"
+        "  --serve-token FILE    every request to the status page must carry the token on the\n"
+        "                        file's first line (header X-Station-Token, or the cookie set by\n"
+        "                        /login?token=...); required for an address other than loopback\n"
         "  --help, -h            this text\n"
         "\n"
         "Output: the station's clock time, then each change of the status line and one summary\n"
@@ -341,7 +361,19 @@ int runMeasureCommand(const QStringList& args)
         return failed(mapError);
 
     MeasurementSettings settings = content.settings;
-    EngineContext ctx{lan, facts, settings, data, clock, observer};
+    // --serve: the status page sees every report of the run on its way to the console.
+    std::unique_ptr<web::StatusPage> page;
+    if (options->serve) {
+        QString why;
+        page = web::StatusPage::start(*options->serve, {clock, lan, facts, settings, data},
+                                      observer, &why);
+        if (!page)
+            return failed(QStringLiteral("--serve: ") + why);
+        observer.finalLine(QStringLiteral("status page: ") + page->url());
+    }
+    EngineContext ctx{lan,      facts,
+                      settings, data,
+                      clock,    page ? page->observer() : static_cast<EngineObserver&>(observer)};
 
     // What the settings screen does when it opens: the recorders' automatic set-up (after the
     // reset of the connection set-up every range is at its maximum), and the 9 s before its

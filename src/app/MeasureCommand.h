@@ -1,5 +1,7 @@
 #pragma once
 
+#include "web/WebAccess.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -15,6 +17,7 @@ struct MeasureOptions {
     double timeScale = 1.0; // --time-scale X, else HARMONIC_TIME_SCALE, else 1
     bool quiet = false;
     bool help = false;
+    std::optional<web::ServeOptions> serve; // --serve [ADDR:]PORT [--serve-token FILE]
 };
 
 // Exit codes of `measure`.

@@ -1,0 +1,125 @@
+#pragma once
+
+#include "common/EngineObserver.h"
+#include "engine/MeasurementData.h"
+#include "settings/MeasurementSettings.h"
+
+#include <QDateTime>
+#include <QString>
+
+#include <deque>
+#include <vector>
+
+namespace hs {
+class Clock;
+class LanModule;
+struct RecorderFacts;
+} // namespace hs
+
+namespace hs::web {
+
+// The station's state as the status page reads it: by reference, never written.
+struct StationRefs {
+    const Clock& clock;
+    const LanModule& lan;
+    const RecorderFacts& facts;
+    const MeasurementSettings& settings;
+    const MeasurementData& data;
+};
+
+// A message the run gave the operator, with the station's time.
+struct RunMessage {
+    QDateTime time;
+    QString title;
+    QString text;
+};
+
+// A stretch without analysed shots that began with a trouble report (a status text other
+// than the measurement's usual ones, or a message to the operator) after a good shot. `to` is
+// the next good shot; invalid while the outage lasts.
+struct Outage {
+    QDateTime from;
+    QDateTime to;
+    QString reason;
+    bool ongoing() const { return !to.isValid(); }
+};
+
+// Whether a status text is one the measurement shows in its normal course.
+bool IsUsualStatusText(const QString& text);
+
+// The run's observer feed for the status page. It sits between the engine and whoever else
+// listens (the console, the measurement screen): every report is passed on to `next` unchanged
+// and noted here. At each analysed shot ("draw the results") it keeps a copy of the results
+// and the settings, so that the page always shows one whole shot, never one half analysed.
+class RunFeed : public EngineObserver {
+public:
+    static constexpr std::size_t kMessagesKept = 100;
+    static constexpr std::size_t kOutagesKept = 500;
+
+    explicit RunFeed(const StationRefs& station, EngineObserver* next = nullptr);
+
+    void statusText(const QString& text) override;
+    void summaryText(const QString& text) override;
+    void drawResults() override;
+    void message(const QString& text, const QString& title) override;
+
+    const StationRefs& station() const { return station_; }
+    QString status() const { return status_; }
+    QString summary() const { return summary_; }
+    // Shots analysed since the feed was made, and the station time of the last one.
+    qint64 shots() const { return shots_; }
+    QDateTime lastShotTime() const { return lastShotTime_; }
+    // The results and settings of the last analysed shot (empty before the first).
+    bool hasShot() const { return shots_ > 0; }
+    const MeasurementData& shot() const { return shot_; }
+    const MeasurementSettings& shotSettings() const { return shotSettings_; }
+    const std::deque<RunMessage>& messages() const { return messages_; }
+    const std::deque<Outage>& outages() const { return outages_; }
+
+private:
+    void trouble(const QString& reason);
+
+    StationRefs station_;
+    EngineObserver* next_;
+    QString status_;
+    QString summary_;
+    qint64 shots_ = 0;
+    QDateTime lastShotTime_;
+    MeasurementData shot_;
+    MeasurementSettings shotSettings_;
+    std::deque<RunMessage> messages_;
+    std::deque<Outage> outages_;
+};
+
+// ---- What the result files tell about the run ----
+
+struct RecordGap {
+    QDateTime after;    // the record before the gap
+    QDateTime next;     // the record after it
+    qint64 missing = 0; // save times between them without a record
+};
+
+// The records against the schedule: how many were written, how many the schedule asks for by
+// now and in all, when the next one is due, and where records are missing. Derived from the
+// settings and the records read back; the run's own tallies can replace it field by field.
+struct RunHealth {
+    qint64 recordsWritten = 0;
+    qint64 recordsExpectedByNow = 0;
+    qint64 recordsExpectedTotal = 0;
+    QDateTime firstSave; // the first save time of the run
+    QDateTime nextSave;  // invalid when no save is due any more
+    std::vector<RecordGap> gaps;
+};
+
+// Save times first, first + interval, ... that are not after `until`; 0 when until < first.
+qint64 ScheduledSaves(const QDateTime& first, const QDateTime& until, int intervalMin);
+
+// Consecutive records further apart than the save interval.
+std::vector<RecordGap> FindRecordGaps(const std::vector<QDateTime>& times, int intervalMin);
+
+// The health of a run from its record times, the settings in force (StartDateTime is the next
+// save time: every save moves it on by the interval) and the station's time.
+RunHealth DeriveRunHealth(const std::vector<QDateTime>& recordTimes,
+                          const MeasurementSettings& settings, const QDateTime& now);
+
+} // namespace hs::web

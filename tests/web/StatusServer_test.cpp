@@ -1,0 +1,283 @@
+// The status page of `measure --simulate --serve` over plain HTTP: every endpoint, the values
+// against what the run printed and wrote, the refusals, and that hostile clients do not hold
+// up the measurement.
+
+#include "WebTestSupport.h"
+
+#include "files/ResultExport.h"
+#include "files/ResultFileReader.h"
+
+#include <QJsonArray>
+#include <QtEndian>
+
+#include <vector>
+
+using namespace webtest;
+
+namespace {
+
+class StatusServerRun : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        Station::Setup setup;
+        setup.endMin = 24; // 13 records, about 15 s
+        station_ = new Station(setup);
+        port_ = station_->waitForPage();
+    }
+    static void TearDownTestSuite()
+    {
+        delete station_;
+        station_ = nullptr;
+    }
+    void SetUp() override { ASSERT_NE(port_, 0) << qPrintable(station_->stderrText()); }
+    // Waits until the run has analysed a shot and written a record.
+    static QJsonObject running()
+    {
+        return station_->waitForStatus(
+            port_,
+            [](const QJsonObject& s) {
+                return s[QStringLiteral("shots")].toInt() > 0 &&
+                       s[QStringLiteral("records")][QStringLiteral("written")].toInt() > 0;
+            },
+            60000);
+    }
+
+    static Station* station_;
+    static quint16 port_;
+};
+
+Station* StatusServerRun::station_ = nullptr;
+quint16 StatusServerRun::port_ = 0;
+
+// Width and height from a PNG's header.
+std::pair<int, int> pngSize(const QByteArray& png)
+{
+    if (png.size() < 24 || !png.startsWith("\x89PNG\r\n\x1a\n"))
+        return {0, 0};
+    const auto* p = reinterpret_cast<const uchar*>(png.constData());
+    return {int(qFromBigEndian<quint32>(p + 16)), int(qFromBigEndian<quint32>(p + 20))};
+}
+
+TEST_F(StatusServerRun, StatusShotAndRecordDocuments)
+{
+    const QJsonObject s = running();
+    ASSERT_GT(s[QStringLiteral("shots")].toInt(), 0);
+    EXPECT_FALSE(s[QStringLiteral("status")].toString().isEmpty());
+    EXPECT_TRUE(s[QStringLiteral("summary")].toString().startsWith(QStringLiteral("基本波＝")));
+    EXPECT_EQ(s[QStringLiteral("feeders")].toInt(), 3);
+    EXPECT_EQ(s[QStringLiteral("summaries")].toArray().size(), 3);
+    const QJsonArray recorders = s[QStringLiteral("recorders")].toArray();
+    ASSERT_EQ(recorders.size(), 1);
+    EXPECT_EQ(recorders[0][QStringLiteral("link")].toString(), QStringLiteral("connected"));
+    EXPECT_EQ(recorders[0][QStringLiteral("lastGoodShot")], s[QStringLiteral("lastShot")]);
+    const QJsonObject records = s[QStringLiteral("records")].toObject();
+    EXPECT_EQ(records[QStringLiteral("expectedTotal")].toInt(), 13);
+    EXPECT_EQ(records[QStringLiteral("intervalMin")].toInt(), 2);
+    EXPECT_TRUE(records[QStringLiteral("nextSave")].isString());
+    EXPECT_TRUE(records[QStringLiteral("gaps")].toArray().isEmpty());
+    EXPECT_TRUE(s[QStringLiteral("outages")].isArray());
+    EXPECT_TRUE(s[QStringLiteral("messages")].isArray());
+    const QJsonArray files = s[QStringLiteral("files")].toArray();
+    ASSERT_EQ(files.size(), 1);
+    EXPECT_EQ(files[0][QStringLiteral("name")].toString(), QStringLiteral("run.hv3"));
+    // No path of the station's disk shows.
+    EXPECT_FALSE(QJsonDocument(s).toJson().contains(station_->folder().toUtf8()));
+
+    for (int feeder = 1; feeder <= 3; ++feeder) {
+        const HttpReply shot = get(port_, "/api/shot?feeder=" + QByteArray::number(feeder));
+        ASSERT_EQ(shot.status, 200) << feeder;
+        const QJsonObject o = shot.json();
+        EXPECT_EQ(o[QStringLiteral("feeder")].toInt(), feeder);
+        const QJsonArray orders = o[QStringLiteral("orders")].toArray();
+        ASSERT_EQ(orders.size(), 99); // MaxHarmonicOrder
+        const QJsonObject first = orders[0].toObject();
+        EXPECT_EQ(first[QStringLiteral("order")].toInt(), 1);
+        for (const char* key :
+             {"V", "I", "Vratio", "Iratio", "P", "Q", "powerAngle", "Vangle", "Iangle"})
+            EXPECT_TRUE(first[QLatin1String(key)].isDouble()) << key;
+        EXPECT_NEAR(first[QStringLiteral("V")].toDouble(), 6600.0, 66.0);
+        EXPECT_EQ(o[QStringLiteral("Vrms")].toArray().size(), 3);
+    }
+    EXPECT_EQ(get(port_, "/api/shot?feeder=4").status, 404);
+    EXPECT_EQ(get(port_, "/api/shot?feeder=x").status, 400);
+
+    const HttpReply recs = get(port_, "/api/records");
+    ASSERT_EQ(recs.status, 200);
+    const QJsonObject r = recs.json();
+    EXPECT_EQ(r[QStringLiteral("feeders")].toInt(), 3);
+    EXPECT_EQ(r[QStringLiteral("orders")].toArray().size(), 25);
+    const QJsonArray list = r[QStringLiteral("records")].toArray();
+    ASSERT_GE(list.size(), 1);
+    EXPECT_EQ(list[0][QStringLiteral("I")].toArray().size(), 3);
+    EXPECT_EQ(list[0][QStringLiteral("Ithd")].toArray().size(), 3);
+    // A range that ends before the first record holds none; a bad time is refused.
+    const QByteArray first = list[0][QStringLiteral("time")].toString().toUtf8();
+    EXPECT_EQ(get(port_, "/api/records?to=2000-01-01T00:00")
+                  .json()[QStringLiteral("records")]
+                  .toArray()
+                  .size(),
+              0);
+    EXPECT_EQ(get(port_, "/api/records?from=" + first + "&to=" + first)
+                  .json()[QStringLiteral("records")]
+                  .toArray()
+                  .size(),
+              1);
+    EXPECT_EQ(get(port_, "/api/records?from=yesterday").status, 400);
+}
+
+TEST_F(StatusServerRun, PageViewsAndDownloads)
+{
+    running();
+    const HttpReply page = get(port_, "/");
+    ASSERT_EQ(page.status, 200);
+    EXPECT_TRUE(page.headers.value("content-type").startsWith("text/html"));
+    EXPECT_TRUE(page.body.contains("id=\"summary\""));
+    EXPECT_FALSE(page.body.contains("http://")) << "no external scripts or fonts";
+    EXPECT_FALSE(page.body.contains("https://"));
+    EXPECT_EQ(get(port_, "/app.js").status, 200);
+    EXPECT_EQ(get(port_, "/style.css").status, 200);
+    EXPECT_FALSE(get(port_, "/app.js").body.contains("http"));
+
+    for (int view : {1, 6, 7, 8, 9}) {
+        const HttpReply png = get(port_, "/view/" + QByteArray::number(view) + ".png?feeder=2");
+        ASSERT_EQ(png.status, 200) << view;
+        EXPECT_EQ(png.headers.value("content-type"), "image/png");
+        EXPECT_EQ(pngSize(png.body), std::make_pair(640, 360)) << view;
+    }
+    EXPECT_EQ(pngSize(get(port_, "/view/9.png?w=320&h=180").body), std::make_pair(320, 180));
+    EXPECT_EQ(get(port_, "/view/2.png").status, 404); // a table view
+    EXPECT_EQ(get(port_, "/view/1.png?feeder=4").status, 404);
+    EXPECT_EQ(get(port_, "/view/1.png?w=100000").status, 400);
+
+    const HttpReply raw = get(port_, "/download/0");
+    ASSERT_EQ(raw.status, 200);
+    EXPECT_EQ(raw.headers.value("content-disposition"), "attachment; filename=\"run.hv3\"");
+    QFile written(station_->outputFile());
+    ASSERT_TRUE(written.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(written.readAll().startsWith(raw.body));
+    EXPECT_EQ(raw.body.size() % 654, 0);
+    const HttpReply csv = get(port_, "/download/0.csv");
+    ASSERT_EQ(csv.status, 200);
+    EXPECT_TRUE(csv.body.startsWith("time,V_h1,"));
+    EXPECT_EQ(get(port_, "/download/1").status, 404); // one file only
+}
+
+TEST_F(StatusServerRun, OnlyGetOnlyKnownPathsNoInternals)
+{
+    for (const QByteArray method : {"POST", "PUT", "DELETE", "HEAD", "OPTIONS", "PATCH"}) {
+        const HttpReply r =
+            sendRaw(port_, method + " /api/status HTTP/1.1\r\nHost: 127.0.0.1\r\n"
+                                    "Content-Length: 0\r\nConnection: close\r\n\r\n");
+        EXPECT_EQ(r.status, 405) << method.constData();
+        if (method != "HEAD") {
+            EXPECT_EQ(r.headers.value("allow"), "GET") << method.constData();
+        }
+    }
+    for (const QByteArray path : {"/nothing", "/api", "/api/", "/api/status/x", "/view/1.jpg",
+                                  "/view/10.png", "/download/", "/download/x", "/index.htm"}) {
+        const HttpReply r = get(port_, path);
+        EXPECT_EQ(r.status, 404) << path.constData();
+        EXPECT_FALSE(r.body.contains(station_->folder().toUtf8()));
+        EXPECT_FALSE(r.body.contains(".cpp"));
+    }
+    // Another site's page that reaches this loopback server under its own name.
+    EXPECT_EQ(sendRaw(port_, "GET /api/status HTTP/1.1\r\nHost: attacker.example:80\r\n"
+                             "Connection: close\r\n\r\n")
+                  .status,
+              403);
+}
+
+TEST_F(StatusServerRun, PathTraversalIsRefused)
+{
+    running();
+    for (const QByteArray path :
+         {"/download/../../etc/passwd", "/download/..%2F..%2F..%2Fetc%2Fpasswd",
+          "/download/%2e%2e/%2e%2e/%2e%2e/etc/passwd", "/download/0/../../../../etc/passwd",
+          "/download/%2Fetc%2Fpasswd", "/download//etc/passwd", "/../../../etc/passwd",
+          "/download/0%00.csv", "/download/..\\..\\etc\\passwd", "/view/../../etc/passwd",
+          "/download/%252e%252e%252fetc%252fpasswd", "/download/run.hv3",
+          "/download/..%c0%af..%c0%afetc%c0%afpasswd"}) {
+        const HttpReply r = get(port_, path);
+        EXPECT_NE(r.status, 200) << path.constData();
+        EXPECT_FALSE(r.body.contains("root:")) << path.constData();
+    }
+}
+
+TEST_F(StatusServerRun, HostileClientsDoNotStopTheMeasurement)
+{
+    const QJsonObject before = running();
+    const int shotsBefore = before[QStringLiteral("shots")].toInt();
+
+    // A megabyte of request header: answered 431 or cut off, never served.
+    const HttpReply big = sendRaw(port_, "GET /api/status HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Big: " +
+                                             QByteArray(1 << 20, 'a') + "\r\n\r\n");
+    EXPECT_NE(big.status, 200);
+    // A body sent with a GET is no way around the bound either.
+    const HttpReply body = sendRaw(port_, "GET /api/status HTTP/1.1\r\nHost: 127.0.0.1\r\n"
+                                          "Content-Length: 2000000\r\n\r\n" +
+                                              QByteArray(2000000, 'b'));
+    EXPECT_NE(body.status, 200);
+
+    // 200 connections that connect and say nothing.
+    std::vector<std::unique_ptr<QTcpSocket>> idle;
+    for (int i = 0; i < 200; ++i) {
+        auto socket = std::make_unique<QTcpSocket>();
+        socket->connectToHost(QStringLiteral("127.0.0.1"), port_);
+        socket->waitForConnected(2000);
+        idle.push_back(std::move(socket));
+    }
+    // The page still answers and the shots go on.
+    const QJsonObject after = station_->waitForStatus(
+        port_,
+        [&](const QJsonObject& s) { return s[QStringLiteral("shots")].toInt() > shotsBefore + 5; },
+        30000);
+    EXPECT_GT(after[QStringLiteral("shots")].toInt(), shotsBefore + 5);
+    EXPECT_EQ(get(port_, "/view/1.png").status, 200);
+    EXPECT_TRUE(station_->running());
+}
+
+// Last: waits for the end of the run and holds what the page said against what the run
+// printed and wrote.
+TEST_F(StatusServerRun, ValuesEqualWhatTheRunPrintedAndWrote)
+{
+    running();
+    const QJsonObject status = get(port_, "/api/status").json();
+    const QJsonObject records = get(port_, "/api/records").json();
+    const QByteArray csv = get(port_, "/download/0.csv").body;
+    const QString summary = status[QStringLiteral("summary")].toString();
+    const int shots = status[QStringLiteral("shots")].toInt();
+    const int written = status[QStringLiteral("records")][QStringLiteral("written")].toInt();
+
+    ASSERT_EQ(station_->waitForEnd(), 0) << qPrintable(station_->stderrText());
+    const QString out = station_->stdoutText();
+    EXPECT_TRUE(out.contains(QStringLiteral("  ") + summary + QLatin1Char('\n')))
+        << qPrintable(summary);
+    static const QRegularExpression final(
+        QStringLiteral("measurement complete: (\\d+) shots analysed, (\\d+) records saved"));
+    const QRegularExpressionMatch m = final.match(out);
+    ASSERT_TRUE(m.hasMatch()) << qPrintable(out.right(500));
+    EXPECT_LE(shots, m.captured(1).toInt());
+    EXPECT_EQ(m.captured(2).toInt(), 13);
+
+    hs::ResultFile file;
+    QString error;
+    ASSERT_TRUE(hs::ReadResultFile(station_->outputFile(), file, error)) << qPrintable(error);
+    ASSERT_EQ(file.records.size(), 13u);
+    const QJsonArray list = records[QStringLiteral("records")].toArray();
+    ASSERT_EQ(list.size(), written);
+    for (qsizetype i = 0; i < list.size(); ++i) {
+        const hs::ResultRecord& rec = file.records[std::size_t(i)];
+        const QJsonObject o = list[i].toObject();
+        EXPECT_EQ(o[QStringLiteral("time")].toString(),
+                  rec.time.toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss")));
+        EXPECT_EQ(float(o[QStringLiteral("V")].toDouble()), rec.voltage[0]);
+        for (int f = 0; f < 3; ++f)
+            EXPECT_EQ(float(o[QStringLiteral("I")][f].toDouble()), rec.current[std::size_t(f)][0]);
+    }
+    // The CSV the page gave is the first lines of the CSV of the whole file.
+    EXPECT_EQ(csv.count('\n'), written + 1); // the column names, then a line per record
+    EXPECT_TRUE(hs::ResultCsv(file, {}).startsWith(csv));
+}
+
+} // namespace

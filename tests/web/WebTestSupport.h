@@ -1,0 +1,221 @@
+#pragma once
+
+// A `harmonic-station measure --simulate --serve` run in a child process, and a plain HTTP
+// client over QTcpSocket that sends exactly the bytes it is given.
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QMap>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+namespace webtest {
+
+struct HttpReply {
+    int status = 0;                       // 0: no answer
+    QMap<QByteArray, QByteArray> headers; // names in lower case
+    QByteArray body;
+    QJsonObject json() const { return QJsonDocument::fromJson(body).object(); }
+};
+
+// Sends raw bytes and reads the answer until the server closes or the body is complete.
+inline HttpReply sendRaw(quint16 port, const QByteArray& request, int timeoutMs = 10000)
+{
+    HttpReply reply;
+    QTcpSocket socket;
+    socket.connectToHost(QStringLiteral("127.0.0.1"), port);
+    if (!socket.waitForConnected(timeoutMs))
+        return reply;
+    socket.write(request);
+    socket.waitForBytesWritten(timeoutMs);
+    QByteArray data;
+    QElapsedTimer timer;
+    timer.start();
+    qsizetype headerEnd = -1;
+    qint64 length = -1;
+    while (timer.elapsed() < timeoutMs) {
+        if (headerEnd >= 0 && length >= 0 && data.size() >= headerEnd + 4 + length)
+            break;
+        if (!socket.waitForReadyRead(200)) {
+            if (socket.state() != QAbstractSocket::ConnectedState)
+                break;
+            continue;
+        }
+        data += socket.readAll();
+        if (headerEnd < 0 && (headerEnd = data.indexOf("\r\n\r\n")) >= 0) {
+            const QList<QByteArray> lines = data.left(headerEnd).split('\n');
+            for (qsizetype i = 1; i < lines.size(); ++i) {
+                const qsizetype colon = lines[i].indexOf(':');
+                if (colon > 0)
+                    reply.headers[lines[i].left(colon).trimmed().toLower()] =
+                        lines[i].mid(colon + 1).trimmed();
+            }
+            length = reply.headers.value("content-length", "-1").toLongLong();
+        }
+    }
+    data += socket.readAll();
+    headerEnd = data.indexOf("\r\n\r\n");
+    if (headerEnd < 0)
+        return reply;
+    const QList<QByteArray> statusLine = data.left(data.indexOf("\r\n")).split(' ');
+    reply.status = statusLine.size() > 1 ? statusLine[1].toInt() : 0;
+    reply.body = data.mid(headerEnd + 4);
+    return reply;
+}
+
+inline HttpReply get(quint16 port, const QByteArray& path, const QByteArray& extraHeaders = {})
+{
+    return sendRaw(port, "GET " + path +
+                             " HTTP/1.1\r\nHost: 127.0.0.1:" + QByteArray::number(port) + "\r\n" +
+                             extraHeaders + "Connection: close\r\n\r\n");
+}
+
+inline quint16 freePort()
+{
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost, 0);
+    return probe.serverPort();
+}
+
+// The program next to the test programs' folder (build/tests/..).
+inline QString programPath()
+{
+    return QDir(QCoreApplication::applicationDirPath() + QStringLiteral("/.."))
+        .absoluteFilePath(QStringLiteral("harmonic-station"));
+}
+
+// One measurement against the simulated recorders with the status page on, stdout and stderr
+// into files. Times are nominal minutes from the start.
+class Station {
+public:
+    struct Setup {
+        double timeScale = 0.01;
+        int endMin = 20;
+        int saveIntervalMin = 2;
+        QString serve = QStringLiteral("0");
+        QByteArray token; // written to a token file when not empty
+    };
+
+    explicit Station(const Setup& setup) : setup_(setup)
+    {
+        output_ = dir_.path() + QStringLiteral("/out/run.hv3");
+        const QString settings = dir_.path() + QStringLiteral("/settings.json");
+        QFile file(settings);
+        if (!file.open(QIODevice::WriteOnly))
+            return;
+        file.write(QStringLiteral(R"({
+  "recorders": [ { "address": "127.0.0.1", "port": %1 } ],
+  "MeasureType": 2, "LastFeeder": 2, "SampleCount": 512, "SaveFormat": 1, "SaveOption": 3,
+  "SyncMode": 0, "PtRatio": 60, "CtRatio": [1, 1, 1], "CurrentScale": [0.1, 0.1, 0.1],
+  "SaveIntervalMin": %2, "StartDateTime": "+0", "EndDateTime": "+%3", "OutputFile": "%4"
+})")
+                       .arg(freePort())
+                       .arg(setup.saveIntervalMin)
+                       .arg(setup.endMin)
+                       .arg(output_)
+                       .toUtf8());
+        file.close();
+        QStringList args{QStringLiteral("measure"),
+                         QStringLiteral("--settings"),
+                         settings,
+                         QStringLiteral("--simulate"),
+                         QStringLiteral("--time-scale"),
+                         QString::number(setup.timeScale),
+                         QStringLiteral("--serve"),
+                         setup.serve};
+        if (!setup.token.isEmpty()) {
+            const QString tokenFile = dir_.path() + QStringLiteral("/token");
+            QFile t(tokenFile);
+            if (t.open(QIODevice::WriteOnly))
+                t.write(setup.token + "\n");
+            args << QStringLiteral("--serve-token") << tokenFile;
+        }
+        process_.setStandardOutputFile(dir_.path() + QStringLiteral("/stdout.txt"));
+        process_.setStandardErrorFile(dir_.path() + QStringLiteral("/stderr.txt"));
+        process_.start(programPath(), args);
+    }
+    ~Station()
+    {
+        if (process_.state() != QProcess::NotRunning) {
+            process_.terminate();
+            if (!process_.waitForFinished(10000))
+                process_.kill();
+            process_.waitForFinished(5000);
+        }
+    }
+
+    // Waits for the "status page: http://ADDRESS:PORT/" line; 0 when it did not come.
+    quint16 waitForPage(int timeoutMs = 60000)
+    {
+        static const QRegularExpression line(QStringLiteral("status page: http://\\S+:(\\d+)/"));
+        QElapsedTimer timer;
+        timer.start();
+        while (timer.elapsed() < timeoutMs && process_.state() != QProcess::NotRunning) {
+            const QRegularExpressionMatch m = line.match(stdoutText());
+            if (m.hasMatch())
+                return static_cast<quint16>(m.captured(1).toUInt());
+            QThread::msleep(100);
+        }
+        return 0;
+    }
+    // Polls /api/status until done(status) holds; the last status document.
+    template <typename Done> QJsonObject waitForStatus(quint16 port, Done done, int timeoutMs)
+    {
+        QElapsedTimer timer;
+        timer.start();
+        QJsonObject last;
+        while (timer.elapsed() < timeoutMs) {
+            const HttpReply r = get(port, "/api/status", headers_);
+            if (r.status == 200) {
+                last = r.json();
+                if (done(last))
+                    break;
+            }
+            QThread::msleep(100);
+        }
+        return last;
+    }
+    // The exit status after the run ends by itself; -1 when it did not end in time.
+    int waitForEnd(int timeoutMs = 120000)
+    {
+        if (!process_.waitForFinished(timeoutMs))
+            return -1;
+        return process_.exitStatus() == QProcess::NormalExit ? process_.exitCode() : -1;
+    }
+
+    QString stdoutText() const { return readText(QStringLiteral("/stdout.txt")); }
+    QString stderrText() const { return readText(QStringLiteral("/stderr.txt")); }
+    QString outputFile() const { return output_; }
+    QString folder() const { return dir_.path(); }
+    bool running() const { return process_.state() != QProcess::NotRunning; }
+    // Headers every request of waitForStatus carries (the token).
+    void setHeaders(const QByteArray& headers) { headers_ = headers; }
+
+private:
+    QString readText(const QString& name) const
+    {
+        QFile f(dir_.path() + name);
+        return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
+    }
+
+    Setup setup_;
+    QTemporaryDir dir_;
+    QString output_;
+    QProcess process_;
+    QByteArray headers_;
+};
+
+} // namespace webtest
