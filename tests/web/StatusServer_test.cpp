@@ -281,3 +281,61 @@ TEST_F(StatusServerRun, ValuesEqualWhatTheRunPrintedAndWrote)
 }
 
 } // namespace
+
+namespace {
+
+// Bound beyond loopback: nothing without the token, whatever the path.
+TEST(StatusServerToken, EveryRequestNeedsTheToken)
+{
+    Station::Setup setup;
+    setup.endMin = 600; // ended by the test
+    setup.serve = QStringLiteral("0.0.0.0:0");
+    setup.token = "c0ffee-7d3f1b2a9e-station-token";
+    Station station(setup);
+    const quint16 port = station.waitForPage();
+    ASSERT_NE(port, 0) << qPrintable(station.stderrText());
+    const QByteArray right = "X-Station-Token: " + setup.token + "\r\n";
+    station.setHeaders(right);
+    station.waitForStatus(
+        port, [](const QJsonObject& s) { return s[QStringLiteral("shots")].toInt() > 0; }, 60000);
+
+    for (const QByteArray path : {"/", "/api/status", "/api/shot", "/api/records", "/view/1.png",
+                                  "/download/0", "/download/0.csv", "/nothing"}) {
+        EXPECT_EQ(get(port, path).status, 401) << path.constData();
+        EXPECT_EQ(get(port, path, "X-Station-Token: c0ffee-7d3f1b2a9e-station-tokeX\r\n").status,
+                  401)
+            << path.constData();
+        EXPECT_EQ(get(port, path, "X-Station-Token: c0ffee\r\n").status, 401) << path.constData();
+        EXPECT_EQ(get(port, path, "Cookie: hs_token=\r\n").status, 401) << path.constData();
+    }
+    EXPECT_EQ(get(port, "/api/status", right).status, 200);
+    EXPECT_EQ(get(port, "/api/status", "Authorization: Bearer " + setup.token + "\r\n").status,
+              200);
+    EXPECT_EQ(get(port, "/api/status", "Cookie: a=1; hs_token=" + setup.token + "\r\n").status,
+              200);
+    // Any host name will do once the token is given (the station is reached by its address).
+    EXPECT_EQ(sendRaw(port, "GET /api/status HTTP/1.1\r\nHost: station.example\r\n" + right +
+                                "Connection: close\r\n\r\n")
+                  .status,
+              200);
+    // Still read-only with the token.
+    EXPECT_EQ(sendRaw(port, "POST /api/status HTTP/1.1\r\nHost: 127.0.0.1\r\n" + right +
+                                "Content-Length: 0\r\nConnection: close\r\n\r\n")
+                  .status,
+              405);
+
+    // The sign-in page sets the cookie for a browser; a wrong token sets nothing.
+    const HttpReply wrong = get(port, "/login?token=nope");
+    EXPECT_EQ(wrong.status, 401);
+    EXPECT_FALSE(wrong.headers.contains("set-cookie"));
+    const HttpReply login = get(port, "/login?token=" + setup.token);
+    EXPECT_EQ(login.status, 303);
+    EXPECT_EQ(login.headers.value("location"), "/");
+    const QByteArray cookie = login.headers.value("set-cookie");
+    EXPECT_TRUE(cookie.startsWith("hs_token=" + setup.token + ";"));
+    EXPECT_TRUE(cookie.contains("HttpOnly"));
+    EXPECT_TRUE(cookie.contains("SameSite=Strict"));
+    EXPECT_TRUE(station.running());
+}
+
+} // namespace
