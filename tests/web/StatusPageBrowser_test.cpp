@@ -1,0 +1,124 @@
+// The status page in a real browser: headless Chromium loads the page of a running
+// `measure --simulate --serve`, runs its script, and the rendered DOM must show the summary
+// line, the record count and the loaded view image.
+
+#include "WebTestSupport.h"
+
+#include <QImage>
+#include <QStandardPaths>
+
+#include <unistd.h>
+
+using namespace webtest;
+
+namespace {
+
+QString chromiumPath()
+{
+    for (const char* name : {"chromium", "chromium-browser"}) {
+        const QString path = QStandardPaths::findExecutable(QString::fromLatin1(name));
+        if (!path.isEmpty())
+            return path;
+    }
+    return {};
+}
+
+// Runs headless Chromium with a fresh profile; its standard output, or a failure.
+QByteArray runChromium(const QString& program, const QStringList& args, const QString& profile,
+                       int* exitCode)
+{
+    QStringList all{QStringLiteral("--headless"),
+                    QStringLiteral("--disable-gpu"),
+                    QStringLiteral("--disable-background-networking"),
+                    QStringLiteral("--disable-component-update"),
+                    QStringLiteral("--disable-sync"),
+                    QStringLiteral("--no-first-run"),
+                    QStringLiteral("--user-data-dir=") + profile};
+    if (::getuid() == 0)
+        all << QStringLiteral("--no-sandbox");
+    QProcess chromium;
+    chromium.start(program, all + args);
+    if (!chromium.waitForFinished(90000)) {
+        chromium.kill();
+        chromium.waitForFinished(5000);
+        *exitCode = -1;
+        return {};
+    }
+    *exitCode = chromium.exitStatus() == QProcess::NormalExit ? chromium.exitCode() : -1;
+    return chromium.readAllStandardOutput();
+}
+
+QString elementText(const QString& dom, const QString& id)
+{
+    const QRegularExpression re(QStringLiteral("id=\"%1\"[^>]*>([^<]*)<").arg(id));
+    return re.match(dom).captured(1);
+}
+
+TEST(StatusPageBrowser, ChromiumShowsSummaryRecordsAndView)
+{
+    const QString chromium = chromiumPath();
+    if (chromium.isEmpty())
+        GTEST_SKIP() << "chromium is not installed (make deps installs it)";
+
+    Station::Setup setup;
+    setup.endMin = 600; // ended by the test
+    Station station(setup);
+    const quint16 port = station.waitForPage();
+    ASSERT_NE(port, 0) << qPrintable(station.stderrText());
+    const QJsonObject ready = station.waitForStatus(
+        port,
+        [](const QJsonObject& s) {
+            return s[QStringLiteral("records")][QStringLiteral("written")].toInt() >= 3;
+        },
+        60000);
+    const int recordsBefore = ready[QStringLiteral("records")][QStringLiteral("written")].toInt();
+    ASSERT_GE(recordsBefore, 3);
+
+    QTemporaryDir profile;
+    const QString url = QStringLiteral("http://127.0.0.1:%1/").arg(port);
+    int exitCode = 0;
+    const QString dom = QString::fromUtf8(runChromium(
+        chromium, {QStringLiteral("--virtual-time-budget=8000"), QStringLiteral("--dump-dom"), url},
+        profile.path(), &exitCode));
+    ASSERT_EQ(exitCode, 0);
+    ASSERT_TRUE(dom.contains(QStringLiteral("id=\"summary\""))) << qPrintable(dom.left(500));
+
+    // The summary line is one the run printed.
+    const QString summary = elementText(dom, QStringLiteral("summary"));
+    EXPECT_TRUE(summary.startsWith(QStringLiteral("基本波＝"))) << qPrintable(summary);
+    EXPECT_TRUE(station.stdoutText().contains(QStringLiteral("  ") + summary + QLatin1Char('\n')))
+        << qPrintable(summary);
+    // The record count is the file's at the time.
+    bool ok = false;
+    const int shown = elementText(dom, QStringLiteral("records-written")).toInt(&ok);
+    ASSERT_TRUE(ok) << qPrintable(elementText(dom, QStringLiteral("records-written")));
+    EXPECT_GE(shown, recordsBefore);
+    EXPECT_LE(shown * 654, QFileInfo(station.outputFile()).size());
+    EXPECT_EQ(elementText(dom, QStringLiteral("records-total")), QStringLiteral("301"));
+    // The view image was fetched and decoded, and the trend drawn from the records.
+    EXPECT_TRUE(dom.contains(QStringLiteral("data-loaded=\"yes\""))) << "view image not loaded";
+    EXPECT_TRUE(dom.contains(QStringLiteral("src=\"/view/1.png?feeder=1&amp;w=640")));
+    EXPECT_TRUE(elementText(dom, QStringLiteral("view-state"))
+                    .startsWith(QStringLiteral("view 1, feeder 1, shot ")));
+    EXPECT_TRUE(dom.contains(QStringLiteral("data-records=\"")));
+    EXPECT_TRUE(dom.contains(QStringLiteral("class=\"badge ok\"")));
+
+    // A screenshot of the page (kept where HS_STATUS_PAGE_SHOT says, for the documentation).
+    const QString shot = profile.path() + QStringLiteral("/status-page.png");
+    runChromium(chromium,
+                {QStringLiteral("--virtual-time-budget=8000"),
+                 QStringLiteral("--hide-scrollbars"), QStringLiteral("--window-size=1280,1700"),
+                 QStringLiteral("--screenshot=") + shot, url},
+                profile.path() + QStringLiteral("/second"), &exitCode);
+    EXPECT_EQ(exitCode, 0);
+    const QImage image(shot);
+    EXPECT_EQ(image.size(), QSize(1280, 1700));
+    const QString keep = qEnvironmentVariable("HS_STATUS_PAGE_SHOT");
+    if (!keep.isEmpty()) {
+        QFile::remove(keep);
+        EXPECT_TRUE(QFile::copy(shot, keep));
+    }
+    EXPECT_TRUE(station.running());
+}
+
+} // namespace
