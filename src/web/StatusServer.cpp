@@ -310,26 +310,27 @@ StatusServer::Reply StatusServer::viewImage(const QString& path, const QHttpServ
         return error(503, "no shot analysed yet\n");
     if (*feeder > feed_.shotSettings().LastFeeder + 1)
         return error(404, "no such feeder\n");
-    if (pngCacheShot_ != feed_.shots()) {
-        pngCache_.clear();
-        pngCacheShot_ = feed_.shots();
-    }
     const auto key = std::make_tuple(view, *feeder, *width, *height);
-    auto it = pngCache_.find(key);
-    if (it == pngCache_.end()) {
+    if (views_.size() >= 64 && views_.find(key) == views_.end())
+        views_.clear(); // sizes asked for by no page: the cache stays small
+    RenderedView& cached = views_[key];
+    const bool fresh =
+        cached.shot == feed_.shots() || (cached.shot >= 0 && !cached.age.hasExpired(kViewRedrawMs));
+    if (!fresh) {
         const QImage image = RenderToImage(QSizeF(640, 360), *width, *height, [&](Canvas& canvas) {
             canvas.clear();
             DrawPictureView(canvas, view, feed_.shotSettings(), feed_.shot(), *feeder - 1);
         });
-        QByteArray png;
-        QBuffer buffer(&png);
+        cached.png.clear();
+        QBuffer buffer(&cached.png);
         buffer.open(QIODevice::WriteOnly);
         image.save(&buffer, "PNG");
-        if (pngCache_.size() >= 32)
-            pngCache_.clear();
-        it = pngCache_.emplace(key, png).first;
+        cached.shot = feed_.shots();
+        cached.age.start();
     }
-    return {200, "image/png", it->second, {}};
+    Reply r{200, "image/png", cached.png, {}};
+    r.headers.emplaceBack("X-Shot", QByteArray::number(cached.shot));
+    return r;
 }
 
 StatusServer::Reply StatusServer::download(const QString& path)

@@ -57,6 +57,8 @@ private:
 class StatusServer : public QAbstractHttpServer {
     Q_OBJECT
 public:
+    static constexpr int kViewRedrawMs = 1000; // real time
+
     StatusServer(RunFeed& feed, const ServeOptions& options, QObject* parent = nullptr);
     ~StatusServer() override;
 
@@ -93,9 +95,14 @@ private:
     ServeOptions options_;
     RunFiles files_;
     GuardedTcpServer* tcp_ = nullptr; // owned through the QObject tree
-    // Rendered views of the last shot: (view, feeder, width, height) -> PNG.
-    std::map<std::tuple<int, int, int, int>, QByteArray> pngCache_;
-    qint64 pngCacheShot_ = -1;
+    // Rendered views: (view, feeder, width, height) -> PNG of a shot. A view is drawn again
+    // for a newer shot at most every kViewRedrawMs, however many clients ask.
+    struct RenderedView {
+        qint64 shot = -1;
+        QElapsedTimer age;
+        QByteArray png;
+    };
+    std::map<std::tuple<int, int, int, int>, RenderedView> views_;
 };
 
 // The status page of one run of `measure`: the feed in front of the console's observer and

@@ -106,9 +106,9 @@ TEST(StatusPageBrowser, ChromiumShowsSummaryRecordsAndView)
     // A screenshot of the page (kept where HS_STATUS_PAGE_SHOT says, for the documentation).
     const QString shot = profile.path() + QStringLiteral("/status-page.png");
     runChromium(chromium,
-                {QStringLiteral("--virtual-time-budget=8000"),
-                 QStringLiteral("--hide-scrollbars"), QStringLiteral("--window-size=1280,1700"),
-                 QStringLiteral("--screenshot=") + shot, url},
+                {QStringLiteral("--virtual-time-budget=8000"), QStringLiteral("--hide-scrollbars"),
+                 QStringLiteral("--window-size=1280,1700"), QStringLiteral("--screenshot=") + shot,
+                 url},
                 profile.path() + QStringLiteral("/second"), &exitCode);
     EXPECT_EQ(exitCode, 0);
     const QImage image(shot);

@@ -90,9 +90,12 @@ inline quint16 freePort()
     return probe.serverPort();
 }
 
-// The program next to the test programs' folder (build/tests/..).
+// The program: CTest names it in HS_BINARY; else the one beside the test programs' folder.
 inline QString programPath()
 {
+    const QString binary = qEnvironmentVariable("HS_BINARY");
+    if (!binary.isEmpty())
+        return binary;
     return QDir(QCoreApplication::applicationDirPath() + QStringLiteral("/.."))
         .absoluteFilePath(QStringLiteral("harmonic-station"));
 }

@@ -92,9 +92,11 @@ function drawChart(canvas, series, unit) {
   lo -= pad; hi += pad;
   const x = (i) => left + (n <= 1 ? 0.5 : i / (n - 1)) * (w - left - right);
   const y = (v) => top + (1 - (v - lo) / (hi - lo)) * (h - top - bottom);
+  // Tick labels with as many decimals as their step needs.
+  const decimals = Math.min(6, Math.max(0, 1 - Math.floor(Math.log10((hi - lo) / 4))));
   for (let k = 0; k <= 4; k++) {
     const v = lo + (hi - lo) * k / 4;
-    ctx.fillText(v.toPrecision(5) + unit, 2, y(v) + 4);
+    ctx.fillText(v.toFixed(decimals) + unit, 2, y(v) + 4);
     ctx.strokeStyle = '#eef0f2';
     ctx.beginPath(); ctx.moveTo(left, y(v)); ctx.lineTo(w - right, y(v)); ctx.stroke();
   }

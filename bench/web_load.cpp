@@ -1,0 +1,245 @@
+// The status page under load: `measure --simulate` runs 5 save intervals once alone and once
+// with 20 clients that each poll /api/status and a view image every 200 ms. Prints the shot
+// rate of both runs as a ratio, the request latencies (p50, p99) and the failed requests.
+//
+//   bench_web_load [TIME_SCALE] [SAVE_INTERVAL_MIN]     (defaults 0.01 and 5)
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QGuiApplication>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace {
+
+constexpr int kClients = 20;
+constexpr int kPollMs = 200;
+constexpr int kIntervals = 5;
+
+struct RunResult {
+    bool ok = false;
+    long long shots = 0;
+    long long records = 0;
+    double seconds = 0;
+};
+
+quint16 freePort()
+{
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost, 0);
+    return probe.serverPort();
+}
+
+QString readAll(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
+}
+
+// One request on a kept-alive connection; true for a whole 200 (or 503 before the first
+// shot, when there is no view yet) answer.
+bool request(QTcpSocket& socket, quint16 port, const QByteArray& path, bool& early,
+             QByteArray* body = nullptr)
+{
+    if (socket.state() != QAbstractSocket::ConnectedState) {
+        socket.abort();
+        socket.connectToHost(QStringLiteral("127.0.0.1"), port);
+        if (!socket.waitForConnected(5000))
+            return false;
+    }
+    socket.write("GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1:" + QByteArray::number(port) +
+                 "\r\n\r\n");
+    QByteArray data;
+    qsizetype headerEnd = -1;
+    qint64 length = -1;
+    QElapsedTimer timer;
+    timer.start();
+    while (timer.elapsed() < 5000) {
+        if (headerEnd < 0 && (headerEnd = data.indexOf("\r\n\r\n")) >= 0) {
+            static const QRegularExpression cl(QStringLiteral("(?i)content-length:\\s*(\\d+)"));
+            length = cl.match(QString::fromLatin1(data.left(headerEnd))).captured(1).toLongLong();
+        }
+        if (headerEnd >= 0 && data.size() >= headerEnd + 4 + length) {
+            const int status = data.mid(9, 3).toInt();
+            early = status == 503;
+            if (body)
+                *body = data.mid(headerEnd + 4);
+            return status == 200 || status == 503;
+        }
+        if (!socket.waitForReadyRead(1000) && socket.state() != QAbstractSocket::ConnectedState)
+            return false;
+        data += socket.readAll();
+    }
+    return false;
+}
+
+struct Load {
+    std::atomic<bool> stop{false};
+    std::mutex mutex;
+    std::vector<double> latenciesMs;
+    long long failed = 0;
+    long long served = 0;
+};
+
+void client(quint16 port, int index, Load& load)
+{
+    QTcpSocket socket;
+    const QByteArray view = "/view/" + QByteArray::number(index % 2 ? 1 : 9) +
+                            ".png?feeder=" + QByteArray::number(index % 3 + 1);
+    std::vector<double> latencies;
+    long long failed = 0;
+    QElapsedTimer clock;
+    clock.start();
+    qint64 next = (index * kPollMs) / kClients; // spread over the period
+    while (!load.stop) {
+        const qint64 wait = next - clock.elapsed();
+        if (wait > 0)
+            QThread::msleep(static_cast<unsigned long>(wait));
+        next += kPollMs;
+        for (const QByteArray& path : {QByteArray("/api/status"), view}) {
+            if (load.stop)
+                break;
+            QElapsedTimer t;
+            t.start();
+            bool early = false;
+            const bool ok = request(socket, port, path, early);
+            if (!ok)
+                ++failed;
+            else if (!early)
+                latencies.push_back(t.nsecsElapsed() / 1e6);
+        }
+    }
+    std::lock_guard lock(load.mutex);
+    load.latenciesMs.insert(load.latenciesMs.end(), latencies.begin(), latencies.end());
+    load.failed += failed;
+    load.served += static_cast<long long>(latencies.size());
+}
+
+RunResult run(double scale, int intervalMin, Load* load)
+{
+    QTemporaryDir dir;
+    const QString settings = dir.path() + QStringLiteral("/settings.json");
+    QFile file(settings);
+    if (!file.open(QIODevice::WriteOnly))
+        return {};
+    file.write(QStringLiteral(R"({
+  "recorders": [ { "address": "127.0.0.1", "port": %1 } ],
+  "MeasureType": 2, "LastFeeder": 2, "SampleCount": 512, "SaveFormat": 1, "SaveOption": 3,
+  "SyncMode": 0, "PtRatio": 60, "CtRatio": [1, 1, 1], "CurrentScale": [0.1, 0.1, 0.1],
+  "SaveIntervalMin": %2, "StartDateTime": "+0", "EndDateTime": "+%3", "OutputFile": "%4"
+})")
+                   .arg(freePort())
+                   .arg(intervalMin)
+                   .arg(kIntervals * intervalMin)
+                   .arg(dir.path() + QStringLiteral("/out/run.hv3"))
+                   .toUtf8());
+    file.close();
+    const QString out = dir.path() + QStringLiteral("/stdout.txt");
+    QProcess station;
+    station.setStandardOutputFile(out);
+    station.setStandardErrorFile(QProcess::nullDevice());
+    QElapsedTimer timer;
+    timer.start();
+    station.start(QDir(QCoreApplication::applicationDirPath() + QStringLiteral("/.."))
+                      .absoluteFilePath(QStringLiteral("harmonic-station")),
+                  {QStringLiteral("measure"), QStringLiteral("--settings"), settings,
+                   QStringLiteral("--simulate"), QStringLiteral("--quiet"),
+                   QStringLiteral("--time-scale"), QString::number(scale),
+                   QStringLiteral("--serve"), QStringLiteral("0")});
+    static const QRegularExpression page(QStringLiteral("status page: http://\\S+:(\\d+)/"));
+    quint16 port = 0;
+    while (port == 0 && station.state() != QProcess::NotRunning && timer.elapsed() < 60000) {
+        port = static_cast<quint16>(page.match(readAll(out)).captured(1).toUInt());
+        QThread::msleep(20);
+    }
+    std::vector<std::thread> clients;
+    if (load && port != 0)
+        for (int i = 0; i < kClients; ++i)
+            clients.emplace_back(client, port, i, std::ref(*load));
+    // The load lasts until the station's calendar is within 2 % of the run's end (in both runs
+    // the same watcher asks for the status ten times a second).
+    static const QRegularExpression times(
+        QStringLiteral("\"end\":\"([^\"]+)\".*\"time\":\"([^\"]+)\""));
+    QTcpSocket watcher;
+    const qint64 margin = kIntervals * intervalMin * 60 / 50;
+    while (port != 0 && !station.waitForFinished(100)) {
+        bool early = false;
+        QByteArray body;
+        if (!request(watcher, port, "/api/status", early, &body))
+            continue;
+        const QRegularExpressionMatch m = times.match(QString::fromUtf8(body));
+        const QDateTime end = QDateTime::fromString(m.captured(1), Qt::ISODate);
+        const QDateTime now = QDateTime::fromString(m.captured(2), Qt::ISODate);
+        if (end.isValid() && now.isValid() && now.secsTo(end) <= margin)
+            break;
+    }
+    if (load) {
+        load->stop = true;
+        for (std::thread& t : clients)
+            t.join();
+    }
+    station.waitForFinished(-1);
+    RunResult r;
+    r.seconds = timer.nsecsElapsed() / 1e9;
+    static const QRegularExpression final(
+        QStringLiteral("measurement complete: (\\d+) shots analysed, (\\d+) records saved"));
+    const QRegularExpressionMatch m = final.match(readAll(out));
+    r.ok = port != 0 && m.hasMatch() && station.exitCode() == 0;
+    r.shots = m.captured(1).toLongLong();
+    r.records = m.captured(2).toLongLong();
+    return r;
+}
+
+double percentile(std::vector<double> v, double p)
+{
+    if (v.empty())
+        return 0;
+    std::sort(v.begin(), v.end());
+    return v[std::min(v.size() - 1, static_cast<std::size_t>(p * (v.size() - 1) + 0.5))];
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QGuiApplication app(argc, argv);
+    const double scale = argc > 1 ? std::atof(argv[1]) : 0.01;
+    const int interval = argc > 2 ? std::atoi(argv[2]) : 5;
+    std::printf("measure --simulate, %d save intervals of %d min at time scale %g; %d clients "
+                "polling /api/status and a view PNG every %d ms\n",
+                kIntervals, interval, scale, kClients, kPollMs);
+
+    const RunResult alone = run(scale, interval, nullptr);
+    Load load;
+    const RunResult loaded = run(scale, interval, &load);
+    if (!alone.ok || !loaded.ok) {
+        std::printf("a run failed (alone %d, loaded %d)\n", alone.ok, loaded.ok);
+        return 1;
+    }
+    const double ratio = alone.shots > 0 ? double(loaded.shots) / double(alone.shots) : 0;
+    std::printf("shots analysed   alone %lld, with clients %lld: ratio %.3f (target >= 0.95)\n",
+                alone.shots, loaded.shots, ratio);
+    std::printf("records saved    alone %lld, with clients %lld (expected %d)\n", alone.records,
+                loaded.records, kIntervals + 1);
+    std::printf("requests served  %lld, failed %lld\n", load.served, load.failed);
+    std::printf("latency          p50 %.2f ms, p99 %.2f ms, max %.2f ms\n",
+                percentile(load.latenciesMs, 0.5), percentile(load.latenciesMs, 0.99),
+                percentile(load.latenciesMs, 1.0));
+    return load.failed == 0 && ratio >= 0.95 ? 0 : 1;
+}
