@@ -81,9 +81,11 @@ void GuardedTcpServer::incomingConnection(qintptr descriptor)
         if (auto it = connections_.find(socket); it != connections_.end())
             it->lastActive.start();
     });
+    // The HTTP server deletes the socket once it is closed (and no request is being handled).
+    connect(socket, &QTcpSocket::disconnected, this,
+            [this, socket] { connections_.remove(socket); });
     connect(socket, &QObject::destroyed, this,
             [this, socket] { connections_.remove(static_cast<QTcpSocket*>(socket)); });
-    connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
     addPendingConnection(socket);
 }
 
@@ -103,15 +105,12 @@ void GuardedTcpServer::onReadyRead(QTcpSocket* socket)
     if (it->requestBytes <= options_.maxRequestBytes)
         return;
     connections_.erase(it);
-    // The request is not read any further: answer and close.
-    disconnect(socket, nullptr, nullptr, nullptr);
+    // The request is not read any further: the answer goes out as far as the socket takes it
+    // at once, and the connection is closed with the rest unread.
     socket->write("HTTP/1.1 431 Request Header Fields Too Large\r\nContent-Type: text/plain\r\n"
                   "Content-Length: 18\r\nConnection: close\r\n\r\nrequest too large\n");
-    socket->disconnectFromHost();
-    connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
-    if (socket->state() == QAbstractSocket::UnconnectedState)
-        socket->deleteLater();
-    QTimer::singleShot(1000, socket, [socket] { socket->abort(); });
+    socket->flush();
+    socket->abort();
 }
 
 void GuardedTcpServer::dropIdle()

@@ -6,6 +6,7 @@
 
 #include "files/ResultExport.h"
 #include "files/ResultFileReader.h"
+#include "web/WebAccess.h"
 
 #include <QJsonArray>
 #include <QtEndian>
@@ -235,6 +236,13 @@ TEST_F(StatusServerRun, HostileClientsDoNotStopTheMeasurement)
     EXPECT_GT(after[QStringLiteral("shots")].toInt(), shotsBefore + 5);
     EXPECT_EQ(get(port_, "/view/1.png").status, 200);
     EXPECT_TRUE(station_->running());
+    // The station kept a bounded number of them open.
+    int open = 0;
+    for (auto& socket : idle) {
+        socket->waitForReadyRead(5);
+        open += socket->state() == QAbstractSocket::ConnectedState ? 1 : 0;
+    }
+    EXPECT_LE(open, hs::web::ServeOptions().maxConnections);
 }
 
 // Last: waits for the end of the run and holds what the page said against what the run
