@@ -347,3 +347,35 @@ TEST(StatusServerToken, EveryRequestNeedsTheToken)
 }
 
 } // namespace
+
+namespace {
+
+// A recorder that cuts a block short in the middle of the run: the page shows the outage from
+// the transfer error the run printed to the next good shot, and the run goes on.
+TEST(StatusServerOutage, ATransferErrorIsAnOutageUntilTheNextGoodShot)
+{
+    Station::Setup setup;
+    setup.endMin = 600; // ended by the test
+    setup.faults = {QStringLiteral("short-block=3000")};
+    Station station(setup);
+    const quint16 port = station.waitForPage();
+    ASSERT_NE(port, 0) << qPrintable(station.stderrText() + station.stdoutText());
+    const QJsonObject s = station.waitForStatus(
+        port,
+        [](const QJsonObject& st) {
+            const QJsonArray outages = st[QStringLiteral("outages")].toArray();
+            return !outages.isEmpty() && outages[0][QStringLiteral("to")].isString();
+        },
+        90000);
+    const QJsonArray outages = s[QStringLiteral("outages")].toArray();
+    ASSERT_EQ(outages.size(), 1) << qPrintable(QJsonDocument(s).toJson());
+    const QJsonObject o = outages[0].toObject();
+    const QString reason = o[QStringLiteral("reason")].toString();
+    EXPECT_TRUE(reason.startsWith(QStringLiteral("データ転送エラー"))) << qPrintable(reason);
+    EXPECT_TRUE(station.stdoutText().contains(QStringLiteral("  ") + reason + QLatin1Char('\n')));
+    EXPECT_LE(o[QStringLiteral("from")].toString(), o[QStringLiteral("to")].toString());
+    EXPECT_LE(o[QStringLiteral("to")].toString(), s[QStringLiteral("lastShot")].toString());
+    EXPECT_TRUE(station.running());
+}
+
+} // namespace

@@ -110,12 +110,27 @@ public:
         int saveIntervalMin = 2;
         QString serve = QStringLiteral("0");
         QByteArray token; // written to a token file when not empty
+        // When not empty: the recorder is a separate `simulate` process given these faults
+        // ("short-block=3000", ...) instead of the one `measure --simulate` starts.
+        QStringList faults;
     };
 
     explicit Station(const Setup& setup) : setup_(setup)
     {
         output_ = dir_.path() + QStringLiteral("/out/run.hv3");
         const QString settings = dir_.path() + QStringLiteral("/settings.json");
+        const quint16 recorderPort = freePort();
+        if (!setup.faults.isEmpty()) {
+            QStringList simArgs{QStringLiteral("simulate"), QStringLiteral("--port1"),
+                                QString::number(recorderPort), QStringLiteral("--time-scale"),
+                                QString::number(setup.timeScale)};
+            for (const QString& fault : setup.faults)
+                simArgs << QStringLiteral("--fault") << fault;
+            simulator_.setStandardOutputFile(QProcess::nullDevice());
+            simulator_.start(programPath(), simArgs);
+            simulator_.waitForStarted(10000);
+            QThread::msleep(500); // listening
+        }
         QFile file(settings);
         if (!file.open(QIODevice::WriteOnly))
             return;
@@ -125,7 +140,7 @@ public:
   "SyncMode": 0, "PtRatio": 60, "CtRatio": [1, 1, 1], "CurrentScale": [0.1, 0.1, 0.1],
   "SaveIntervalMin": %2, "StartDateTime": "+0", "EndDateTime": "+%3", "OutputFile": "%4"
 })")
-                       .arg(freePort())
+                       .arg(recorderPort)
                        .arg(setup.saveIntervalMin)
                        .arg(setup.endMin)
                        .arg(output_)
@@ -134,11 +149,12 @@ public:
         QStringList args{QStringLiteral("measure"),
                          QStringLiteral("--settings"),
                          settings,
-                         QStringLiteral("--simulate"),
                          QStringLiteral("--time-scale"),
                          QString::number(setup.timeScale),
                          QStringLiteral("--serve"),
                          setup.serve};
+        if (setup.faults.isEmpty())
+            args << QStringLiteral("--simulate");
         if (!setup.token.isEmpty()) {
             const QString tokenFile = dir_.path() + QStringLiteral("/token");
             QFile t(tokenFile);
@@ -152,11 +168,13 @@ public:
     }
     ~Station()
     {
-        if (process_.state() != QProcess::NotRunning) {
-            process_.terminate();
-            if (!process_.waitForFinished(10000))
-                process_.kill();
-            process_.waitForFinished(5000);
+        for (QProcess* p : {&process_, &simulator_}) {
+            if (p->state() == QProcess::NotRunning)
+                continue;
+            p->terminate();
+            if (!p->waitForFinished(10000))
+                p->kill();
+            p->waitForFinished(5000);
         }
     }
 
@@ -218,6 +236,7 @@ private:
     QTemporaryDir dir_;
     QString output_;
     QProcess process_;
+    QProcess simulator_;
     QByteArray headers_;
 };
 
