@@ -63,6 +63,17 @@ GuardedTcpServer::GuardedTcpServer(const ServeOptions& options, QObject* parent)
     idleTimer_.start();
 }
 
+GuardedTcpServer::~GuardedTcpServer()
+{
+    // The sockets outlive this part of the object (the base class closes them): they must not
+    // report to it any more.
+    for (QTcpSocket* socket : findChildren<QTcpSocket*>())
+        disconnect(socket, nullptr, this, nullptr);
+    for (QTcpSocket* socket : connections_.keys())
+        disconnect(socket, nullptr, this, nullptr);
+    connections_.clear();
+}
+
 void GuardedTcpServer::incomingConnection(qintptr descriptor)
 {
     auto* socket = new QTcpSocket(this);

@@ -28,6 +28,7 @@ class GuardedTcpServer : public QTcpServer {
     Q_OBJECT
 public:
     explicit GuardedTcpServer(const ServeOptions& options, QObject* parent = nullptr);
+    ~GuardedTcpServer() override;
 
     // A whole request arrived on socket: its byte count starts again.
     void requestHandled(QTcpSocket* socket);
