@@ -107,12 +107,12 @@ TEST(StatusPageBrowser, ChromiumShowsSummaryRecordsAndView)
     const QString shot = profile.path() + QStringLiteral("/status-page.png");
     runChromium(chromium,
                 {QStringLiteral("--virtual-time-budget=8000"), QStringLiteral("--hide-scrollbars"),
-                 QStringLiteral("--window-size=1280,1700"), QStringLiteral("--screenshot=") + shot,
+                 QStringLiteral("--window-size=1280,1500"), QStringLiteral("--screenshot=") + shot,
                  url},
                 profile.path() + QStringLiteral("/second"), &exitCode);
     EXPECT_EQ(exitCode, 0);
     const QImage image(shot);
-    EXPECT_EQ(image.size(), QSize(1280, 1700));
+    EXPECT_EQ(image.size(), QSize(1280, 1500));
     const QString keep = qEnvironmentVariable("HS_STATUS_PAGE_SHOT");
     if (!keep.isEmpty()) {
         QFile::remove(keep);

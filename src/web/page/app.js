@@ -76,7 +76,7 @@ function updateView(force) {
 
 function drawChart(canvas, series, unit) {
   const ctx = canvas.getContext('2d');
-  const w = canvas.width, h = canvas.height, left = 56, right = 8, top = 8, bottom = 22;
+  const w = canvas.width, h = canvas.height, left = 66, right = 8, top = 8, bottom = 22;
   ctx.fillStyle = '#fff';
   ctx.fillRect(0, 0, w, h);
   const all = series.flatMap((s) => s.points.map((p) => p[1])).filter((v) => Number.isFinite(v));
