@@ -2,13 +2,13 @@
 
 #include "link/AddressFile.h"
 #include "link/ConnectionScreen.h"
+#include "settings/SettingsScreen.h"
 #include "sim/SimServer.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QHostAddress>
-#include <QLabel>
-#include <QVBoxLayout>
+#include <QMessageBox>
 #include <QWidget>
 
 #include <cstdio>
@@ -135,18 +135,26 @@ void DesktopProgram::show()
 
 void DesktopProgram::openNextScreen()
 {
-    // Stands in for the settings screen until it exists: says which recorders were found.
-    next_ = std::make_unique<QWidget>();
-    next_->setObjectName(QStringLiteral("Form01"));
-    next_->setWindowTitle(settingsScreenCaption());
-    auto* layout = new QVBoxLayout(next_.get());
-    auto* heading = new QLabel(QStringLiteral("検出した測定器"), next_.get());
-    auto* found = new QLabel(foundRecordersText(station_.facts), next_.get());
-    found->setObjectName(QStringLiteral("FoundRecorders"));
-    layout->addWidget(heading);
-    layout->addWidget(found);
-    next_->move(0, 0);
-    next_->show();
+    auto settings = std::make_unique<SettingsScreen>(station_);
+    SettingsScreen* screen = settings.get();
+    const ConnectionRequest request = connection_->request();
+    std::vector<RecorderAddress> addresses;
+    for (int r = 0; r < request.recorderCount && r < 2; ++r)
+        addresses.push_back({request.addresses[r],
+                             static_cast<std::uint16_t>(request.ports[r].trimmed().toUInt())});
+    screen->setRecorderAddresses(std::move(addresses));
+    screen->setEndProgram([this](int code) {
+        if (endProgram_)
+            endProgram_(code);
+    });
+    // Stand-in until the preparation screen is wired into the flow.
+    screen->setOpenPreparation([screen] {
+        QMessageBox::information(screen, SettingsScreen::caption(),
+                                 QStringLiteral("準備画面は未実装です"));
+    });
+    next_ = std::move(settings);
+    screen->show();
+    screen->activate();
 }
 
 int runDesktopProgram(const QStringList& args)
@@ -162,6 +170,7 @@ int runDesktopProgram(const QStringList& args)
     DesktopStation station(options->timeScale);
     DesktopProgram program(station, options->demo ? QString() : QString(kAddressFileName));
     program.connectionScreen().setEndProgram(endProgramNow);
+    program.setEndProgram(endProgramNow);
 
     std::unique_ptr<sim::SimServer> demoRecorders;
     if (options->demo) {

@@ -6,6 +6,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -58,6 +59,8 @@ public:
     QWidget* nextScreen() const { return next_.get(); }
 
     void show();
+    // Ends the program from the settings screen (Command5, closing it).
+    void setEndProgram(std::function<void(int)> f) { endProgram_ = std::move(f); }
 
 private:
     void openNextScreen();
@@ -65,6 +68,7 @@ private:
     DesktopStation& station_;
     std::unique_ptr<ConnectionScreen> connection_;
     std::unique_ptr<QWidget> next_;
+    std::function<void(int)> endProgram_;
 };
 
 // The whole desktop program: options, station, (demo recorders), screens, event loop. args are

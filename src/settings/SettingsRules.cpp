@@ -4,6 +4,8 @@
 #include "common/Numbers.h"
 #include "link/RecorderFacts.h"
 
+#include <QRegularExpression>
+
 #include <cmath>
 
 namespace hs {
@@ -173,6 +175,44 @@ QString numberText(double value)
 QString integerRangeMessage()
 {
     return QStringLiteral("-32768 から 32767 までの整数を入力して下さい");
+}
+
+bool isUnfinishedNumber(const QString& text)
+{
+    static const QStringList unfinished{
+        QString(),           QStringLiteral("-"),  QStringLiteral("+"),
+        QStringLiteral("."), QStringLiteral("-."), QStringLiteral("+.")};
+    return unfinished.contains(text.trimmed());
+}
+
+EntryResult checkNumberEntry(const QString& text)
+{
+    static const QRegularExpression number(QStringLiteral("^\\s*[+-]?(\\d+\\.?\\d*|\\.\\d+)\\s*$"));
+    if (!number.match(text).hasMatch() || !std::isfinite(readNumber(text)))
+        return {false, QStringLiteral("数値を入力して下さい")};
+    return {};
+}
+
+EntryResult checkSensorEntry(const QString& text)
+{
+    EntryResult result = checkNumberEntry(text);
+    if (result.accepted && readNumber(text) < 0)
+        return {false, QStringLiteral("0 より大きい値を入力して下さい")};
+    return result;
+}
+
+EntryResult checkDateEntry(const QString& text)
+{
+    if (!parseDateBox(text))
+        return {false, QStringLiteral("日付を正しく入力して下さい（例 2004/02/02）")};
+    return {};
+}
+
+EntryResult checkTimeEntry(const QString& text)
+{
+    if (!parseTimeBox(text))
+        return {false, QStringLiteral("時刻を正しく入力して下さい（例 12:00）")};
+    return {};
 }
 
 // ---- SettingsRules ---------------------------------------------------------------------
@@ -601,6 +641,14 @@ void SettingsRules::chooseOutputFile(const QString& path)
         return; // dialog cancelled: name and folder stay
     s_.OutputFile = outputFileFromPath(path, currentExtension());
     s_.OutputFolder = outputFolderOf(path);
+}
+
+EntryResult SettingsRules::checkPeriod() const
+{
+    if (!s_.StartDateTime.isValid() || !s_.EndDateTime.isValid() ||
+        s_.EndDateTime <= s_.StartDateTime)
+        return {false, QStringLiteral("終了日時は開始日時より後にして下さい")};
+    return {};
 }
 
 QString SettingsRules::currentExtension() const

@@ -128,6 +128,17 @@ struct EntryResult {
 // The message shown when an integer entry lies outside -32768..32767.
 QString integerRangeMessage();
 
+// A numeric box's text on its way to a number ("", "-", ".", "-."): not yet an entry.
+bool isUnfinishedNumber(const QString& text);
+// A numeric entry: the whole text (blanks around it allowed) is a decimal number.
+EntryResult checkNumberEntry(const QString& text);
+// A sensor entry (shunt resistance, clamp range): a number, and not negative. Zero is left to
+// the zero replacement of the box.
+EntryResult checkSensorEntry(const QString& text);
+// A date box ("yyyy/MM/dd", a day that exists) and a time box ("HH:mm").
+EntryResult checkDateEntry(const QString& text);
+EntryResult checkTimeEntry(const QString& text);
+
 // The setting rules of the settings screen, as operations on the settings and the screen state.
 // Every operation is named after the control event that runs it.
 class SettingsRules {
@@ -192,6 +203,8 @@ public:
     QString currentExtension() const;
     // Command4 may be enabled (outside the lock-out): a file name longer than 4 characters.
     bool startAllowed() const { return s_.OutputFile.size() > 4; }
+    // A measurement can start only when it ends after it begins.
+    EntryResult checkPeriod() const;
 
 private:
     void selectInputChannelButton(int input, int button, int depth);
