@@ -643,6 +643,63 @@ void SettingsRules::chooseOutputFile(const QString& path)
     s_.OutputFolder = outputFolderOf(path);
 }
 
+void SettingsRules::applySettings(const MeasurementSettings& loaded, const RecorderFacts& facts,
+                                  bool explicitMap)
+{
+    auto floatText = [](double value) { return QString::number(value, 'g', 7); };
+    s_.OutputFile.clear();
+    chooseFeederCount(loaded.feederCount(), facts);
+    if (explicitMap) {
+        s_.InputChannel = loaded.InputChannel;
+        s_.InputRecorder = loaded.InputRecorder;
+        v_.channelCaptions = channelCaptions(s_, facts);
+        for (std::size_t input = 0; input < 4; ++input) {
+            const int channel = loaded.InputChannel[input];
+            if (channel >= 1 && channel <= 4)
+                v_.inputChannelChoice[input] = channel - 1;
+        }
+    }
+    chooseMeasureType(loaded.MeasureType());
+    choosePhaseShift(loaded.PhaseShift());
+    chooseSaveOption(loaded.SaveOption());
+    chooseSampling(loaded.SampleCountLog2 - 8);
+    chooseSaveFormat(loaded.SaveFormat());
+    chooseSyncMode(loaded.SyncMode);
+    chooseFdSaveMode(loaded.FdSaveMode);
+
+    v_.ptText = {QString::number(loaded.PtRatio), QString::number(loaded.PtRatio)};
+    v_.ctText = QString::number(loaded.CtRatio[0]);
+    for (std::size_t i = 0; i < 9; ++i) {
+        v_.feederCtText[i] = QString::number(loaded.CtRatio[i]);
+        v_.feederClampText[i] = floatText(0.2 / static_cast<double>(loaded.CurrentScale[i]));
+    }
+    chooseSensor(0);
+    v_.sensorText = {floatText(static_cast<double>(loaded.CurrentScale[0])), v_.feederClampText[0]};
+    s_.PtRatio = loaded.PtRatio;
+    s_.CtRatio = loaded.CtRatio;
+    s_.CurrentScale = loaded.CurrentScale;
+
+    v_.saveIntervalText = QString::number(loaded.SaveIntervalMin);
+    v_.fdIntervalText = QString::number(loaded.FdSaveIntervalMin);
+    s_.SaveIntervalMin = loaded.SaveIntervalMin;
+    s_.FdSaveIntervalMin = loaded.FdSaveIntervalMin;
+    if (loaded.PrintIntervalMin != 0)
+        v_.printIntervalText = QString::number(loaded.PrintIntervalMin);
+    choosePrint(loaded.PrintIntervalMin != 0 ? 0 : 1);
+
+    v_.dateText = {dateBoxText(loaded.StartDateTime.date()),
+                   dateBoxText(loaded.EndDateTime.date())};
+    v_.timeText = {timeBoxText(loaded.StartDateTime.time()),
+                   timeBoxText(loaded.EndDateTime.time())};
+    rebuildDateTimes();
+
+    s_.OutputFile = loaded.OutputFile;
+    s_.OutputFolder = loaded.OutputFolder;
+    s_.SaveWaveforms = loaded.SaveWaveforms;
+    s_.RcRows = loaded.RcRows;
+    s_.VConnection = loaded.VConnection;
+}
+
 EntryResult SettingsRules::checkPeriod() const
 {
     if (!s_.StartDateTime.isValid() || !s_.EndDateTime.isValid() ||

@@ -195,6 +195,13 @@ public:
     EntryResult stepFdInterval(int delta);                    // Command7
     EntryResult stepPrintInterval(int delta);                 // Command9
 
+    // Takes a whole set-up (read from a settings file): the settings become loaded, and the
+    // screen state shows them, as if the operator had chosen each value. The channel map is the
+    // loaded one when explicitMap, else built for the feeder count. The count must be one the
+    // recorders can serve.
+    void applySettings(const MeasurementSettings& loaded, const RecorderFacts& facts,
+                       bool explicitMap);
+
     // ApplyExtension on the output file name (the caption of Label7).
     void applyExtension(const QString& ext);
     // ChooseOutputFile after the dialog returned a path: output file name and OutputFolder.

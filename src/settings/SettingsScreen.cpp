@@ -23,6 +23,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSaveFile>
 #include <QScopedValueRollback>
 #include <QSignalBlocker>
 #include <QStackedWidget>
@@ -1011,19 +1012,46 @@ void SettingsScreen::openRcComplement()
 
 bool SettingsScreen::loadSettingsFile(const QString& path)
 {
-    (void)path;
-    return false;
+    SettingsFileResult read = readSettingsFile(path, station_.clock.now());
+    if (read.ok) {
+        const QString refused = applyChannelMap(read.content, station_.facts);
+        if (!refused.isEmpty()) {
+            read.ok = false;
+            read.error = refused;
+        }
+    }
+    if (!read.ok) {
+        message(QStringLiteral("設定ファイルを読み込めません。\r\n") + read.error);
+        return false;
+    }
+    applyLoaded(read.content);
+    return true;
 }
 
 bool SettingsScreen::saveSettingsFile(const QString& path)
 {
-    (void)path;
-    return false;
+    const EntryResult period = rules_.checkPeriod();
+    if (!rules_.startAllowed() || !period.accepted) {
+        message(!rules_.startAllowed() ? QStringLiteral("出力ファイル名を設定して下さい")
+                                       : period.message);
+        return false;
+    }
+    QSaveFile file(path);
+    const QByteArray json = settingsJson(station_.settings, addresses_);
+    if (!file.open(QIODevice::WriteOnly) || file.write(json) != json.size() || !file.commit()) {
+        message(QStringLiteral("設定ファイルを書き込めません。\r\n") + path +
+                QStringLiteral("\r\n") + file.errorString());
+        return false;
+    }
+    return true;
 }
 
 void SettingsScreen::applyLoaded(const SettingsFileContent& content)
 {
-    (void)content;
+    rules_.applySettings(content.settings, station_.facts, content.channelMapExplicit);
+    if (rcScreen_)
+        rcScreen_->showSettings();
+    showView();
 }
 
 } // namespace hs

@@ -646,3 +646,117 @@ TEST_F(SettingsScreenTest, FitsTheScreenAndRendersOffscreen)
 }
 
 } // namespace
+
+namespace {
+
+// ---- Settings files --------------------------------------------------------------------
+
+TEST_F(SettingsScreenTest, ASavedSetUpIsWhatMeasureReadsAndLoadsBackOntoTheScreen)
+{
+    makeScreen();
+    screen->setRecorderAddresses(
+        {{QStringLiteral("127.0.0.1"), 8802}, {QStringLiteral("127.0.0.2"), 8812}});
+    const QString settingsPath = dir.filePath(QStringLiteral("setup.json"));
+    screen->setSettingsFileDialogs([&] { return settingsPath; }, [&] { return settingsPath; });
+    dialogPath = dir.filePath(QStringLiteral("run"));
+    click("Command10");
+    chooseFeeders(3);
+    click("Option2(4)");
+    click("Option8(4)");
+    click("Option13(1)");
+    click("Option10(3)");
+    click("Option11(0)");
+    click("Command9(0)");
+    click("Check1");
+    type("Text10(1)", QStringLiteral("200"));
+    type("Text11(2)", QStringLiteral("50"));
+    type("Text2(1)", QStringLiteral("66"));
+    type("Text7", QStringLiteral("15"));
+    station.settings.RcRows[3] = hs::RcRow{true, QStringLiteral("2.2"), QStringLiteral("0.47")};
+    station.settings.VConnection[1] = true;
+    click("Command12");
+    ASSERT_TRUE(messages.empty()) << qPrintable(messages[0].first);
+
+    // What `measure --settings` reads is what the screen holds.
+    const hs::SettingsFileResult read = hs::readSettingsFile(settingsPath, station.clock.now());
+    ASSERT_TRUE(read.ok) << qPrintable(read.error);
+    const hs::MeasurementSettings& m = read.content.settings;
+    const hs::MeasurementSettings saved = station.settings;
+    EXPECT_EQ(read.content.recorders.size(), 2u);
+    EXPECT_EQ(read.content.recorders[1].port, 8812);
+    EXPECT_EQ(m.ModeTable[2], saved.ModeTable[2]);
+    EXPECT_EQ(m.SaveOption(), 4);
+    EXPECT_EQ(m.SaveFormat(), saved.SaveFormat());
+    EXPECT_EQ(m.SampleCount, 1024);
+    EXPECT_EQ(m.MaxHarmonicOrder, 256);
+    EXPECT_EQ(m.SyncMode, 1);
+    EXPECT_EQ(m.LastFeeder, 2);
+    EXPECT_EQ(m.PtRatio, 66);
+    EXPECT_EQ(m.CtRatio, saved.CtRatio);
+    EXPECT_EQ(m.CurrentScale, saved.CurrentScale);
+    EXPECT_EQ(m.InputChannel, saved.InputChannel);
+    EXPECT_EQ(m.InputRecorder, saved.InputRecorder);
+    EXPECT_EQ(m.SaveIntervalMin, 15);
+    EXPECT_EQ(m.PrintIntervalMin, 61);
+    EXPECT_EQ(m.FdSaveMode, 3);
+    EXPECT_EQ(m.StartDateTime, saved.StartDateTime);
+    EXPECT_EQ(m.EndDateTime, saved.EndDateTime);
+    EXPECT_EQ(m.OutputFile, dir.filePath(QStringLiteral("run.hn3")));
+    EXPECT_EQ(m.OutputFolder, saved.OutputFolder);
+    EXPECT_TRUE(m.SaveWaveforms);
+    EXPECT_TRUE(m.RcRows[3].ticked);
+    EXPECT_EQ(m.RcRows[3].rText, QStringLiteral("2.2"));
+    EXPECT_EQ(m.VConnection, saved.VConnection);
+
+    // A fresh screen loads it back: controls and settings as they were.
+    screen.reset();
+    station.settings = hs::MeasurementSettings{};
+    makeScreen();
+    screen->setSettingsFileDialogs([&] { return settingsPath; }, [&] { return settingsPath; });
+    click("Command11");
+    ASSERT_TRUE(messages.empty()) << qPrintable(messages[0].first);
+    EXPECT_EQ(station.settings.CurrentScale, saved.CurrentScale);
+    EXPECT_EQ(station.settings.CtRatio, saved.CtRatio);
+    EXPECT_EQ(station.settings.InputChannel, saved.InputChannel);
+    EXPECT_EQ(station.settings.OutputFile, saved.OutputFile);
+    EXPECT_EQ(station.settings.StartDateTime, saved.StartDateTime);
+    EXPECT_EQ(station.settings.ModeTable, saved.ModeTable);
+    EXPECT_EQ(station.settings.PrintIntervalMin, 61);
+    EXPECT_EQ(w<QComboBox>("Combo1")->currentText(), QStringLiteral("3"));
+    EXPECT_TRUE(option("Option2(4)")->isChecked());
+    EXPECT_TRUE(option("Option8(4)")->isChecked());
+    EXPECT_FALSE(enabled("Option1(0)"));
+    EXPECT_TRUE(option("Option10(3)")->isChecked());
+    EXPECT_TRUE(shown("Text9"));
+    EXPECT_EQ(box("Text10(1)")->text(), QStringLiteral("200"));
+    EXPECT_EQ(box("Text11(2)")->text(), QStringLiteral("50"));
+    EXPECT_EQ(box("Text2(1)")->text(), QStringLiteral("66"));
+    EXPECT_EQ(box("Text7")->text(), QStringLiteral("15"));
+    EXPECT_TRUE(w<QCheckBox>("Check1")->isChecked());
+    EXPECT_EQ(w<QLabel>("Label7")->text(), dir.filePath(QStringLiteral("run.hn3")));
+}
+
+TEST_F(SettingsScreenTest, AFileWhoseChannelsTheRecordersLackIsRefusedAndTheScreenKeepsItsValues)
+{
+    makeScreen();
+    const QString path = dir.filePath(QStringLiteral("big.json"));
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(R"({"recorders": [{"address": "127.0.0.1"}], "LastFeeder": 6, "PtRatio": 99,
+               "OutputFile": "/tmp/x"})");
+    f.close();
+    type("Text2(0)", QStringLiteral("70"));
+    EXPECT_FALSE(screen->loadSettingsFile(path));
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_TRUE(messages[0].first.contains(QStringLiteral("LastFeeder")))
+        << qPrintable(messages[0].first);
+    EXPECT_EQ(station.settings.PtRatio, 70);
+    EXPECT_EQ(station.settings.LastFeeder, 0);
+    EXPECT_EQ(box("Text2(0)")->text(), QStringLiteral("70"));
+
+    messages.clear();
+    EXPECT_FALSE(screen->saveSettingsFile(path)) << "no output file chosen yet";
+    ASSERT_EQ(messages.size(), 1u);
+}
+
+} // namespace
