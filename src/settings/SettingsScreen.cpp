@@ -3,6 +3,7 @@
 #include "app/DesktopStation.h"
 #include "common/DateText.h"
 #include "common/EngineObserver.h"
+#include "common/Numbers.h"
 #include "engine/EngineContext.h"
 #include "engine/RunLoop.h"
 #include "link/RecorderCommands.h"
@@ -111,6 +112,9 @@ struct SettingsScreen::NumberBox {
     std::function<EntryResult(const QString&)> check;  // what any entry must be
     std::function<EntryResult(const QString&)> change; // null: taken when the box is left
     std::function<void(const QString&)> leave;         // leaving the box
+    // A zero is no sensor value: it waits (the model keeps the last one) until the box is left,
+    // where the zero replacement takes over. Typing "0.5" passes through "0" on its way.
+    bool zeroWaits = false;
 };
 
 SettingsScreen::SettingsScreen(DesktopStation& station, QWidget* parent)
@@ -697,6 +701,8 @@ void SettingsScreen::numberEdited(const NumberBox& box, const QString& text)
     if (refusing_ || isUnfinishedNumber(text))
         return;
     EntryResult result = box.check(text);
+    if (result.accepted && box.zeroWaits && readNumber(text) == 0)
+        return;
     if (result.accepted && box.change)
         result = box.change(text);
     if (!result.accepted) {
@@ -710,15 +716,18 @@ void SettingsScreen::numberEdited(const NumberBox& box, const QString& text)
 void SettingsScreen::numberLeft(const NumberBox& box)
 {
     const QString text = box.box->text();
+    const EntryResult entry = box.check(text);
     if (box.change && text != box.accepted()) {
-        // An edit that was never taken (a lone "-", an emptied box).
-        refuse(checkNumberEntry(text).accepted ? integerRangeMessage()
-                                               : checkNumberEntry(text).message);
-        return;
+        // An edit that was never taken: a waiting zero goes to the zero replacement, anything
+        // else (a lone "-", an emptied box) is refused.
+        if (!(entry.accepted && box.zeroWaits)) {
+            refuse(entry.accepted ? integerRangeMessage() : entry.message);
+            return;
+        }
+        box.change(text);
     }
-    const EntryResult result = box.check(text);
-    if (!result.accepted) {
-        refuse(result.message);
+    if (!entry.accepted) {
+        refuse(entry.message);
         return;
     }
     if (box.leave)
@@ -1002,8 +1011,11 @@ void SettingsScreen::chooseFeederCount(int comboIndex)
 
 void SettingsScreen::openRcComplement()
 {
-    if (!rcScreen_)
+    if (!rcScreen_) {
         rcScreen_ = std::make_unique<RcComplementScreen>(station_.settings, this);
+        rcScreen_->setMessageFunction(
+            [this](const QString& text, const QString& title) { message(text, title); });
+    }
     activationPending_ = true;
     rcScreen_->exec();
     if (activationPending_ && isVisible())
