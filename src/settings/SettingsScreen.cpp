@@ -415,6 +415,14 @@ QWidget* SettingsScreen::buildMiddleColumn()
     severalLayout->addStretch();
     feederPages_->addWidget(one);
     feederPages_->addWidget(several);
+    // The place is as large as the several-feeder page with its longest captions, so the screen
+    // keeps its size whichever page shows.
+    const QString widest = QStringLiteral("電流F9：R相=ch16,T相=ch16(2台目8841)");
+    for (QLabel* caption : channelCaption_)
+        caption->setText(widest);
+    feederPages_->setMinimumSize(several->sizeHint().expandedTo(one->sizeHint()));
+    for (QLabel* caption : channelCaption_)
+        caption->clear();
     layout->addWidget(feederPages_);
     layout->addStretch();
     return column;
@@ -884,7 +892,15 @@ void SettingsScreen::updateCommandButtons()
 bool SettingsScreen::eventFilter(QObject* watched, QEvent* e)
 {
     if (e->type() == QEvent::MouseButtonDblClick && watched == saveOptionOption_[4]) {
-        openRcComplement();
+        // The first click of the double-click chose the option; make sure of it, whatever
+        // the platform delivered, before the R-C complement screen opens.
+        if (saveOptionOption_[4]->isEnabled()) {
+            if (view_.saveOptionChoice != 4) {
+                rules_.chooseSaveOption(4);
+                showView();
+            }
+            openRcComplement();
+        }
         return true;
     }
     if (e->type() == QEvent::FocusIn) {
