@@ -101,7 +101,7 @@ QString desktopOptionsHelp()
 
 QString settingsScreenCaption()
 {
-    return QStringLiteral("高調波測定．設定画面(2004/02/02) Win2000");
+    return SettingsScreen::caption();
 }
 
 QString foundRecordersText(const RecorderFacts& facts)

@@ -585,6 +585,8 @@ QWidget* SettingsScreen::buildFileRow()
     outputFileLabel_ = namedLabel(QString(), QStringLiteral("Label7"), row);
     outputFileLabel_->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     outputFileLabel_->setMinimumWidth(480);
+    // A long path must not widen the screen; the whole of it is in the tip.
+    outputFileLabel_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     outputFileLabel_->setTextInteractionFlags(Qt::TextSelectableByMouse);
     grid->addWidget(outputFileLabel_, 0, 1, 1, 3);
     fileButton_ = namedButton(QStringLiteral("ファイル名設定"), QStringLiteral("Command10"), row);
@@ -876,6 +878,7 @@ void SettingsScreen::showTexts()
         setBoxText(feederClampBox_[i], v.feederClampText[i]);
     }
     outputFileLabel_->setText(station_.settings.OutputFile);
+    outputFileLabel_->setToolTip(QDir::toNativeSeparators(station_.settings.OutputFile));
     if (saveWaveforms_->isChecked() != station_.settings.SaveWaveforms)
         saveWaveforms_->setChecked(station_.settings.SaveWaveforms);
 }
@@ -949,19 +952,21 @@ void SettingsScreen::closeEvent(QCloseEvent* e)
 void SettingsScreen::activate()
 {
     activationPending_ = false;
-    if (station_.settings.StartConfirmed) {
-        if (openMeasurement_)
-            openMeasurement_();
-        hide();
-    } else {
-        EngineObserver quiet;
-        EngineContext ctx{station_.lan,  station_.facts, station_.settings,
-                          station_.data, station_.clock, quiet};
-        for (int r = 0; r <= station_.facts.LastRecorder && r < 2; ++r)
-            ctx.send(r, cmd::autoSetup());
-    }
     lockOut_.start(station_.clock.realMs(kLockOutMs));
     updateCommandButtons();
+    if (station_.settings.StartConfirmed) {
+        // The measurement screen takes over; what it runs may not return before the program
+        // ends, so this screen is out of the way first.
+        hide();
+        if (openMeasurement_)
+            openMeasurement_();
+        return;
+    }
+    EngineObserver quiet;
+    EngineContext ctx{station_.lan,  station_.facts, station_.settings,
+                      station_.data, station_.clock, quiet};
+    for (int r = 0; r <= station_.facts.LastRecorder && r < 2; ++r)
+        ctx.send(r, cmd::autoSetup());
 }
 
 void SettingsScreen::lockOutTick()

@@ -553,6 +553,10 @@ TEST_F(SettingsScreenTest, StartNeedsAnEndAfterTheStartThenOpensThePreparation)
         ++preparations;
         station.settings.StartConfirmed = true;
     });
+    screen->setOpenMeasurement([&] {
+        ++measurements;
+        EXPECT_FALSE(screen->isVisible()) << "out of the way before the measurement runs";
+    });
     click("Command4");
     EXPECT_EQ(measurements, 1);
     EXPECT_FALSE(screen->isVisible());
@@ -636,6 +640,9 @@ TEST_F(SettingsScreenTest, FitsTheScreenAndRendersOffscreen)
     // The several-feeder controls take the place of the one-feeder ones: the size stays.
     const QSize oneFeeder = screen->sizeHint();
     chooseFeeders(4);
+    dialogPath = QStringLiteral("/a/rather/long/folder/name/for/the/results/of/this/station/") +
+                 QString(120, QLatin1Char('x'));
+    click("Command10");
     QApplication::processEvents();
     EXPECT_EQ(screen->sizeHint(), oneFeeder);
     EXPECT_LE(oneFeeder.height(), 740);
