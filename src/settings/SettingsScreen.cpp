@@ -3,7 +3,6 @@
 #include "app/DesktopStation.h"
 #include "common/DateText.h"
 #include "common/EngineObserver.h"
-#include "common/Numbers.h"
 #include "engine/EngineContext.h"
 #include "engine/RunLoop.h"
 #include "link/RecorderCommands.h"
@@ -112,9 +111,6 @@ struct SettingsScreen::NumberBox {
     std::function<EntryResult(const QString&)> check;  // what any entry must be
     std::function<EntryResult(const QString&)> change; // null: taken when the box is left
     std::function<void(const QString&)> leave;         // leaving the box
-    // A zero is no sensor value: it waits (the model keeps the last one) until the box is left,
-    // where the zero replacement takes over. Typing "0.5" passes through "0" on its way.
-    bool zeroWaits = false;
 };
 
 SettingsScreen::SettingsScreen(DesktopStation& station, QWidget* parent)
@@ -711,8 +707,6 @@ void SettingsScreen::numberEdited(const NumberBox& box, const QString& text)
     if (refusing_ || isUnfinishedNumber(text))
         return;
     EntryResult result = box.check(text);
-    if (result.accepted && box.zeroWaits && readNumber(text) == 0)
-        return;
     if (result.accepted && box.change)
         result = box.change(text);
     if (!result.accepted) {
@@ -727,17 +721,9 @@ void SettingsScreen::numberLeft(const NumberBox& box)
 {
     const QString text = box.box->text();
     const EntryResult entry = box.check(text);
-    if (box.change && text != box.accepted()) {
-        // An edit that was never taken: a waiting zero goes to the zero replacement, anything
-        // else (a lone "-", an emptied box) is refused.
-        if (!(entry.accepted && box.zeroWaits)) {
-            refuse(entry.accepted ? integerRangeMessage() : entry.message);
-            return;
-        }
-        box.change(text);
-    }
-    if (!entry.accepted) {
-        refuse(entry.message);
+    if (!entry.accepted || (box.change && text != box.accepted())) {
+        // Not a number, or an edit that was never taken (a lone "-", an emptied box).
+        refuse(entry.accepted ? integerRangeMessage() : entry.message);
         return;
     }
     if (box.leave)

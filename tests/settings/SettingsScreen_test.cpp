@@ -259,56 +259,6 @@ TEST_F(SettingsScreenTest, FloppySaveAndAutoPrintShowTheirIntervals)
 
 // ---- Feeders and channels --------------------------------------------------------------
 
-TEST_F(SettingsScreenTest, TheFeederCountBuildsTheChannelMapOverBothRecorders)
-{
-    makeScreen();
-    dialogPath = dir.filePath(QStringLiteral("meas.txt"));
-    click("Command10");
-    EXPECT_EQ(w<QLabel>("Label7")->text(), dir.filePath(QStringLiteral("meas.hv1")));
-
-    chooseFeeders(4);
-    EXPECT_EQ(s().LastFeeder, 3);
-    EXPECT_EQ(w<QLabel>("Label23(0)")->text(),
-              QStringLiteral("電  圧：R-S相=ch1,T-S相=ch2(1台目8841)"));
-    EXPECT_EQ(w<QLabel>("Label23(3)")->text(),
-              QStringLiteral("電流F3：R相=ch7,T相=ch8(1台目8841)"));
-    EXPECT_EQ(w<QLabel>("Label23(4)")->text(),
-              QStringLiteral("電流F4：R相=ch1,T相=ch2(2台目8840)"));
-    // The captions show the channel walk before the unused feeders are unassigned: feeder 5
-    // would start on recorder 2's third input, greyed; feeder 6 finds none.
-    EXPECT_EQ(w<QLabel>("Label23(5)")->text(),
-              QStringLiteral("電流F5：R相=ch3,T相=ch0(2台目8840)"));
-    EXPECT_EQ(w<QLabel>("Label23(6)")->text(),
-              QStringLiteral("電流F6：R相=ch-,T相=ch-(-台目----)"));
-    EXPECT_EQ(s().InputChannel[8], 1);
-    EXPECT_EQ(s().InputRecorder[8], 1);
-    EXPECT_EQ(s().InputChannel[10], 0);
-    EXPECT_TRUE(enabled("Label23(4)"));
-    EXPECT_FALSE(enabled("Label23(5)"));
-    EXPECT_TRUE(enabled("Text10(3)"));
-    EXPECT_FALSE(enabled("Text10(4)"));
-    EXPECT_FALSE(enabled("Text11(8)"));
-    EXPECT_FALSE(enabled("Label27(4)"));
-    EXPECT_TRUE(shown("Frame15"));
-    EXPECT_FALSE(shown("Label14"));
-    EXPECT_TRUE(shown("Frame16"));
-    EXPECT_FALSE(shown("Frame11"));
-    EXPECT_FALSE(enabled("Option7(3)"));
-    EXPECT_TRUE(option("Option7(0)")->isChecked());
-    EXPECT_EQ(s().SaveFormat(), 0);
-    EXPECT_FALSE(enabled("Option8(1)"));
-    EXPECT_FALSE(enabled("Option8(2)"));
-    EXPECT_EQ(w<QLabel>("Label7")->text(), dir.filePath(QStringLiteral("meas.hv4")));
-
-    chooseFeeders(1);
-    EXPECT_TRUE(enabled("Option7(3)"));
-    EXPECT_TRUE(enabled("Option8(1)"));
-    EXPECT_FALSE(shown("Frame15"));
-    EXPECT_TRUE(shown("Frame11"));
-    EXPECT_EQ(s().InputChannel[4], 0);
-    EXPECT_EQ(w<QLabel>("Label7")->text(), dir.filePath(QStringLiteral("meas.hv1")));
-}
-
 TEST_F(SettingsScreenTest, OneFeederSwapsChannelsSoThatFourInputsUseFourChannels)
 {
     makeScreen();
@@ -574,8 +524,14 @@ class SettingsScreenLinkTest : public SettingsScreenTest {
 protected:
     void SetUp() override
     {
+        SettingsScreenTest::SetUp();
+        station.facts = hs::RecorderFacts{};
         sim = std::make_unique<hs::sim::SimServer>(station.clock,
                                                    hs::sim::Scenario::defaultScenario(), 2);
+        sim->recorder(0).setModel(8841);
+        sim->recorder(0).setUnits({1, 1, 4, 4, 4, 4, 4, 4});
+        sim->recorder(1).setModel(8840);
+        sim->recorder(1).setUnits({3, 4, 7});
         hs::ConnectionRequest request;
         for (int i = 0; i < 2; ++i) {
             ASSERT_TRUE(sim->listen(i, QHostAddress::LocalHost, 0));
@@ -622,6 +578,58 @@ TEST_F(SettingsScreenLinkTest, ActivationSendsAutoAndTheEndButtonAbortsEachRecor
               (QStringList{QStringLiteral("0 :ABORT"), QStringLiteral("0 closed"),
                            QStringLiteral("1 :ABORT"), QStringLiteral("1 closed")}));
     EXPECT_EQ(endCodes, std::vector<int>{0});
+}
+
+TEST_F(SettingsScreenLinkTest, TheFeederCountBuildsTheChannelMapOverBothRecorders)
+{
+    // The facts come from the connection set-up with the simulated recorders.
+    EXPECT_EQ(station.facts.UsableChannelTotal, 11);
+    makeScreen();
+    dialogPath = dir.filePath(QStringLiteral("meas.txt"));
+    click("Command10");
+    EXPECT_EQ(w<QLabel>("Label7")->text(), dir.filePath(QStringLiteral("meas.hv1")));
+
+    chooseFeeders(4);
+    EXPECT_EQ(s().LastFeeder, 3);
+    EXPECT_EQ(w<QLabel>("Label23(0)")->text(),
+              QStringLiteral("電  圧：R-S相=ch1,T-S相=ch2(1台目8841)"));
+    EXPECT_EQ(w<QLabel>("Label23(3)")->text(),
+              QStringLiteral("電流F3：R相=ch7,T相=ch8(1台目8841)"));
+    EXPECT_EQ(w<QLabel>("Label23(4)")->text(),
+              QStringLiteral("電流F4：R相=ch1,T相=ch2(2台目8840)"));
+    // The captions show the channel walk before the unused feeders are unassigned: feeder 5
+    // would start on recorder 2's third input, greyed; feeder 6 finds none.
+    EXPECT_EQ(w<QLabel>("Label23(5)")->text(),
+              QStringLiteral("電流F5：R相=ch3,T相=ch0(2台目8840)"));
+    EXPECT_EQ(w<QLabel>("Label23(6)")->text(),
+              QStringLiteral("電流F6：R相=ch-,T相=ch-(-台目----)"));
+    EXPECT_EQ(s().InputChannel[8], 1);
+    EXPECT_EQ(s().InputRecorder[8], 1);
+    EXPECT_EQ(s().InputChannel[10], 0);
+    EXPECT_TRUE(enabled("Label23(4)"));
+    EXPECT_FALSE(enabled("Label23(5)"));
+    EXPECT_TRUE(enabled("Text10(3)"));
+    EXPECT_FALSE(enabled("Text10(4)"));
+    EXPECT_FALSE(enabled("Text11(8)"));
+    EXPECT_FALSE(enabled("Label27(4)"));
+    EXPECT_TRUE(shown("Frame15"));
+    EXPECT_FALSE(shown("Label14"));
+    EXPECT_TRUE(shown("Frame16"));
+    EXPECT_FALSE(shown("Frame11"));
+    EXPECT_FALSE(enabled("Option7(3)"));
+    EXPECT_TRUE(option("Option7(0)")->isChecked());
+    EXPECT_EQ(s().SaveFormat(), 0);
+    EXPECT_FALSE(enabled("Option8(1)"));
+    EXPECT_FALSE(enabled("Option8(2)"));
+    EXPECT_EQ(w<QLabel>("Label7")->text(), dir.filePath(QStringLiteral("meas.hv4")));
+
+    chooseFeeders(1);
+    EXPECT_TRUE(enabled("Option7(3)"));
+    EXPECT_TRUE(enabled("Option8(1)"));
+    EXPECT_FALSE(shown("Frame15"));
+    EXPECT_TRUE(shown("Frame11"));
+    EXPECT_EQ(s().InputChannel[4], 0);
+    EXPECT_EQ(w<QLabel>("Label7")->text(), dir.filePath(QStringLiteral("meas.hv1")));
 }
 
 // ---- Picture ---------------------------------------------------------------------------
