@@ -177,6 +177,11 @@ QString integerRangeMessage()
     return QStringLiteral("-32768 から 32767 までの整数を入力して下さい");
 }
 
+QString intervalMessage()
+{
+    return QStringLiteral("間隔は 1 から 32767 までの分数で入力して下さい");
+}
+
 bool isUnfinishedNumber(const QString& text)
 {
     static const QStringList unfinished{
@@ -584,6 +589,8 @@ EntryResult SettingsRules::changeSaveIntervalText(const QString& text)
     const auto value = integerValue(text);
     if (!value)
         return {false, integerRangeMessage()};
+    if (*value < 0)
+        return {false, intervalMessage()};
     if (*value == 0)
         return changeSaveIntervalText(QStringLiteral("1"));
     v_.saveIntervalText = text;
@@ -596,6 +603,8 @@ EntryResult SettingsRules::changeFdIntervalText(const QString& text)
     const auto value = integerValue(text);
     if (!value)
         return {false, integerRangeMessage()};
+    if (*value < 0)
+        return {false, intervalMessage()};
     if (*value == 0)
         return changeFdIntervalText(QStringLiteral("60"));
     v_.fdIntervalText = text;
@@ -608,6 +617,8 @@ EntryResult SettingsRules::changePrintIntervalText(const QString& text)
     const auto value = integerValue(text);
     if (!value)
         return {false, integerRangeMessage()};
+    if (*value < 0)
+        return {false, intervalMessage()};
     if (*value == 0)
         return changePrintIntervalText(QStringLiteral("60"));
     v_.printIntervalText = text;

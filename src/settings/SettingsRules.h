@@ -128,6 +128,10 @@ struct EntryResult {
 // The message shown when an integer entry lies outside -32768..32767.
 QString integerRangeMessage();
 
+// The message shown when an interval (minutes) is negative: the run would save, print or store
+// waveforms on every shot, and the settings file refuses it.
+QString intervalMessage();
+
 // A numeric box's text on its way to a number ("", "-", ".", "-."): not yet an entry.
 bool isUnfinishedNumber(const QString& text);
 // A numeric entry: the whole text (blanks around it allowed) is a decimal number.
@@ -216,8 +220,6 @@ public:
 private:
     void selectInputChannelButton(int input, int button, int depth);
     void rebuildDateTimes();
-    EntryResult changeIntegerText(QString& boxText, const QString& text, std::int16_t& target,
-                                  const QString& zeroReplacement);
 
     MeasurementSettings& s_;
     SettingsView& v_;

@@ -597,3 +597,20 @@ TEST_F(Rules, ALoadedSetUpIsShownAndKept)
     EXPECT_EQ(v.dateText[1], QStringLiteral("2004/03/02"));
     EXPECT_EQ(v.timeText[0], QStringLiteral("08:00"));
 }
+
+TEST_F(Rules, NegativeIntervalsAreRefused)
+{
+    for (auto change :
+         {&SettingsRules::changeSaveIntervalText, &SettingsRules::changeFdIntervalText,
+          &SettingsRules::changePrintIntervalText}) {
+        const EntryResult r = (rules.*change)(QStringLiteral("-5"));
+        EXPECT_FALSE(r.accepted);
+        EXPECT_EQ(r.message, intervalMessage());
+    }
+    EXPECT_EQ(s.SaveIntervalMin, 5);
+    EXPECT_EQ(s.FdSaveIntervalMin, 60);
+    EXPECT_EQ(v.saveIntervalText, QStringLiteral("5"));
+    // A negative that rounds to zero is a zero, and replaced.
+    EXPECT_TRUE(rules.changeSaveIntervalText(QStringLiteral("-0.4")).accepted);
+    EXPECT_EQ(s.SaveIntervalMin, 1);
+}

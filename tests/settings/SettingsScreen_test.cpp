@@ -344,6 +344,14 @@ TEST_F(SettingsScreenTest, AnEntryThatCannotBeTakenIsRefusedAndTheBoxShowsThePre
     EXPECT_EQ(box("Text7")->text(), QStringLiteral("5"));
     EXPECT_EQ(s().SaveIntervalMin, 5);
 
+    // A negative interval would save on every shot.
+    messages.clear();
+    type("Text7", QStringLiteral("-3"));
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].first, hs::intervalMessage());
+    EXPECT_EQ(box("Text7")->text(), QStringLiteral("5"));
+    EXPECT_EQ(s().SaveIntervalMin, 5);
+
     // A negative clamp range is no sensor.
     messages.clear();
     click("Option12(1)");
