@@ -4,6 +4,7 @@
 #include "common/DateText.h"
 #include "common/EngineObserver.h"
 #include "engine/EngineContext.h"
+#include "engine/ResultFiles.h"
 #include "engine/RunLoop.h"
 #include "link/RecorderCommands.h"
 #include "settings/RcComplementScreen.h"
@@ -971,6 +972,9 @@ void SettingsScreen::startMeasurement()
         message(period.message);
         return;
     }
+    // The feeders or options may have changed the name since it was chosen.
+    if (!overwriteAllowed(station_.settings.OutputFile))
+        return;
     setCursor(Qt::WaitCursor);
     activationPending_ = true;
     if (openPreparation_)
@@ -991,18 +995,30 @@ void SettingsScreen::endProgram()
         endProgram_(0);
 }
 
+bool SettingsScreen::overwriteAllowed(const QString& outputFile)
+{
+    const QStringList names = ResultFileNames(outputFile, station_.settings.MeasureType());
+    for (const QString& name : names) {
+        if (!QFileInfo::exists(name) || overwriteConfirmed_.contains(name))
+            continue;
+        if (askQuestion_ && !askQuestion_(QStringLiteral("%1 は既にあります。\r\n上書きしますか？")
+                                              .arg(QDir::toNativeSeparators(name))))
+            return false;
+        overwriteConfirmed_ = names;
+        return true;
+    }
+    return true;
+}
+
 void SettingsScreen::chooseOutputFile()
 {
     const QString path = outputDialog_ ? outputDialog_() : QString();
     if (path.isEmpty())
         return;
-    const QString file =
-        outputFileFromPath(QDir::fromNativeSeparators(path), rules_.currentExtension());
-    if (QFileInfo::exists(file) && askQuestion_ &&
-        !askQuestion_(QStringLiteral("%1 は既にあります。\r\n上書きしますか？")
-                          .arg(QDir::toNativeSeparators(file))))
+    const QString chosen = QDir::fromNativeSeparators(path);
+    if (!overwriteAllowed(outputFileFromPath(chosen, rules_.currentExtension())))
         return;
-    rules_.chooseOutputFile(QDir::fromNativeSeparators(path));
+    rules_.chooseOutputFile(chosen);
     showView();
 }
 

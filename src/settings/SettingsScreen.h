@@ -3,6 +3,7 @@
 #include "settings/SettingsFile.h"
 #include "settings/SettingsRules.h"
 
+#include <QStringList>
 #include <QTimer>
 #include <QWidget>
 
@@ -130,6 +131,9 @@ private:
     void refuse(const QString& message);
     void message(const QString& text, const QString& title = QStringLiteral("エラー"));
     void chooseFeederCount(int comboIndex);
+    // Result files are written from their start: asks before existing ones would be, once per
+    // set of names.
+    bool overwriteAllowed(const QString& outputFile);
     void applyLoaded(const SettingsFileContent& content);
 
     DesktopStation& station_;
@@ -141,6 +145,7 @@ private:
     bool refusing_ = false;
     std::array<QDateTime, 2> periodBefore_; // start, end when their box took the focus
     std::vector<RecorderAddress> addresses_;
+    QStringList overwriteConfirmed_;
 
     MessageFunction showMessage_;
     QuestionFunction askQuestion_;

@@ -454,6 +454,43 @@ TEST_F(SettingsScreenTest, TheOutputFileTakesTheExtensionAndAsksBeforeOverwritin
     EXPECT_TRUE(s().SaveWaveforms);
 }
 
+TEST_F(SettingsScreenTest, StartAsksAgainWhenTheNameNowMeetsAnExistingResultFile)
+{
+    makeScreen();
+    int preparations = 0;
+    screen->setOpenPreparation([&] { ++preparations; });
+    QFile(dir.filePath(QStringLiteral("meas.hv3"))).open(QIODevice::WriteOnly);
+    dialogPath = dir.filePath(QStringLiteral("meas"));
+    click("Command10");
+    EXPECT_TRUE(questions.empty()) << "meas.hv1 is new";
+    chooseFeeders(3);
+    station.clock.waitUntil([&] { return !screen->lockOutRunning(); }, 20000);
+
+    answer = false;
+    click("Command4");
+    ASSERT_EQ(questions.size(), 1u);
+    EXPECT_TRUE(questions[0].contains(QStringLiteral("meas.hv3")));
+    EXPECT_EQ(preparations, 0);
+
+    answer = true;
+    click("Command4");
+    EXPECT_EQ(preparations, 1);
+    station.clock.waitUntil([&] { return !screen->lockOutRunning(); }, 20000);
+    click("Command4");
+    EXPECT_EQ(preparations, 2);
+    EXPECT_EQ(questions.size(), 2u) << "asked once for the same files";
+
+    // The three-meter type writes one file per phase.
+    QFile(dir.filePath(QStringLiteral("meas.Rhv3"))).open(QIODevice::WriteOnly);
+    click("Option2(4)");
+    station.clock.waitUntil([&] { return !screen->lockOutRunning(); }, 20000);
+    answer = false;
+    click("Command4");
+    ASSERT_EQ(questions.size(), 3u);
+    EXPECT_TRUE(questions[2].contains(QStringLiteral("meas.Rhv3")));
+    EXPECT_EQ(preparations, 2);
+}
+
 // ---- Activation, lock-out, start and end -----------------------------------------------
 
 TEST_F(SettingsScreenTest, TheLockOutHoldsBothButtonsForNineSeconds)
