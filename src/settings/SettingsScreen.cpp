@@ -89,6 +89,16 @@ void setShown(QWidget* w, bool shown)
         w->setVisible(shown);
 }
 
+// Controls that are hidden and shown again keep their place, so their neighbours never move.
+void keepPlaceWhenHidden(std::initializer_list<QWidget*> widgets)
+{
+    for (QWidget* w : widgets) {
+        QSizePolicy policy = w->sizePolicy();
+        policy.setRetainSizeWhenHidden(true);
+        w->setSizePolicy(policy);
+    }
+}
+
 void setBoxText(QLineEdit* box, const QString& text)
 {
     if (box->text() != text)
@@ -499,13 +509,15 @@ QWidget* SettingsScreen::buildFdSaveFrame()
     fdStep_[0] = namedButton(QStringLiteral("+"), QStringLiteral("Command7(0)"), frame, 28);
     fdStep_[1] = namedButton(QStringLiteral("-"), QStringLiteral("Command7(1)"), frame, 28);
     fdIntervalUnit_ = namedLabel(QStringLiteral("分"), QStringLiteral("FdIntervalUnit"), frame);
-    row->addWidget(fdIntervalCaption_);
     row->addWidget(fdIntervalBox_);
     row->addWidget(fdStep_[1]);
     row->addWidget(fdStep_[0]);
     row->addWidget(fdIntervalUnit_);
     row->addStretch();
-    grid->addLayout(row, 2, 0, 1, 3);
+    // The caption under the first column of buttons, which is wide enough for it.
+    grid->addWidget(fdIntervalCaption_, 2, 0);
+    grid->addLayout(row, 2, 1, 1, 2);
+    keepPlaceWhenHidden({fdIntervalBox_, fdStep_[0], fdStep_[1]});
     for (int i = 0; i < 6; ++i)
         connect(fdSaveOption_[i], &QRadioButton::clicked, this, [this, i] {
             rules_.chooseFdSaveMode(i);
@@ -528,13 +540,14 @@ QWidget* SettingsScreen::buildPrintFrame()
     printStep_[1] = namedButton(QStringLiteral("-"), QStringLiteral("Command9(1)"), frame, 28);
     printIntervalUnit_ =
         namedLabel(QStringLiteral("分"), QStringLiteral("PrintIntervalUnit"), frame);
-    row->addWidget(printIntervalCaption_);
     row->addWidget(printIntervalBox_);
     row->addWidget(printStep_[1]);
     row->addWidget(printStep_[0]);
     row->addWidget(printIntervalUnit_);
     row->addStretch();
-    grid->addLayout(row, 1, 0, 1, 2);
+    grid->addWidget(printIntervalCaption_, 1, 0);
+    grid->addLayout(row, 1, 1);
+    keepPlaceWhenHidden({printIntervalBox_, printStep_[0], printStep_[1]});
     for (int i = 0; i < 2; ++i)
         connect(printOption_[i], &QRadioButton::clicked, this, [this, i] {
             rules_.choosePrint(i);
