@@ -1,6 +1,7 @@
 #include "prep/PreparationScreen.h"
 
 #include "common/Numbers.h"
+#include "display/Canvas.h"
 #include "link/ConnectionSetup.h"
 #include "settings/SettingsRules.h"
 #include "sim/SimServer.h"
@@ -13,6 +14,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <functional>
 #include <memory>
@@ -25,7 +27,8 @@ namespace {
 // The desktop station connected to one simulated recorder of the default scenario.
 class ScreenSim {
 public:
-    explicit ScreenSim(double timeScale) : station(timeScale)
+    explicit ScreenSim(double timeScale, sim::Scenario sc = sim::Scenario::defaultScenario())
+        : scenario(std::move(sc)), station(timeScale)
     {
         sim = std::make_unique<sim::SimServer>(station.clock, scenario, 1);
         QString error;
@@ -72,7 +75,7 @@ public:
         return screen.exec();
     }
 
-    sim::Scenario scenario = sim::Scenario::defaultScenario();
+    sim::Scenario scenario;
     DesktopStation station;
     std::unique_ptr<sim::SimServer> sim;
     bool listening = false;
@@ -241,6 +244,52 @@ TEST(PreparationScreen, CancelSendsTheRecordersBackToIdle)
     EXPECT_FALSE(screen.isVisible());
     EXPECT_EQ(settingsScreen.cursor().shape(), Qt::ArrowCursor);
     EXPECT_EQ(screen.geometry(), PreparationScreen::configuringGeometry());
+
+    // Opened again from the settings screen: configured afresh, and ＯＫ is offered again.
+    st.sim->recorder(0).clearLog();
+    EXPECT_EQ(st.exec(screen,
+                      [&] {
+                          EXPECT_EQ(screen.phase(), PreparationScreen::Phase::Confirm);
+                          child<QPushButton>(screen, "Command1(1)")->click();
+                      }),
+              QDialog::Accepted);
+    EXPECT_TRUE(st.station.settings.StartConfirmed);
+    EXPECT_EQ(st.lines().value(0), QStringLiteral(":ABORT"));
+}
+
+// A feeder current that carries no signal: the label shows 0.0 for it and the diagram draws the
+// rest, without NaN and without an arrow head on a vector of no length.
+TEST(PreparationScreen, InputWithoutSignal)
+{
+    sim::Scenario sc = sim::Scenario::defaultScenario();
+    sc.wiring.erase(
+        std::remove_if(sc.wiring.begin(), sc.wiring.end(),
+                       [](const sim::Wiring& w) { return w.quantity == QStringLiteral("F1 I T"); }),
+        sc.wiring.end());
+    ScreenSim st(0.01, sc);
+    ASSERT_TRUE(st.connect(1, 2));
+    PreparationScreen screen(st.station);
+    screen.setMessageFunction([](const QString&, const QString&) {});
+    QString inputs;
+    st.exec(screen, [&] {
+        inputs = child<QLabel>(screen, "Label2")->text();
+        child<QPushButton>(screen, "Command1(1)")->click();
+    });
+    EXPECT_TRUE(inputs.contains(QStringLiteral(" ,I1t= 0.0A\n"))) << qPrintable(inputs);
+    const double amps = scenarioRms(st.scenario, QStringLiteral("F1 I R"));
+    EXPECT_NEAR(valueAfter(inputs, QStringLiteral("I1r=")), amps, amps * 0.005);
+
+    RecordingCanvas canvas(wiringPictureSize());
+    DrawWiringDiagram(canvas, screen.diagramInput());
+    EXPECT_FALSE(canvas.hasNonFinite());
+    const QPointF centre(3200, 3750 - 1866);
+    int fromCentre = 0, headsAtCentre = 0;
+    for (const CanvasOp& op : canvas.ofKind(CanvasOp::Line)) {
+        fromCentre += op.a == centre && op.style == LineStyle::Solid;
+        headsAtCentre += op.a == centre && std::abs(QLineF(op.a, op.b).length() - 50) < 1e-6;
+    }
+    EXPECT_EQ(fromCentre, 1); // the R current only
+    EXPECT_EQ(headsAtCentre, 0);
 }
 
 // A recorder that never triggers: the check shot gives up after its bound with a message that
