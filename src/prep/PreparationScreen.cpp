@@ -215,7 +215,10 @@ void PreparationScreen::showFailure()
     inputsLabel_->setText(lastMessage_.isEmpty() ? kCheckShotFailedText : lastMessage_);
     frequencyLabel_->setText(kFrequencyCaption);
     showResult();
-    picture_->hide();
+    // No diagram and no frequency to title.
+    for (QWidget* w : {static_cast<QWidget*>(picture_), static_cast<QWidget*>(titleLabel_),
+                       static_cast<QWidget*>(frequencyLabel_)})
+        w->hide();
     buttons_[1]->setEnabled(false);
     buttons_[0]->setFocus();
 }

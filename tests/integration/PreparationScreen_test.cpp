@@ -213,9 +213,43 @@ TEST(PreparationScreen, ConfirmedWiringOfTheDefaultScenario)
             EXPECT_NEAR(valueAfter(row, key), amps, amps * 0.005) << qPrintable(row);
         }
     }
-    // T-S leads R-S: the diagram is turned by 60 degrees.
+    // T-S leads R-S: the diagram is turned by 60 degrees, and every vector points where the
+    // scenario's phase (against R-S) plus those 60 degrees says.
     EXPECT_DOUBLE_EQ(screen.diagramInput().Rho, 1.05);
     EXPECT_EQ(screen.diagramInput().LastFeeder, 2);
+    RecordingCanvas canvas(wiringPictureSize());
+    DrawWiringDiagram(canvas, screen.diagramInput());
+    const auto phaseOf = [&](const QString& name) {
+        for (const sim::Quantity& q : st.scenario.quantities)
+            if (q.name == name)
+                return q.phaseDeg;
+        ADD_FAILURE() << qPrintable(name);
+        return 0.0;
+    };
+    const struct {
+        int colour;
+        QString quantity;
+    } vectors[] = {{palette::LightGreen, QStringLiteral("V R-S")},
+                   {palette::LightRed, QStringLiteral("V T-S")},
+                   {palette::LightCyan, QStringLiteral("F%1 I R")},
+                   {palette::LightMagenta, QStringLiteral("F%1 I T")}};
+    for (const auto& v : vectors) {
+        std::vector<CanvasOp> shafts;
+        for (const CanvasOp& op : canvas.ofKind(CanvasOp::Line))
+            if (op.colour == PaletteColour(v.colour) && op.style == LineStyle::Solid &&
+                QLineF(op.a, op.b).length() > 50.5)
+                shafts.push_back(op);
+        ASSERT_EQ(shafts.size(), 3u) << qPrintable(v.quantity);
+        for (int f = 0; f < 3; ++f) {
+            const QString name = v.quantity.contains(u'%') ? v.quantity.arg(f + 1) : v.quantity;
+            const QPointF a = shafts[static_cast<std::size_t>(f)].a;
+            const QPointF b = shafts[static_cast<std::size_t>(f)].b;
+            const double drawn = std::atan2(a.y() - b.y(), b.x() - a.x()) * 180 / 3.14159265;
+            const double want = phaseOf(name) - phaseOf(QStringLiteral("V R-S")) + 60.0;
+            EXPECT_LT(std::abs(std::remainder(drawn - want, 360.0)), 3.0)
+                << qPrintable(name) << " drawn at " << drawn << ", expected " << want;
+        }
+    }
 }
 
 // キャンセル: the idle set-up after 3 s (nominal), no start, pointers normal.
