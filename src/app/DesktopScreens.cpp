@@ -157,23 +157,16 @@ void DesktopProgram::openNextScreen()
     screen->activate();
 }
 
-int runDesktopProgram(const QStringList& args)
+int runDesktopProgram(const DesktopOptions& options)
 {
     QString error;
-    const std::optional<DesktopOptions> options = parseDesktopOptions(args.mid(1), &error);
-    if (!options) {
-        std::fprintf(stderr, "harmonic-station: %s\n\n%s", qPrintable(error),
-                     qPrintable(desktopOptionsHelp()));
-        return 2;
-    }
-
-    DesktopStation station(options->timeScale);
-    DesktopProgram program(station, options->demo ? QString() : QString(kAddressFileName));
+    DesktopStation station(options.timeScale);
+    DesktopProgram program(station, options.demo ? QString() : QString(kAddressFileName));
     program.connectionScreen().setEndProgram(endProgramNow);
     program.setEndProgram(endProgramNow);
 
     std::unique_ptr<sim::SimServer> demoRecorders;
-    if (options->demo) {
+    if (options.demo) {
         demoRecorders = startDemoRecorders(station.clock, &error);
         if (!demoRecorders) {
             std::fprintf(stderr, "harmonic-station: --demo: %s\n", qPrintable(error));

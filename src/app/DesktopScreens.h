@@ -71,8 +71,8 @@ private:
     std::function<void(int)> endProgram_;
 };
 
-// The whole desktop program: options, station, (demo recorders), screens, event loop. args are
-// the process arguments, program name first. A QApplication exists.
-int runDesktopProgram(const QStringList& args);
+// The whole desktop program: station, (demo recorders), screens, event loop, for options
+// already checked. A QApplication exists.
+int runDesktopProgram(const DesktopOptions& options);
 
 } // namespace hs

@@ -7,6 +7,7 @@
 #include <QComboBox>
 #include <QFile>
 #include <QLabel>
+#include <QProcess>
 #include <QPushButton>
 #include <QTemporaryDir>
 
@@ -207,6 +208,31 @@ TEST(DesktopDemo, TheDemoRecordersAnswerOnTheirLoopbackAddresses)
     EXPECT_EQ(recorders->connectionCount(0), 1);
     EXPECT_EQ(recorders->connectionCount(1), 1);
     EXPECT_EQ(recorders->address(1).toString(), QStringLiteral("127.0.0.2"));
+}
+
+} // namespace
+
+namespace {
+
+// A mistyped option is answered with the usage text and status 2 before any window system is
+// asked for: with no display at all, the windowing system must not abort the program first.
+TEST(DesktopCommandLine, ABadOptionIsRefusedWithoutADisplay)
+{
+    const QString binary = qEnvironmentVariable("HS_BINARY");
+    ASSERT_FALSE(binary.isEmpty());
+    QProcess process;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove(QStringLiteral("DISPLAY"));
+    env.remove(QStringLiteral("WAYLAND_DISPLAY"));
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+    process.setProcessEnvironment(env);
+    process.start(binary, {QStringLiteral("--bogus")});
+    ASSERT_TRUE(process.waitForFinished(20000));
+    EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(process.exitCode(), 2);
+    const QString err = QString::fromLocal8Bit(process.readAllStandardError());
+    EXPECT_TRUE(err.contains(QStringLiteral("bogus"))) << qPrintable(err);
+    EXPECT_TRUE(err.contains(QStringLiteral("--time-scale"))) << qPrintable(err);
 }
 
 } // namespace
