@@ -6,6 +6,7 @@
 
 #include <QAbstractTableModel>
 #include <QApplication>
+#include <QFontDatabase>
 #include <QFrame>
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -14,6 +15,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPushButton>
+#include <QStyledItemDelegate>
 #include <QTableView>
 #include <QTimer>
 
@@ -90,6 +92,23 @@ void setBold(QWidget* w, bool bold)
     w->setFont(f);
 }
 
+// "ＭＳ ゴシック", or the first monospaced Japanese font that is installed (its half-width
+// digits keep the columns as narrow as designed), at 9 pt: at the designed 9.75 pt "6600.0V"
+// fills a 700-twip column to the last pixel.
+QFont gridFontOf()
+{
+    QFont font;
+    for (const QString& family :
+         {QStringLiteral("ＭＳ ゴシック"), QStringLiteral("MS Gothic"),
+          QStringLiteral("Noto Sans Mono CJK JP"), QStringLiteral("Noto Sans CJK JP")})
+        if (QFontDatabase::hasFamily(family)) {
+            font.setFamily(family);
+            break;
+        }
+    font.setPointSizeF(9.0);
+    return font;
+}
+
 QString channelCaption(int channel)
 {
     return QStringLiteral("- ch") + QString::number(channel + 1) + QStringLiteral(" +");
@@ -162,6 +181,26 @@ private:
     const ResultGrid& grid_;
     int rows_ = -1;
     int columns_ = -1;
+};
+
+// The cells of a result grid, drawn with a margin of one pixel as the grid of the original
+// design did: the widths in twips hold "6600.0V" in the grid font.
+class GridCellDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+    void paint(QPainter* painter, const QStyleOptionViewItem& option,
+               const QModelIndex& index) const override
+    {
+        const QVariant background = index.data(Qt::BackgroundRole);
+        if (background.canConvert<QBrush>())
+            painter->fillRect(option.rect, background.value<QBrush>());
+        const auto alignment =
+            Qt::Alignment(index.data(Qt::TextAlignmentRole).value<Qt::Alignment>());
+        painter->setFont(option.font);
+        painter->setPen(option.palette.color(QPalette::Text));
+        painter->drawText(option.rect.adjusted(1, 0, -1, 0), int(alignment),
+                          index.data(Qt::DisplayRole).toString());
+    }
 };
 
 // Picture1: shows the last drawing made for it, replayed onto a 640 by 360 logical surface
@@ -257,11 +296,7 @@ void MeasurementScreen::buildControls()
     summaryLabel_->setPalette(white);
     summaryLabel_->setGeometry(0, px(60), px(9495), px(255));
 
-    QFont gridFont;
-    gridFont.setFamilies({QStringLiteral("ＭＳ ゴシック"), QStringLiteral("MS Gothic"),
-                          QStringLiteral("Noto Sans Mono CJK JP"),
-                          QStringLiteral("Noto Sans CJK JP")});
-    gridFont.setPointSizeF(9.75);
+    const QFont gridFont = gridFontOf();
     const int gridLeft[2] = {300, 4860};
     for (std::size_t g = 0; g < 2; ++g) {
         auto* view = new QTableView(this);
@@ -279,6 +314,16 @@ void MeasurementScreen::buildControls()
         view->setFocusPolicy(Qt::NoFocus);
         view->setCornerButtonEnabled(false);
         view->setWordWrap(false);
+        view->setTextElideMode(Qt::ElideNone);
+        view->setItemDelegate(new GridCellDelegate(view));
+        // A thin frame and scroll bar, so that the widest view (500 + 3 x 1200 twips) fits.
+        view->setFrameStyle(QFrame::Box | QFrame::Plain);
+        view->setLineWidth(1);
+        view->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        view->setStyleSheet(QStringLiteral(
+            "QScrollBar:vertical { width: 10px; background: #e8e8e8; }"
+            "QScrollBar::handle:vertical { background: #a0a0a0; min-height: 20px; }"
+            "QScrollBar::add-line:vertical, QScrollBar::sub-line:vertical { height: 0px; }"));
         gridModel_[g] = new ResultGridModel(grids_[g], view);
         view->setModel(gridModel_[g]);
         view->hide();
