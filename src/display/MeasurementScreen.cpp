@@ -196,10 +196,19 @@ public:
             painter->fillRect(option.rect, background.value<QBrush>());
         const auto alignment =
             Qt::Alignment(index.data(Qt::TextAlignmentRole).value<Qt::Alignment>());
-        painter->setFont(option.font);
+        const QString text = index.data(Qt::DisplayRole).toString();
+        const QRect area = option.rect.adjusted(1, 0, -1, 0);
+        // A label wider than its cell ("実効値" in the 500-twip order column) is drawn
+        // narrower rather than cut.
+        QFont font = option.font;
+        const int width = QFontMetrics(font).horizontalAdvance(text);
+        if (width > area.width() && area.width() > 0) {
+            font.setPixelSize(
+                std::max(8, QFontInfo(font).pixelSize() * area.width() / std::max(width, 1)));
+        }
+        painter->setFont(font);
         painter->setPen(option.palette.color(QPalette::Text));
-        painter->drawText(option.rect.adjusted(1, 0, -1, 0), int(alignment),
-                          index.data(Qt::DisplayRole).toString());
+        painter->drawText(area, int(alignment), text);
     }
 };
 
