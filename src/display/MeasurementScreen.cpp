@@ -6,6 +6,7 @@
 
 #include <QAbstractTableModel>
 #include <QApplication>
+#include <QCloseEvent>
 #include <QFontDatabase>
 #include <QFrame>
 #include <QHeaderView>
@@ -451,7 +452,9 @@ void MeasurementScreen::startMeasurement()
         return;
     RunLoopHooks hooks;
     hooks.stopRequested = [this] { return endRequested_; };
+    running_ = true;
     runStatus_ = measurement_.Start(hooks);
+    running_ = false;
     // The end time ends the program; after a failure the screen stays with its end button.
     if (runStatus_ == RunEnded && !endRequested_)
         endProgram(0);
@@ -528,6 +531,19 @@ void MeasurementScreen::keyPressEvent(QKeyEvent* event)
             }
     }
     QWidget::keyPressEvent(event);
+}
+
+void MeasurementScreen::closeEvent(QCloseEvent* event)
+{
+    // Closing the window would leave the run going on unseen, with no way to end it: during a
+    // run the window stays, and the end button ends it. Otherwise closing is the end button.
+    if (running_ && !endRequested_) {
+        event->ignore();
+        return;
+    }
+    event->accept();
+    if (!endRequested_)
+        endMeasurement();
 }
 
 bool MeasurementScreen::DataExist() const

@@ -90,6 +90,7 @@ protected:
     void showEvent(QShowEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
@@ -112,6 +113,7 @@ private:
     std::function<void(int)> endProgram_;
     bool endRequested_ = false;
     bool activationQueued_ = false;
+    bool running_ = false;
     int runStatus_ = -1;
     int loadStatus_ = 0;
 

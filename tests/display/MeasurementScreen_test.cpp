@@ -208,6 +208,13 @@ TEST_F(MeasurementScreenTest, AResultFileThatCannotBeOpenedKeepsTheRunFromStarti
     EXPECT_EQ(endCodes, std::vector<int>{0});
 }
 
+TEST_F(MeasurementScreenTest, ClosingTheWindowOutsideARunIsTheEndButton)
+{
+    auto screen = makeScreen();
+    EXPECT_TRUE(screen->close());
+    EXPECT_EQ(endCodes, std::vector<int>{0});
+}
+
 TEST_F(MeasurementScreenTest, EndButtonAbortsEachRecorderAndClosesItsLink)
 {
     hs::sim::SimServer server(station.clock, hs::sim::Scenario::defaultScenario(), 2);

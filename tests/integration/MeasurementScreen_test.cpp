@@ -203,7 +203,11 @@ TEST_F(LiveScreen, RunsOnItsOwnShowsTheResultsAndEndsWithTheEndButton)
              return QFileInfo(station.settings.OutputFile).size() >= 2 * recordBytes() &&
                     summaries.size() >= summariesAtSwitch + 4;
          },
-         [&] { button(screen, QStringLiteral("Command1"))->click(); }},
+         [&] {
+             EXPECT_FALSE(screen.close()) << "the window stays while the run goes on";
+             EXPECT_TRUE(screen.isVisible());
+             button(screen, QStringLiteral("Command1"))->click();
+         }},
     };
     script.start();
 
@@ -230,6 +234,21 @@ TEST_F(LiveScreen, RunsOnItsOwnShowsTheResultsAndEndsWithTheEndButton)
     const qint64 size = QFileInfo(station.settings.OutputFile).size();
     EXPECT_GE(size, 2 * recordBytes());
     EXPECT_EQ(size % recordBytes(), 0);
+}
+
+// The end time ends the program (the links and the files already closed by the run).
+TEST_F(LiveScreen, TheEndTimeEndsTheProgram)
+{
+    station.settings.EndDateTime = station.clock.now().addSecs(30);
+    hs::MeasurementScreen screen(
+        station, [](const QString& text, const QString&) { ADD_FAILURE() << qPrintable(text); });
+    std::vector<int> endCodes;
+    screen.setEndProgram([&](int code) { endCodes.push_back(code); });
+    screen.activate();
+    EXPECT_EQ(screen.runStatus(), hs::RunEnded);
+    EXPECT_EQ(endCodes, std::vector<int>{0});
+    EXPECT_TRUE(station.clock.waitUntil([&] { return server->connectionCount(0) == 0; }, 5000));
+    EXPECT_GE(QFileInfo(station.settings.OutputFile).size(), recordBytes());
 }
 
 } // namespace
