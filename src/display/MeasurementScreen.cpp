@@ -306,6 +306,17 @@ void MeasurementScreen::buildControls()
     summaryLabel_->setPalette(white);
     summaryLabel_->setGeometry(0, px(60), px(9495), px(255));
 
+    buildGrids();
+
+    statusLabel_ = new QLabel(this);
+    statusLabel_->setObjectName(QStringLiteral("Label2"));
+    statusLabel_->move(px(60), px(6105));
+
+    buildButtons();
+}
+
+void MeasurementScreen::buildGrids()
+{
     const QFont gridFont = gridFontOf();
     const int gridLeft[2] = {300, 4860};
     for (std::size_t g = 0; g < 2; ++g) {
@@ -339,11 +350,10 @@ void MeasurementScreen::buildControls()
         view->hide();
         gridView_[g] = view;
     }
+}
 
-    statusLabel_ = new QLabel(this);
-    statusLabel_->setObjectName(QStringLiteral("Label2"));
-    statusLabel_->move(px(60), px(6105));
-
+void MeasurementScreen::buildButtons()
+{
     buttonFrame_ = new QFrame(this);
     buttonFrame_->setObjectName(QStringLiteral("Frame1"));
     buttonFrame_->setGeometry(0, px(6300), px(9435), px(555));

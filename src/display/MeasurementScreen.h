@@ -101,6 +101,8 @@ private:
     void message(const QString& text, const QString& title) override;
 
     void buildControls();
+    void buildGrids();
+    void buildButtons();
     void load();
     void showGrids(bool shown);
     void endProgram(int code);
