@@ -2,6 +2,7 @@
 
 #include "engine/ResultFiles.h"
 #include "engine/RunLoop.h"
+#include "files/ResultFileReader.h"
 #include "link/ConnectionSetup.h"
 #include "prep/InstrumentPreparation.h"
 #include "settings/SettingsRules.h"
@@ -234,6 +235,18 @@ TEST_F(LiveScreen, RunsOnItsOwnShowsTheResultsAndEndsWithTheEndButton)
     const qint64 size = QFileInfo(station.settings.OutputFile).size();
     EXPECT_GE(size, 2 * recordBytes());
     EXPECT_EQ(size % recordBytes(), 0);
+    hs::ResultFile file;
+    QString error;
+    ASSERT_TRUE(hs::ReadResultFile(station.settings.OutputFile, file, error)) << qPrintable(error);
+    ASSERT_GE(file.records.size(), 2u);
+    for (std::size_t i = 0; i < file.records.size(); ++i) {
+        const hs::ResultRecord& r = file.records[i];
+        EXPECT_NEAR(r.voltage.at(0), 6600.0, 66.0) << "record " << i;
+        EXPECT_EQ(r.current.size(), static_cast<std::size_t>(kFeeders));
+        if (i > 0) { // one record a minute
+            EXPECT_EQ(file.records[i - 1].time.secsTo(r.time), 60) << "record " << i;
+        }
+    }
 }
 
 // The end time ends the program (the links and the files already closed by the run).
