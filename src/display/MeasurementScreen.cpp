@@ -465,8 +465,10 @@ void MeasurementScreen::startMeasurement()
     running_ = true;
     runStatus_ = measurement_.Start(hooks);
     running_ = false;
-    // The end time ends the program; after a failure the screen stays with its end button.
-    if (runStatus_ == RunEnded && !endRequested_)
+    // The end time ends the program. A run stopped by an error leaves the screen with its end
+    // button, so that the operator can see what happened.
+    const bool failed = runStatus_ == RunFileError || runStatus_ == RunAnalysisError;
+    if (!endRequested_ && !failed && station_.settings.EndDateTime <= station_.clock.now())
         endProgram(0);
 }
 
