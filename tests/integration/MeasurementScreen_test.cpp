@@ -158,6 +158,8 @@ TEST_F(LiveScreen, RunsOnItsOwnShowsTheResultsAndEndsWithTheEndButton)
         {[&] { return !summaries.isEmpty(); },
          [&] {
              EXPECT_TRUE(label1->text().startsWith(QStringLiteral("基本波＝")));
+             EXPECT_TRUE(button(screen, QStringLiteral("Command2"))->isHidden()) << "Running";
+             EXPECT_TRUE(button(screen, QStringLiteral("Command1"))->isVisible());
              EXPECT_TRUE(grid0->isHidden());
              button(screen, QStringLiteral("Command3(1)"))->click();
              EXPECT_FALSE(grid0->isHidden()) << "view 2 is drawn at once";
