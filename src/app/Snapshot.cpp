@@ -10,12 +10,17 @@
 #include <QImage>
 #include <QSaveFile>
 
+#include <cmath>
+
 namespace hs {
 
 namespace {
 
-// The screen's drawing surface.
-const QSizeF kLogicalSize(640, 360);
+// The screen's drawing surface, with a band below it: the lowest labels (the orders of the
+// vector diagrams) start 8 units above the surface's bottom edge, and the band keeps them whole.
+constexpr double kSurfaceWidth = 640;
+constexpr double kSurfaceHeight = 360;
+constexpr double kBand = 12;
 
 QString viewName(int view)
 {
@@ -71,13 +76,15 @@ SnapshotResult WriteSnapshot(const QString& folder, const MeasurementSettings& s
         return result;
     }
     const QDir dir(folder);
+    const QSizeF logical(kSurfaceWidth, kSurfaceHeight + kBand);
+    const int height =
+        static_cast<int>(std::lround(size.height() * (kSurfaceHeight + kBand) / kSurfaceHeight));
     for (int f = 0; f <= settings.LastFeeder; ++f) {
         for (const int view : SnapshotViews()) {
-            const QImage image =
-                RenderToImage(kLogicalSize, size.width(), size.height(), [&](Canvas& canvas) {
-                    canvas.clear();
-                    DrawPictureView(canvas, view, settings, data, f);
-                });
+            const QImage image = RenderToImage(logical, size.width(), height, [&](Canvas& canvas) {
+                canvas.clear();
+                DrawPictureView(canvas, view, settings, data, f);
+            });
             const QString path = dir.absoluteFilePath(SnapshotFileName(view, f + 1));
             const QString error = writePicture(path, image);
             if (error.isEmpty())

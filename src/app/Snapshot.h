@@ -23,7 +23,8 @@ std::vector<int> SnapshotViews();
 // "view9-vectors-F3.png".
 QString SnapshotFileName(int view, int feeder);
 
-// The default picture size: twice the screen's logical 640 x 360.
+// The default scale: the screen's logical 640 x 360 as 1280 x 720 pixels. The pictures add a
+// white band of 12 units under the surface (1280 x 744) so that the lowest labels show whole.
 inline constexpr QSize kSnapshotSize(1280, 720);
 
 struct SnapshotResult {
@@ -31,8 +32,8 @@ struct SnapshotResult {
     QString error;       // the first failure, empty when every file was written
 };
 
-// Writes the pictures into folder (made when missing), each file replaced as a whole so that a
-// reader never sees half a picture.
+// Writes the pictures (size: the surface's 640 x 360 in pixels, plus the band) into folder (made
+// when missing), each file replaced as a whole so that a reader never sees half a picture.
 SnapshotResult WriteSnapshot(const QString& folder, const MeasurementSettings& settings,
                              const MeasurementData& data, QSize size = kSnapshotSize);
 
