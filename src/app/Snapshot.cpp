@@ -46,7 +46,7 @@ QString writePicture(const QString& path, const QImage& image)
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly))
         return path + QStringLiteral(": ") + file.errorString();
-    if (!image.save(&file, "PNG")) {
+    if (!image.save(&file, "PNG", 80)) {
         file.cancelWriting();
         return path + QStringLiteral(": the picture could not be encoded");
     }
