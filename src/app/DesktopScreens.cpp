@@ -1,14 +1,15 @@
 #include "app/DesktopScreens.h"
 
+#include "display/MeasurementScreen.h"
 #include "link/AddressFile.h"
 #include "link/ConnectionScreen.h"
+#include "prep/PreparationScreen.h"
 #include "settings/SettingsScreen.h"
 #include "sim/SimServer.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QHostAddress>
-#include <QMessageBox>
 #include <QWidget>
 
 #include <cstdio>
@@ -133,28 +134,54 @@ void DesktopProgram::show()
     connection_->show();
 }
 
+QWidget* DesktopProgram::nextScreen() const
+{
+    return settings_.get();
+}
+
+void DesktopProgram::endProgram(int code)
+{
+    if (endProgram_)
+        endProgram_(code);
+}
+
 void DesktopProgram::openNextScreen()
 {
-    auto settings = std::make_unique<SettingsScreen>(station_);
-    SettingsScreen* screen = settings.get();
+    settings_ = std::make_unique<SettingsScreen>(station_);
+    SettingsScreen* screen = settings_.get();
     const ConnectionRequest request = connection_->request();
     std::vector<RecorderAddress> addresses;
     for (int r = 0; r < request.recorderCount && r < 2; ++r)
         addresses.push_back({request.addresses[r],
                              static_cast<std::uint16_t>(request.ports[r].trimmed().toUInt())});
     screen->setRecorderAddresses(std::move(addresses));
-    screen->setEndProgram([this](int code) {
-        if (endProgram_)
-            endProgram_(code);
-    });
-    // Stand-in until the preparation screen is wired into the flow.
-    screen->setOpenPreparation([screen] {
-        QMessageBox::information(screen, SettingsScreen::caption(),
-                                 QStringLiteral("準備画面は未実装です"));
-    });
-    next_ = std::move(settings);
+    if (showMessage_)
+        screen->setMessageFunction(showMessage_);
+    screen->setEndProgram([this](int code) { endProgram(code); });
+    screen->setOpenPreparation([this] { openPreparation(); });
+    screen->setOpenMeasurement([this] { openMeasurement(); });
     screen->show();
     screen->activate();
+}
+
+// The preparation screen, modal over the settings screen; the settings screen's activation
+// then hands over to the measurement screen or starts the recorders' set-up again.
+void DesktopProgram::openPreparation()
+{
+    PreparationScreen dialog(station_, settings_.get());
+    if (showMessage_)
+        dialog.setMessageFunction(showMessage_);
+    dialog.exec();
+}
+
+void DesktopProgram::openMeasurement()
+{
+    if (measurement_)
+        return; // one measurement per program run
+    measurement_ = std::make_unique<MeasurementScreen>(station_, showMessage_);
+    measurement_->setEndProgram([this](int code) { endProgram(code); });
+    // Shown without blocking: the run starts from the event loop once the screen is up.
+    measurement_->show();
 }
 
 int runDesktopProgram(const DesktopOptions& options)
