@@ -1,7 +1,7 @@
 // Redraw of each picture view of the measurement screen (graph, waveforms, distortion, both,
 // vectors) at 1024 x 768 pixels, from an analysed shot of three feeders with 1024 samples per
 // cycle (the longest waveforms). Target: every view below 10 ms, shown as the share of that
-// budget each view takes. Also the cost of one `measure --snapshot` (15 PNG files).
+// budget each view takes. Also the cost of one `measure --snapshot` (27 PNG files).
 
 #include "app/Snapshot.h"
 #include "common/EngineObserver.h"
@@ -98,14 +98,22 @@ void Snapshot(benchmark::State& state)
 BENCHMARK(Redraw)->Arg(1)->Arg(6)->Arg(7)->Arg(8)->Arg(9)->Unit(benchmark::kMillisecond);
 BENCHMARK(Snapshot)->Unit(benchmark::kMillisecond)->Iterations(3);
 
+// Real and CPU time per iteration, in milliseconds. On a shared machine the CPU time is the
+// steadier figure; the budget is judged on it.
+struct Times {
+    double real = 0;
+    double cpu = 0;
+};
+
 class Collector : public benchmark::ConsoleReporter {
 public:
-    std::map<std::string, double> milliseconds; // real time per iteration
+    std::map<std::string, Times> milliseconds;
     void ReportRuns(const std::vector<Run>& runs) override
     {
         for (const Run& run : runs)
             if (run.run_type == Run::RT_Iteration)
-                milliseconds[run.benchmark_name()] = run.GetAdjustedRealTime();
+                milliseconds[run.benchmark_name()] = {run.GetAdjustedRealTime(),
+                                                      run.GetAdjustedCPUTime()};
         ConsoleReporter::ReportRuns(runs);
     }
 };
@@ -122,16 +130,18 @@ int main(int argc, char** argv)
     benchmark::RunSpecifiedBenchmarks(&collector);
     benchmark::Shutdown();
     bool withinBudget = true;
-    for (const auto& [name, ms] : collector.milliseconds) {
+    for (const auto& [name, t] : collector.milliseconds) {
         if (name.rfind("Redraw/", 0) != 0)
             continue;
-        std::printf("view %-2s %7.3f ms per redraw at %dx%d: %.2f of the %.0f ms budget\n",
-                    name.substr(7).c_str(), ms, kWidth, kHeight, ms / kBudgetMs, kBudgetMs);
-        withinBudget = withinBudget && ms < kBudgetMs;
+        std::printf("view %-2s %7.3f ms CPU (%.3f ms real) per redraw at %dx%d: %.2f of the "
+                    "%.0f ms budget\n",
+                    name.substr(7).c_str(), t.cpu, t.real, kWidth, kHeight, t.cpu / kBudgetMs,
+                    kBudgetMs);
+        withinBudget = withinBudget && t.cpu < kBudgetMs;
     }
     const auto snapshot = collector.milliseconds.find("Snapshot/iterations:3");
     if (snapshot != collector.milliseconds.end())
-        std::printf("snapshot: %.1f ms for 15 pictures of 1280x744 (%.1f ms each)\n",
-                    snapshot->second, snapshot->second / 15);
+        std::printf("snapshot: %.0f ms CPU (%.0f ms real) for the 27 pictures of three feeders\n",
+                    snapshot->second.cpu, snapshot->second.real);
     return withinBudget ? 0 : 1;
 }

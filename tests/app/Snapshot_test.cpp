@@ -40,6 +40,8 @@ QImage readPng(const QString& path)
 TEST(Snapshot, FileNamesSayViewAndFeeder)
 {
     EXPECT_EQ(SnapshotFileName(1, 1), QStringLiteral("view1-graph-F1.png"));
+    EXPECT_EQ(SnapshotFileName(2, 1), QStringLiteral("view2-sum-F1.png"));
+    EXPECT_EQ(SnapshotFileName(5, 2), QStringLiteral("view5-angles-F2.png"));
     EXPECT_EQ(SnapshotFileName(6, 2), QStringLiteral("view6-waveforms-F2.png"));
     EXPECT_EQ(SnapshotFileName(7, 1), QStringLiteral("view7-distortion-F1.png"));
     EXPECT_EQ(SnapshotFileName(8, 3), QStringLiteral("view8-both-F3.png"));
@@ -61,20 +63,33 @@ TEST(Snapshot, EveryPictureViewOfEveryFeederAsPng)
     const QString folder = dir.path() + QStringLiteral("/made/on/demand");
     const SnapshotResult result = WriteSnapshot(folder, settings, data, QSize(640, 360));
     EXPECT_TRUE(result.error.isEmpty()) << qPrintable(result.error);
-    ASSERT_EQ(result.written.size(), 15);
+    ASSERT_EQ(result.written.size(), 27);
     for (int f = 1; f <= 3; ++f)
-        for (int view : {1, 6, 7, 8, 9}) {
+        for (int view = 1; view <= 9; ++view) {
             const QString path = folder + QLatin1Char('/') + SnapshotFileName(view, f);
             EXPECT_TRUE(result.written.contains(path)) << qPrintable(path);
             const QImage image = readPng(path);
-            EXPECT_EQ(image.size(), QSize(640, 372)) << qPrintable(path); // with the band
+            if (view >= 2 && view <= 5) {
+                // Every row of the grids, 18 pixels each: header, 49 or 50 orders, the total
+                // row, and (not in view 5) the RMS row.
+                EXPECT_EQ(image.height(), (view == 5 ? 51 : 52) * 18 + 1) << qPrintable(path);
+                EXPECT_GT(count(image, QColor(192, 192, 192)), 1000) << qPrintable(path);
+            } else {
+                EXPECT_EQ(image.size(), QSize(640, 372)) << qPrintable(path); // with the band
+            }
         }
     // The voltage bar of order 5 is in the graph picture.
     EXPECT_GT(count(readPng(folder + QStringLiteral("/view1-graph-F2.png")),
                     PaletteColour(palette::Blue)),
               100);
     // Only the picture files are left: no temporary files.
-    EXPECT_EQ(QDir(folder).entryList(QDir::Files).size(), 15);
+    EXPECT_EQ(QDir(folder).entryList(QDir::Files).size(), 27);
+    // The table cells are written: the voltage of feeder 2's sum view changes the picture.
+    const QImage before = readPng(folder + QStringLiteral("/view2-sum-F2.png"));
+    data.VoltByOrder[1] = 6600;
+    ASSERT_TRUE(WriteSnapshot(folder, settings, data, QSize(640, 360)).error.isEmpty());
+    EXPECT_NE(readPng(folder + QStringLiteral("/view2-sum-F2.png")), before);
+    EXPECT_EQ(readPng(folder + QStringLiteral("/view9-vectors-F2.png")).size(), QSize(640, 372));
 }
 
 TEST(Snapshot, AFolderThatCannotBeMadeIsReportedAndTheRunGoesOn)
@@ -152,13 +167,16 @@ TEST(Snapshot, MeasureWritesThePicturesOfTheLastShot)
 
     QStringList expected;
     for (int f = 1; f <= 2; ++f)
-        for (int view : {1, 6, 7, 8, 9})
+        for (int view = 1; view <= 9; ++view)
             expected << SnapshotFileName(view, f);
     expected.sort();
     EXPECT_EQ(QDir(pictures).entryList(QDir::Files, QDir::Name), expected);
     for (const QString& name : expected) {
         const QImage image = readPng(pictures + QLatin1Char('/') + name);
-        EXPECT_EQ(image.size(), QSize(1280, 744)) << qPrintable(name);
+        if (name.contains(QStringLiteral("graph")) || name.contains(QStringLiteral("vectors")))
+            EXPECT_EQ(image.size(), QSize(1280, 744)) << qPrintable(name);
+        else
+            EXPECT_FALSE(image.isNull()) << qPrintable(name);
     }
     // The scenario's voltage harmonics (blue odd orders) and the feeder's phase angles.
     const QImage graph = readPng(pictures + QStringLiteral("/view1-graph-F1.png"));
