@@ -1,5 +1,6 @@
 #include "app/MeasureCommand.h"
 
+#include "app/Snapshot.h"
 #include "common/Clock.h"
 #include "common/EngineObserver.h"
 #include "engine/Acquisition.h"
@@ -206,6 +207,10 @@ std::optional<MeasureOptions> parseMeasureOptions(const QStringList& args, QStri
                 return fail(
                     QStringLiteral("--time-scale: '%1' is not a positive number").arg(args[i]));
             o.timeScale = scale;
+        } else if (a == QStringLiteral("--snapshot")) {
+            if (!hasValue)
+                return fail(QStringLiteral("--snapshot needs a folder"));
+            o.snapshotDir = args[++i];
         } else if (a == QStringLiteral("--quiet") || a == QStringLiteral("-q")) {
             o.quiet = true;
         } else {
@@ -221,7 +226,7 @@ QString measureHelp()
 {
     return QStringLiteral(
         "Usage: harmonic-station measure --settings FILE [--simulate [SCENARIO]] [--time-scale X]\n"
-        "                                [--quiet]\n"
+        "                                [--snapshot DIR] [--quiet]\n"
         "\n"
         "Runs one measurement without screens: connects to the recorders named in the settings\n"
         "file and initialises them, configures them for the measurement, takes a check shot and\n"
@@ -239,6 +244,9 @@ QString measureHelp()
         "  --time-scale X        every wait and time-out lasts X times as long and the calendar\n"
         "                        runs 1/X times as fast (0.01: a minute passes in 0.6 s); default\n"
         "                        HARMONIC_TIME_SCALE, else 1\n"
+        "  --snapshot DIR        after every save and at the end, pictures of the graph,\n"
+        "                        waveform and vector views of the last shot for every feeder\n"
+        "                        into DIR (view1-graph-F1.png, view9-vectors-F2.png, ...)\n"
         "  --quiet, -q           print only errors and the final lines\n"
         "  --help, -h            this text\n"
         "\n"
@@ -403,6 +411,8 @@ int runMeasureCommand(const QStringList& args)
         if (report.Saved)
             observer.progress(
                 QStringLiteral("saved the record of %1").arg(dateTimeText(report.SaveTime)));
+        if (report.Saved)
+            SaveSnapshot(options->snapshotDir, settings, data, observer);
         if (report.Printed)
             observer.progress(QStringLiteral("recorders printed"));
         if (report.FloppySaved)
@@ -414,6 +424,8 @@ int runMeasureCommand(const QStringList& args)
     measurement.End();
 
     const RunLoopState& st = measurement.State();
+    if (st.ShotsAnalysed > 0)
+        SaveSnapshot(options->snapshotDir, settings, data, observer);
     switch (status) {
     case RunEnded:
         observer.finalLine(
