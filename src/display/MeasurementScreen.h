@@ -106,6 +106,7 @@ private:
     void buildGrids();
     void buildButtons();
     void load();
+    void queueActivation();
     void showGrids(bool shown);
     void endProgram(int code);
 
