@@ -1,5 +1,6 @@
 #include "app/MeasureCommand.h"
 
+#include "app/Snapshot.h"
 #include "common/Clock.h"
 #include "common/EngineObserver.h"
 #include "engine/Acquisition.h"
@@ -208,6 +209,10 @@ std::optional<MeasureOptions> parseMeasureOptions(const QStringList& args, QStri
                 return fail(
                     QStringLiteral("--time-scale: '%1' is not a positive number").arg(args[i]));
             o.timeScale = scale;
+        } else if (a == QStringLiteral("--snapshot")) {
+            if (!hasValue)
+                return fail(QStringLiteral("--snapshot needs a folder"));
+            o.snapshotDir = args[++i];
         } else if (a == QStringLiteral("--quiet") || a == QStringLiteral("-q")) {
             o.quiet = true;
         } else if (a == QStringLiteral("--serve") || a == QStringLiteral("--serve-token")) {
@@ -235,7 +240,8 @@ QString measureHelp()
 {
     return QStringLiteral(
         "Usage: harmonic-station measure --settings FILE [--simulate [SCENARIO]] [--time-scale X]\n"
-        "                                [--quiet]\n"
+        "                                [--snapshot DIR] [--quiet]\n"
+        "                                [--serve [ADDR:]PORT [--serve-token FILE]]\n"
         "\n"
         "Runs one measurement without screens: connects to the recorders named in the settings\n"
         "file and initialises them, configures them for the measurement, takes a check shot and\n"
@@ -253,6 +259,9 @@ QString measureHelp()
         "  --time-scale X        every wait and time-out lasts X times as long and the calendar\n"
         "                        runs 1/X times as fast (0.01: a minute passes in 0.6 s); default\n"
         "                        HARMONIC_TIME_SCALE, else 1\n"
+        "  --snapshot DIR        after every save and at the end, pictures of every view of\n"
+        "                        the last shot for every feeder into DIR (view1-graph-F1.png,\n"
+        "                        view2-sum-F1.png, ..., view9-vectors-F2.png)\n"
         "  --quiet, -q           print only errors and the final lines\n"
         "  --serve [ADDR:]PORT   serve a read-only status page of the run and its JSON API on\n"
         "                        ADDR (default 127.0.0.1; port 0: any free port); its address\n"
@@ -371,9 +380,8 @@ int runMeasureCommand(const QStringList& args)
             return failed(QStringLiteral("--serve: ") + why);
         observer.finalLine(QStringLiteral("status page: ") + page->url());
     }
-    EngineContext ctx{lan,      facts,
-                      settings, data,
-                      clock,    page ? page->observer() : static_cast<EngineObserver&>(observer)};
+    EngineObserver& runObserver = page ? page->observer() : static_cast<EngineObserver&>(observer);
+    EngineContext ctx{lan, facts, settings, data, clock, runObserver};
 
     // What the settings screen does when it opens: the recorders' automatic set-up (after the
     // reset of the connection set-up every range is at its maximum), and the 9 s before its
@@ -435,6 +443,8 @@ int runMeasureCommand(const QStringList& args)
         if (report.Saved)
             observer.progress(
                 QStringLiteral("saved the record of %1").arg(dateTimeText(report.SaveTime)));
+        if (report.Saved)
+            SaveSnapshot(options->snapshotDir, settings, data, observer);
         if (report.Printed)
             observer.progress(QStringLiteral("recorders printed"));
         if (report.FloppySaved)
@@ -446,6 +456,8 @@ int runMeasureCommand(const QStringList& args)
     measurement.End();
 
     const RunLoopState& st = measurement.State();
+    if (st.ShotsAnalysed > 0)
+        SaveSnapshot(options->snapshotDir, settings, data, observer);
     switch (status) {
     case RunEnded:
         observer.finalLine(

@@ -17,6 +17,7 @@ struct MeasureOptions {
     double timeScale = 1.0; // --time-scale X, else HARMONIC_TIME_SCALE, else 1
     bool quiet = false;
     bool help = false;
+    QString snapshotDir; // --snapshot DIR: pictures of the views after each save and at the end
     std::optional<web::ServeOptions> serve; // --serve [ADDR:]PORT [--serve-token FILE]
 };
 

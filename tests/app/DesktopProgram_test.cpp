@@ -4,6 +4,7 @@
 #include "sim/SimServer.h"
 
 #include <QApplication>
+#include <QComboBox>
 #include <QFile>
 #include <QLabel>
 #include <QProcess>
@@ -115,9 +116,11 @@ TEST_F(DesktopProgramTest, ASuccessfulInitialisationHandsOverAndRemembersTheAddr
     ASSERT_NE(next, nullptr);
     EXPECT_TRUE(next->isVisible());
     EXPECT_EQ(next->windowTitle(), QStringLiteral("高調波測定．設定画面(2004/02/02) Win2000"));
-    auto* found = next->findChild<QLabel*>(QStringLiteral("FoundRecorders"));
-    ASSERT_NE(found, nullptr);
-    EXPECT_EQ(found->text(), QStringLiteral("1台目: 8841  有効CH数 8\n2台目: 8840  有効CH数 3"));
+    EXPECT_EQ(next->objectName(), QStringLiteral("Form01"));
+    // The settings screen offers the feeders the eleven usable channels allow.
+    auto* feeders = next->findChild<QComboBox*>(QStringLiteral("Combo1"));
+    ASSERT_NE(feeders, nullptr);
+    EXPECT_EQ(feeders->count(), 4);
 
     const auto stored = hs::readAddressFile(addressFile());
     ASSERT_TRUE(stored.has_value());
