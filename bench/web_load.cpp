@@ -2,7 +2,7 @@
 // with 20 clients that each poll /api/status and a view image every 200 ms. Prints the shot
 // rate of both runs as a ratio, the request latencies (p50, p99) and the failed requests.
 //
-//   bench_web_load [TIME_SCALE] [SAVE_INTERVAL_MIN]     (defaults 0.01 and 5)
+//   bench_web_load [TIME_SCALE] [SAVE_INTERVAL_MIN] [PAIRS]     (defaults 0.01, 5 and 2)
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -22,6 +22,8 @@
 #include <cstdio>
 #include <mutex>
 #include <thread>
+
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -35,7 +37,23 @@ struct RunResult {
     long long shots = 0;
     long long records = 0;
     double seconds = 0;
+    // The station's own CPU time (user + system) and its shots, read together near the end.
+    double cpuSeconds = 0;
+    long long cpuShots = 0;
 };
+
+// User plus system CPU seconds of a process so far; 0 when unknown.
+double cpuSecondsOf(qint64 pid)
+{
+    QFile f(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!f.open(QIODevice::ReadOnly))
+        return 0;
+    const QByteArray stat = f.readAll();
+    const QList<QByteArray> fields = stat.mid(stat.lastIndexOf(')') + 2).split(' ');
+    if (fields.size() < 13)
+        return 0;
+    return double(fields[11].toLongLong() + fields[12].toLongLong()) / double(sysconf(_SC_CLK_TCK));
+}
 
 quint16 freePort()
 {
@@ -167,6 +185,8 @@ RunResult run(double scale, int intervalMin, Load* load)
         QThread::msleep(20);
     }
     std::vector<std::thread> clients;
+    if (load)
+        load->stop = false;
     if (load && port != 0)
         for (int i = 0; i < kClients; ++i)
             clients.emplace_back(client, port, i, std::ref(*load));
@@ -175,12 +195,20 @@ RunResult run(double scale, int intervalMin, Load* load)
     static const QRegularExpression times(
         QStringLiteral("\"end\":\"([^\"]+)\".*\"time\":\"([^\"]+)\""));
     QTcpSocket watcher;
+    double cpu = 0;
+    long long cpuShots = 0;
+    static const QRegularExpression shotsField(QStringLiteral("\"shots\":(\\d+)"));
     const qint64 margin = kIntervals * intervalMin * 60 / 50;
     while (port != 0 && !station.waitForFinished(100)) {
         bool early = false;
         QByteArray body;
         if (!request(watcher, port, "/api/status", early, &body))
             continue;
+        const double used = cpuSecondsOf(station.processId());
+        if (used > 0) {
+            cpu = used;
+            cpuShots = shotsField.match(QString::fromUtf8(body)).captured(1).toLongLong();
+        }
         const QRegularExpressionMatch m = times.match(QString::fromUtf8(body));
         const QDateTime end = QDateTime::fromString(m.captured(1), Qt::ISODate);
         const QDateTime now = QDateTime::fromString(m.captured(2), Qt::ISODate);
@@ -195,6 +223,8 @@ RunResult run(double scale, int intervalMin, Load* load)
     station.waitForFinished(-1);
     RunResult r;
     r.seconds = timer.nsecsElapsed() / 1e9;
+    r.cpuSeconds = cpu;
+    r.cpuShots = cpuShots;
     static const QRegularExpression final(
         QStringLiteral("measurement complete: (\\d+) shots analysed, (\\d+) records saved"));
     const QRegularExpressionMatch m = final.match(readAll(out));
@@ -225,18 +255,39 @@ int main(int argc, char** argv)
                 "polling /api/status and a view PNG every %d ms\n",
                 kIntervals, interval, scale, kClients, kPollMs);
 
-    const RunResult alone = run(scale, interval, nullptr);
+    // Alone and loaded runs alternate, so that a busy machine weighs on both alike.
+    const int pairs = argc > 3 ? std::max(1, std::atoi(argv[3])) : 2;
+    RunResult alone, loaded;
     Load load;
-    const RunResult loaded = run(scale, interval, &load);
-    if (!alone.ok || !loaded.ok) {
-        std::printf("a run failed (alone %d, loaded %d)\n", alone.ok, loaded.ok);
-        return 1;
+    for (int p = 0; p < pairs; ++p) {
+        const RunResult a = run(scale, interval, nullptr);
+        const RunResult b = run(scale, interval, &load);
+        if (!a.ok || !b.ok) {
+            std::printf("a run failed (alone %d, loaded %d)\n", a.ok, b.ok);
+            return 1;
+        }
+        std::printf("pair %d: shots alone %lld, with clients %lld\n", p + 1, a.shots, b.shots);
+        alone.shots += a.shots;
+        alone.cpuSeconds += a.cpuSeconds;
+        alone.cpuShots += a.cpuShots;
+        loaded.cpuSeconds += b.cpuSeconds;
+        loaded.cpuShots += b.cpuShots;
+        alone.records += a.records;
+        loaded.shots += b.shots;
+        loaded.records += b.records;
     }
     const double ratio = alone.shots > 0 ? double(loaded.shots) / double(alone.shots) : 0;
     std::printf("shots analysed   alone %lld, with clients %lld: ratio %.3f (target >= 0.95)\n",
                 alone.shots, loaded.shots, ratio);
+    const auto perShot = [](const RunResult& r) {
+        return r.cpuShots > 0 ? 1000.0 * r.cpuSeconds / double(r.cpuShots) : 0.0;
+    };
+    std::printf("station CPU/shot alone %.2f ms, with clients %.2f ms: ratio %.3f (the clients "
+                "run on the same cores)\n",
+                perShot(alone), perShot(loaded),
+                perShot(alone) > 0 ? perShot(loaded) / perShot(alone) : 0.0);
     std::printf("records saved    alone %lld, with clients %lld (expected %d)\n", alone.records,
-                loaded.records, kIntervals + 1);
+                loaded.records, pairs * (kIntervals + 1));
     std::printf("requests served  %lld, failed %lld\n", load.served, load.failed);
     std::printf("latency          p50 %.2f ms, p99 %.2f ms, max %.2f ms\n",
                 percentile(load.latenciesMs, 0.5), percentile(load.latenciesMs, 0.99),

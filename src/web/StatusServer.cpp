@@ -254,8 +254,14 @@ StatusServer::Reply StatusServer::route(const QHttpServerRequest& request)
         return resource(QStringLiteral("app.js"), "text/javascript; charset=utf-8");
     if (path == QStringLiteral("/style.css"))
         return resource(QStringLiteral("style.css"), "text/css; charset=utf-8");
-    if (path == QStringLiteral("/api/status"))
-        return json(StatusDocument(feed_, files_));
+    if (path == QStringLiteral("/api/status")) {
+        // Many clients polling cost one document per kStatusReuseMs.
+        if (statusAge_.isValid() && !statusAge_.hasExpired(kStatusReuseMs))
+            return statusReply_;
+        statusReply_ = json(StatusDocument(feed_, files_));
+        statusAge_.start();
+        return statusReply_;
+    }
     if (path == QStringLiteral("/api/shot")) {
         const auto feeder = queryInt(query, QStringLiteral("feeder"), 1, 1, 9);
         if (!feeder)
@@ -334,7 +340,9 @@ StatusServer::Reply StatusServer::viewImage(const QString& path, const QHttpServ
         cached.png.clear();
         QBuffer buffer(&cached.png);
         buffer.open(QIODevice::WriteOnly);
-        image.save(&buffer, "PNG");
+        // Light compression: the pictures are few colours and large areas, and the time goes
+        // from the station's own thread.
+        image.save(&buffer, "PNG", 80);
         cached.shot = feed_.shots();
         cached.age.start();
     }

@@ -58,7 +58,8 @@ private:
 class StatusServer : public QAbstractHttpServer {
     Q_OBJECT
 public:
-    static constexpr int kViewRedrawMs = 1000; // real time
+    static constexpr int kViewRedrawMs = 2000; // real time: the page's own refresh period
+    static constexpr int kStatusReuseMs = 200; // real time
 
     StatusServer(RunFeed& feed, const ServeOptions& options, QObject* parent = nullptr);
     ~StatusServer() override;
@@ -104,6 +105,8 @@ private:
         QByteArray png;
     };
     std::map<std::tuple<int, int, int, int>, RenderedView> views_;
+    Reply statusReply_;
+    QElapsedTimer statusAge_;
 };
 
 // The status page of one run of `measure`: the feed in front of the console's observer and
