@@ -125,6 +125,14 @@ DesktopProgram::DesktopProgram(DesktopStation& station, const QString& addressFi
       connection_(std::make_unique<ConnectionScreen>(station.lan, station.facts, addressFile))
 {
     connection_->setNextScreen([this] { openNextScreen(); });
+    connection_->setEndProgram([this](int code) { endProgram(code); });
+}
+
+void DesktopProgram::setMessageFunction(MessageFunction f)
+{
+    showMessage_ = std::move(f);
+    if (showMessage_)
+        connection_->setMessageFunction(showMessage_);
 }
 
 DesktopProgram::~DesktopProgram() = default;
@@ -189,7 +197,6 @@ int runDesktopProgram(const DesktopOptions& options)
     QString error;
     DesktopStation station(options.timeScale);
     DesktopProgram program(station, options.demo ? QString() : QString(kAddressFileName));
-    program.connectionScreen().setEndProgram(endProgramNow);
     program.setEndProgram(endProgramNow);
 
     std::unique_ptr<sim::SimServer> demoRecorders;
