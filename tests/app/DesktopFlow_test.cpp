@@ -477,6 +477,46 @@ TEST_F(DesktopFlow, TheOperatorsPathFromConnectionToTheEndOfTheMeasurement)
     }
 }
 
+// A window activation of the settings screen that arrives while the preparation screen is up
+// (one the window system had under way when 測定開始 was clicked on an inactive window) is not
+// the return from the preparation: it must neither start the recorders' set-up in the middle of
+// the preparation nor use up the hand-over to the measurement screen.
+TEST_F(DesktopFlow, AnActivationDuringThePreparationLeavesTheHandOverToItsEnd)
+{
+    connectRecorders();
+    ASSERT_NE(form01(), nullptr);
+    const QString chosen = dir.filePath(QStringLiteral("early"));
+    form01()->setOutputFileDialog([&] { return chosen; });
+    click(child<QPushButton>(form01(), QStringLiteral("Command10")));
+    waitForCount(QStringLiteral("1 :AUTO"), 1);
+    expectLockOut();
+
+    whenModal(
+        QStringLiteral("Form02"),
+        [](QWidget* form) {
+            return static_cast<hs::PreparationScreen*>(form)->phase() ==
+                   hs::PreparationScreen::Phase::Busy;
+        },
+        [&](QWidget*) {
+            QEvent activation(QEvent::WindowActivate);
+            QApplication::sendEvent(form01(), &activation);
+        });
+    const auto confirming = [](QWidget* form) {
+        return static_cast<hs::PreparationScreen*>(form)->phase() ==
+               hs::PreparationScreen::Phase::Confirm;
+    };
+    whenModal(QStringLiteral("Form02"), confirming, [&](QWidget* form) {
+        click(child<QPushButton>(form, QStringLiteral("Command1(1)")));
+    });
+    const qsizetype mark = events.size();
+    click(child<QPushButton>(form01(), QStringLiteral("Command4")));
+    EXPECT_EQ(events.mid(mark).count(QStringLiteral("0 :AUTO")), 0);
+    EXPECT_TRUE(station.settings.StartConfirmed);
+    EXPECT_FALSE(form01()->isVisible());
+    ASSERT_NE(program->measurementScreen(), nullptr);
+    EXPECT_TRUE(program->measurementScreen()->isVisible());
+}
+
 // ---- Every way the program ends --------------------------------------------------------
 // (The measurement screen's end button is the end of the operator's path above.)
 
