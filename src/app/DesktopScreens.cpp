@@ -96,8 +96,9 @@ QString desktopOptionsHelp()
         "Options of the desktop program:\n"
         "  --demo          start two simulated recorders in this process (127.0.0.1:8802 and\n"
         "                  127.0.0.2:8802) and point the connection screen at them\n"
-        "  --time-scale X  run every wait and the calendar at X times real time (e.g. 0.1);\n"
-        "                  the environment variable HARMONIC_TIME_SCALE does the same\n");
+        "  --time-scale X  run every wait and the calendar at X times real time (e.g. 0.05:\n"
+        "                  the default 5-minute save interval passes in 15 s); the\n"
+        "                  environment variable HARMONIC_TIME_SCALE does the same\n");
 }
 
 QString settingsScreenCaption()
