@@ -266,215 +266,256 @@ qsizetype expectConfiguration(const QStringList& lines, qsizetype from)
     return at + 1;
 }
 
-TEST_F(DesktopFlow, TheOperatorsPathFromConnectionToTheEndOfTheMeasurement)
-{
-    // Connection screen: two recorders, then the settings screen in its place.
-    connectRecorders();
-    EXPECT_TRUE(messages.isEmpty()) << qPrintable(messages.join('\n'));
-    EXPECT_FALSE(tcpCont().isVisible());
-    ASSERT_NE(form01(), nullptr);
-    EXPECT_TRUE(form01()->isVisible());
-    EXPECT_EQ(station.facts.LastRecorder, 1);
-    for (int r = 0; r < 2; ++r) {
-        SCOPED_TRACE(r);
-        expectInitialisation(linesOf(events, r));
-    }
-
-    // Settings screen: ":AUTO" to recorder 1 then 2, and the lock-out.
-    waitForCount(QStringLiteral("1 :AUTO"), 1);
-    EXPECT_EQ(events.mid(events.size() - 2), autoLines());
-    EXPECT_EQ(events.count(QStringLiteral("0 :AUTO")), 1);
-    qsizetype mark = 0;
-    expectLockOut();
-
-    // Three feeders, a save every minute, the output file.
-    auto* feeders = child<QComboBox>(form01(), QStringLiteral("Combo1"));
-    feeders->setFocus(Qt::TabFocusReason);
-    QTest::keyClick(feeders, Qt::Key_Home);
-    for (int i = 1; i < kFeeders; ++i)
-        QTest::keyClick(feeders, Qt::Key_Down);
-    ASSERT_EQ(feeders->currentText(), QString::number(kFeeders));
-    type(child<QLineEdit>(form01(), QStringLiteral("Text7")), QStringLiteral("1"));
-    feeders->setFocus(Qt::TabFocusReason);
-    const QString chosen = dir.filePath(QStringLiteral("flow"));
-    form01()->setOutputFileDialog([&] { return chosen; });
-    click(child<QPushButton>(form01(), QStringLiteral("Command10")));
-    EXPECT_EQ(station.settings.LastFeeder, kFeeders - 1);
-    EXPECT_EQ(station.settings.SaveIntervalMin, 1);
-    EXPECT_TRUE(station.settings.OutputFile.startsWith(chosen))
-        << qPrintable(station.settings.OutputFile);
-    EXPECT_EQ(child<QLabel>(form01(), QStringLiteral("Label7"))->text(),
-              station.settings.OutputFile);
-
-    // The R-C complement screen, modal, opened by a double-click and closed with 設定終了:
-    // the settings screen is activated again.
-    bool rcWasModal = false;
-    whenModal(
-        QStringLiteral("Form04"), [](QWidget*) { return true; },
-        [&](QWidget* form) {
-            rcWasModal = qobject_cast<QDialog*>(form) && static_cast<QDialog*>(form)->isModal();
-            auto* done = child<QPushButton>(form, QStringLiteral("Command1"));
-            EXPECT_EQ(done->text(), QStringLiteral("設定終了"));
-            click(done);
-        });
-    mark = events.size();
-    auto* option4 = child<QRadioButton>(form01(), QStringLiteral("Option8(4)"));
-    QTest::mouseDClick(option4, Qt::LeftButton, {}, QPoint(8, option4->height() / 2));
-    EXPECT_TRUE(rcWasModal);
-    ASSERT_NE(form01()->rcComplementScreen(), nullptr);
-    EXPECT_FALSE(form01()->rcComplementScreen()->isVisible());
-    waitForCount(QStringLiteral("1 :AUTO"), 2);
-    EXPECT_EQ(events.mid(mark), autoLines());
-    expectLockOut();
-    // Back to the default save option.
-    click(child<QRadioButton>(form01(), QStringLiteral("Option8(3)")));
-    EXPECT_EQ(station.settings.SaveOption(), 3);
-
-    // Start; the preparation configures the recorders and takes its check shot; キャンセル.
-    const auto confirming = [](QWidget* form) {
-        return static_cast<hs::PreparationScreen*>(form)->phase() ==
-               hs::PreparationScreen::Phase::Confirm;
-    };
-    bool busyPointer = false;
-    whenModal(
-        QStringLiteral("Form02"),
-        [](QWidget* form) {
-            return static_cast<hs::PreparationScreen*>(form)->phase() ==
-                   hs::PreparationScreen::Phase::Busy;
-        },
-        [&](QWidget*) { busyPointer = form01()->cursor().shape() == Qt::WaitCursor; });
-    whenModal(QStringLiteral("Form02"), confirming, [&](QWidget* form) {
-        click(child<QPushButton>(form, QStringLiteral("Command1(0)")));
-    });
-    mark = events.size();
-    click(child<QPushButton>(form01(), QStringLiteral("Command4")));
-    EXPECT_TRUE(busyPointer) << "the hourglass on the settings screen while preparing";
-    EXPECT_FALSE(station.settings.StartConfirmed);
-    EXPECT_TRUE(form01()->isVisible());
-    EXPECT_EQ(form01()->cursor().shape(), Qt::ArrowCursor);
-    EXPECT_EQ(program->measurementScreen(), nullptr);
+// The operator's path, step by step.
+class OperatorPath : public DesktopFlow {
+public:
+    using Phase = hs::PreparationScreen::Phase;
+    static bool inPhase(QWidget* form, Phase phase)
     {
-        waitForCount(QStringLiteral("1 :AUTO"), 3);
-        const QStringList cancelled = events.mid(mark);
-        const QStringList r0 = linesOf(cancelled, 0);
-        const qsizetype after = expectConfiguration(r0, 0);
-        // The idle set-up after キャンセル, then ":AUTO" of the activation.
-        const QStringList tail{QStringLiteral(":DISP:CHAN DISP;:FUNM MEM;:CONF:TDIV 5E-4;SHOT 50"),
-                               QStringLiteral(":HEAD OFF"), QStringLiteral(":AUTO")};
-        EXPECT_EQ(r0.mid(r0.size() - 3), tail) << "after line " << after;
-        EXPECT_EQ(cancelled.mid(cancelled.size() - 2), autoLines());
+        return static_cast<hs::PreparationScreen*>(form)->phase() == phase;
     }
-    expectLockOut();
 
-    // Start again and confirm with ＯＫ: the measurement screen takes over by itself.
-    whenModal(QStringLiteral("Form02"), confirming, [&](QWidget* form) {
-        click(child<QPushButton>(form, QStringLiteral("Command1(1)")));
-    });
-    mark = events.size();
-    click(child<QPushButton>(form01(), QStringLiteral("Command4")));
-    EXPECT_TRUE(station.settings.StartConfirmed);
-    EXPECT_FALSE(form01()->isVisible());
-    hs::MeasurementScreen* form03 = program->measurementScreen();
-    ASSERT_NE(form03, nullptr);
-    EXPECT_TRUE(form03->isVisible());
-    EXPECT_EQ(form03->windowTitle(), hs::MeasurementScreen::caption());
-    EXPECT_EQ(events.mid(mark).count(QStringLiteral("0 :AUTO")), 0) << "no set-up once confirmed";
-
-    // The run: views and the feeder switched while it goes on, two save intervals, the end.
-    QStringList summaries;
-    QObject::connect(form03, &hs::MeasurementScreen::summaryTextChanged,
-                     [&](const QString& t) { summaries << t; });
-    hs::RecordLayout layout;
-    layout.saveOption = 3;
-    layout.feeders = kFeeders;
-    const auto recordsWritten = [&] {
-        return QFileInfo(station.settings.OutputFile).size() / layout.recordLength();
-    };
-    qint64 recordsAtEnd = 0;
-    QDateTime runStart;
-    Script script;
-    script.steps = {
-        {[&] { return !summaries.isEmpty(); },
-         [&] {
-             runStart = station.clock.now();
-             EXPECT_EQ(form03->CurrentView(), 1) << "the graph view first";
-             click(child<QPushButton>(form03, QStringLiteral("Command3(1)")));
-             EXPECT_EQ(form03->CurrentView(), 2);
-             EXPECT_EQ(form03->grids()[0].text(0, 5), QStringLiteral("位相差"));
-         }},
-        {[&] { return summaries.size() >= 3; },
-         [&] {
-             // "+" on the right part of the channel switch: feeder 2.
-             auto* sw = child<QPushButton>(form03, QStringLiteral("Command4"));
-             QTest::mouseClick(sw, Qt::LeftButton, {}, QPoint(sw->width() - 5, sw->height() / 2));
-             EXPECT_EQ(form03->CurrentChannel(), 1);
-             click(child<QPushButton>(form03, QStringLiteral("Command3(0)")));
-             EXPECT_EQ(form03->CurrentView(), 1);
-         }},
-        {[&] { return recordsWritten() >= 3 && runStart.secsTo(station.clock.now()) >= 120; },
-         [&] {
-             recordsAtEnd = recordsWritten();
-             click(child<QPushButton>(form03, QStringLiteral("Command1")));
-         }},
-    };
-    script.start();
-    mark = events.size();
-    EXPECT_TRUE(station.clock.waitUntil([&] { return !endCodes.empty(); }, 3600 * 1000));
-    EXPECT_TRUE(script.done()) << "steps done: " << script.next;
-    EXPECT_EQ(endCodes, std::vector<int>{0});
-    EXPECT_FALSE(resultFilesOpenAtEnd);
-    EXPECT_TRUE(messages.isEmpty()) << qPrintable(messages.join('\n'));
-
-    // The recorders: zero adjustment and shots, then ":ABORT" to 1 and 2, each link closed
-    // after its command, and nothing after.
-    const QStringList run = eventsFrom(mark, 1);
-    const QStringList r0 = linesOf(run, 0);
-    EXPECT_GE(r0.count(QStringLiteral(":STAR")), 3);
-    EXPECT_GE(linesOf(run, 1).count(QStringLiteral(":STAR")), 3);
-    EXPECT_GT(r0.count(QStringLiteral(":MEM:MAXP?")), 0);
-    EXPECT_TRUE(std::any_of(r0.begin(), r0.end(),
-                            [](const QString& l) { return l.startsWith(":MEM:BDAT? "); }));
-    station.clock.waitMs(2000);
-    const QStringList all = events.mid(mark);
-    EXPECT_EQ(all.mid(all.size() - 4), abortLines());
-    EXPECT_EQ(all.count(QStringLiteral("0 :ABORT")), 1);
-    EXPECT_EQ(sim->connectionCount(0) + sim->connectionCount(1), 0);
-
-    // The result file: whole records a minute apart, the scenario's values.
-    hs::ResultFile file;
-    QString error;
-    ASSERT_TRUE(hs::ReadResultFile(station.settings.OutputFile, file, error)) << qPrintable(error);
-    EXPECT_FALSE(file.truncated());
-    ASSERT_GE(file.records.size(), 3u);
-    EXPECT_EQ(static_cast<qint64>(file.records.size()), recordsAtEnd);
-    const hs::sim::Scenario& sc = sim->scenario();
-    const double vrs1 = std::abs(phasor(sc, QStringLiteral("V R-S"), 1));
-    for (std::size_t n = 0; n < file.records.size(); ++n) {
-        SCOPED_TRACE(n);
-        const hs::ResultRecord& rec = file.records[n];
-        if (n > 0) {
-            EXPECT_EQ(file.records[n - 1].time.secsTo(rec.time), 60);
+    void connectAndOpenTheSettings()
+    {
+        // Connection screen: two recorders, then the settings screen in its place.
+        connectRecorders();
+        EXPECT_TRUE(messages.isEmpty()) << qPrintable(messages.join('\n'));
+        EXPECT_FALSE(tcpCont().isVisible());
+        ASSERT_NE(form01(), nullptr);
+        EXPECT_TRUE(form01()->isVisible());
+        EXPECT_EQ(station.facts.LastRecorder, 1);
+        for (int r = 0; r < 2; ++r) {
+            SCOPED_TRACE(r);
+            expectInitialisation(linesOf(events, r));
         }
-        ASSERT_EQ(rec.current.size(), static_cast<std::size_t>(kFeeders));
-        for (std::size_t i = 0; i < file.orders.size(); ++i) {
-            const int h = file.orders[i];
-            SCOPED_TRACE(h);
-            const Phasor a = phasor(sc, QStringLiteral("V R-S"), h);
-            const Phasor b = phasor(sc, QStringLiteral("V T-S"), h);
-            const double v = (std::abs(a) + std::abs(b) + std::abs(a - b)) / 3.0;
-            EXPECT_NEAR(rec.voltage.at(i), v, 0.01 * v + kFloor * vrs1);
-            for (int f = 0; f < kFeeders; ++f) {
-                const QString name = QStringLiteral("F%1 I ").arg(f + 1);
-                const Phasor ir = phasor(sc, name + QLatin1Char('R'), h);
-                const Phasor it = phasor(sc, name + QLatin1Char('T'), h);
-                const double fundamental = std::abs(phasor(sc, name + QLatin1Char('R'), 1));
-                const double c = (std::abs(ir) + std::abs(it) + std::abs(ir + it)) / 3.0;
-                EXPECT_NEAR(rec.current[static_cast<std::size_t>(f)].at(i), c,
-                            0.01 * c + kFloor * fundamental)
-                    << "feeder " << f;
+
+        // Settings screen: ":AUTO" to recorder 1 then 2, and the lock-out.
+        waitForCount(QStringLiteral("1 :AUTO"), 1);
+        EXPECT_EQ(events.mid(events.size() - 2), autoLines());
+        EXPECT_EQ(events.count(QStringLiteral("0 :AUTO")), 1);
+        expectLockOut();
+    }
+
+    void enterTheSetUp()
+    {
+        // Three feeders, a save every minute, the output file.
+        auto* feeders = child<QComboBox>(form01(), QStringLiteral("Combo1"));
+        feeders->setFocus(Qt::TabFocusReason);
+        QTest::keyClick(feeders, Qt::Key_Home);
+        for (int i = 1; i < kFeeders; ++i)
+            QTest::keyClick(feeders, Qt::Key_Down);
+        ASSERT_EQ(feeders->currentText(), QString::number(kFeeders));
+        type(child<QLineEdit>(form01(), QStringLiteral("Text7")), QStringLiteral("1"));
+        feeders->setFocus(Qt::TabFocusReason);
+        const QString chosen = dir.filePath(QStringLiteral("flow"));
+        form01()->setOutputFileDialog([&] { return chosen; });
+        click(child<QPushButton>(form01(), QStringLiteral("Command10")));
+        EXPECT_EQ(station.settings.LastFeeder, kFeeders - 1);
+        EXPECT_EQ(station.settings.SaveIntervalMin, 1);
+        EXPECT_TRUE(station.settings.OutputFile.startsWith(chosen))
+            << qPrintable(station.settings.OutputFile);
+        EXPECT_EQ(child<QLabel>(form01(), QStringLiteral("Label7"))->text(),
+                  station.settings.OutputFile);
+    }
+
+    void openAndCloseTheRcComplement()
+    {
+        // The R-C complement screen, modal, opened by a double-click and closed with 設定終了:
+        // the settings screen is activated again.
+        bool rcWasModal = false;
+        whenModal(
+            QStringLiteral("Form04"), [](QWidget*) { return true; },
+            [&](QWidget* form) {
+                rcWasModal = qobject_cast<QDialog*>(form) && static_cast<QDialog*>(form)->isModal();
+                auto* done = child<QPushButton>(form, QStringLiteral("Command1"));
+                EXPECT_EQ(done->text(), QStringLiteral("設定終了"));
+                click(done);
+            });
+        const qsizetype mark = events.size();
+        auto* option4 = child<QRadioButton>(form01(), QStringLiteral("Option8(4)"));
+        QTest::mouseDClick(option4, Qt::LeftButton, {}, QPoint(8, option4->height() / 2));
+        EXPECT_TRUE(rcWasModal);
+        ASSERT_NE(form01()->rcComplementScreen(), nullptr);
+        EXPECT_FALSE(form01()->rcComplementScreen()->isVisible());
+        waitForCount(QStringLiteral("1 :AUTO"), 2);
+        EXPECT_EQ(events.mid(mark), autoLines());
+        expectLockOut();
+        // Back to the default save option.
+        click(child<QRadioButton>(form01(), QStringLiteral("Option8(3)")));
+        EXPECT_EQ(station.settings.SaveOption(), 3);
+    }
+
+    void startAndCancel()
+    {
+        // Start; the preparation configures the recorders and takes its check shot; キャンセル.
+        bool busyPointer = false;
+        whenModal(
+            QStringLiteral("Form02"), [](QWidget* form) { return inPhase(form, Phase::Busy); },
+            [&](QWidget*) { busyPointer = form01()->cursor().shape() == Qt::WaitCursor; });
+        whenModal(
+            QStringLiteral("Form02"), [](QWidget* form) { return inPhase(form, Phase::Confirm); },
+            [&](QWidget* form) { click(child<QPushButton>(form, QStringLiteral("Command1(0)"))); });
+        const qsizetype mark = events.size();
+        click(child<QPushButton>(form01(), QStringLiteral("Command4")));
+        EXPECT_TRUE(busyPointer) << "the hourglass on the settings screen while preparing";
+        EXPECT_FALSE(station.settings.StartConfirmed);
+        EXPECT_TRUE(form01()->isVisible());
+        EXPECT_EQ(form01()->cursor().shape(), Qt::ArrowCursor);
+        EXPECT_EQ(program->measurementScreen(), nullptr);
+        {
+            waitForCount(QStringLiteral("1 :AUTO"), 3);
+            const QStringList cancelled = events.mid(mark);
+            const QStringList r0 = linesOf(cancelled, 0);
+            const qsizetype after = expectConfiguration(r0, 0);
+            // The idle set-up after キャンセル, then ":AUTO" of the activation.
+            const QStringList tail{
+                QStringLiteral(":DISP:CHAN DISP;:FUNM MEM;:CONF:TDIV 5E-4;SHOT 50"),
+                QStringLiteral(":HEAD OFF"), QStringLiteral(":AUTO")};
+            EXPECT_EQ(r0.mid(r0.size() - 3), tail) << "after line " << after;
+            EXPECT_EQ(cancelled.mid(cancelled.size() - 2), autoLines());
+        }
+        expectLockOut();
+    }
+
+    void startAndConfirm()
+    {
+        // Start again and confirm with ＯＫ: the measurement screen takes over by itself.
+        whenModal(
+            QStringLiteral("Form02"), [](QWidget* form) { return inPhase(form, Phase::Confirm); },
+            [&](QWidget* form) { click(child<QPushButton>(form, QStringLiteral("Command1(1)"))); });
+        const qsizetype mark = events.size();
+        click(child<QPushButton>(form01(), QStringLiteral("Command4")));
+        EXPECT_TRUE(station.settings.StartConfirmed);
+        EXPECT_FALSE(form01()->isVisible());
+        form03 = program->measurementScreen();
+        ASSERT_NE(form03, nullptr);
+        EXPECT_TRUE(form03->isVisible());
+        EXPECT_EQ(form03->windowTitle(), hs::MeasurementScreen::caption());
+        EXPECT_EQ(events.mid(mark).count(QStringLiteral("0 :AUTO")), 0)
+            << "no set-up once confirmed";
+    }
+
+    // Returns the number of records written when the end button was pressed.
+    qint64 runTwoSaveIntervalsAndEnd()
+    {
+        // The run: views and the feeder switched while it goes on, two save intervals, the end.
+        QStringList summaries;
+        QObject::connect(form03, &hs::MeasurementScreen::summaryTextChanged,
+                         [&](const QString& t) { summaries << t; });
+        hs::RecordLayout layout;
+        layout.saveOption = 3;
+        layout.feeders = kFeeders;
+        const auto recordsWritten = [&] {
+            return QFileInfo(station.settings.OutputFile).size() / layout.recordLength();
+        };
+        qint64 recordsAtEnd = 0;
+        QDateTime runStart;
+        Script script;
+        script.steps = {
+            {[&] { return !summaries.isEmpty(); },
+             [&] {
+                 runStart = station.clock.now();
+                 EXPECT_EQ(form03->CurrentView(), 1) << "the graph view first";
+                 click(child<QPushButton>(form03, QStringLiteral("Command3(1)")));
+                 EXPECT_EQ(form03->CurrentView(), 2);
+                 EXPECT_EQ(form03->grids()[0].text(0, 5), QStringLiteral("位相差"));
+             }},
+            {[&] { return summaries.size() >= 3; },
+             [&] {
+                 // "+" on the right part of the channel switch: feeder 2.
+                 auto* sw = child<QPushButton>(form03, QStringLiteral("Command4"));
+                 QTest::mouseClick(sw, Qt::LeftButton, {},
+                                   QPoint(sw->width() - 5, sw->height() / 2));
+                 EXPECT_EQ(form03->CurrentChannel(), 1);
+                 click(child<QPushButton>(form03, QStringLiteral("Command3(0)")));
+                 EXPECT_EQ(form03->CurrentView(), 1);
+             }},
+            {[&] { return recordsWritten() >= 3 && runStart.secsTo(station.clock.now()) >= 120; },
+             [&] {
+                 recordsAtEnd = recordsWritten();
+                 click(child<QPushButton>(form03, QStringLiteral("Command1")));
+             }},
+        };
+        script.start();
+        const qsizetype mark = events.size();
+        EXPECT_TRUE(station.clock.waitUntil([&] { return !endCodes.empty(); }, 3600 * 1000));
+        EXPECT_TRUE(script.done()) << "steps done: " << script.next;
+        EXPECT_EQ(endCodes, std::vector<int>{0});
+        EXPECT_FALSE(resultFilesOpenAtEnd);
+        EXPECT_TRUE(messages.isEmpty()) << qPrintable(messages.join('\n'));
+
+        // The recorders: zero adjustment and shots, then ":ABORT" to 1 and 2, each link closed
+        // after its command, and nothing after.
+        const QStringList run = eventsFrom(mark, 1);
+        const QStringList r0 = linesOf(run, 0);
+        EXPECT_GE(r0.count(QStringLiteral(":STAR")), 3);
+        EXPECT_GE(linesOf(run, 1).count(QStringLiteral(":STAR")), 3);
+        EXPECT_GT(r0.count(QStringLiteral(":MEM:MAXP?")), 0);
+        EXPECT_TRUE(std::any_of(r0.begin(), r0.end(),
+                                [](const QString& l) { return l.startsWith(":MEM:BDAT? "); }));
+        station.clock.waitMs(2000);
+        const QStringList all = events.mid(mark);
+        EXPECT_EQ(all.mid(all.size() - 4), abortLines());
+        EXPECT_EQ(all.count(QStringLiteral("0 :ABORT")), 1);
+        EXPECT_EQ(sim->connectionCount(0) + sim->connectionCount(1), 0);
+
+        return recordsAtEnd;
+    }
+
+    void expectTheScenarioInTheResultFile(qint64 recordsAtEnd)
+    {
+        // The result file: whole records a minute apart, the scenario's values.
+        hs::ResultFile file;
+        QString error;
+        ASSERT_TRUE(hs::ReadResultFile(station.settings.OutputFile, file, error))
+            << qPrintable(error);
+        EXPECT_FALSE(file.truncated());
+        ASSERT_GE(file.records.size(), 3u);
+        EXPECT_EQ(static_cast<qint64>(file.records.size()), recordsAtEnd);
+        const hs::sim::Scenario& sc = sim->scenario();
+        const double vrs1 = std::abs(phasor(sc, QStringLiteral("V R-S"), 1));
+        for (std::size_t n = 0; n < file.records.size(); ++n) {
+            SCOPED_TRACE(n);
+            const hs::ResultRecord& rec = file.records[n];
+            if (n > 0) {
+                EXPECT_EQ(file.records[n - 1].time.secsTo(rec.time), 60);
+            }
+            ASSERT_EQ(rec.current.size(), static_cast<std::size_t>(kFeeders));
+            for (std::size_t i = 0; i < file.orders.size(); ++i) {
+                const int h = file.orders[i];
+                SCOPED_TRACE(h);
+                const Phasor a = phasor(sc, QStringLiteral("V R-S"), h);
+                const Phasor b = phasor(sc, QStringLiteral("V T-S"), h);
+                const double v = (std::abs(a) + std::abs(b) + std::abs(a - b)) / 3.0;
+                EXPECT_NEAR(rec.voltage.at(i), v, 0.01 * v + kFloor * vrs1);
+                for (int f = 0; f < kFeeders; ++f) {
+                    const QString name = QStringLiteral("F%1 I ").arg(f + 1);
+                    const Phasor ir = phasor(sc, name + QLatin1Char('R'), h);
+                    const Phasor it = phasor(sc, name + QLatin1Char('T'), h);
+                    const double fundamental = std::abs(phasor(sc, name + QLatin1Char('R'), 1));
+                    const double c = (std::abs(ir) + std::abs(it) + std::abs(ir + it)) / 3.0;
+                    EXPECT_NEAR(rec.current[static_cast<std::size_t>(f)].at(i), c,
+                                0.01 * c + kFloor * fundamental)
+                        << "feeder " << f;
+                }
             }
         }
     }
+
+    hs::MeasurementScreen* form03 = nullptr;
+};
+
+TEST_F(OperatorPath, FromConnectionToTheEndOfTheMeasurement)
+{
+    for (const auto step : {&OperatorPath::connectAndOpenTheSettings, &OperatorPath::enterTheSetUp,
+                            &OperatorPath::openAndCloseTheRcComplement,
+                            &OperatorPath::startAndCancel, &OperatorPath::startAndConfirm}) {
+        (this->*step)();
+        if (HasFatalFailure())
+            return;
+    }
+    const qint64 records = runTwoSaveIntervalsAndEnd();
+    expectTheScenarioInTheResultFile(records);
 }
 
 // A window activation of the settings screen that arrives while the preparation screen is up
