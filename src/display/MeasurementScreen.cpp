@@ -424,16 +424,18 @@ void MeasurementScreen::showEvent(QShowEvent* event)
     QWidget::showEvent(event);
     // The run starts as soon as the screen is shown, whether or not the window system makes
     // it the active window.
-    changeEvent(nullptr);
+    queueActivation();
 }
 
 void MeasurementScreen::changeEvent(QEvent* event)
 {
-    if (event != nullptr) {
-        QWidget::changeEvent(event);
-        if (event->type() != QEvent::ActivationChange || !isActiveWindow())
-            return;
-    }
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::ActivationChange && isActiveWindow())
+        queueActivation();
+}
+
+void MeasurementScreen::queueActivation()
+{
     // Activation runs the measurement, which returns only at its end: it is started from the
     // event loop rather than inside the event that announced the activation.
     if (activationQueued_ || startButton_->isHidden())

@@ -44,12 +44,14 @@ public:
     ~MeasurementScreen() override;
 
     void setMessageFunction(MessageFunction f) { showMessage_ = std::move(f); }
-    // Ends the program (the end button; the run reaching its end time). The default ends the
-    // process at once.
+    // Ends the program with an exit code (the end button; the end time of the run). The default
+    // ends the process at once. A function that returns (tests) leaves a run going on to stop
+    // at its next look at the request.
     void setEndProgram(std::function<void(int)> f) { endProgram_ = std::move(f); }
 
     // Activation: starts the run when the start button is still shown. Returns when the run is
-    // over (or at once when it has already started).
+    // over (or at once when it has already started). Showing the screen activates it from the
+    // event loop.
     void activate();
     // Command2, "測定開始": opens the result files and runs the measurement to its end.
     // Does nothing unless Command2 is shown.
@@ -104,6 +106,7 @@ private:
     void buildGrids();
     void buildButtons();
     void load();
+    void queueActivation();
     void showGrids(bool shown);
     void endProgram(int code);
 

@@ -163,7 +163,7 @@ void RcComplementScreen::left(int row, bool resistance)
         return;
     const QScopedValueRollback<bool> guard(refusing_, true);
     showRow(row);
-    showMessage_(QStringLiteral("0 より大きい値を入力して下さい"), QStringLiteral("エラー"));
+    showMessage_(positiveNumberMessage(), QStringLiteral("エラー"));
 }
 
 bool RcComplementScreen::eventFilter(QObject* watched, QEvent* e)

@@ -177,6 +177,11 @@ QString integerRangeMessage()
     return QStringLiteral("-32768 から 32767 までの整数を入力して下さい");
 }
 
+QString positiveNumberMessage()
+{
+    return QStringLiteral("0 より大きい値を入力して下さい");
+}
+
 QString intervalMessage()
 {
     return QStringLiteral("間隔は 1 から 32767 までの分数で入力して下さい");
@@ -202,7 +207,7 @@ EntryResult checkSensorEntry(const QString& text)
 {
     EntryResult result = checkNumberEntry(text);
     if (result.accepted && readNumber(text) < 0)
-        return {false, QStringLiteral("0 より大きい値を入力して下さい")};
+        return {false, positiveNumberMessage()};
     return result;
 }
 

@@ -128,6 +128,9 @@ struct EntryResult {
 // The message shown when an integer entry lies outside -32768..32767.
 QString integerRangeMessage();
 
+// The message shown when a value must be greater than 0 (sensor values, R and C of a filter).
+QString positiveNumberMessage();
+
 // The message shown when an interval (minutes) is negative: the run would save, print or store
 // waveforms on every shot, and the settings file refuses it.
 QString intervalMessage();

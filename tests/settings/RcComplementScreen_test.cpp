@@ -126,6 +126,7 @@ TEST_F(RcComplementScreenTest, RAndCAreTakenAsTypedAndAZeroIsRefused)
     // A zero would divide by zero in the factor: refused when the box is left.
     type(QStringLiteral("Text2(0)"), QStringLiteral("0"));
     ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0], hs::positiveNumberMessage());
     EXPECT_EQ(w<QLineEdit>(QStringLiteral("Text2(0)"))->text(), QStringLiteral("0.047"));
     EXPECT_EQ(settings.RcRows[0].cText, QStringLiteral("0.047"));
     // Not a number: refused at once.
