@@ -109,6 +109,7 @@ sleep 3
 shoot "$form03" walkthrough-6-measurement-table.png
 
 # 6. 測定終了 ends the program.
+pressed=$(date +%s%N)
 click "$form03" 592 441
 for _ in $(seq 100); do
   kill -0 "$app" 2>/dev/null || break
@@ -119,5 +120,6 @@ if kill -0 "$app" 2>/dev/null; then
   exit 1
 fi
 wait "$app" && status=0 || status=$?
-echo "the program ended with status $status; result file:"
+echo "the program ended with status $status, $(( ($(date +%s%N) - pressed) / 1000000 )) ms after" \
+  "the click on 測定終了; result file:"
 ls -l "$work"/walkthrough.*
