@@ -558,6 +558,33 @@ TEST_F(DesktopFlow, AnActivationDuringThePreparationLeavesTheHandOverToItsEnd)
     EXPECT_TRUE(program->measurementScreen()->isVisible());
 }
 
+// The same for the R-C complement screen: the recorders' set-up and the lock-out follow its
+// closing, not an activation that arrived while it was up.
+TEST_F(DesktopFlow, AnActivationWhileTheRcComplementIsUpWaitsForItsClosing)
+{
+    connectRecorders();
+    ASSERT_NE(form01(), nullptr);
+    waitForCount(QStringLiteral("1 :AUTO"), 1);
+    expectLockOut();
+    QStringList whileUp;
+    whenModal(
+        QStringLiteral("Form04"), [](QWidget*) { return true; },
+        [&](QWidget* form) {
+            QEvent activation(QEvent::WindowActivate);
+            QApplication::sendEvent(form01(), &activation);
+            station.clock.waitMs(500);
+            whileUp = events;
+            click(child<QPushButton>(form, QStringLiteral("Command1")));
+        });
+    const qsizetype mark = events.size();
+    auto* option4 = child<QRadioButton>(form01(), QStringLiteral("Option8(4)"));
+    QTest::mouseDClick(option4, Qt::LeftButton, {}, QPoint(8, option4->height() / 2));
+    EXPECT_EQ(whileUp.size(), mark) << qPrintable(whileUp.join('\n'));
+    EXPECT_TRUE(form01()->lockOutRunning());
+    waitForCount(QStringLiteral("1 :AUTO"), 2);
+    EXPECT_EQ(events.mid(mark), autoLines());
+}
+
 // ---- Every way the program ends --------------------------------------------------------
 // (The measurement screen's end button is the end of the operator's path above.)
 
