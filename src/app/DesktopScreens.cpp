@@ -152,6 +152,8 @@ void DesktopProgram::endProgram(int code)
 {
     if (endProgram_)
         endProgram_(code);
+    else
+        endProgramNow(code);
 }
 
 void DesktopProgram::openNextScreen()
@@ -198,7 +200,6 @@ int runDesktopProgram(const DesktopOptions& options)
     QString error;
     DesktopStation station(options.timeScale);
     DesktopProgram program(station, options.demo ? QString() : QString(kAddressFileName));
-    program.setEndProgram(endProgramNow);
 
     std::unique_ptr<sim::SimServer> demoRecorders;
     if (options.demo) {
