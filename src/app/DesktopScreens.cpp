@@ -96,8 +96,9 @@ QString desktopOptionsHelp()
         "Options of the desktop program:\n"
         "  --demo          start two simulated recorders in this process (127.0.0.1:8802 and\n"
         "                  127.0.0.2:8802) and point the connection screen at them\n"
-        "  --time-scale X  run every wait and the calendar at X times real time (e.g. 0.1);\n"
-        "                  the environment variable HARMONIC_TIME_SCALE does the same\n");
+        "  --time-scale X  run every wait and the calendar at X times real time (e.g. 0.05:\n"
+        "                  the default 5-minute save interval passes in 15 s); the\n"
+        "                  environment variable HARMONIC_TIME_SCALE does the same\n");
 }
 
 QString settingsScreenCaption()
@@ -125,6 +126,14 @@ DesktopProgram::DesktopProgram(DesktopStation& station, const QString& addressFi
       connection_(std::make_unique<ConnectionScreen>(station.lan, station.facts, addressFile))
 {
     connection_->setNextScreen([this] { openNextScreen(); });
+    connection_->setEndProgram([this](int code) { endProgram(code); });
+}
+
+void DesktopProgram::setMessageFunction(MessageFunction f)
+{
+    showMessage_ = std::move(f);
+    if (showMessage_)
+        connection_->setMessageFunction(showMessage_);
 }
 
 DesktopProgram::~DesktopProgram() = default;
@@ -143,6 +152,8 @@ void DesktopProgram::endProgram(int code)
 {
     if (endProgram_)
         endProgram_(code);
+    else
+        endProgramNow(code);
 }
 
 void DesktopProgram::openNextScreen()
@@ -189,8 +200,6 @@ int runDesktopProgram(const DesktopOptions& options)
     QString error;
     DesktopStation station(options.timeScale);
     DesktopProgram program(station, options.demo ? QString() : QString(kAddressFileName));
-    program.connectionScreen().setEndProgram(endProgramNow);
-    program.setEndProgram(endProgramNow);
 
     std::unique_ptr<sim::SimServer> demoRecorders;
     if (options.demo) {

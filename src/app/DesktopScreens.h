@@ -68,11 +68,13 @@ public:
     QWidget* nextScreen() const;
 
     void show();
-    // Ends the program from the settings and measurement screens (their end buttons, closing
-    // the settings screen).
+    // Ends the program with an exit code, from every screen: the connection screen's end
+    // button and an initialisation that cannot go on, the settings screen's end button and
+    // closing it, the measurement screen's end button and the end of the run. Default: the
+    // process ends at once.
     void setEndProgram(std::function<void(int)> f) { endProgram_ = std::move(f); }
-    // Message boxes of the screens opened from here (default: each screen's own box).
-    void setMessageFunction(MessageFunction f) { showMessage_ = std::move(f); }
+    // Message boxes of every screen (default: each screen's own box).
+    void setMessageFunction(MessageFunction f);
 
 private:
     void openNextScreen();

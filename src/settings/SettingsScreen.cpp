@@ -936,8 +936,10 @@ bool SettingsScreen::eventFilter(QObject* watched, QEvent* e)
 bool SettingsScreen::event(QEvent* e)
 {
     // The activation that counts is the first showing and the return from a screen opened here;
-    // message boxes and other programs taking the focus for a moment do not.
-    if (e->type() == QEvent::WindowActivate && activationPending_)
+    // message boxes and other programs taking the focus for a moment do not. Nor does one that
+    // arrives while that screen is still up (the window system may deliver an activation it had
+    // under way when the button was clicked): the return runs the activation itself.
+    if (e->type() == QEvent::WindowActivate && activationPending_ && !modalOpen_)
         activate();
     return QWidget::event(e);
 }
@@ -990,8 +992,10 @@ void SettingsScreen::startMeasurement()
         return;
     setCursor(Qt::WaitCursor);
     activationPending_ = true;
-    if (openPreparation_)
+    if (openPreparation_) {
+        const QScopedValueRollback<bool> open(modalOpen_, true);
         openPreparation_();
+    }
     unsetCursor();
     // The preparation screen is modal: when it has closed, this screen is active again.
     if (activationPending_ && isVisible())
@@ -1053,7 +1057,10 @@ void SettingsScreen::openRcComplement()
             [this](const QString& text, const QString& title) { message(text, title); });
     }
     activationPending_ = true;
-    rcScreen_->exec();
+    {
+        const QScopedValueRollback<bool> open(modalOpen_, true);
+        rcScreen_->exec();
+    }
     if (activationPending_ && isVisible())
         activate();
 }

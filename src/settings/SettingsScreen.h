@@ -142,6 +142,7 @@ private:
     QTimer lockOut_;
     bool lockOutExpiredOnce_ = false;
     bool activationPending_ = true;
+    bool modalOpen_ = false; // a screen opened from here (modal) is up
     bool refusing_ = false;
     std::array<QDateTime, 2> periodBefore_; // start, end when their box took the focus
     std::vector<RecorderAddress> addresses_;

@@ -66,9 +66,9 @@ protected:
         sim->recorder(1).setModel(8840);
         sim->recorder(1).setUnits({3, 4, 7});
         program = std::make_unique<hs::DesktopProgram>(station, addressFile());
-        screen().setMessageFunction(
+        program->setMessageFunction(
             [this](const QString& text, const QString&) { messages.push_back(text); });
-        screen().setEndProgram([this](int code) { endCodes.push_back(code); });
+        program->setEndProgram([this](int code) { endCodes.push_back(code); });
         hs::AddressTexts texts{{QStringLiteral("127.0.0.1"), QStringLiteral("127.0.0.1")},
                                {QString::number(sim->port(0)), QString::number(sim->port(1))}};
         screen().setAddressTexts(texts);
@@ -199,7 +199,7 @@ TEST(DesktopDemo, TheDemoRecordersAnswerOnTheirLoopbackAddresses)
         GTEST_SKIP() << qPrintable(error);
     hs::DesktopProgram program(station, QString());
     std::vector<QString> messages;
-    program.connectionScreen().setMessageFunction(
+    program.setMessageFunction(
         [&messages](const QString& text, const QString&) { messages.push_back(text); });
     program.connectionScreen().setAddressTexts(hs::demoAddressTexts());
     program.connectionScreen().setRecorderCount(2);

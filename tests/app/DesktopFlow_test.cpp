@@ -1,0 +1,642 @@
+// The operator's whole path through the desktop program against two simulated recorders in this
+// process, with real clicks and key entry on the widgets found by their screen names; and every
+// way the program ends, with what each one sends the recorders.
+
+#include "app/DesktopScreens.h"
+
+#include "display/MeasurementScreen.h"
+#include "files/ResultFileReader.h"
+#include "link/ConnectionScreen.h"
+#include "prep/PreparationScreen.h"
+#include "settings/RcComplementScreen.h"
+#include "settings/SettingsScreen.h"
+#include "sim/SimServer.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QDir>
+#include <QFileInfo>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <complex>
+#include <functional>
+#include <memory>
+#include <numbers>
+#include <vector>
+
+namespace {
+
+// A nominal minute passes in 0.6 s.
+constexpr double kScale = 0.01;
+constexpr int kFeeders = 3;
+// As the end-to-end measurement allows: 1 % of the value and 0.05 % of the fundamental.
+constexpr double kFloor = 0.0005;
+
+template <typename T> T* child(const QWidget* root, const QString& name)
+{
+    T* found = root ? root->findChild<T*>(name) : nullptr;
+    EXPECT_NE(found, nullptr) << qPrintable(name);
+    return found;
+}
+
+// A click as the operator makes it: option buttons on their mark, other buttons in the middle.
+void click(QWidget* target)
+{
+    ASSERT_NE(target, nullptr);
+    ASSERT_TRUE(target->isVisible() && target->isEnabled()) << qPrintable(target->objectName());
+    const QPoint at = qobject_cast<QRadioButton*>(target) ? QPoint(8, target->height() / 2)
+                                                          : target->rect().center();
+    QTest::mouseClick(target, Qt::LeftButton, {}, at);
+}
+
+// Click into a box, select what it holds, type the text.
+void type(QLineEdit* box, const QString& text)
+{
+    ASSERT_NE(box, nullptr);
+    box->setFocus(Qt::MouseFocusReason);
+    QTest::keyClick(box, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClick(box, Qt::Key_Delete);
+    QTest::keyClicks(box, text);
+}
+
+// Runs `act` on the modal screen named `name` once it is up and `ready` says so. Queued before
+// the click that opens the screen; the polling timer then runs inside the screen's own loop.
+void whenModal(const QString& name, std::function<bool(QWidget*)> ready,
+               std::function<void(QWidget*)> act)
+{
+    auto* poll = new QTimer;
+    QObject::connect(poll, &QTimer::timeout, [=] {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (modal == nullptr || modal->objectName() != name || !modal->isVisible() || !ready(modal))
+            return;
+        poll->stop();
+        poll->deleteLater();
+        act(modal);
+    });
+    poll->start(5);
+}
+
+// Steps taken during the run, each once its condition holds; they run from a timer, that is
+// inside the waits of the run loop, as the operator's clicks do.
+struct Script {
+    struct Step {
+        std::function<bool()> ready;
+        std::function<void()> act;
+    };
+    std::vector<Step> steps;
+    std::size_t next = 0;
+    QTimer timer;
+
+    void start()
+    {
+        QObject::connect(&timer, &QTimer::timeout, [this] {
+            while (next < steps.size() && steps[next].ready()) {
+                const std::size_t current = next++;
+                steps[current].act();
+            }
+        });
+        timer.start(5);
+    }
+    bool done() const { return next == steps.size(); }
+};
+
+using Phasor = std::complex<double>;
+
+// The RMS phasor of a scenario quantity at order h.
+Phasor phasor(const hs::sim::Scenario& s, const QString& name, int h)
+{
+    const int q = s.quantityIndex(name);
+    EXPECT_GE(q, 0) << qPrintable(name);
+    if (q < 0)
+        return {};
+    const hs::sim::Quantity& quantity = s.quantities[q];
+    const double degree = std::numbers::pi / 180.0;
+    if (h == 1)
+        return std::polar(quantity.rms, quantity.phaseDeg * degree);
+    for (const auto& harmonic : quantity.harmonics)
+        if (harmonic.order == h)
+            return std::polar(quantity.rms * harmonic.ratio, harmonic.phaseDeg * degree);
+    return {};
+}
+
+class DesktopFlow : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        sim = std::make_unique<hs::sim::SimServer>(station.clock,
+                                                   hs::sim::Scenario::defaultScenario(), 2);
+        // The operator's port check wants ports ending in 2.
+        for (int r = 0; r < 2; ++r) {
+            bool listening = false;
+            for (int attempt = 0; attempt < 100 && !listening; ++attempt) {
+                const auto port =
+                    static_cast<quint16>(20002 + 10 * QRandomGenerator::global()->bounded(4000));
+                listening = sim->listen(r, QHostAddress::LocalHost, port);
+            }
+            ASSERT_TRUE(listening);
+            sim->recorder(r).setLogListener([this, r](int, const hs::sim::CommandLogEntry& e) {
+                events << QStringLiteral("%1 %2").arg(r).arg(e.line);
+            });
+        }
+        QObject::connect(sim.get(), &hs::sim::SimServer::connectionClosed,
+                         [this](int r) { events << QStringLiteral("%1 closed").arg(r); });
+
+        program = std::make_unique<hs::DesktopProgram>(station, QString());
+        program->setMessageFunction([this](const QString& text, const QString&) {
+            messages << text;
+            sequence << QStringLiteral("message");
+        });
+        program->setEndProgram([this](int code) {
+            // The process ends here: what the run had open must be closed by now.
+            if (hs::MeasurementScreen* form03 = program->measurementScreen())
+                resultFilesOpenAtEnd = form03->measurement().Files().IsOpen();
+            endCodes.push_back(code);
+            sequence << QStringLiteral("end %1").arg(code);
+        });
+        program->show();
+    }
+
+    hs::ConnectionScreen& tcpCont() { return program->connectionScreen(); }
+    hs::SettingsScreen* form01() { return program->settingsScreen(); }
+
+    // Two recorders, their addresses and ports typed in, and CommandInit.
+    void connectRecorders()
+    {
+        click(child<QRadioButton>(&tcpCont(), QStringLiteral("Option1(1)")));
+        for (int r = 0; r < 2; ++r) {
+            type(child<QLineEdit>(&tcpCont(), QStringLiteral("IPAdrs(%1)").arg(r)),
+                 QStringLiteral("127.0.0.1"));
+            type(child<QLineEdit>(&tcpCont(), QStringLiteral("POTNo(%1)").arg(r)),
+                 QString::number(sim->port(r)));
+        }
+        click(child<QPushButton>(&tcpCont(), QStringLiteral("CommandInit")));
+    }
+    // The events from `from` on once at least `count` of them have come (nominal 5 s at most).
+    QStringList eventsFrom(qsizetype from, qsizetype count)
+    {
+        station.clock.waitUntil([&] { return events.size() >= from + count; }, 5000);
+        return events.mid(from);
+    }
+    // Waits until `event` has happened `count` times (nominal 5 s at most).
+    void waitForCount(const QString& event, qsizetype count)
+    {
+        station.clock.waitUntil([&] { return events.count(event) >= count; }, 5000);
+    }
+    // Both of Form01's buttons greyed now, and enabled again after the lock-out.
+    void expectLockOut()
+    {
+        auto* start = child<QPushButton>(form01(), QStringLiteral("Command4"));
+        auto* end = child<QPushButton>(form01(), QStringLiteral("Command5"));
+        EXPECT_TRUE(form01()->lockOutRunning());
+        EXPECT_FALSE(start->isEnabled());
+        EXPECT_FALSE(end->isEnabled());
+        EXPECT_TRUE(station.clock.waitUntil([&] { return end->isEnabled(); }, 20000));
+    }
+    static QStringList autoLines()
+    {
+        return {QStringLiteral("0 :AUTO"), QStringLiteral("1 :AUTO")};
+    }
+    static QStringList abortLines()
+    {
+        return {QStringLiteral("0 :ABORT"), QStringLiteral("0 closed"), QStringLiteral("1 :ABORT"),
+                QStringLiteral("1 closed")};
+    }
+
+    hs::DesktopStation station{kScale};
+    std::unique_ptr<hs::sim::SimServer> sim;
+    std::unique_ptr<hs::DesktopProgram> program;
+    QStringList events;   // "0 :AUTO", "1 closed", ... in the order they happened
+    QStringList messages; // message boxes
+    QStringList sequence; // message boxes and the end, in order
+    std::vector<int> endCodes;
+    bool resultFilesOpenAtEnd = false;
+    QTemporaryDir dir;
+};
+
+// What one recorder received, in order, without the shots' many lines.
+QStringList linesOf(const QStringList& events, int r)
+{
+    QStringList lines;
+    const QString prefix = QStringLiteral("%1 ").arg(r);
+    for (const QString& e : events)
+        if (e.startsWith(prefix))
+            lines << e.mid(prefix.size());
+    return lines;
+}
+
+// The lines the initialisation sends each recorder, in order.
+void expectInitialisation(const QStringList& lines)
+{
+    const QStringList head{QStringLiteral("*CLS"),
+                           QStringLiteral("*IDN?"),
+                           QStringLiteral("*OPT?"),
+                           QStringLiteral("*RST"),
+                           QStringLiteral(":DISP:CHAN DISP;:FUNM MEM;:CONF:TDIV 5E-4;SHOT 50"),
+                           QStringLiteral(":HEAD OFF")};
+    ASSERT_GE(lines.size(), head.size() + 2);
+    EXPECT_EQ(lines.mid(0, head.size()), head);
+    EXPECT_TRUE(lines[head.size()].startsWith(QStringLiteral(":SYST:DATE ")));
+    EXPECT_TRUE(lines[head.size() + 1].startsWith(QStringLiteral(":SYST:TIME ")));
+}
+
+// The configuration of a preparation and its check shot, in order, from `from` on; the index
+// after the check shot's ":STAR".
+qsizetype expectConfiguration(const QStringList& lines, qsizetype from)
+{
+    qsizetype at = from - 1;
+    for (const char* line : {":ABORT", ":HEAD OFF",
+                             ":CONF:TDIV +500E-6;SHOT 100;FORM QUAD;"
+                             ":DISP:XMAG X1_5",
+                             ":UNIT:ADJUST", ":STAR"}) {
+        const qsizetype found = lines.indexOf(QString::fromLatin1(line), at + 1);
+        EXPECT_GT(found, at) << line << " after line " << at;
+        if (found > at)
+            at = found;
+    }
+    return at + 1;
+}
+
+// The operator's path, step by step.
+class OperatorPath : public DesktopFlow {
+public:
+    using Phase = hs::PreparationScreen::Phase;
+    static bool inPhase(QWidget* form, Phase phase)
+    {
+        return static_cast<hs::PreparationScreen*>(form)->phase() == phase;
+    }
+
+    void connectAndOpenTheSettings()
+    {
+        // Connection screen: two recorders, then the settings screen in its place.
+        connectRecorders();
+        EXPECT_TRUE(messages.isEmpty()) << qPrintable(messages.join('\n'));
+        EXPECT_FALSE(tcpCont().isVisible());
+        ASSERT_NE(form01(), nullptr);
+        EXPECT_TRUE(form01()->isVisible());
+        EXPECT_EQ(station.facts.LastRecorder, 1);
+        for (int r = 0; r < 2; ++r) {
+            SCOPED_TRACE(r);
+            expectInitialisation(linesOf(events, r));
+        }
+
+        // Settings screen: ":AUTO" to recorder 1 then 2, and the lock-out.
+        waitForCount(QStringLiteral("1 :AUTO"), 1);
+        EXPECT_EQ(events.mid(events.size() - 2), autoLines());
+        EXPECT_EQ(events.count(QStringLiteral("0 :AUTO")), 1);
+        expectLockOut();
+    }
+
+    void enterTheSetUp()
+    {
+        // Three feeders, a save every minute, the output file.
+        auto* feeders = child<QComboBox>(form01(), QStringLiteral("Combo1"));
+        feeders->setFocus(Qt::TabFocusReason);
+        QTest::keyClick(feeders, Qt::Key_Home);
+        for (int i = 1; i < kFeeders; ++i)
+            QTest::keyClick(feeders, Qt::Key_Down);
+        ASSERT_EQ(feeders->currentText(), QString::number(kFeeders));
+        type(child<QLineEdit>(form01(), QStringLiteral("Text7")), QStringLiteral("1"));
+        feeders->setFocus(Qt::TabFocusReason);
+        const QString chosen = dir.filePath(QStringLiteral("flow"));
+        form01()->setOutputFileDialog([&] { return chosen; });
+        click(child<QPushButton>(form01(), QStringLiteral("Command10")));
+        EXPECT_EQ(station.settings.LastFeeder, kFeeders - 1);
+        EXPECT_EQ(station.settings.SaveIntervalMin, 1);
+        EXPECT_TRUE(station.settings.OutputFile.startsWith(chosen))
+            << qPrintable(station.settings.OutputFile);
+        EXPECT_EQ(child<QLabel>(form01(), QStringLiteral("Label7"))->text(),
+                  station.settings.OutputFile);
+    }
+
+    void openAndCloseTheRcComplement()
+    {
+        // The R-C complement screen, modal, opened by a double-click and closed with 設定終了:
+        // the settings screen is activated again.
+        bool rcWasModal = false;
+        whenModal(
+            QStringLiteral("Form04"), [](QWidget*) { return true; },
+            [&](QWidget* form) {
+                rcWasModal = qobject_cast<QDialog*>(form) && static_cast<QDialog*>(form)->isModal();
+                auto* done = child<QPushButton>(form, QStringLiteral("Command1"));
+                EXPECT_EQ(done->text(), QStringLiteral("設定終了"));
+                click(done);
+            });
+        const qsizetype mark = events.size();
+        auto* option4 = child<QRadioButton>(form01(), QStringLiteral("Option8(4)"));
+        QTest::mouseDClick(option4, Qt::LeftButton, {}, QPoint(8, option4->height() / 2));
+        EXPECT_TRUE(rcWasModal);
+        ASSERT_NE(form01()->rcComplementScreen(), nullptr);
+        EXPECT_FALSE(form01()->rcComplementScreen()->isVisible());
+        waitForCount(QStringLiteral("1 :AUTO"), 2);
+        EXPECT_EQ(events.mid(mark), autoLines());
+        expectLockOut();
+        // Back to the default save option.
+        click(child<QRadioButton>(form01(), QStringLiteral("Option8(3)")));
+        EXPECT_EQ(station.settings.SaveOption(), 3);
+    }
+
+    void startAndCancel()
+    {
+        // Start; the preparation configures the recorders and takes its check shot; キャンセル.
+        bool busyPointer = false;
+        whenModal(
+            QStringLiteral("Form02"), [](QWidget* form) { return inPhase(form, Phase::Busy); },
+            [&](QWidget*) { busyPointer = form01()->cursor().shape() == Qt::WaitCursor; });
+        whenModal(
+            QStringLiteral("Form02"), [](QWidget* form) { return inPhase(form, Phase::Confirm); },
+            [&](QWidget* form) { click(child<QPushButton>(form, QStringLiteral("Command1(0)"))); });
+        const qsizetype mark = events.size();
+        click(child<QPushButton>(form01(), QStringLiteral("Command4")));
+        EXPECT_TRUE(busyPointer) << "the hourglass on the settings screen while preparing";
+        EXPECT_FALSE(station.settings.StartConfirmed);
+        EXPECT_TRUE(form01()->isVisible());
+        EXPECT_EQ(form01()->cursor().shape(), Qt::ArrowCursor);
+        EXPECT_EQ(program->measurementScreen(), nullptr);
+        {
+            waitForCount(QStringLiteral("1 :AUTO"), 3);
+            const QStringList cancelled = events.mid(mark);
+            const QStringList r0 = linesOf(cancelled, 0);
+            const qsizetype after = expectConfiguration(r0, 0);
+            // The idle set-up after キャンセル, then ":AUTO" of the activation.
+            const QStringList tail{
+                QStringLiteral(":DISP:CHAN DISP;:FUNM MEM;:CONF:TDIV 5E-4;SHOT 50"),
+                QStringLiteral(":HEAD OFF"), QStringLiteral(":AUTO")};
+            EXPECT_EQ(r0.mid(r0.size() - 3), tail) << "after line " << after;
+            EXPECT_EQ(cancelled.mid(cancelled.size() - 2), autoLines());
+        }
+        expectLockOut();
+    }
+
+    void startAndConfirm()
+    {
+        // Start again and confirm with ＯＫ: the measurement screen takes over by itself.
+        whenModal(
+            QStringLiteral("Form02"), [](QWidget* form) { return inPhase(form, Phase::Confirm); },
+            [&](QWidget* form) { click(child<QPushButton>(form, QStringLiteral("Command1(1)"))); });
+        const qsizetype mark = events.size();
+        click(child<QPushButton>(form01(), QStringLiteral("Command4")));
+        EXPECT_TRUE(station.settings.StartConfirmed);
+        EXPECT_FALSE(form01()->isVisible());
+        form03 = program->measurementScreen();
+        ASSERT_NE(form03, nullptr);
+        EXPECT_TRUE(form03->isVisible());
+        EXPECT_EQ(form03->windowTitle(), hs::MeasurementScreen::caption());
+        EXPECT_EQ(events.mid(mark).count(QStringLiteral("0 :AUTO")), 0)
+            << "no set-up once confirmed";
+    }
+
+    // Returns the number of records written when the end button was pressed.
+    qint64 runTwoSaveIntervalsAndEnd()
+    {
+        // The run: views and the feeder switched while it goes on, two save intervals, the end.
+        QStringList summaries;
+        QObject::connect(form03, &hs::MeasurementScreen::summaryTextChanged,
+                         [&](const QString& t) { summaries << t; });
+        hs::RecordLayout layout;
+        layout.saveOption = 3;
+        layout.feeders = kFeeders;
+        const auto recordsWritten = [&] {
+            return QFileInfo(station.settings.OutputFile).size() / layout.recordLength();
+        };
+        qint64 recordsAtEnd = 0;
+        QDateTime runStart;
+        Script script;
+        script.steps = {
+            {[&] { return !summaries.isEmpty(); },
+             [&] {
+                 runStart = station.clock.now();
+                 EXPECT_EQ(form03->CurrentView(), 1) << "the graph view first";
+                 click(child<QPushButton>(form03, QStringLiteral("Command3(1)")));
+                 EXPECT_EQ(form03->CurrentView(), 2);
+                 EXPECT_EQ(form03->grids()[0].text(0, 5), QStringLiteral("位相差"));
+             }},
+            {[&] { return summaries.size() >= 3; },
+             [&] {
+                 // "+" on the right part of the channel switch: feeder 2.
+                 auto* sw = child<QPushButton>(form03, QStringLiteral("Command4"));
+                 QTest::mouseClick(sw, Qt::LeftButton, {},
+                                   QPoint(sw->width() - 5, sw->height() / 2));
+                 EXPECT_EQ(form03->CurrentChannel(), 1);
+                 click(child<QPushButton>(form03, QStringLiteral("Command3(0)")));
+                 EXPECT_EQ(form03->CurrentView(), 1);
+             }},
+            {[&] { return recordsWritten() >= 3 && runStart.secsTo(station.clock.now()) >= 120; },
+             [&] {
+                 recordsAtEnd = recordsWritten();
+                 click(child<QPushButton>(form03, QStringLiteral("Command1")));
+             }},
+        };
+        script.start();
+        const qsizetype mark = events.size();
+        EXPECT_TRUE(station.clock.waitUntil([&] { return !endCodes.empty(); }, 3600 * 1000));
+        EXPECT_TRUE(script.done()) << "steps done: " << script.next;
+        EXPECT_EQ(endCodes, std::vector<int>{0});
+        EXPECT_FALSE(resultFilesOpenAtEnd);
+        EXPECT_TRUE(messages.isEmpty()) << qPrintable(messages.join('\n'));
+
+        // The recorders: zero adjustment and shots, then ":ABORT" to 1 and 2, each link closed
+        // after its command, and nothing after.
+        const QStringList run = eventsFrom(mark, 1);
+        const QStringList r0 = linesOf(run, 0);
+        EXPECT_GE(r0.count(QStringLiteral(":STAR")), 3);
+        EXPECT_GE(linesOf(run, 1).count(QStringLiteral(":STAR")), 3);
+        EXPECT_GT(r0.count(QStringLiteral(":MEM:MAXP?")), 0);
+        EXPECT_TRUE(std::any_of(r0.begin(), r0.end(),
+                                [](const QString& l) { return l.startsWith(":MEM:BDAT? "); }));
+        station.clock.waitMs(2000);
+        const QStringList all = events.mid(mark);
+        EXPECT_EQ(all.mid(all.size() - 4), abortLines());
+        EXPECT_EQ(all.count(QStringLiteral("0 :ABORT")), 1);
+        EXPECT_EQ(sim->connectionCount(0) + sim->connectionCount(1), 0);
+
+        return recordsAtEnd;
+    }
+
+    void expectTheScenarioInTheResultFile(qint64 recordsAtEnd)
+    {
+        // The result file: whole records a minute apart, the scenario's values.
+        hs::ResultFile file;
+        QString error;
+        ASSERT_TRUE(hs::ReadResultFile(station.settings.OutputFile, file, error))
+            << qPrintable(error);
+        EXPECT_FALSE(file.truncated());
+        ASSERT_GE(file.records.size(), 3u);
+        EXPECT_EQ(static_cast<qint64>(file.records.size()), recordsAtEnd);
+        const hs::sim::Scenario& sc = sim->scenario();
+        const double vrs1 = std::abs(phasor(sc, QStringLiteral("V R-S"), 1));
+        for (std::size_t n = 0; n < file.records.size(); ++n) {
+            SCOPED_TRACE(n);
+            const hs::ResultRecord& rec = file.records[n];
+            if (n > 0) {
+                EXPECT_EQ(file.records[n - 1].time.secsTo(rec.time), 60);
+            }
+            ASSERT_EQ(rec.current.size(), static_cast<std::size_t>(kFeeders));
+            for (std::size_t i = 0; i < file.orders.size(); ++i) {
+                const int h = file.orders[i];
+                SCOPED_TRACE(h);
+                const Phasor a = phasor(sc, QStringLiteral("V R-S"), h);
+                const Phasor b = phasor(sc, QStringLiteral("V T-S"), h);
+                const double v = (std::abs(a) + std::abs(b) + std::abs(a - b)) / 3.0;
+                EXPECT_NEAR(rec.voltage.at(i), v, 0.01 * v + kFloor * vrs1);
+                for (int f = 0; f < kFeeders; ++f) {
+                    const QString name = QStringLiteral("F%1 I ").arg(f + 1);
+                    const Phasor ir = phasor(sc, name + QLatin1Char('R'), h);
+                    const Phasor it = phasor(sc, name + QLatin1Char('T'), h);
+                    const double fundamental = std::abs(phasor(sc, name + QLatin1Char('R'), 1));
+                    const double c = (std::abs(ir) + std::abs(it) + std::abs(ir + it)) / 3.0;
+                    EXPECT_NEAR(rec.current[static_cast<std::size_t>(f)].at(i), c,
+                                0.01 * c + kFloor * fundamental)
+                        << "feeder " << f;
+                }
+            }
+        }
+    }
+
+    hs::MeasurementScreen* form03 = nullptr;
+};
+
+TEST_F(OperatorPath, FromConnectionToTheEndOfTheMeasurement)
+{
+    for (const auto step : {&OperatorPath::connectAndOpenTheSettings, &OperatorPath::enterTheSetUp,
+                            &OperatorPath::openAndCloseTheRcComplement,
+                            &OperatorPath::startAndCancel, &OperatorPath::startAndConfirm}) {
+        (this->*step)();
+        if (HasFatalFailure())
+            return;
+    }
+    const qint64 records = runTwoSaveIntervalsAndEnd();
+    expectTheScenarioInTheResultFile(records);
+}
+
+// A window activation of the settings screen that arrives while the preparation screen is up
+// (one the window system had under way when 測定開始 was clicked on an inactive window) is not
+// the return from the preparation: it must neither start the recorders' set-up in the middle of
+// the preparation nor use up the hand-over to the measurement screen.
+TEST_F(DesktopFlow, AnActivationDuringThePreparationLeavesTheHandOverToItsEnd)
+{
+    connectRecorders();
+    ASSERT_NE(form01(), nullptr);
+    const QString chosen = dir.filePath(QStringLiteral("early"));
+    form01()->setOutputFileDialog([&] { return chosen; });
+    click(child<QPushButton>(form01(), QStringLiteral("Command10")));
+    waitForCount(QStringLiteral("1 :AUTO"), 1);
+    expectLockOut();
+
+    whenModal(
+        QStringLiteral("Form02"),
+        [](QWidget* form) {
+            return static_cast<hs::PreparationScreen*>(form)->phase() ==
+                   hs::PreparationScreen::Phase::Busy;
+        },
+        [&](QWidget*) {
+            QEvent activation(QEvent::WindowActivate);
+            QApplication::sendEvent(form01(), &activation);
+        });
+    const auto confirming = [](QWidget* form) {
+        return static_cast<hs::PreparationScreen*>(form)->phase() ==
+               hs::PreparationScreen::Phase::Confirm;
+    };
+    whenModal(QStringLiteral("Form02"), confirming, [&](QWidget* form) {
+        click(child<QPushButton>(form, QStringLiteral("Command1(1)")));
+    });
+    const qsizetype mark = events.size();
+    click(child<QPushButton>(form01(), QStringLiteral("Command4")));
+    EXPECT_EQ(events.mid(mark).count(QStringLiteral("0 :AUTO")), 0);
+    EXPECT_TRUE(station.settings.StartConfirmed);
+    EXPECT_FALSE(form01()->isVisible());
+    ASSERT_NE(program->measurementScreen(), nullptr);
+    EXPECT_TRUE(program->measurementScreen()->isVisible());
+}
+
+// The same for the R-C complement screen: the recorders' set-up and the lock-out follow its
+// closing, not an activation that arrived while it was up.
+TEST_F(DesktopFlow, AnActivationWhileTheRcComplementIsUpWaitsForItsClosing)
+{
+    connectRecorders();
+    ASSERT_NE(form01(), nullptr);
+    waitForCount(QStringLiteral("1 :AUTO"), 1);
+    expectLockOut();
+    QStringList whileUp;
+    whenModal(
+        QStringLiteral("Form04"), [](QWidget*) { return true; },
+        [&](QWidget* form) {
+            QEvent activation(QEvent::WindowActivate);
+            QApplication::sendEvent(form01(), &activation);
+            station.clock.waitMs(500);
+            whileUp = events;
+            click(child<QPushButton>(form, QStringLiteral("Command1")));
+        });
+    const qsizetype mark = events.size();
+    auto* option4 = child<QRadioButton>(form01(), QStringLiteral("Option8(4)"));
+    QTest::mouseDClick(option4, Qt::LeftButton, {}, QPoint(8, option4->height() / 2));
+    EXPECT_EQ(whileUp.size(), mark) << qPrintable(whileUp.join('\n'));
+    EXPECT_TRUE(form01()->lockOutRunning());
+    waitForCount(QStringLiteral("1 :AUTO"), 2);
+    EXPECT_EQ(events.mid(mark), autoLines());
+}
+
+// ---- Every way the program ends --------------------------------------------------------
+// (The measurement screen's end button is the end of the operator's path above.)
+
+TEST_F(DesktopFlow, TheConnectionScreensEndButtonEndsAtOnceWithoutAWord)
+{
+    click(child<QPushButton>(&tcpCont(), QStringLiteral("CommandEnd")));
+    EXPECT_EQ(sequence, QStringList{QStringLiteral("end 0")});
+    station.clock.waitMs(1000);
+    EXPECT_TRUE(events.isEmpty()) << qPrintable(events.join('\n'));
+    EXPECT_EQ(program->settingsScreen(), nullptr);
+}
+
+TEST_F(DesktopFlow, ARecorderWithoutInputsEndsAfterTheMessage)
+{
+    sim->recorder(1).setUnits({0, 0, 2});
+    connectRecorders();
+    EXPECT_EQ(sequence, (QStringList{QStringLiteral("message"), QStringLiteral("end 1")}));
+    ASSERT_EQ(messages.size(), 1);
+    EXPECT_TRUE(messages[0].startsWith(QStringLiteral("2台目の測定器8841")));
+    EXPECT_TRUE(messages[0].endsWith(QStringLiteral("プログラムを終了します。")));
+    // Recorder 2 was asked what it is and what it carries, and nothing else.
+    station.clock.waitMs(1000);
+    EXPECT_EQ(linesOf(events, 1), (QStringList{QStringLiteral("*CLS"), QStringLiteral("*IDN?"),
+                                               QStringLiteral("*OPT?")}));
+    EXPECT_EQ(program->settingsScreen(), nullptr);
+}
+
+TEST_F(DesktopFlow, TheSettingsScreensEndButtonAbortsEachRecorderAndClosesItsLink)
+{
+    connectRecorders();
+    ASSERT_NE(form01(), nullptr);
+    expectLockOut();
+    const qsizetype mark = events.size();
+    click(child<QPushButton>(form01(), QStringLiteral("Command5")));
+    EXPECT_EQ(endCodes, std::vector<int>{0});
+    EXPECT_EQ(eventsFrom(mark, 4), abortLines());
+    station.clock.waitMs(1000);
+    EXPECT_EQ(events.size(), mark + 4);
+}
+
+TEST_F(DesktopFlow, ClosingTheSettingsScreenEndsWithoutSendingAnything)
+{
+    connectRecorders();
+    ASSERT_NE(form01(), nullptr);
+    eventsFrom(events.size(), 0);
+    station.clock.waitMs(1000);
+    const qsizetype mark = events.size();
+    form01()->close();
+    EXPECT_EQ(endCodes, std::vector<int>{0});
+    station.clock.waitMs(1000);
+    EXPECT_EQ(events.mid(mark), QStringList{});
+    EXPECT_EQ(sim->connectionCount(0) + sim->connectionCount(1), 2);
+}
+
+} // namespace
