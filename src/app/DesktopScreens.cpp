@@ -6,10 +6,13 @@
 #include "prep/PreparationScreen.h"
 #include "settings/SettingsScreen.h"
 #include "sim/SimServer.h"
+#include "web/RunFeed.h"
+#include "web/StatusServer.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QHostAddress>
+#include <QMessageBox>
 #include <QWidget>
 
 #include <cstdio>
@@ -28,6 +31,12 @@ void endProgramNow(int code)
 
 const QString kDemoAddresses[2] = {QStringLiteral("127.0.0.1"), QStringLiteral("127.0.0.2")};
 constexpr quint16 kDemoPort = 8802;
+
+// What the status page says while the operator is on a screen before the run.
+QString waitingText(const char* screen)
+{
+    return QStringLiteral("waiting for the measurement to start: ") + QLatin1String(screen);
+}
 
 } // namespace
 
@@ -57,36 +66,42 @@ AddressTexts demoAddressTexts()
 
 std::optional<DesktopOptions> parseDesktopOptions(const QStringList& args, QString* error)
 {
+    // The status page's options as the measure command takes them; the rest for the parser.
+    web::ServeArguments serve;
+    QStringList others{QStringLiteral("harmonic-station")};
+    for (qsizetype i = 0; i < args.size(); ++i)
+        if (!serve.take(args, i))
+            others << args[i];
     QCommandLineParser parser;
     const QCommandLineOption demo(QStringLiteral("demo"));
     const QCommandLineOption scale(QStringLiteral("time-scale"), QString(), QStringLiteral("X"));
     parser.addOption(demo);
     parser.addOption(scale);
-    if (!parser.parse(QStringList{QStringLiteral("harmonic-station")} + args)) {
+    const auto fail = [error](const QString& why) {
         if (error)
-            *error = parser.errorText();
+            *error = why;
         return std::nullopt;
-    }
-    if (!parser.positionalArguments().isEmpty()) {
-        if (error)
-            *error =
-                QStringLiteral("unexpected argument '%1'").arg(parser.positionalArguments()[0]);
-        return std::nullopt;
-    }
+    };
+    if (!parser.parse(others))
+        return fail(parser.errorText());
+    if (!parser.positionalArguments().isEmpty())
+        return fail(
+            QStringLiteral("unexpected argument '%1'").arg(parser.positionalArguments()[0]));
     DesktopOptions options;
     options.demo = parser.isSet(demo);
     options.timeScale = Clock::scaleFromEnvironment(1.0);
     if (parser.isSet(scale)) {
         bool ok = false;
         const double value = parser.value(scale).toDouble(&ok);
-        if (!ok || !(value > 0)) {
-            if (error)
-                *error = QStringLiteral("--time-scale needs a positive number, not '%1'")
-                             .arg(parser.value(scale));
-            return std::nullopt;
-        }
+        if (!ok || !(value > 0))
+            return fail(QStringLiteral("--time-scale needs a positive number, not '%1'")
+                            .arg(parser.value(scale)));
         options.timeScale = value;
     }
+    QString why;
+    options.serve = serve.options(&why);
+    if (!why.isEmpty())
+        return fail(why);
     return options;
 }
 
@@ -98,7 +113,15 @@ QString desktopOptionsHelp()
         "                  127.0.0.2:8802) and point the connection screen at them\n"
         "  --time-scale X  run every wait and the calendar at X times real time (e.g. 0.05:\n"
         "                  the default 5-minute save interval passes in 15 s); the\n"
-        "                  environment variable HARMONIC_TIME_SCALE does the same\n");
+        "                  environment variable HARMONIC_TIME_SCALE does the same\n"
+        "  --serve [ADDR:]PORT\n"
+        "                  serve a read-only status page of the station and its JSON API on\n"
+        "                  ADDR (default 127.0.0.1; port 0: any free port) from the start:\n"
+        "                  which screen the operator is on, then the measurement; its address\n"
+        "                  is printed as \"status page: http://...\"\n"
+        "  --serve-token FILE\n"
+        "                  every request to the status page must carry the token on the\n"
+        "                  file's first line; required for an address other than loopback\n");
 }
 
 QString settingsScreenCaption()
@@ -138,6 +161,49 @@ void DesktopProgram::setMessageFunction(MessageFunction f)
 
 DesktopProgram::~DesktopProgram() = default;
 
+bool DesktopProgram::serveStatusPage(const web::ServeOptions& options)
+{
+    if (server_)
+        return true;
+    feed_ = std::make_unique<web::RunFeed>(web::StationRefs{
+        station_.clock, station_.lan, station_.facts, station_.settings, station_.data});
+    auto server = std::make_unique<web::StatusServer>(*feed_, options);
+    QString why;
+    if (!server->start(&why)) {
+        feed_.reset();
+        std::fprintf(stderr, "harmonic-station: --serve: %s\n", qPrintable(why));
+        showMessage(QStringLiteral("状態ページを開けません。\n") + why +
+                        QStringLiteral("\n状態ページなしで続けます。"),
+                    QString());
+        return false;
+    }
+    server_ = std::move(server);
+    std::printf("status page: %s\n", qPrintable(server_->url()));
+    std::fflush(stdout);
+    if (measurement_) {
+        measurement_->setObserverTap(feed_.get());
+    } else {
+        feed_->setWaiting(waitingText(settings_ ? "settings" : "connection to the recorders"));
+    }
+    return true;
+}
+
+void DesktopProgram::setWaiting(const QString& what)
+{
+    if (feed_ && !measurement_)
+        feed_->setWaiting(what);
+}
+
+void DesktopProgram::showMessage(const QString& text, const QString& title)
+{
+    if (showMessage_) {
+        showMessage_(text, title);
+        return;
+    }
+    QMessageBox box(QMessageBox::Warning, title, text, QMessageBox::Ok, connection_.get());
+    box.exec();
+}
+
 void DesktopProgram::show()
 {
     connection_->show();
@@ -171,6 +237,7 @@ void DesktopProgram::openNextScreen()
     screen->setEndProgram([this](int code) { endProgram(code); });
     screen->setOpenPreparation([this] { openPreparation(); });
     screen->setOpenMeasurement([this] { openMeasurement(); });
+    setWaiting(waitingText("settings"));
     screen->show();
     screen->activate();
 }
@@ -182,7 +249,9 @@ void DesktopProgram::openPreparation()
     PreparationScreen dialog(station_, settings_.get());
     if (showMessage_)
         dialog.setMessageFunction(showMessage_);
+    setWaiting(waitingText("preparation"));
     dialog.exec();
+    setWaiting(waitingText("settings"));
 }
 
 void DesktopProgram::openMeasurement()
@@ -191,6 +260,10 @@ void DesktopProgram::openMeasurement()
         return; // one measurement per program run
     measurement_ = std::make_unique<MeasurementScreen>(station_, showMessage_);
     measurement_->setEndProgram([this](int code) { endProgram(code); });
+    if (feed_) {
+        feed_->startRun();
+        measurement_->setObserverTap(feed_.get());
+    }
     // Shown without blocking: the run starts from the event loop once the screen is up.
     measurement_->show();
 }
@@ -213,6 +286,8 @@ int runDesktopProgram(const DesktopOptions& options)
     }
 
     program.show();
+    if (options.serve)
+        program.serveStatusPage(*options.serve);
     return QApplication::exec();
 }
 

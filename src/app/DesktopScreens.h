@@ -2,6 +2,7 @@
 
 #include "app/DesktopStation.h"
 #include "link/AddressFile.h"
+#include "web/WebAccess.h"
 
 #include <QString>
 #include <QStringList>
@@ -20,15 +21,21 @@ class SettingsScreen;
 namespace sim {
 class SimServer;
 }
+namespace web {
+class RunFeed;
+class StatusServer;
+} // namespace web
 
 // How `harmonic-station` without a subcommand was started.
 struct DesktopOptions {
     bool demo = false;      // --demo: simulated recorders in this process, screen pointed at them
     double timeScale = 1.0; // --time-scale X, else HARMONIC_TIME_SCALE, else 1
+    std::optional<web::ServeOptions> serve; // --serve [ADDR:]PORT [--serve-token FILE]
 };
 
 // Reads the desktop program's options (arguments after the program name). nullopt and a reason
-// in error for an unknown option or a time scale that is not a positive number.
+// in error for an unknown option, a time scale that is not a positive number or status page
+// options that the measure command would refuse (the token file is read here).
 std::optional<DesktopOptions> parseDesktopOptions(const QStringList& args, QString* error);
 
 // The usage text of the desktop program's options, for --help.
@@ -76,13 +83,29 @@ public:
     // Message boxes of every screen (default: each screen's own box).
     void setMessageFunction(MessageFunction f);
 
+    // The station's status page (--serve), from now until the program ends: while the operator
+    // is on the connection, settings and preparation screens it says which, without the run's
+    // files; once the measurement screen is up it hears every report the screen hears. Prints
+    // "status page: URL" to stdout. When it cannot listen, the operator is told why and the
+    // program goes on without it (false).
+    bool serveStatusPage(const web::ServeOptions& options);
+    // The page's server while serving, else nullptr.
+    web::StatusServer* statusServer() const { return server_.get(); }
+    // A message box through the message function (default: a box of the program's own).
+    void showMessage(const QString& text, const QString& title);
+
 private:
     void openNextScreen();
     void openPreparation();
     void openMeasurement();
     void endProgram(int code);
+    // What the status page says before the run.
+    void setWaiting(const QString& what);
 
     DesktopStation& station_;
+    // The status page; declared before the screens, which report to the feed.
+    std::unique_ptr<web::RunFeed> feed_;
+    std::unique_ptr<web::StatusServer> server_;
     std::unique_ptr<ConnectionScreen> connection_;
     std::unique_ptr<SettingsScreen> settings_;
     std::unique_ptr<MeasurementScreen> measurement_;

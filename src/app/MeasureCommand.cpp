@@ -181,7 +181,7 @@ std::optional<MeasureOptions> parseMeasureOptions(const QStringList& args, QStri
 {
     MeasureOptions o;
     o.timeScale = Clock::scaleFromEnvironment(1.0);
-    QString serveSpec, serveToken;
+    web::ServeArguments serve;
     const auto fail = [error](const QString& why) {
         if (error)
             *error = why;
@@ -215,24 +215,18 @@ std::optional<MeasureOptions> parseMeasureOptions(const QStringList& args, QStri
             o.snapshotDir = args[++i];
         } else if (a == QStringLiteral("--quiet") || a == QStringLiteral("-q")) {
             o.quiet = true;
-        } else if (a == QStringLiteral("--serve") || a == QStringLiteral("--serve-token")) {
-            if (!hasValue)
-                return fail(a + QStringLiteral(" needs a value"));
-            (a == QStringLiteral("--serve") ? serveSpec : serveToken) = args[++i];
+        } else if (serve.take(args, i)) {
+            // --serve, --serve-token: checked once every argument is seen
         } else {
             return fail(QStringLiteral("unknown argument '%1'").arg(a));
         }
     }
     if (!o.help && o.settingsFile.isEmpty())
         return fail(QStringLiteral("--settings FILE is required"));
-    if (!serveToken.isEmpty() && serveSpec.isEmpty())
-        return fail(QStringLiteral("--serve-token needs --serve"));
-    if (!serveSpec.isEmpty()) {
-        QString why;
-        o.serve = web::ParseServeOptions(serveSpec, serveToken, &why);
-        if (!o.serve)
-            return fail(why);
-    }
+    QString why;
+    o.serve = serve.options(&why);
+    if (!why.isEmpty())
+        return fail(why);
     return o;
 }
 

@@ -599,21 +599,30 @@ void MeasurementScreen::statusText(const QString& text)
     statusLabel_->setText(text);
     statusLabel_->adjustSize();
     emit statusTextChanged(text);
+    if (tap_)
+        tap_->statusText(text);
 }
 
 void MeasurementScreen::summaryText(const QString& text)
 {
     summaryLabel_->setText(text);
     emit summaryTextChanged(text);
+    if (tap_)
+        tap_->summaryText(text);
 }
 
 void MeasurementScreen::drawResults()
 {
     DrawResults(CurrentView());
+    if (tap_)
+        tap_->drawResults();
 }
 
 void MeasurementScreen::message(const QString& text, const QString& title)
 {
+    // The listener hears of it before the box waits for the operator.
+    if (tap_)
+        tap_->message(text, title);
     if (showMessage_)
         showMessage_(text, title);
     else

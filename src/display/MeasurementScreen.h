@@ -49,6 +49,11 @@ public:
     // at its next look at the request.
     void setEndProgram(std::function<void(int)> f) { endProgram_ = std::move(f); }
 
+    // Another listener of the run (the status page): it receives every report of the engine
+    // after the screen has taken it. Reports of the load, made while the screen is built, come
+    // before any listener can be set. nullptr: none.
+    void setObserverTap(EngineObserver* tap) { tap_ = tap; }
+
     // Activation: starts the run when the start button is still shown. Returns when the run is
     // over (or at once when it has already started). Showing the screen activates it from the
     // event loop.
@@ -116,6 +121,7 @@ private:
     ResultGridPair grids_;
     MessageFunction showMessage_;
     std::function<void(int)> endProgram_;
+    EngineObserver* tap_ = nullptr;
     bool endRequested_ = false;
     bool activationQueued_ = false;
     bool running_ = false;

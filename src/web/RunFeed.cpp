@@ -31,6 +31,12 @@ RunFeed::RunFeed(const StationRefs& station, EngineObserver* next) : station_(st
 {
 }
 
+void RunFeed::setWaiting(const QString& text)
+{
+    waiting_ = true;
+    status_ = text;
+}
+
 void RunFeed::statusText(const QString& text)
 {
     status_ = text;

@@ -63,6 +63,18 @@ public:
     void drawResults() override;
     void message(const QString& text, const QString& title) override;
 
+    // Before the run (the desktop program's connection, settings and preparation screens): what
+    // the station is doing, as the status line. The result files named in the settings belong
+    // to the run (an earlier run's files may still lie there): the page offers none of them,
+    // nor their records, until startRun(). A feed starts with the run unless told otherwise.
+    void setWaiting(const QString& text);
+    void startRun()
+    {
+        waiting_ = false;
+        status_.clear();
+    }
+    bool waiting() const { return waiting_; }
+
     const StationRefs& station() const { return station_; }
     QString status() const { return status_; }
     QString summary() const { return summary_; }
@@ -81,6 +93,7 @@ private:
 
     StationRefs station_;
     EngineObserver* next_;
+    bool waiting_ = false;
     QString status_;
     QString summary_;
     qint64 shots_ = 0;

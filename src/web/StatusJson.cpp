@@ -137,10 +137,14 @@ QJsonObject StatusDocument(const RunFeed& feed, RunFiles& files)
     const StationRefs& st = feed.station();
     const MeasurementSettings& s = st.settings;
     const QDateTime now = st.clock.now();
-    const RunHealth health = DeriveRunHealth(files.recordTimes(), s, now);
+    // Before the run the files named in the settings are not the run's yet.
+    const bool waiting = feed.waiting();
+    const RunHealth health =
+        DeriveRunHealth(waiting ? std::vector<QDateTime>{} : files.recordTimes(), s, now);
 
     QJsonObject o;
     o[QStringLiteral("time")] = TimeText(now);
+    o[QStringLiteral("waiting")] = waiting;
     o[QStringLiteral("status")] = feed.status();
     o[QStringLiteral("summary")] = feed.summary();
     o[QStringLiteral("summaries")] = summariesArray(feed);
@@ -163,7 +167,7 @@ QJsonObject StatusDocument(const RunFeed& feed, RunFiles& files)
                                     {QStringLiteral("title"), m.title},
                                     {QStringLiteral("text"), m.text}});
     o[QStringLiteral("messages")] = messages;
-    o[QStringLiteral("files")] = filesArray(files);
+    o[QStringLiteral("files")] = waiting ? QJsonArray() : filesArray(files);
     o[QStringLiteral("views")] = QJsonArray{1, 6, 7, 8, 9};
     return o;
 }

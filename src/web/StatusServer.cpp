@@ -269,6 +269,10 @@ StatusServer::Reply StatusServer::route(const QHttpServerRequest& request)
         const QJsonObject doc = ShotDocument(feed_, *feeder);
         return json(doc, doc.contains(QStringLiteral("error")) ? 404 : 200);
     }
+    const bool runFile =
+        path == QStringLiteral("/api/records") || path.startsWith(QStringLiteral("/download/"));
+    if (runFile && feed_.waiting())
+        return error(404, "the measurement has not started\n");
     if (path == QStringLiteral("/api/records"))
         return records(request);
     if (path.startsWith(QStringLiteral("/view/")))

@@ -70,6 +70,32 @@ std::optional<ServeOptions> ParseServeOptions(const QString& spec, const QString
     return o;
 }
 
+bool ServeArguments::take(const QStringList& args, qsizetype& i)
+{
+    const QString& a = args[i];
+    const bool serve = a == QStringLiteral("--serve");
+    if (!serve && a != QStringLiteral("--serve-token"))
+        return false;
+    if (i + 1 >= args.size() || args[i + 1].startsWith(QStringLiteral("--"))) {
+        missing_ = a;
+        return true;
+    }
+    (serve ? spec_ : tokenFile_) = args[++i];
+    return true;
+}
+
+std::optional<ServeOptions> ServeArguments::options(QString* error) const
+{
+    if (!missing_.isEmpty())
+        return failWith(error, missing_ + QStringLiteral(" needs a value"));
+    if (spec_.isEmpty()) {
+        if (!tokenFile_.isEmpty())
+            return failWith(error, QStringLiteral("--serve-token needs --serve"));
+        return std::nullopt;
+    }
+    return ParseServeOptions(spec_, tokenFile_, error);
+}
+
 bool ConstantTimeEquals(QByteArrayView a, QByteArrayView b)
 {
     const QByteArray ha = QCryptographicHash::hash(a, QCryptographicHash::Sha256);

@@ -4,6 +4,7 @@
 #include <QByteArrayView>
 #include <QHostAddress>
 #include <QString>
+#include <QStringList>
 
 #include <optional>
 
@@ -30,6 +31,24 @@ inline constexpr int kMaxTokenLength = 1024;
 // nullopt with the reason in error.
 std::optional<ServeOptions> ParseServeOptions(const QString& spec, const QString& tokenFile,
                                               QString* error);
+
+// The status page's two command-line options as every program that serves the page takes them:
+// "--serve [ADDR:]PORT" and "--serve-token FILE", each followed by its value.
+class ServeArguments {
+public:
+    // Whether args[i] is one of the two options; when it is, its value is taken too (i then
+    // names the value). A missing value is reported by options().
+    bool take(const QStringList& args, qsizetype& i);
+    // Once every argument was seen: the options, nullopt without --serve. When they are wrong
+    // (a value missing, a token file without --serve, a bad address, port or token file)
+    // nullopt with the reason in error, which stays untouched otherwise.
+    std::optional<ServeOptions> options(QString* error) const;
+
+private:
+    QString spec_;
+    QString tokenFile_;
+    QString missing_; // an option given without its value
+};
 
 // Equality of two secrets in a time that does not depend on where they differ (both are hashed
 // to a fixed length first, so their lengths do not show either).

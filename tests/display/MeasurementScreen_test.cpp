@@ -208,6 +208,32 @@ TEST_F(MeasurementScreenTest, AResultFileThatCannotBeOpenedKeepsTheRunFromStarti
     EXPECT_EQ(endCodes, std::vector<int>{0});
 }
 
+// A listener beside the screen (the status page) hears every report the screen shows.
+TEST_F(MeasurementScreenTest, AListenerSetBesideTheScreenHearsWhatTheScreenShows)
+{
+    struct Recorder : hs::EngineObserver {
+        QStringList heard;
+        void statusText(const QString& t) override { heard << QStringLiteral("status ") + t; }
+        void summaryText(const QString& t) override { heard << QStringLiteral("summary ") + t; }
+        void drawResults() override { heard << QStringLiteral("draw"); }
+        void message(const QString& text, const QString& title) override
+        {
+            heard << QStringLiteral("message ") + title + QLatin1Char(' ') + text;
+        }
+    } tap;
+    QTemporaryDir dir;
+    station.settings.OutputFile = dir.filePath(QStringLiteral("missing/folder/run.hv3"));
+    auto screen = makeScreen();
+    QStringList shown;
+    QObject::connect(screen.get(), &hs::MeasurementScreen::statusTextChanged,
+                     [&](const QString& t) { shown << QStringLiteral("status ") + t; });
+    screen->setObserverTap(&tap);
+    screen->activate();
+    ASSERT_EQ(messages.size(), 1u);
+    shown << QStringLiteral("message ") + messages[0].second + QLatin1Char(' ') + messages[0].first;
+    EXPECT_EQ(tap.heard, shown);
+}
+
 TEST_F(MeasurementScreenTest, ClosingTheWindowOutsideARunIsTheEndButton)
 {
     auto screen = makeScreen();
