@@ -141,12 +141,14 @@ function show(s) {
   text('shots', s.shots);
   text('last-shot', shortTime(s.lastShot));
   const rec = s.records;
-  text('records-written', rec.written);
-  text('records-total', rec.expectedTotal);
-  text('records-due', rec.expectedByNow);
-  text('next-save', rec.nextSave ? shortTime(rec.nextSave).slice(11) : 'none');
-  text('interval', rec.intervalMin);
-  text('run-end', shortTime(s.end));
+  // Before the run the schedule is still being set up on the station's screens.
+  const planned = (value) => (s.waiting ? '–' : value);
+  text('records-written', planned(rec.written));
+  text('records-total', planned(rec.expectedTotal));
+  text('records-due', planned(rec.expectedByNow));
+  text('next-save', planned(rec.nextSave ? shortTime(rec.nextSave).slice(11) : 'none'));
+  text('interval', planned(rec.intervalMin));
+  text('run-end', planned(shortTime(s.end)));
   const ongoing = s.outages.filter((o) => !o.to).length;
   text('outage-count', s.outages.length + (ongoing ? ' (1 now)' : ''));
   text('gap-count', rec.gaps.length);
