@@ -20,6 +20,8 @@
 #include "prep/PreparationScreen.h"
 #include "settings/SettingsScreen.h"
 
+#include "BenchSupport.h"
+
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -37,16 +39,14 @@
 
 #include <sys/resource.h>
 
+using bench::msSince;
+using bench::TimerWatch;
+
 namespace {
 
 constexpr double kIdleCpuTarget = 0.02;
 constexpr double kTimerTargetMs = 100.0;
 constexpr int kFeeders = 5;
-
-double msSince(const QElapsedTimer& t)
-{
-    return static_cast<double>(t.nsecsElapsed()) * 1e-6;
-}
 
 // CPU seconds of this process so far (user and system, every thread).
 double cpuSeconds()
@@ -86,45 +86,6 @@ private:
     double cpu_ = 0;
     double wallS_ = 0;
     QElapsedTimer wall_;
-};
-
-// Worst lateness of a 10 ms timer over its ticks.
-class TimerWatch {
-public:
-    TimerWatch()
-    {
-        timer_.setTimerType(Qt::PreciseTimer);
-        QObject::connect(&timer_, &QTimer::timeout, [this] {
-            const double now = msSince(clock_);
-            if (now - last_ - 10.0 > worst_) {
-                worst_ = now - last_ - 10.0;
-                worstDuring_ = during ? during() : QString();
-            }
-            last_ = now;
-            ++ticks_;
-        });
-    }
-    void start()
-    {
-        clock_.start();
-        last_ = 0;
-        worst_ = 0;
-        ticks_ = 0;
-        timer_.start(10);
-    }
-    void stop() { timer_.stop(); }
-    double worst() const { return worst_; }
-    long ticks() const { return ticks_; }
-    std::function<QString()> during;
-    const QString& worstDuring() const { return worstDuring_; }
-
-private:
-    QTimer timer_;
-    QElapsedTimer clock_;
-    double last_ = 0;
-    double worst_ = 0;
-    long ticks_ = 0;
-    QString worstDuring_;
 };
 
 // `harmonic-station simulate` with two recorders on loopback ports ending in 2.

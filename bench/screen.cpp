@@ -20,6 +20,8 @@
 #include "settings/SettingsRules.h"
 #include "sim/SimServer.h"
 
+#include "BenchSupport.h"
+
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QHostAddress>
@@ -34,15 +36,13 @@
 #include <memory>
 #include <random>
 
+using bench::msSince;
+using bench::TimerWatch;
+
 namespace {
 
 constexpr double kTableTargetMs = 10.0;
 constexpr double kTimerTargetMs = 100.0;
-
-double msSince(const QElapsedTimer& t)
-{
-    return static_cast<double>(t.nsecsElapsed()) * 1e-6;
-}
 
 // Median and worst of repeated timings, in milliseconds.
 struct Timing {
@@ -122,46 +122,6 @@ void tableViews()
                     drawn.median / 2 / kTableTargetMs);
     }
 }
-
-// Worst lateness of a 10 ms timer over its ticks while `during` runs the event loop.
-class TimerWatch {
-public:
-    TimerWatch()
-    {
-        timer_.setTimerType(Qt::PreciseTimer);
-        QObject::connect(&timer_, &QTimer::timeout, [this] {
-            const double now = msSince(clock_);
-            if (now - last_ - 10.0 > worst_) {
-                worst_ = now - last_ - 10.0;
-                worstDuring_ = during ? during() : QString();
-            }
-            last_ = now;
-            ++ticks_;
-        });
-    }
-    void start()
-    {
-        clock_.start();
-        last_ = 0;
-        worst_ = 0;
-        ticks_ = 0;
-        timer_.start(10);
-    }
-    void stop() { timer_.stop(); }
-    double worst() const { return worst_; }
-    // What was going on when the worst delay ended (the caller says how to tell).
-    std::function<QString()> during;
-    const QString& worstDuring() const { return worstDuring_; }
-    long ticks() const { return ticks_; }
-
-private:
-    QTimer timer_;
-    QElapsedTimer clock_;
-    double last_ = 0;
-    double worst_ = 0;
-    long ticks_ = 0;
-    QString worstDuring_;
-};
 
 int liveRun(double seconds)
 {

@@ -26,6 +26,10 @@
 #include <QTest>
 #include <QTimer>
 
+#include "support/ScenarioPhasor.h"
+
+#include "support/OperatorScript.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -45,28 +49,9 @@ constexpr double kFloor = 0.0005;
 
 using desktoptest::child;
 using desktoptest::click;
-using desktoptest::Script;
 using desktoptest::type;
 using desktoptest::whenModal;
-
-using Phasor = std::complex<double>;
-
-// The RMS phasor of a scenario quantity at order h.
-Phasor phasor(const hs::sim::Scenario& s, const QString& name, int h)
-{
-    const int q = s.quantityIndex(name);
-    EXPECT_GE(q, 0) << qPrintable(name);
-    if (q < 0)
-        return {};
-    const hs::sim::Quantity& quantity = s.quantities[q];
-    const double degree = std::numbers::pi / 180.0;
-    if (h == 1)
-        return std::polar(quantity.rms, quantity.phaseDeg * degree);
-    for (const auto& harmonic : quantity.harmonics)
-        if (harmonic.order == h)
-            return std::polar(quantity.rms * harmonic.ratio, harmonic.phaseDeg * degree);
-    return {};
-}
+using hs::test::Phasor;
 
 class DesktopFlow : public ::testing::Test {
 protected:
@@ -342,7 +327,7 @@ public:
         };
         qint64 recordsAtEnd = 0;
         QDateTime runStart;
-        Script script;
+        hs::test::OperatorScript script;
         script.steps = {
             {[&] { return !summaries.isEmpty(); },
              [&] {
@@ -405,7 +390,7 @@ public:
         ASSERT_GE(file.records.size(), 3u);
         EXPECT_EQ(static_cast<qint64>(file.records.size()), recordsAtEnd);
         const hs::sim::Scenario& sc = sim->scenario();
-        const double vrs1 = std::abs(phasor(sc, QStringLiteral("V R-S"), 1));
+        const double vrs1 = std::abs(hs::test::ScenarioPhasor(sc, QStringLiteral("V R-S"), 1));
         for (std::size_t n = 0; n < file.records.size(); ++n) {
             SCOPED_TRACE(n);
             const hs::ResultRecord& rec = file.records[n];
@@ -416,15 +401,16 @@ public:
             for (std::size_t i = 0; i < file.orders.size(); ++i) {
                 const int h = file.orders[i];
                 SCOPED_TRACE(h);
-                const Phasor a = phasor(sc, QStringLiteral("V R-S"), h);
-                const Phasor b = phasor(sc, QStringLiteral("V T-S"), h);
+                const Phasor a = hs::test::ScenarioPhasor(sc, QStringLiteral("V R-S"), h);
+                const Phasor b = hs::test::ScenarioPhasor(sc, QStringLiteral("V T-S"), h);
                 const double v = (std::abs(a) + std::abs(b) + std::abs(a - b)) / 3.0;
                 EXPECT_NEAR(rec.voltage.at(i), v, 0.01 * v + kFloor * vrs1);
                 for (int f = 0; f < kFeeders; ++f) {
                     const QString name = QStringLiteral("F%1 I ").arg(f + 1);
-                    const Phasor ir = phasor(sc, name + QLatin1Char('R'), h);
-                    const Phasor it = phasor(sc, name + QLatin1Char('T'), h);
-                    const double fundamental = std::abs(phasor(sc, name + QLatin1Char('R'), 1));
+                    const Phasor ir = hs::test::ScenarioPhasor(sc, name + QLatin1Char('R'), h);
+                    const Phasor it = hs::test::ScenarioPhasor(sc, name + QLatin1Char('T'), h);
+                    const double fundamental =
+                        std::abs(hs::test::ScenarioPhasor(sc, name + QLatin1Char('R'), 1));
                     const double c = (std::abs(ir) + std::abs(it) + std::abs(ir + it)) / 3.0;
                     EXPECT_NEAR(rec.current[static_cast<std::size_t>(f)].at(i), c,
                                 0.01 * c + kFloor * fundamental)

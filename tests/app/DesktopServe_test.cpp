@@ -4,6 +4,7 @@
 
 #include "app/DesktopScreens.h"
 #include "app/DesktopTestSupport.h"
+#include "support/OperatorScript.h"
 
 #include "display/MeasurementScreen.h"
 #include "link/ConnectionScreen.h"
@@ -238,7 +239,7 @@ TEST_F(DesktopServe, ThePageFollowsTheOperatorToTheMeasurementAndItsShots)
     QJsonObject during;
     int postStatus = 0;
     QByteArray allow;
-    desktoptest::Script script;
+    hs::test::OperatorScript script;
     script.steps = {
         {[&] { return summaries.size() >= 2; },
          [&] { status = ask(port(), requestOf("GET", port(), "/api/status")); }},

@@ -1,8 +1,8 @@
 #pragma once
 
 // The operator's hands on the desktop program's screens, for the tests that drive it: widgets
-// found by their screen names, real clicks and key entry, modal screens handled from inside
-// their own loops, and steps that run inside the waits of a measurement.
+// found by their screen names, real clicks and key entry, and modal screens handled from
+// inside their own loops (steps during a run: support/OperatorScript.h).
 
 #include "sim/SimServer.h"
 
@@ -18,7 +18,6 @@
 #include <gtest/gtest.h>
 
 #include <functional>
-#include <vector>
 
 namespace desktoptest {
 
@@ -65,30 +64,6 @@ inline void whenModal(const QString& name, std::function<bool(QWidget*)> ready,
     });
     poll->start(5);
 }
-
-// Steps taken during the run, each once its condition holds; they run from a timer, that is
-// inside the waits of the run loop, as the operator's clicks do.
-struct Script {
-    struct Step {
-        std::function<bool()> ready;
-        std::function<void()> act;
-    };
-    std::vector<Step> steps;
-    std::size_t next = 0;
-    QTimer timer;
-
-    void start()
-    {
-        QObject::connect(&timer, &QTimer::timeout, [this] {
-            while (next < steps.size() && steps[next].ready()) {
-                const std::size_t current = next++;
-                steps[current].act();
-            }
-        });
-        timer.start(5);
-    }
-    bool done() const { return next == steps.size(); }
-};
 
 // Both simulated recorders listening on loopback ports ending in 2, as the connection screen's
 // port check wants them.

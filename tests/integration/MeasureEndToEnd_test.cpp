@@ -7,6 +7,8 @@
 #include <QTemporaryDir>
 #include <QtEndian>
 
+#include "support/ScenarioPhasor.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -16,7 +18,7 @@
 
 namespace {
 
-using Phasor = std::complex<double>;
+using hs::test::Phasor;
 
 // A nominal hour passes in 7.2 s.
 constexpr double kScale = 0.002;
@@ -31,24 +33,6 @@ constexpr double kCurrentFloor = 0.0005;
 // SaveOption 3 with three feeders: 6 + 4n + 3 * 6n + 2n + 12 + 36.
 constexpr int kRecordBytes =
     6 + 4 * kOrders + kFeeders * 6 * kOrders + 2 * kOrders + 12 + 12 * kFeeders;
-
-// The RMS phasor of a scenario quantity at harmonic order h: the quantity is
-// rms * sqrt2 * (sin(theta + phase) + sum ratio * sin(h theta + phase_h)).
-Phasor phasor(const hs::sim::Scenario& s, const QString& name, int h)
-{
-    const int q = s.quantityIndex(name);
-    EXPECT_GE(q, 0) << qPrintable(name);
-    if (q < 0)
-        return {};
-    const hs::sim::Quantity& quantity = s.quantities[q];
-    const double degree = std::numbers::pi / 180.0;
-    if (h == 1)
-        return std::polar(quantity.rms, quantity.phaseDeg * degree);
-    for (const auto& harmonic : quantity.harmonics)
-        if (harmonic.order == h)
-            return std::polar(quantity.rms * harmonic.ratio, harmonic.phaseDeg * degree);
-    return {};
-}
 
 struct Record {
     float date = 0;
@@ -129,7 +113,7 @@ TEST(MeasureEndToEnd, OneHourAgainstTheSimulator)
 
     double worst = 0.0; // largest current error beyond 1 % of the value, per fundamental
     const double degree = 180.0 / std::numbers::pi;
-    const Phasor vrs1 = phasor(scenario, QStringLiteral("V R-S"), 1);
+    const Phasor vrs1 = hs::test::ScenarioPhasor(scenario, QStringLiteral("V R-S"), 1);
     for (int n = 0; n < 7; ++n) {
         const Record r = parse(bytes, n * kRecordBytes);
         SCOPED_TRACE(n);
@@ -143,15 +127,16 @@ TEST(MeasureEndToEnd, OneHourAgainstTheSimulator)
             const int h = 2 * i + 1;
             SCOPED_TRACE(h);
             // Voltage phases R-S, T-S and the computed R-T.
-            const Phasor a = phasor(scenario, QStringLiteral("V R-S"), h);
-            const Phasor b = phasor(scenario, QStringLiteral("V T-S"), h);
+            const Phasor a = hs::test::ScenarioPhasor(scenario, QStringLiteral("V R-S"), h);
+            const Phasor b = hs::test::ScenarioPhasor(scenario, QStringLiteral("V T-S"), h);
             const double v = (std::abs(a) + std::abs(b) + std::abs(a - b)) / 3.0;
             EXPECT_NEAR(r.volt[i], v, 0.01 * v + kVoltageFloor * std::abs(vrs1));
             for (int f = 0; f < kFeeders; ++f) {
                 const QString name = QStringLiteral("F%1 I ").arg(f + 1);
-                const Phasor ir = phasor(scenario, name + QLatin1Char('R'), h);
-                const Phasor it = phasor(scenario, name + QLatin1Char('T'), h);
-                const double fundamental = std::abs(phasor(scenario, name + QLatin1Char('R'), 1));
+                const Phasor ir = hs::test::ScenarioPhasor(scenario, name + QLatin1Char('R'), h);
+                const Phasor it = hs::test::ScenarioPhasor(scenario, name + QLatin1Char('T'), h);
+                const double fundamental =
+                    std::abs(hs::test::ScenarioPhasor(scenario, name + QLatin1Char('R'), 1));
                 // Current phases R, T and their sum (the S current reversed).
                 const double c = (std::abs(ir) + std::abs(it) + std::abs(ir + it)) / 3.0;
                 EXPECT_NEAR(r.current[f][i], c, 0.01 * c + kCurrentFloor * fundamental)
@@ -169,8 +154,8 @@ TEST(MeasureEndToEnd, OneHourAgainstTheSimulator)
         // True RMS of the three voltage phases, harmonics included.
         double rs = 0, ts = 0, rt = 0;
         for (int h = 1; h <= 50; ++h) {
-            const Phasor a = phasor(scenario, QStringLiteral("V R-S"), h);
-            const Phasor b = phasor(scenario, QStringLiteral("V T-S"), h);
+            const Phasor a = hs::test::ScenarioPhasor(scenario, QStringLiteral("V R-S"), h);
+            const Phasor b = hs::test::ScenarioPhasor(scenario, QStringLiteral("V T-S"), h);
             rs += std::norm(a);
             ts += std::norm(b);
             rt += std::norm(a - b);

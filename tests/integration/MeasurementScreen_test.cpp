@@ -19,6 +19,8 @@
 #include <QTemporaryDir>
 #include <QTimer>
 
+#include "support/OperatorScript.h"
+
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -99,30 +101,6 @@ protected:
     QTemporaryDir dir;
 };
 
-// The steps the operator takes during the run, each once its condition holds. They run from a
-// timer, that is inside the waits of the run loop.
-struct Script {
-    struct Step {
-        std::function<bool()> ready;
-        std::function<void()> act;
-    };
-    std::vector<Step> steps;
-    std::size_t next = 0;
-    QTimer timer;
-
-    void start()
-    {
-        QObject::connect(&timer, &QTimer::timeout, [this] {
-            while (next < steps.size() && steps[next].ready()) {
-                const std::size_t current = next++;
-                steps[current].act();
-            }
-        });
-        timer.start(5);
-    }
-    bool done() const { return next == steps.size(); }
-};
-
 TEST_F(LiveScreen, RunsOnItsOwnShowsTheResultsAndEndsWithTheEndButton)
 {
     std::vector<std::pair<QString, QString>> messages;
@@ -150,7 +128,7 @@ TEST_F(LiveScreen, RunsOnItsOwnShowsTheResultsAndEndsWithTheEndButton)
                 QDir(shotsDir).filePath(QStringLiteral("measurement-view%1.png").arg(view)));
     };
 
-    Script script;
+    hs::test::OperatorScript script;
     qsizetype summariesAtSwitch = 0;
     QString voltsFeeder1;
     script.steps = {
