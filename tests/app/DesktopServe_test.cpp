@@ -13,6 +13,7 @@
 #include "web/StatusServer.h"
 #include "web/WebTestSupport.h"
 
+#include <QElapsedTimer>
 #include <QJsonArray>
 #include <QLabel>
 #include <QProcess>
@@ -210,6 +211,8 @@ TEST_F(DesktopServe, ThePageFollowsTheOperatorToTheMeasurementAndItsShots)
     station.clock.waitMs(static_cast<qint64>(hs::web::StatusServer::kStatusReuseMs / kScale));
     EXPECT_EQ(fetch("/api/status").json()[QStringLiteral("status")].toString().toStdString(),
               (kWaiting + QStringLiteral("settings")).toStdString());
+    QElapsedTimer sinceAsked; // real time: a new status document after kStatusReuseMs
+    sinceAsked.start();
 
     // The output file, then 測定開始 once the lock-out is over; ＯＫ on the preparation.
     const QString chosen = dir.filePath(QStringLiteral("served"));
@@ -241,7 +244,10 @@ TEST_F(DesktopServe, ThePageFollowsTheOperatorToTheMeasurementAndItsShots)
     QByteArray allow;
     hs::test::OperatorScript script;
     script.steps = {
-        {[&] { return summaries.size() >= 2; },
+        {[&] {
+             return summaries.size() >= 2 &&
+                    sinceAsked.hasExpired(hs::web::StatusServer::kStatusReuseMs);
+         },
          [&] { status = ask(port(), requestOf("GET", port(), "/api/status")); }},
         {[&] { return ready(status); },
          [&] {
