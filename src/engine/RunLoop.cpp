@@ -182,6 +182,7 @@ private:
     const RunLoopHooks& hooks_;
     const int lastRecorder_;
 
+    QDateTime runStart_;
     QDateTime firstDeadline_; // the first save's latest shot start, when the run starts late
     bool outage_ = false;     // a link is lost and not yet back
     RunGap gap_;              // save times without a record, not yet reported
@@ -347,6 +348,7 @@ void RunLoopRunner::startSchedule()
 {
     const qint64 interval = 60LL * std::max<int>(s_.SaveIntervalMin, 1);
     const QDateTime runStart = ctx_.clock.now();
+    runStart_ = runStart;
     while (s_.StartDateTime.addSecs(interval) <= runStart &&
            s_.StartDateTime.addSecs(interval) <= s_.EndDateTime)
         s_.StartDateTime = s_.StartDateTime.addSecs(interval);
@@ -400,7 +402,8 @@ int RunLoopRunner::writeRecord(const QDateTime& now)
     firstDeadline_ = QDateTime();
     ++st_.SavesWritten;
     reportGap();
-    const qint64 late = saveTime.secsTo(now);
+    // The first save of a run that started after its time is due when the run starts.
+    const qint64 late = std::max(saveTime, runStart_).secsTo(now);
     if (late > kLateSaveSeconds) {
         ++st_.LateSaves;
         notice(stamp(saveTime) + kLateRecordText + minutesText(late));
@@ -465,6 +468,7 @@ void RunLoopRunner::shotFailed()
 
 void RunLoopRunner::shotAnalysed()
 {
+    outage_ = false; // intervals until the first shot after an outage are the outage's
     if (st_.FailedShots >= kFailedShotLimit)
         notice(kShotsBackText + QStringLiteral("（不成立 ") + QString::number(st_.FailedShots) +
                QStringLiteral("回）"));
@@ -537,7 +541,6 @@ Recovery RunLoopRunner::recover(bool lost)
         const Recovery result = reconnectOnce();
         if (result == Recovery::Ok) {
             ++st_.Reconnections;
-            outage_ = false;
             notice(kReconnectedText + QStringLiteral("（中断 ") +
                    minutesText(began.secsTo(ctx_.clock.now())) + QStringLiteral("）"));
             return Recovery::Ok;

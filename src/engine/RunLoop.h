@@ -58,6 +58,9 @@ inline const QString kReasonNoShot = QStringLiteral("ショットなし");
 // run reports it and opens the links again; the run keeps trying. Above the period retries, so
 // that the synchronisation fall-back comes first.
 inline constexpr int kFailedShotLimit = 8;
+// A shot started up to this long after a save time still closes that save's record, as the
+// shot that ends across the save time does (station seconds).
+inline constexpr qint64 kSaveGraceSeconds = 30;
 // A record written more than this after its save time is reported late (station seconds).
 inline constexpr qint64 kLateSaveSeconds = 60;
 // Pauses before the attempts to connect again after a link was lost, in station seconds; the
@@ -148,9 +151,10 @@ enum RunLoopStatus : int {
 // Runs the measurement to EndDateTime. The result files must be open. Returns a RunLoopStatus;
 // at the end the recorders' links and the result files are closed.
 //
-// Records: a shot belongs to the interval in which it started; a record holds the shots of its
-// interval and is written at the first shot that ends at or after its save time. An interval
-// in which no shot started gets no record (never one from an earlier or a later shot). Before
+// Records: a record holds the shots started since the previous save up to its save time (or
+// up to kSaveGraceSeconds after it) and is written at the first shot that ends at or after its
+// save time. An interval in which no shot started gets no record (never one from an earlier
+// shot or from a shot long after it). Before
 // the first shot of a run that starts after its first save time, that save takes the first
 // shot. A link found closed, or kFailedShotLimit failed shots in a row, make the run connect
 // again with a bounded back-off, identify and reset the recorders as the connection set-up
