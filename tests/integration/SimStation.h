@@ -44,9 +44,11 @@ struct RecordingObserver : EngineObserver {
 class SimStation {
 public:
     // model: the simulated recorder's model (8841 default, 8840 for ModelClass 0).
-    explicit SimStation(double timeScale, int model = 8841) : clock(timeScale), lan(clock)
+    explicit SimStation(double timeScale, int model = 8841,
+                        const sim::Scenario& scenario = sim::Scenario::defaultScenario())
+        : clock(timeScale), lan(clock)
     {
-        sim = std::make_unique<sim::SimServer>(clock, sim::Scenario::defaultScenario(), 1);
+        sim = std::make_unique<sim::SimServer>(clock, scenario, 1);
         sim->recorder(0).setModel(model);
         QString error;
         listening = sim->listen(0, QHostAddress::LocalHost, 0, &error);
