@@ -6,6 +6,7 @@
 #include "engine/HarmonicAnalysis.h"
 #include "engine/MeasurementData.h"
 #include "settings/MeasurementSettings.h"
+#include "settings/SettingsRules.h"
 
 #include <QDir>
 #include <QFile>
@@ -45,20 +46,6 @@ std::size_t sz(int v)
     return static_cast<std::size_t>(v);
 }
 
-// Position right after the dot of the extension when the file name's extension starts with
-// "h"; -1 otherwise. Only the file name part is searched, never the folders.
-int phaseLetterPosition(const QString& path)
-{
-    const int slash =
-        std::max(path.lastIndexOf(QLatin1Char('/')), path.lastIndexOf(QLatin1Char('\\')));
-    const int dot = path.lastIndexOf(QLatin1Char('.'));
-    if (dot <= slash || dot + 1 >= path.size())
-        return -1;
-    if (path.at(dot + 1).toLower() != QLatin1Char('h'))
-        return -1;
-    return dot + 1;
-}
-
 } // namespace
 
 int RecordLayout::recordLength() const
@@ -84,23 +71,13 @@ std::vector<int> OrderSet(bool orders256)
     return orders;
 }
 
-QString PhaseFileName(const QString& outputFile, QChar letter)
-{
-    const int at = phaseLetterPosition(outputFile);
-    if (at >= 0)
-        return outputFile.left(at) + letter + outputFile.mid(at);
-    const int slash = std::max(outputFile.lastIndexOf(QLatin1Char('/')),
-                               outputFile.lastIndexOf(QLatin1Char('\\')));
-    return outputFile.left(slash + 1) + letter + outputFile.mid(slash + 1);
-}
-
 QStringList ResultFileNames(const QString& outputFile, int measureType)
 {
     if (measureType != 4)
         return {outputFile};
-    return {PhaseFileName(outputFile, QLatin1Char('R')),
-            PhaseFileName(outputFile, QLatin1Char('T')),
-            PhaseFileName(outputFile, QLatin1Char('S'))};
+    return {phaseFileName(outputFile, QLatin1Char('R')),
+            phaseFileName(outputFile, QLatin1Char('T')),
+            phaseFileName(outputFile, QLatin1Char('S'))};
 }
 
 QString WaveformFileName(const QString& folder, const QDateTime& clockTime)

@@ -41,12 +41,8 @@ struct RecordLayout {
 std::vector<int> OrderSet(bool orders256);
 
 // The names of the files one run writes: the output file itself for MeasureType 0..3, or the
-// "R", "T", "S" phase files for MeasureType 4. The phase letter goes right after the dot of
-// the file name's extension when that extension starts with "h" (run.hv2 -> run.Rhv2); a name
-// without such an extension gets the letter in front of its file name part (never in front of
-// a folder).
+// "R", "T", "S" phase files for MeasureType 4, named by phaseFileName (settings rules).
 QStringList ResultFileNames(const QString& outputFile, int measureType);
-QString PhaseFileName(const QString& outputFile, QChar letter);
 
 // "yyyymmdd-hhmm" + "Wev.dat" in the given folder (the output file's folder when empty).
 QString WaveformFileName(const QString& folder, const QDateTime& clockTime);

@@ -47,26 +47,15 @@ struct RangeLimits {
 
 RangeLimits rangeLimitsOf(int model, int unit)
 {
-    if (model == 8835) {
-        if (unit == 4 || unit == 1)
-            return {50, 0.01f};
-        if (unit == 7)
-            return {5, 0.02f};
+    if (!isUsableUnit(unit, model))
         return {};
-    }
-    if (unit == 4 || unit == 1 || (unit == 3 && model == 8840))
-        return {20, 0.005f};
-    if (unit == 7)
-        return {2, 0.01f};
-    return {};
+    // Unit 7 has the finer ranges; the 8835 counts twice as many per division.
+    if (model == 8835)
+        return unit == 7 ? RangeLimits{5, 0.02f} : RangeLimits{50, 0.01f};
+    return unit == 7 ? RangeLimits{2, 0.01f} : RangeLimits{20, 0.005f};
 }
 
 } // namespace
-
-bool channelUsable(int model, int unit)
-{
-    return unit == 7 || unit == 4 || unit == 1 || (unit == 3 && model == 8840);
-}
 
 QString identityChange(const RecorderFacts& facts, int r, const RecorderIdentity& now)
 {
@@ -101,6 +90,18 @@ bool portEndsInTwo(const QString& text)
 QString portMessage()
 {
     return QStringLiteral("ポートＮｏ．の末尾は「２」として下さい.");
+}
+
+QString notAPortMessage()
+{
+    return QStringLiteral("ポートＮｏ．は１～６５５３５の数字で入力して下さい.");
+}
+
+QString portTextMessage(const QString& text)
+{
+    if (!portNumberOf(text))
+        return notAPortMessage();
+    return portEndsInTwo(text) ? QString() : portMessage();
 }
 
 ConnectionSetup::ConnectionSetup(LanModule& lan, RecorderFacts& facts, EngineObserver& observer)
@@ -207,7 +208,7 @@ bool ConnectionSetup::connectAll(const ConnectionRequest& request)
         const std::optional<quint16> port = portNumberOf(request.ports[r]);
         if (!port) {
             // No connection to a wrapped or zero port: the operator corrects the text first.
-            report(portMessage());
+            report(notAPortMessage());
             allConnected = false;
             continue;
         }
@@ -253,7 +254,7 @@ ConnectionStatus ConnectionSetup::identify(int r)
         const RangeLimits limits = rangeLimitsOf(model, unit);
         facts_.ChannelRangeMax[r][k] = limits.max;
         facts_.ChannelRangeMin[r][k] = limits.min;
-        if (channelUsable(model, unit))
+        if (isUsableUnit(unit, model))
             ++usable;
     }
 

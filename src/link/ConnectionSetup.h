@@ -32,9 +32,6 @@ struct RecorderIdentity {
     std::array<std::int16_t, 16> units{};
 };
 
-// Whether an input unit can be measured with: codes 7, 4 and 1, and 3 on the model 8840.
-bool channelUsable(int model, int unit);
-
 // The operator text that says how a recorder that came back differs from the one the
 // measurement was set up with ("機種 8841→8840", "CH3 ユニット 1→0"); empty when it does not.
 QString identityChange(const RecorderFacts& facts, int r, const RecorderIdentity& now);
@@ -58,8 +55,12 @@ std::optional<quint16> portNumberOf(const QString& text);
 // Whether a port text passes the connection screen's check: its number ends in 2.
 bool portEndsInTwo(const QString& text);
 
-// The message shown when a port text is refused.
+// The message shown when a port number does not end in 2.
 QString portMessage();
+// The message shown when a port text is no port number at all (empty, letters, 84342).
+QString notAPortMessage();
+// What is wrong with a port text, as the operator is told; empty when nothing is.
+QString portTextMessage(const QString& text);
 
 // The initialisation of the recorders: connects with the link timer, identifies each recorder
 // ("*IDN?"), reads its input units ("*OPT?"), derives the usable channels and their range limits,

@@ -140,11 +140,11 @@ TEST(ResultFiles, PhaseFileNamesInsertTheLetterAtTheExtension)
               (QStringList{"/d/a.Rhn3", "/d/a.Thn3", "/d/a.Shn3"}));
     EXPECT_EQ(ResultFileNames(QStringLiteral("/d/0101.hv2"), 2), QStringList{"/d/0101.hv2"});
     // A folder containing ".h" is never cut.
-    EXPECT_EQ(PhaseFileName(QStringLiteral("/data.hiroshi/run.ha4"), 'T'),
+    EXPECT_EQ(ResultFileNames(QStringLiteral("/data.hiroshi/run.ha4"), 4)[1],
               "/data.hiroshi/run.Tha4");
-    EXPECT_EQ(PhaseFileName(QStringLiteral("/data.hiroshi/run.txt"), 'S'),
+    EXPECT_EQ(ResultFileNames(QStringLiteral("/data.hiroshi/run.txt"), 4)[2],
               "/data.hiroshi/Srun.txt");
-    EXPECT_EQ(PhaseFileName(QStringLiteral("run"), 'R'), "Rrun");
+    EXPECT_EQ(ResultFileNames(QStringLiteral("run"), 4)[0], "Rrun");
     EXPECT_EQ(
         WaveformFileName(QStringLiteral("/out/"), QDateTime(QDate(2004, 2, 7), QTime(9, 5, 59))),
         "/out/20040207-0905Wev.dat");

@@ -257,7 +257,7 @@ TEST_F(ConnectionSetupTest, APortTextThatIsNoPortNumberIsRefusedWithoutConnectin
         EXPECT_EQ(setup.initialise(r), ConnectionStatus::Failed) << qPrintable(port);
         ASSERT_EQ(observer.messages.size(), 1u) << qPrintable(port);
         EXPECT_EQ(observer.messages[0].first,
-                  QStringLiteral("ポートＮｏ．の末尾は「２」として下さい."));
+                  QStringLiteral("ポートＮｏ．は１～６５５３５の数字で入力して下さい."));
     }
     EXPECT_EQ(opened[0], 0);
     EXPECT_GT(opened[1], 0) << "the other recorder is still tried";

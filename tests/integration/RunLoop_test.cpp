@@ -282,7 +282,7 @@ TEST(RunLoop, FourierFitFallsBackToZeroCross)
     const QStringList& statuses = st.observer.statuses;
     const QStringList found = statuses.filter(QStringLiteral("基本周波数 "));
     ASSERT_EQ(found.size(), 1) << qPrintable(statuses.join(QLatin1Char('|')));
-    EXPECT_TRUE(found[0].startsWith(QStringLiteral("基本周波数 60."))) << qPrintable(found[0]);
+    EXPECT_NEAR(hs::readNumber(found[0].mid(6)), 60.0, 0.1) << qPrintable(found[0]);
     EXPECT_FALSE(found[0].endsWith(QStringLiteral("固定")));
     EXPECT_EQ(statuses.mid(0, statuses.indexOf(found[0])).count(QStringLiteral("周波数確認中")), 7);
 }
