@@ -2,6 +2,7 @@
 
 #include "sim/FaultPlan.h"
 #include "sim/SimServer.h"
+#include "support/RecordingObserver.h"
 
 #include <QRegularExpression>
 #include <QTcpServer>
@@ -20,13 +21,7 @@ const QString kIdleSetup = QStringLiteral(":DISP:CHAN DISP;:FUNM MEM;:CONF:TDIV 
 const QString kPowerCycle =
     QStringLiteral("測定器のアドレスは設定後、電源を入れ直すとセットされます．");
 
-struct RecordingObserver : hs::EngineObserver {
-    void message(const QString& text, const QString& title) override
-    {
-        messages.emplace_back(text, title);
-    }
-    std::vector<std::pair<QString, QString>> messages;
-};
+using hs::testing::RecordingObserver;
 
 // An address on the loopback network where nothing listens: connecting is refused at once.
 const QString kNobodyHome = QStringLiteral("127.0.0.77");

@@ -13,6 +13,7 @@
 #include "settings/MeasurementSettings.h"
 #include "settings/SettingsRules.h"
 #include "sim/SimServer.h"
+#include "support/RecordingObserver.h"
 
 #include <QDateTime>
 #include <QStringList>
@@ -25,21 +26,6 @@
 #include <vector>
 
 namespace hs::testing {
-
-// Everything the engine reports, in order.
-struct RecordingObserver : EngineObserver {
-    void statusText(const QString& text) override { statuses << text; }
-    void summaryText(const QString& text) override { summaries << text; }
-    void drawResults() override { ++draws; }
-    void message(const QString& text, const QString& title) override
-    {
-        messages.emplace_back(text, title);
-    }
-    QStringList statuses;
-    QStringList summaries;
-    int draws = 0;
-    std::vector<std::pair<QString, QString>> messages;
-};
 
 class SimStation {
 public:
