@@ -183,9 +183,10 @@ private:
     const int lastRecorder_;
 
     QDateTime runStart_;
-    QDateTime firstDeadline_; // the first save's latest shot start, when the run starts late
-    bool outage_ = false;     // a link is lost and not yet back
-    RunGap gap_;              // save times without a record, not yet reported
+    QDateTime firstDeadline_;      // the first save's latest shot start, when the run starts late
+    bool outage_ = false;          // a link is lost and not yet back
+    RunGap gap_;                   // save times without a record, not yet reported
+    ShotReport* report_ = nullptr; // of the shot under way: saves are reported with it
 };
 
 void RunLoopRunner::clearBuffers()
@@ -401,6 +402,10 @@ int RunLoopRunner::writeRecord(const QDateTime& now)
     }
     firstDeadline_ = QDateTime();
     ++st_.SavesWritten;
+    if (report_ != nullptr) {
+        report_->Saved = true;
+        report_->SaveTime = saveTime;
+    }
     reportGap();
     // The first save of a run that started after its time is due when the run starts.
     const qint64 late = std::max(saveTime, runStart_).secsTo(now);
@@ -591,7 +596,8 @@ int RunLoopRunner::run()
     startSchedule();
 
     ShotReport report; // of the shot under way, over its repeats
-    int repeats = 0;   // shots taken again since the last complete one
+    report_ = &report;
+    int repeats = 0; // shots taken again since the last complete one
     bool first = true;
     for (;;) {
         if (halted())
@@ -643,10 +649,8 @@ int RunLoopRunner::run()
         // 14. Save.
         report.Time = ctx_.clock.now();
         if (s_.StartDateTime <= report.Time) {
-            report.SaveTime = s_.StartDateTime;
             if (const int saved = writeRecord(report.Time); saved != RunEnded)
                 return finish(saved);
-            report.Saved = true;
         }
 
         // 15. Floppy save on the recorders.
@@ -664,6 +668,11 @@ int RunLoopRunner::run()
         // the end time was compared with).
         report.EndTestTime = ctx_.clock.now();
         const bool ended = s_.EndDateTime <= report.EndTestTime;
+        // The save times up to the end that this shot did not reach are settled with it.
+        if (ended) {
+            if (const int settled = settleUpToEnd(); settled != RunEnded)
+                return finish(settled);
+        }
         if (hooks_.shotFinished)
             hooks_.shotFinished(report);
         if (halted())

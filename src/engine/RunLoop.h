@@ -120,9 +120,9 @@ struct RunLoopState {
 // What one analysed shot did (with the attempts of it that were taken again), for callers that
 // follow the run.
 struct ShotReport {
-    QDateTime Start; // the clock when the attempt that gave the analysed shot began
-    QDateTime Time;  // the clock at the save test
-    bool Saved = false;
+    QDateTime Start;      // the clock when the attempt that gave the analysed shot began
+    QDateTime Time;       // the clock at the save test
+    bool Saved = false;   // a record was written during the shot (or the attempts before it)
     QDateTime SaveTime;   // the scheduled time the record carries, when Saved
     bool Printed = false; // the recorders printed (possibly in an attempt taken again)
     QDateTime PrintTime;  // the clock at the print test, when Printed
