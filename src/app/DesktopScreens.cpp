@@ -1,14 +1,15 @@
 #include "app/DesktopScreens.h"
 
+#include "display/MeasurementScreen.h"
 #include "link/AddressFile.h"
 #include "link/ConnectionScreen.h"
+#include "prep/PreparationScreen.h"
+#include "settings/SettingsScreen.h"
 #include "sim/SimServer.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QHostAddress>
-#include <QLabel>
-#include <QVBoxLayout>
 #include <QWidget>
 
 #include <cstdio>
@@ -101,7 +102,7 @@ QString desktopOptionsHelp()
 
 QString settingsScreenCaption()
 {
-    return QStringLiteral("高調波測定．設定画面(2004/02/02) Win2000");
+    return SettingsScreen::caption();
 }
 
 QString foundRecordersText(const RecorderFacts& facts)
@@ -131,38 +132,66 @@ void DesktopProgram::show()
     connection_->show();
 }
 
-void DesktopProgram::openNextScreen()
+QWidget* DesktopProgram::nextScreen() const
 {
-    // Stands in for the settings screen until it exists: says which recorders were found.
-    next_ = std::make_unique<QWidget>();
-    next_->setObjectName(QStringLiteral("Form01"));
-    next_->setWindowTitle(settingsScreenCaption());
-    auto* layout = new QVBoxLayout(next_.get());
-    auto* heading = new QLabel(QStringLiteral("検出した測定器"), next_.get());
-    auto* found = new QLabel(foundRecordersText(station_.facts), next_.get());
-    found->setObjectName(QStringLiteral("FoundRecorders"));
-    layout->addWidget(heading);
-    layout->addWidget(found);
-    next_->move(0, 0);
-    next_->show();
+    return settings_.get();
 }
 
-int runDesktopProgram(const QStringList& args)
+void DesktopProgram::endProgram(int code)
+{
+    if (endProgram_)
+        endProgram_(code);
+}
+
+void DesktopProgram::openNextScreen()
+{
+    settings_ = std::make_unique<SettingsScreen>(station_);
+    SettingsScreen* screen = settings_.get();
+    const ConnectionRequest request = connection_->request();
+    std::vector<RecorderAddress> addresses;
+    for (int r = 0; r < request.recorderCount && r < 2; ++r)
+        addresses.push_back({request.addresses[r],
+                             static_cast<std::uint16_t>(request.ports[r].trimmed().toUInt())});
+    screen->setRecorderAddresses(std::move(addresses));
+    if (showMessage_)
+        screen->setMessageFunction(showMessage_);
+    screen->setEndProgram([this](int code) { endProgram(code); });
+    screen->setOpenPreparation([this] { openPreparation(); });
+    screen->setOpenMeasurement([this] { openMeasurement(); });
+    screen->show();
+    screen->activate();
+}
+
+// The preparation screen, modal over the settings screen; the settings screen's activation
+// then hands over to the measurement screen or starts the recorders' set-up again.
+void DesktopProgram::openPreparation()
+{
+    PreparationScreen dialog(station_, settings_.get());
+    if (showMessage_)
+        dialog.setMessageFunction(showMessage_);
+    dialog.exec();
+}
+
+void DesktopProgram::openMeasurement()
+{
+    if (measurement_)
+        return; // one measurement per program run
+    measurement_ = std::make_unique<MeasurementScreen>(station_, showMessage_);
+    measurement_->setEndProgram([this](int code) { endProgram(code); });
+    // Shown without blocking: the run starts from the event loop once the screen is up.
+    measurement_->show();
+}
+
+int runDesktopProgram(const DesktopOptions& options)
 {
     QString error;
-    const std::optional<DesktopOptions> options = parseDesktopOptions(args.mid(1), &error);
-    if (!options) {
-        std::fprintf(stderr, "harmonic-station: %s\n\n%s", qPrintable(error),
-                     qPrintable(desktopOptionsHelp()));
-        return 2;
-    }
-
-    DesktopStation station(options->timeScale);
-    DesktopProgram program(station, options->demo ? QString() : QString(kAddressFileName));
+    DesktopStation station(options.timeScale);
+    DesktopProgram program(station, options.demo ? QString() : QString(kAddressFileName));
     program.connectionScreen().setEndProgram(endProgramNow);
+    program.setEndProgram(endProgramNow);
 
     std::unique_ptr<sim::SimServer> demoRecorders;
-    if (options->demo) {
+    if (options.demo) {
         demoRecorders = startDemoRecorders(station.clock, &error);
         if (!demoRecorders) {
             std::fprintf(stderr, "harmonic-station: --demo: %s\n", qPrintable(error));

@@ -6,6 +6,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -14,6 +15,8 @@ class QWidget;
 namespace hs {
 
 class ConnectionScreen;
+class MeasurementScreen;
+class SettingsScreen;
 namespace sim {
 class SimServer;
 }
@@ -48,27 +51,45 @@ QString foundRecordersText(const RecorderFacts& facts);
 // first; after a successful initialisation it hides itself and openNextScreen() runs.
 class DesktopProgram {
 public:
+    // Shows a message box with an OK button (text, title).
+    using MessageFunction = std::function<void(const QString& text, const QString& title)>;
+
     // addressFile: "IPDT.DAT" in the working folder; empty for none (the demo leaves the
     // operator's stored addresses alone).
     DesktopProgram(DesktopStation& station, const QString& addressFile);
     ~DesktopProgram();
 
     ConnectionScreen& connectionScreen() { return *connection_; }
+    // The settings screen, once the recorders are initialised; the measurement screen, once
+    // the set-up was confirmed; nullptr before.
+    SettingsScreen* settingsScreen() const { return settings_.get(); }
+    MeasurementScreen* measurementScreen() const { return measurement_.get(); }
     // The screen opened after the connection screen, once it exists.
-    QWidget* nextScreen() const { return next_.get(); }
+    QWidget* nextScreen() const;
 
     void show();
+    // Ends the program from the settings and measurement screens (their end buttons, closing
+    // the settings screen).
+    void setEndProgram(std::function<void(int)> f) { endProgram_ = std::move(f); }
+    // Message boxes of the screens opened from here (default: each screen's own box).
+    void setMessageFunction(MessageFunction f) { showMessage_ = std::move(f); }
 
 private:
     void openNextScreen();
+    void openPreparation();
+    void openMeasurement();
+    void endProgram(int code);
 
     DesktopStation& station_;
     std::unique_ptr<ConnectionScreen> connection_;
-    std::unique_ptr<QWidget> next_;
+    std::unique_ptr<SettingsScreen> settings_;
+    std::unique_ptr<MeasurementScreen> measurement_;
+    std::function<void(int)> endProgram_;
+    MessageFunction showMessage_;
 };
 
-// The whole desktop program: options, station, (demo recorders), screens, event loop. args are
-// the process arguments, program name first. A QApplication exists.
-int runDesktopProgram(const QStringList& args);
+// The whole desktop program: station, (demo recorders), screens, event loop, for options
+// already checked. A QApplication exists.
+int runDesktopProgram(const DesktopOptions& options);
 
 } // namespace hs

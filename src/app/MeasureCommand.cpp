@@ -1,5 +1,6 @@
 #include "app/MeasureCommand.h"
 
+#include "app/Snapshot.h"
 #include "common/Clock.h"
 #include "common/EngineObserver.h"
 #include "engine/Acquisition.h"
@@ -273,6 +274,10 @@ std::optional<MeasureOptions> parseMeasureOptions(const QStringList& args, QStri
                 return fail(
                     QStringLiteral("--time-scale: '%1' is not a positive number").arg(args[i]));
             o.timeScale = scale;
+        } else if (a == QStringLiteral("--snapshot")) {
+            if (!hasValue)
+                return fail(QStringLiteral("--snapshot needs a folder"));
+            o.snapshotDir = args[++i];
         } else if (a == QStringLiteral("--quiet") || a == QStringLiteral("-q")) {
             o.quiet = true;
         } else if (a == QStringLiteral("--overwrite")) {
@@ -290,7 +295,7 @@ QString measureHelp()
 {
     return QStringLiteral(
         "Usage: harmonic-station measure --settings FILE [--simulate [SCENARIO]] [--time-scale X]\n"
-        "                                [--overwrite] [--quiet]\n"
+        "                                [--snapshot DIR] [--overwrite] [--quiet]\n"
         "\n"
         "Runs one measurement without screens: connects to the recorders named in the settings\n"
         "file and initialises them, configures them for the measurement, takes a check shot and\n"
@@ -308,6 +313,9 @@ QString measureHelp()
         "  --time-scale X        every wait and time-out lasts X times as long and the calendar\n"
         "                        runs 1/X times as fast (0.01: a minute passes in 0.6 s); default\n"
         "                        HARMONIC_TIME_SCALE, else 1\n"
+        "  --snapshot DIR        after every save and at the end, pictures of every view of\n"
+        "                        the last shot for every feeder into DIR (view1-graph-F1.png,\n"
+        "                        view2-sum-F1.png, ..., view9-vectors-F2.png)\n"
         "  --overwrite           replace result files that already hold data (without it the\n"
         "                        run refuses to start and names them)\n"
         "  --quiet, -q           print only errors, run events and the final lines\n"
@@ -486,6 +494,8 @@ int runMeasureCommand(const QStringList& args)
         if (report.Saved)
             observer.progress(
                 QStringLiteral("saved the record of %1").arg(dateTimeText(report.SaveTime)));
+        if (report.Saved)
+            SaveSnapshot(options->snapshotDir, settings, data, observer);
         if (report.Printed)
             observer.progress(QStringLiteral("recorders printed"));
         if (report.FloppySaved)
@@ -496,6 +506,8 @@ int runMeasureCommand(const QStringList& args)
     const int status = measurement.Start(hooks);
     measurement.End();
 
+    if (measurement.State().ShotsAnalysed > 0)
+        SaveSnapshot(options->snapshotDir, settings, data, observer);
     for (const QString& line : outcomeLines(status, measurement.State()))
         observer.finalLine(line);
     for (const QString& line : fileSummaries(names, settings))

@@ -16,6 +16,7 @@ struct MeasureOptions {
     bool quiet = false;
     bool overwrite = false; // --overwrite: result files that hold data may be replaced
     bool help = false;
+    QString snapshotDir; // --snapshot DIR: pictures of the views after each save and at the end
 };
 
 // Exit codes of `measure`.

@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include <sys/stat.h>
@@ -74,7 +75,19 @@ int main(int argc, char** argv)
         printUsage();
         return 2;
     }
+    // The desktop program's options are checked before any window system is needed, so a
+    // mistyped option gets its usage text even where no display is available.
+    QStringList args;
+    for (int i = 1; i < argc; ++i)
+        args << QString::fromLocal8Bit(argv[i]);
+    QString error;
+    const std::optional<hs::DesktopOptions> options = hs::parseDesktopOptions(args, &error);
+    if (!options) {
+        std::fprintf(stderr, "harmonic-station: %s\n\n%s", qPrintable(error),
+                     qPrintable(hs::desktopOptionsHelp()));
+        return 2;
+    }
     provideRuntimeDir();
     QApplication app(argc, argv);
-    return hs::runDesktopProgram(QCoreApplication::arguments());
+    return hs::runDesktopProgram(*options);
 }

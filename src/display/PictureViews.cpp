@@ -1,6 +1,9 @@
 #include "display/PictureViews.h"
 
 #include "display/Canvas.h"
+#include "display/ResultCharts.h"
+#include "display/VectorDiagrams.h"
+#include "display/Waveforms.h"
 
 namespace hs {
 
@@ -12,12 +15,27 @@ bool IsPictureView(int view)
 bool DrawPictureView(Canvas& canvas, int view, const MeasurementSettings& settings,
                      const MeasurementData& data, int currentChannel)
 {
-    (void)canvas;
-    (void)settings;
-    (void)data;
-    (void)currentChannel;
-    // The charts, waveforms and vector diagrams are not drawn yet: the picture stays cleared.
-    return IsPictureView(view);
+    switch (view) {
+    case 1:
+        DrawGraphView(canvas, data, currentChannel);
+        break;
+    case 6:
+        DrawInputWaveforms(canvas, settings, data, currentChannel);
+        break;
+    case 7:
+        DrawDistortionWaveforms(canvas, settings, data, currentChannel);
+        break;
+    case 8:
+        DrawInputWaveforms(canvas, settings, data, currentChannel);
+        DrawDistortionWaveforms(canvas, settings, data, currentChannel);
+        break;
+    case 9:
+        DrawVectorView(canvas, settings, data, currentChannel);
+        break;
+    default:
+        return false;
+    }
+    return true;
 }
 
 } // namespace hs

@@ -32,6 +32,7 @@ public:
     void End();
 
     RunLoopState& State() { return state_; }
+    const RunLoopState& State() const { return state_; }
     ResultFiles& Files() { return files_; }
 
 private:

@@ -38,10 +38,19 @@ bool validChannel(int ch)
     return ch >= 1 && ch <= 16;
 }
 
+double finiteOrZero(double v)
+{
+    return std::isfinite(v) ? v : 0.0;
+}
+
 } // namespace
 
-QString PreparationInputText(const MeasurementSettings& s, const std::array<double, 20>& rms)
+QString PreparationInputText(const MeasurementSettings& s, const std::array<double, 20>& values)
 {
+    // An input whose value is not a number (no usable signal) shows as 0.0, not as "NaN".
+    std::array<double, 20> rms = values;
+    for (double& v : rms)
+        v = finiteOrZero(v);
     const QString cr = QStringLiteral("\r");
     const double pt = s.PtRatio;
     QString text = QStringLiteral("入力電圧,Vr-s=") + formatNumber(pt * rms[0], u" ####0.0V") +
@@ -56,6 +65,16 @@ QString PreparationInputText(const MeasurementSettings& s, const std::array<doub
                 cr;
     }
     return text + kWiringQuestion;
+}
+
+double PhaseSequenceAngle(int measureType, double s0, double c0, double s1, double c1)
+{
+    if (measureType != 2 && measureType != 4)
+        return 0.0;
+    // T-S ahead of R-S (the normal sequence of a V connection) turns the diagram by 60 degrees,
+    // the reverse sequence by 120.
+    const double z = c1 * s0 - c0 * s1;
+    return z >= 0 ? 1.05 : 2.09;
 }
 
 void ComputePreparationResult(const EngineContext& ctx, PreparationResult& r)
@@ -79,8 +98,8 @@ void ComputePreparationResult(const EngineContext& ctx, PreparationResult& r)
             const double x = d.WaveData(ch, at(i));
             squares += x * x;
         }
-        r.Rms[at(k)] =
-            std::sqrt(squares / n) * d.InputRange[at(k)] / CountsPerDivision(s, ctx.facts, k);
+        r.Rms[at(k)] = finiteOrZero(std::sqrt(squares / n) * d.InputRange[at(k)] /
+                                    CountsPerDivision(s, ctx.facts, k));
         double sum_s = 0.0, sum_c = 0.0;
         for (int i = 0; i < n; i += every) {
             const double x = d.WaveData(ch, at(i));
@@ -88,15 +107,14 @@ void ComputePreparationResult(const EngineContext& ctx, PreparationResult& r)
             sum_s += x * std::sin(a);
             sum_c += x * std::cos(a);
         }
+        // A channel without usable samples counts as one without signal: a zero vector.
+        if (!std::isfinite(sum_s) || !std::isfinite(sum_c))
+            sum_s = sum_c = 0.0;
         r.S[at(k)] = sum_s;
         r.C[at(k)] = sum_c;
         r.Theta[at(k)] = std::atan(sum_c / (sum_s + 1e-20)) - (sum_s < 0 ? 3.1416 : 0.0);
     }
-    r.Rho = 0.0;
-    if (s.MeasureType() == 2 || s.MeasureType() == 4) {
-        const double z = r.C[1] * r.S[0] - r.C[0] * r.S[1];
-        r.Rho = z >= 0 ? 1.05 : 2.09;
-    }
+    r.Rho = PhaseSequenceAngle(s.MeasureType(), r.S[0], r.C[0], r.S[1], r.C[1]);
     r.InputText = PreparationInputText(s, r.Rms);
 }
 

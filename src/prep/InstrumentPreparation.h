@@ -61,7 +61,12 @@ struct PreparationResult {
 // The values of a finished check shot (pure; reads WaveData, InputRange and the settings).
 void ComputePreparationResult(const EngineContext& ctx, PreparationResult& result);
 
-// The inputs label for given RMS values (pure).
+// The phase-sequence angle ρ (radians) by which the wiring diagram is turned, from the sine and
+// cosine sums of the two line voltages: 0 unless MeasureType is 2 or 4; then 1.05 or 2.09 by
+// the sense of rotation.
+double PhaseSequenceAngle(int measureType, double s0, double c0, double s1, double c1);
+
+// The inputs label for given RMS values (pure); values that are not numbers show as 0.0.
 QString PreparationInputText(const MeasurementSettings& settings,
                              const std::array<double, 20>& rms);
 

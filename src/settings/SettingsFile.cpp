@@ -2,6 +2,7 @@
 
 #include "common/DateText.h"
 #include "link/RecorderFacts.h"
+#include "settings/RcComplement.h"
 #include "settings/SettingsRules.h"
 
 #include <QFile>
@@ -410,6 +411,81 @@ SettingsFileResult readSettingsFile(const QString& path, const QDateTime& now)
         return result;
     }
     return parseSettingsJson(file.readAll(), now);
+}
+
+namespace {
+
+// A float written with the fewest digits that read back to the same float.
+double shortestFloat(float value)
+{
+    const double seven = QString::number(static_cast<double>(value), 'g', 7).toDouble();
+    return static_cast<float>(seven) == value ? seven : static_cast<double>(value);
+}
+
+template <typename T, std::size_t N> QJsonArray jsonList(const std::array<T, N>& values)
+{
+    QJsonArray a;
+    for (const T& v : values)
+        a.append(static_cast<int>(v));
+    return a;
+}
+
+} // namespace
+
+QByteArray settingsJson(const MeasurementSettings& s, const std::vector<RecorderAddress>& recorders)
+{
+    QJsonObject root;
+    QJsonArray list;
+    for (const RecorderAddress& r : recorders)
+        list.append(QJsonObject{{QStringLiteral("address"), r.address},
+                                {QStringLiteral("port"), static_cast<int>(r.port)}});
+    root.insert(QStringLiteral("recorders"), list);
+    root.insert(QStringLiteral("MeasureType"), s.MeasureType());
+    root.insert(QStringLiteral("SampleCount"), s.SampleCount);
+    root.insert(QStringLiteral("SaveFormat"), s.SaveFormat());
+    root.insert(QStringLiteral("SaveOption"), s.SaveOption());
+    root.insert(QStringLiteral("PhaseShift"), s.PhaseShift());
+    root.insert(QStringLiteral("SyncMode"), s.SyncMode);
+    root.insert(QStringLiteral("LastFeeder"), s.LastFeeder);
+    root.insert(QStringLiteral("PtRatio"), s.PtRatio);
+    root.insert(QStringLiteral("CtRatio"), jsonList(s.CtRatio));
+    QJsonArray scales;
+    for (const float scale : s.CurrentScale)
+        scales.append(shortestFloat(scale));
+    root.insert(QStringLiteral("CurrentScale"), scales);
+    root.insert(QStringLiteral("InputChannel"), jsonList(s.InputChannel));
+    root.insert(QStringLiteral("InputRecorder"), jsonList(s.InputRecorder));
+    root.insert(QStringLiteral("SaveIntervalMin"), s.SaveIntervalMin);
+    root.insert(QStringLiteral("PrintIntervalMin"), s.PrintIntervalMin);
+    root.insert(QStringLiteral("FdSaveMode"), s.FdSaveMode);
+    root.insert(QStringLiteral("FdSaveIntervalMin"), s.FdSaveIntervalMin);
+    auto when = [](const QDateTime& t) {
+        return dateBoxText(t.date()) + QLatin1Char(' ') + timeBoxText(t.time());
+    };
+    root.insert(QStringLiteral("StartDateTime"), when(s.StartDateTime));
+    root.insert(QStringLiteral("EndDateTime"), when(s.EndDateTime));
+    root.insert(QStringLiteral("OutputFile"), s.OutputFile);
+    root.insert(QStringLiteral("OutputFolder"), s.OutputFolder);
+    root.insert(QStringLiteral("SaveWaveforms"), s.SaveWaveforms);
+    QJsonArray rows;
+    for (std::size_t row = 0; row < s.RcRows.size(); ++row) {
+        const std::optional<RcFilter> filter =
+            rcFilterOf(RcRow{true, s.RcRows[row].rText, s.RcRows[row].cText});
+        if (!filter)
+            continue; // a row without usable values cannot be ticked
+        rows.append(QJsonObject{{QStringLiteral("row"), static_cast<int>(row)},
+                                {QStringLiteral("R_kOhm"), filter->resistanceKiloOhm},
+                                {QStringLiteral("C_uF"), filter->capacitanceMicroFarad},
+                                {QStringLiteral("ticked"), s.RcRows[row].ticked}});
+    }
+    root.insert(QStringLiteral("RcComplement"), rows);
+    QJsonArray marks;
+    for (std::size_t f = 0; f < s.VConnection.size(); ++f) {
+        if (s.VConnection[f])
+            marks.append(static_cast<int>(f + 1));
+    }
+    root.insert(QStringLiteral("VConnection"), marks);
+    return QJsonDocument(root).toJson(QJsonDocument::Indented);
 }
 
 QString applyChannelMap(SettingsFileContent& content, const RecorderFacts& facts)

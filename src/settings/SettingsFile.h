@@ -41,6 +41,11 @@ SettingsFileResult readSettingsFile(const QString& path, const QDateTime& now);
 // The same, from the file's bytes.
 SettingsFileResult parseSettingsJson(const QByteArray& json, const QDateTime& now);
 
+// The settings file of a measurement set up on the screen: every key readSettingsFile reads
+// back to the same settings (the channel map explicitly, times as "yyyy/MM/dd HH:mm").
+QByteArray settingsJson(const MeasurementSettings& settings,
+                        const std::vector<RecorderAddress>& recorders);
+
 // Completes the channel map once the recorder facts are known: built by the same rule as the
 // feeder count choice of the settings screen, or, when the file gave it, checked against the
 // recorders. Returns an empty text on success, else a message naming the key.

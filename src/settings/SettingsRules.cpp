@@ -4,6 +4,8 @@
 #include "common/Numbers.h"
 #include "link/RecorderFacts.h"
 
+#include <QRegularExpression>
+
 #include <cmath>
 
 namespace hs {
@@ -171,6 +173,54 @@ QString numberText(double value)
 QString integerRangeMessage()
 {
     return QStringLiteral("-32768 から 32767 までの整数を入力して下さい");
+}
+
+QString positiveNumberMessage()
+{
+    return QStringLiteral("0 より大きい値を入力して下さい");
+}
+
+QString intervalMessage()
+{
+    return QStringLiteral("間隔は 1 から 32767 までの分数で入力して下さい");
+}
+
+bool isUnfinishedNumber(const QString& text)
+{
+    static const QStringList unfinished{
+        QString(),           QStringLiteral("-"),  QStringLiteral("+"),
+        QStringLiteral("."), QStringLiteral("-."), QStringLiteral("+.")};
+    return unfinished.contains(text.trimmed());
+}
+
+EntryResult checkNumberEntry(const QString& text)
+{
+    static const QRegularExpression number(QStringLiteral("^\\s*[+-]?(\\d+\\.?\\d*|\\.\\d+)\\s*$"));
+    if (!number.match(text).hasMatch() || !std::isfinite(readNumber(text)))
+        return {false, QStringLiteral("数値を入力して下さい")};
+    return {};
+}
+
+EntryResult checkSensorEntry(const QString& text)
+{
+    EntryResult result = checkNumberEntry(text);
+    if (result.accepted && readNumber(text) < 0)
+        return {false, positiveNumberMessage()};
+    return result;
+}
+
+EntryResult checkDateEntry(const QString& text)
+{
+    if (!parseDateBox(text))
+        return {false, QStringLiteral("日付を正しく入力して下さい（例 2004/02/02）")};
+    return {};
+}
+
+EntryResult checkTimeEntry(const QString& text)
+{
+    if (!parseTimeBox(text))
+        return {false, QStringLiteral("時刻を正しく入力して下さい（例 12:00）")};
+    return {};
 }
 
 // ---- SettingsRules ---------------------------------------------------------------------
@@ -542,6 +592,8 @@ EntryResult SettingsRules::changeSaveIntervalText(const QString& text)
     const auto value = integerValue(text);
     if (!value)
         return {false, integerRangeMessage()};
+    if (*value < 0)
+        return {false, intervalMessage()};
     if (*value == 0)
         return changeSaveIntervalText(QStringLiteral("1"));
     v_.saveIntervalText = text;
@@ -554,6 +606,8 @@ EntryResult SettingsRules::changeFdIntervalText(const QString& text)
     const auto value = integerValue(text);
     if (!value)
         return {false, integerRangeMessage()};
+    if (*value < 0)
+        return {false, intervalMessage()};
     if (*value == 0)
         return changeFdIntervalText(QStringLiteral("60"));
     v_.fdIntervalText = text;
@@ -566,6 +620,8 @@ EntryResult SettingsRules::changePrintIntervalText(const QString& text)
     const auto value = integerValue(text);
     if (!value)
         return {false, integerRangeMessage()};
+    if (*value < 0)
+        return {false, intervalMessage()};
     if (*value == 0)
         return changePrintIntervalText(QStringLiteral("60"));
     v_.printIntervalText = text;
@@ -599,6 +655,71 @@ void SettingsRules::chooseOutputFile(const QString& path)
         return; // dialog cancelled: name and folder stay
     s_.OutputFile = outputFileFromPath(path, currentExtension());
     s_.OutputFolder = outputFolderOf(path);
+}
+
+void SettingsRules::applySettings(const MeasurementSettings& loaded, const RecorderFacts& facts,
+                                  bool explicitMap)
+{
+    auto floatText = [](double value) { return QString::number(value, 'g', 7); };
+    s_.OutputFile.clear();
+    chooseFeederCount(loaded.feederCount(), facts);
+    if (explicitMap) {
+        s_.InputChannel = loaded.InputChannel;
+        s_.InputRecorder = loaded.InputRecorder;
+        v_.channelCaptions = channelCaptions(s_, facts);
+        for (std::size_t input = 0; input < 4; ++input) {
+            const int channel = loaded.InputChannel[input];
+            if (channel >= 1 && channel <= 4)
+                v_.inputChannelChoice[input] = channel - 1;
+        }
+    }
+    chooseMeasureType(loaded.MeasureType());
+    choosePhaseShift(loaded.PhaseShift());
+    chooseSaveOption(loaded.SaveOption());
+    chooseSampling(loaded.SampleCountLog2 - 8);
+    chooseSaveFormat(loaded.SaveFormat());
+    chooseSyncMode(loaded.SyncMode);
+    chooseFdSaveMode(loaded.FdSaveMode);
+
+    v_.ptText = {QString::number(loaded.PtRatio), QString::number(loaded.PtRatio)};
+    v_.ctText = QString::number(loaded.CtRatio[0]);
+    for (std::size_t i = 0; i < 9; ++i) {
+        v_.feederCtText[i] = QString::number(loaded.CtRatio[i]);
+        v_.feederClampText[i] = floatText(0.2 / static_cast<double>(loaded.CurrentScale[i]));
+    }
+    chooseSensor(0);
+    v_.sensorText = {floatText(static_cast<double>(loaded.CurrentScale[0])), v_.feederClampText[0]};
+    s_.PtRatio = loaded.PtRatio;
+    s_.CtRatio = loaded.CtRatio;
+    s_.CurrentScale = loaded.CurrentScale;
+
+    v_.saveIntervalText = QString::number(loaded.SaveIntervalMin);
+    v_.fdIntervalText = QString::number(loaded.FdSaveIntervalMin);
+    s_.SaveIntervalMin = loaded.SaveIntervalMin;
+    s_.FdSaveIntervalMin = loaded.FdSaveIntervalMin;
+    if (loaded.PrintIntervalMin != 0)
+        v_.printIntervalText = QString::number(loaded.PrintIntervalMin);
+    choosePrint(loaded.PrintIntervalMin != 0 ? 0 : 1);
+
+    v_.dateText = {dateBoxText(loaded.StartDateTime.date()),
+                   dateBoxText(loaded.EndDateTime.date())};
+    v_.timeText = {timeBoxText(loaded.StartDateTime.time()),
+                   timeBoxText(loaded.EndDateTime.time())};
+    rebuildDateTimes();
+
+    s_.OutputFile = loaded.OutputFile;
+    s_.OutputFolder = loaded.OutputFolder;
+    s_.SaveWaveforms = loaded.SaveWaveforms;
+    s_.RcRows = loaded.RcRows;
+    s_.VConnection = loaded.VConnection;
+}
+
+EntryResult SettingsRules::checkPeriod() const
+{
+    if (!s_.StartDateTime.isValid() || !s_.EndDateTime.isValid() ||
+        s_.EndDateTime <= s_.StartDateTime)
+        return {false, QStringLiteral("終了日時は開始日時より後にして下さい")};
+    return {};
 }
 
 QString SettingsRules::currentExtension() const

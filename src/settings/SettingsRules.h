@@ -129,6 +129,24 @@ struct EntryResult {
 // The message shown when an integer entry lies outside -32768..32767.
 QString integerRangeMessage();
 
+// The message shown when a value must be greater than 0 (sensor values, R and C of a filter).
+QString positiveNumberMessage();
+
+// The message shown when an interval (minutes) is negative: the run would save, print or store
+// waveforms on every shot, and the settings file refuses it.
+QString intervalMessage();
+
+// A numeric box's text on its way to a number ("", "-", ".", "-."): not yet an entry.
+bool isUnfinishedNumber(const QString& text);
+// A numeric entry: the whole text (blanks around it allowed) is a decimal number.
+EntryResult checkNumberEntry(const QString& text);
+// A sensor entry (shunt resistance, clamp range): a number, and not negative. Zero is left to
+// the zero replacement of the box.
+EntryResult checkSensorEntry(const QString& text);
+// A date box ("yyyy/MM/dd", a day that exists) and a time box ("HH:mm").
+EntryResult checkDateEntry(const QString& text);
+EntryResult checkTimeEntry(const QString& text);
+
 // The setting rules of the settings screen, as operations on the settings and the screen state.
 // Every operation is named after the control event that runs it.
 class SettingsRules {
@@ -185,6 +203,13 @@ public:
     EntryResult stepFdInterval(int delta);                    // Command7
     EntryResult stepPrintInterval(int delta);                 // Command9
 
+    // Takes a whole set-up (read from a settings file): the settings become loaded, and the
+    // screen state shows them, as if the operator had chosen each value. The channel map is the
+    // loaded one when explicitMap, else built for the feeder count. The count must be one the
+    // recorders can serve.
+    void applySettings(const MeasurementSettings& loaded, const RecorderFacts& facts,
+                       bool explicitMap);
+
     // ApplyExtension on the output file name (the caption of Label7).
     void applyExtension(const QString& ext);
     // ChooseOutputFile after the dialog returned a path: output file name and OutputFolder.
@@ -193,12 +218,12 @@ public:
     QString currentExtension() const;
     // Command4 may be enabled (outside the lock-out): a file name longer than 4 characters.
     bool startAllowed() const { return s_.OutputFile.size() > 4; }
+    // A measurement can start only when it ends after it begins.
+    EntryResult checkPeriod() const;
 
 private:
     void selectInputChannelButton(int input, int button, int depth);
     void rebuildDateTimes();
-    EntryResult changeIntegerText(QString& boxText, const QString& text, std::int16_t& target,
-                                  const QString& zeroReplacement);
 
     MeasurementSettings& s_;
     SettingsView& v_;

@@ -4,8 +4,10 @@
 #include "sim/SimServer.h"
 
 #include <QApplication>
+#include <QComboBox>
 #include <QFile>
 #include <QLabel>
+#include <QProcess>
 #include <QPushButton>
 #include <QTemporaryDir>
 
@@ -114,9 +116,11 @@ TEST_F(DesktopProgramTest, ASuccessfulInitialisationHandsOverAndRemembersTheAddr
     ASSERT_NE(next, nullptr);
     EXPECT_TRUE(next->isVisible());
     EXPECT_EQ(next->windowTitle(), QStringLiteral("高調波測定．設定画面(2004/02/02) Win2000"));
-    auto* found = next->findChild<QLabel*>(QStringLiteral("FoundRecorders"));
-    ASSERT_NE(found, nullptr);
-    EXPECT_EQ(found->text(), QStringLiteral("1台目: 8841  有効CH数 8\n2台目: 8840  有効CH数 3"));
+    EXPECT_EQ(next->objectName(), QStringLiteral("Form01"));
+    // The settings screen offers the feeders the eleven usable channels allow.
+    auto* feeders = next->findChild<QComboBox*>(QStringLiteral("Combo1"));
+    ASSERT_NE(feeders, nullptr);
+    EXPECT_EQ(feeders->count(), 4);
 
     const auto stored = hs::readAddressFile(addressFile());
     ASSERT_TRUE(stored.has_value());
@@ -204,6 +208,31 @@ TEST(DesktopDemo, TheDemoRecordersAnswerOnTheirLoopbackAddresses)
     EXPECT_EQ(recorders->connectionCount(0), 1);
     EXPECT_EQ(recorders->connectionCount(1), 1);
     EXPECT_EQ(recorders->address(1).toString(), QStringLiteral("127.0.0.2"));
+}
+
+} // namespace
+
+namespace {
+
+// A mistyped option is answered with the usage text and status 2 before any window system is
+// asked for: with no display at all, the windowing system must not abort the program first.
+TEST(DesktopCommandLine, ABadOptionIsRefusedWithoutADisplay)
+{
+    const QString binary = qEnvironmentVariable("HS_BINARY");
+    ASSERT_FALSE(binary.isEmpty());
+    QProcess process;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove(QStringLiteral("DISPLAY"));
+    env.remove(QStringLiteral("WAYLAND_DISPLAY"));
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+    process.setProcessEnvironment(env);
+    process.start(binary, {QStringLiteral("--bogus")});
+    ASSERT_TRUE(process.waitForFinished(20000));
+    EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(process.exitCode(), 2);
+    const QString err = QString::fromLocal8Bit(process.readAllStandardError());
+    EXPECT_TRUE(err.contains(QStringLiteral("bogus"))) << qPrintable(err);
+    EXPECT_TRUE(err.contains(QStringLiteral("--time-scale"))) << qPrintable(err);
 }
 
 } // namespace

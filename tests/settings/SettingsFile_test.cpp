@@ -300,3 +300,56 @@ TEST(SettingsFile, ChannelMapIsBuiltOrCheckedOnceTheRecordersAreKnown)
     ASSERT_TRUE(short_.ok);
     EXPECT_TRUE(applyChannelMap(short_.content, eightChannels()).startsWith("InputChannel[3]:"));
 }
+
+// What the settings screen saves, measure reads back to the same settings.
+TEST(SettingsFile, AWrittenSetUpReadsBackTheSame)
+{
+    MeasurementSettings s;
+    s.LastFeeder = 1;
+    s.MeasureType() = 3;
+    s.PhaseShift() = 0;
+    s.SaveFormat() = 0;
+    s.SyncMode = 2;
+    s.PtRatio = -60;
+    s.CtRatio = {5, 7, 1, 1, 1, 1, 1, 1, 1};
+    s.CurrentScale = {0.2f / 3.0f, 0.04f, 0.1f, 0.1f, 0.1f, 0.1f, 0.1f, 0.1f, 0.1f};
+    s.InputChannel = {1, 2, 3, 4, 5, 6};
+    s.InputRecorder = {0, 0, 0, 0, 1, 1};
+    s.PrintIntervalMin = 15;
+    s.StartDateTime = QDateTime(QDate(2004, 2, 2), QTime(23, 59, 1));
+    s.EndDateTime = QDateTime(QDate(2004, 2, 3), QTime(0, 1, 1));
+    s.OutputFile = QStringLiteral("/data/feeders.hv2");
+    s.OutputFolder = QStringLiteral("/data/");
+    s.SaveWaveforms = true;
+    s.RcRows[1] = RcRow{true, QStringLiteral("2.2"), QStringLiteral("0.047")};
+    s.VConnection[1] = true;
+
+    const QByteArray json =
+        settingsJson(s, {{QStringLiteral("10.0.0.5"), 8802}, {QStringLiteral("10.0.0.6"), 8812}});
+    const SettingsFileResult read = parseSettingsJson(json, kNow);
+    ASSERT_TRUE(read.ok) << qPrintable(read.error);
+    const MeasurementSettings& r = read.content.settings;
+    EXPECT_TRUE(read.content.channelMapExplicit);
+    ASSERT_EQ(read.content.recorders.size(), 2u);
+    EXPECT_EQ(read.content.recorders[1].address, QStringLiteral("10.0.0.6"));
+    EXPECT_EQ(read.content.recorders[1].port, 8812);
+    EXPECT_EQ(r.ModeTable, s.ModeTable);
+    EXPECT_EQ(r.SampleCount, s.SampleCount);
+    EXPECT_EQ(r.SyncMode, 2);
+    EXPECT_EQ(r.PtRatio, -60);
+    EXPECT_EQ(r.CtRatio, s.CtRatio);
+    EXPECT_EQ(r.CurrentScale, s.CurrentScale) << "floats back bit for bit";
+    EXPECT_EQ(r.InputChannel, s.InputChannel);
+    EXPECT_EQ(r.InputRecorder, s.InputRecorder);
+    EXPECT_EQ(r.PrintIntervalMin, 15);
+    EXPECT_EQ(r.StartDateTime, s.StartDateTime);
+    EXPECT_EQ(r.EndDateTime, s.EndDateTime);
+    EXPECT_EQ(r.OutputFile, s.OutputFile);
+    EXPECT_EQ(r.OutputFolder, s.OutputFolder);
+    EXPECT_TRUE(r.SaveWaveforms);
+    EXPECT_TRUE(r.RcRows[1].ticked);
+    EXPECT_EQ(r.RcRows[1].rText, QStringLiteral("2.2"));
+    EXPECT_EQ(r.RcRows[1].cText, QStringLiteral("0.047"));
+    EXPECT_FALSE(r.RcRows[0].ticked);
+    EXPECT_EQ(r.VConnection, s.VConnection);
+}

@@ -498,3 +498,121 @@ TEST(FileNames, PhaseFilesInsertTheLetterIntoTheFileNamesExtension)
     EXPECT_EQ(phaseFileName("/d/my.hdata/run.txt", 'S'), "/d/my.hdata/Srun.txt");
     EXPECT_EQ(phaseFileName("run", 'R'), "Rrun");
 }
+
+TEST(Entries, NumbersDatesAndTimesThatCanBeTaken)
+{
+    for (const char* unfinished : {"", "-", "+", ".", "-.", " . "})
+        EXPECT_TRUE(isUnfinishedNumber(QString::fromUtf8(unfinished))) << unfinished;
+    EXPECT_FALSE(isUnfinishedNumber(QStringLiteral("0")));
+
+    for (const char* good : {"12", "-3.5", " .5 ", "1.", "+7"})
+        EXPECT_TRUE(checkNumberEntry(QString::fromUtf8(good)).accepted) << good;
+    for (const char* bad : {"12x", "1,000", "e3", "", "1.2.3", "--1", "０"}) {
+        const EntryResult r = checkNumberEntry(QString::fromUtf8(bad));
+        EXPECT_FALSE(r.accepted) << bad;
+        EXPECT_EQ(r.message, QStringLiteral("数値を入力して下さい")) << bad;
+    }
+    EXPECT_TRUE(checkSensorEntry(QStringLiteral("0")).accepted) << "left to the zero replacement";
+    EXPECT_FALSE(checkSensorEntry(QStringLiteral("-0.1")).accepted);
+    EXPECT_FALSE(checkSensorEntry(QStringLiteral("x")).accepted);
+
+    EXPECT_TRUE(checkDateEntry(QStringLiteral("2024/02/29")).accepted);
+    EXPECT_FALSE(checkDateEntry(QStringLiteral("2026/02/29")).accepted);
+    EXPECT_FALSE(checkDateEntry(QStringLiteral("2026/13/01")).accepted);
+    EXPECT_TRUE(checkTimeEntry(QStringLiteral("7:5")).accepted);
+    EXPECT_FALSE(checkTimeEntry(QStringLiteral("24:00")).accepted);
+    EXPECT_FALSE(checkTimeEntry(QStringLiteral("12.30")).accepted);
+}
+
+TEST_F(Rules, AMeasurementMustEndAfterItStarts)
+{
+    rules.applyClockDefaults(QDateTime(QDate(2004, 2, 2), QTime(12, 0)));
+    EXPECT_TRUE(rules.checkPeriod().accepted);
+    rules.changeDateText(1, QStringLiteral("2004/02/02"));
+    const EntryResult same = rules.checkPeriod();
+    EXPECT_FALSE(same.accepted);
+    EXPECT_EQ(same.message, QStringLiteral("終了日時は開始日時より後にして下さい"));
+    rules.changeTimeText(1, QStringLiteral("11:59"));
+    EXPECT_FALSE(rules.checkPeriod().accepted);
+    rules.stepTime(1, 2);
+    EXPECT_TRUE(rules.checkPeriod().accepted);
+}
+
+// A set-up read from a file is shown as if the operator had chosen it, and the settings are
+// exactly the ones read.
+TEST_F(Rules, ALoadedSetUpIsShownAndKept)
+{
+    const RecorderFacts facts = twoRecorders(8, 4);
+    rules.fillFeederCountList(facts);
+    rules.applyClockDefaults(QDateTime(QDate(2004, 2, 2), QTime(12, 0)));
+
+    MeasurementSettings loaded;
+    loaded.LastFeeder = 2;
+    loaded.MeasureType() = 4;
+    loaded.SaveOption() = 4;
+    loaded.SaveFormat() = 2;
+    loaded.setSampleCount(1024);
+    loaded.MaxHarmonicOrder = 256;
+    loaded.Orders256 = true;
+    loaded.SyncMode = 3;
+    loaded.PtRatio = 110;
+    loaded.CtRatio = {1, 200, 200, 1, 1, 1, 1, 1, 1};
+    loaded.CurrentScale.fill(0.2f / 3.0f);
+    loaded.PrintIntervalMin = 30;
+    loaded.FdSaveMode = 5;
+    loaded.FdSaveIntervalMin = 120;
+    loaded.SaveIntervalMin = 10;
+    loaded.StartDateTime = QDateTime(QDate(2004, 3, 1), QTime(8, 0, 1));
+    loaded.EndDateTime = QDateTime(QDate(2004, 3, 2), QTime(8, 0, 1));
+    loaded.OutputFile = QStringLiteral("/d/run.hn3");
+    loaded.OutputFolder = QStringLiteral("/d/");
+    loaded.RcRows[2].ticked = true;
+    loaded.VConnection[0] = true;
+    buildFeederChannelMap(loaded, facts, 3);
+
+    rules.applySettings(loaded, facts, false);
+    EXPECT_EQ(s.ModeTable, loaded.ModeTable);
+    EXPECT_EQ(s.SampleCount, 1024);
+    EXPECT_EQ(s.MaxHarmonicOrder, 256);
+    EXPECT_EQ(s.CtRatio, loaded.CtRatio);
+    EXPECT_EQ(s.CurrentScale, loaded.CurrentScale);
+    EXPECT_EQ(s.InputChannel, loaded.InputChannel);
+    EXPECT_EQ(s.PrintIntervalMin, 30);
+    EXPECT_EQ(s.StartDateTime, loaded.StartDateTime);
+    EXPECT_EQ(s.EndDateTime, loaded.EndDateTime);
+    EXPECT_EQ(s.OutputFile, loaded.OutputFile);
+    EXPECT_TRUE(s.RcRows[2].ticked);
+    EXPECT_TRUE(s.VConnection[0]);
+
+    EXPECT_EQ(v.feederCount, 3);
+    EXPECT_TRUE(v.channelTableShown);
+    EXPECT_EQ(v.measureTypeChoice, 4);
+    EXPECT_EQ(v.saveOptionChoice, 4);
+    EXPECT_FALSE(v.samplingEnabled[0]);
+    EXPECT_EQ(v.saveFormatChoice, 2);
+    EXPECT_EQ(v.printChoice, 0);
+    EXPECT_EQ(v.printIntervalText, QStringLiteral("30"));
+    EXPECT_TRUE(v.fdIntervalShown);
+    EXPECT_EQ(v.feederCtText[1], QStringLiteral("200"));
+    EXPECT_EQ(v.feederClampText[2], QStringLiteral("3"));
+    EXPECT_EQ(v.ptText[1], QStringLiteral("110"));
+    EXPECT_EQ(v.dateText[1], QStringLiteral("2004/03/02"));
+    EXPECT_EQ(v.timeText[0], QStringLiteral("08:00"));
+}
+
+TEST_F(Rules, NegativeIntervalsAreRefused)
+{
+    for (auto change :
+         {&SettingsRules::changeSaveIntervalText, &SettingsRules::changeFdIntervalText,
+          &SettingsRules::changePrintIntervalText}) {
+        const EntryResult r = (rules.*change)(QStringLiteral("-5"));
+        EXPECT_FALSE(r.accepted);
+        EXPECT_EQ(r.message, intervalMessage());
+    }
+    EXPECT_EQ(s.SaveIntervalMin, 5);
+    EXPECT_EQ(s.FdSaveIntervalMin, 60);
+    EXPECT_EQ(v.saveIntervalText, QStringLiteral("5"));
+    // A negative that rounds to zero is a zero, and replaced.
+    EXPECT_TRUE(rules.changeSaveIntervalText(QStringLiteral("-0.4")).accepted);
+    EXPECT_EQ(s.SaveIntervalMin, 1);
+}
