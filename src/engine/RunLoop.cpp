@@ -343,8 +343,8 @@ RunLoopRunner::Attempt RunLoopRunner::takeShot(ShotReport& report, int& status)
 // ---- intervals and records ----
 
 // A run that starts more than a save interval after its first save time begins with the last
-// save time that has passed (the ones before it were never to be measured); until the run's
-// first shot, that first save takes a shot started up to one interval after the run began.
+// save time that has passed (the ones before it were never to be measured); the first save
+// takes a shot started up to one interval after the run began.
 void RunLoopRunner::startSchedule()
 {
     const qint64 interval = 60LL * std::max<int>(s_.SaveIntervalMin, 1);
@@ -353,8 +353,8 @@ void RunLoopRunner::startSchedule()
     while (s_.StartDateTime.addSecs(interval) <= runStart &&
            s_.StartDateTime.addSecs(interval) <= s_.EndDateTime)
         s_.StartDateTime = s_.StartDateTime.addSecs(interval);
-    if (s_.StartDateTime < runStart)
-        firstDeadline_ = runStart.addSecs(interval);
+    // The run's first shot often needs several attempts while the ranges settle.
+    firstDeadline_ = runStart.addSecs(interval);
 }
 
 QDateTime RunLoopRunner::deadline() const
@@ -599,6 +599,7 @@ int RunLoopRunner::run()
     report_ = &report;
     int repeats = 0; // shots taken again since the last complete one
     bool first = true;
+    bool repeating = false; // the last attempt is to be taken again (a range changed)
     for (;;) {
         if (halted())
             return stop();
@@ -607,8 +608,12 @@ int RunLoopRunner::run()
         if (!first && ++repeats > kRepeatsPastEnd && endReached())
             return finish(RunEnded);
         first = false;
-        if (const int status = settleDue(ctx_.clock.now()); status != RunEnded)
-            return finish(status);
+        // Between the attempts of one shot (a range step) nothing is settled: the shot began
+        // with its first attempt.
+        if (!repeating) {
+            if (const int status = settleDue(ctx_.clock.now()); status != RunEnded)
+                return finish(status);
+        }
 
         const bool lost = linkDown();
         if (lost || st_.FailedShots == kFailedShotLimit) {
@@ -629,7 +634,11 @@ int RunLoopRunner::run()
         }
 
         int status = -1;
+        const QDateTime shotStart = repeating ? report.Start : QDateTime();
         const Attempt attempt = takeShot(report, status);
+        if (shotStart.isValid())
+            report.Start = shotStart;
+        repeating = attempt == Attempt::Repeat;
         if (status == RunStopped)
             return stop();
         if (status >= 0)

@@ -120,7 +120,7 @@ struct RunLoopState {
 // What one analysed shot did (with the attempts of it that were taken again), for callers that
 // follow the run.
 struct ShotReport {
-    QDateTime Start;      // the clock when the attempt that gave the analysed shot began
+    QDateTime Start;      // the clock when the shot's first attempt (before range steps) began
     QDateTime Time;       // the clock at the save test
     bool Saved = false;   // a record was written during the shot (or the attempts before it)
     QDateTime SaveTime;   // the scheduled time the record carries, when Saved
@@ -154,12 +154,11 @@ enum RunLoopStatus : int {
 // Records: a record holds the shots started since the previous save up to its save time (or
 // up to kSaveGraceSeconds after it) and is written at the first shot that ends at or after its
 // save time. An interval in which no shot started gets no record (never one from an earlier
-// shot or from a shot long after it). Before
-// the first shot of a run that starts after its first save time, that save takes the first
-// shot. A link found closed, or kFailedShotLimit failed shots in a row, make the run connect
-// again with a bounded back-off, identify and reset the recorders as the connection set-up
-// does, and send them the measurement set-up again; each of these events is a notice with its
-// station time.
+// shot or from a shot long after it). The first save also takes a shot started up to one save
+// interval after the run began (the first shot waits for the ranges to settle). A link found
+// closed, or kFailedShotLimit failed shots in a row, make the run connect again with a bounded
+// back-off, identify and reset the recorders as the connection set-up does, and send them the
+// measurement set-up again; each of these events is a notice with its station time.
 int MeasureRunLoop(EngineContext& ctx, ResultFiles& files, RunLoopState& state,
                    const RunLoopHooks& hooks = {});
 
