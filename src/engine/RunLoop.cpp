@@ -141,6 +141,7 @@ private:
     void clearBuffers();
     void printWhenDue(ShotReport& report);
     void showSummary();
+    int closeShot(ShotReport& report, bool& ended);
 
     // ---- intervals and records ----
     void startSchedule();
@@ -584,6 +585,33 @@ int RunLoopRunner::finish(int status)
     return status;
 }
 
+// Steps 13 to 17 of an analysed shot: into the interval record, the save, the floppy save on
+// the recorders and the end test (with the save times up to the end settled when it ended).
+// Returns RunEnded, or the status the run stops with.
+int RunLoopRunner::closeShot(ShotReport& report, bool& ended)
+{
+    AccumulateInterval(d_, s_, d_.ShotCount, st_.Selection);
+
+    report.Time = ctx_.clock.now();
+    if (s_.StartDateTime <= report.Time) {
+        if (const int saved = writeRecord(report.Time); saved != RunEnded)
+            return saved;
+    }
+
+    if (s_.FdSaveMode > 0 && st_.NextFdSaveTime <= ctx_.clock.now()) {
+        report.FloppyName = recorderFloppyFileName(st_.NextFdSaveTime);
+        SaveToRecorderFloppy(lan_, ctx_.facts, s_, st_.NextFdSaveTime);
+        report.FloppySaved = true;
+        ++st_.FloppySaves;
+    }
+    Clock::pumpEvents();
+
+    // The clock read once: the report carries the instant the end time was compared with.
+    report.EndTestTime = ctx_.clock.now();
+    ended = s_.EndDateTime <= report.EndTestTime;
+    return ended ? settleUpToEnd() : RunEnded;
+}
+
 int RunLoopRunner::run()
 {
     // Start of the run: zero adjustment, recorder 2 first.
@@ -652,36 +680,9 @@ int RunLoopRunner::run()
             return stop();
         showSummary();
 
-        // 13. Into the interval record.
-        AccumulateInterval(d_, s_, d_.ShotCount, st_.Selection);
-
-        // 14. Save.
-        report.Time = ctx_.clock.now();
-        if (s_.StartDateTime <= report.Time) {
-            if (const int saved = writeRecord(report.Time); saved != RunEnded)
-                return finish(saved);
-        }
-
-        // 15. Floppy save on the recorders.
-        if (s_.FdSaveMode > 0 && st_.NextFdSaveTime <= ctx_.clock.now()) {
-            report.FloppyName = recorderFloppyFileName(st_.NextFdSaveTime);
-            SaveToRecorderFloppy(lan_, ctx_.facts, s_, st_.NextFdSaveTime);
-            report.FloppySaved = true;
-            ++st_.FloppySaves;
-        }
-
-        // 16.
-        Clock::pumpEvents();
-
-        // 17. End of the measurement (the clock read once: the report carries the instant
-        // the end time was compared with).
-        report.EndTestTime = ctx_.clock.now();
-        const bool ended = s_.EndDateTime <= report.EndTestTime;
-        // The save times up to the end that this shot did not reach are settled with it.
-        if (ended) {
-            if (const int settled = settleUpToEnd(); settled != RunEnded)
-                return finish(settled);
-        }
+        bool ended = false;
+        if (const int saved = closeShot(report, ended); saved != RunEnded)
+            return finish(saved);
         if (hooks_.shotFinished)
             hooks_.shotFinished(report);
         if (halted())
