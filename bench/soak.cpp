@@ -1,16 +1,21 @@
-// Soak run: a 7-day measurement with `measure --simulate` (three feeders, saves every 30 min) at
-// a time scale that runs it in under 10 minutes. Reports the records written, the peak resident
-// memory over the first and over the last simulated day (the end must not exceed the start:
-// nothing may grow with the length of a run), and the CPU seconds per simulated hour.
-//   bench_soak [TIME_SCALE]   (default 0.0009: 7 days in about 9 minutes)
+// Soak run: a 7-day measurement with `measure` against a simulated recorder (three feeders,
+// saves every 30 min) at a time scale that runs it in under 10 minutes. Reports the records
+// written against the records expected, the peak resident memory over the first and over the
+// last simulated day (the end must not exceed the start: nothing may grow with the length of a
+// run), and the CPU seconds per simulated hour.
+//   bench_soak [TIME_SCALE] [--days N] [--outage-hours H]
+// TIME_SCALE defaults to 0.0009 (7 days in about 9 minutes). --outage-hours kills the simulated
+// recorder in the middle of the run and starts it again on the same address H simulated hours
+// later: the run must connect again and go on, and only the save times of the outage may miss.
 
 #include "app/MeasureCommand.h"
+#include "common/Clock.h"
+#include "sim/SimServer.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
-#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -18,10 +23,10 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <memory>
 
 namespace {
 
-constexpr int kDays = 7;
 constexpr int kRecordBytes = 654; // SaveOption 3, three feeders
 
 long residentKb()
@@ -48,18 +53,34 @@ double cpuSeconds()
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
-    const double scale =
-        argc > 1 ? std::max(1e-5, QString::fromLocal8Bit(argv[1]).toDouble()) : 0.0009;
-
-    quint16 port = 0;
-    {
-        QTcpServer probe;
-        if (!probe.listen(QHostAddress::LocalHost, 0)) {
-            std::fprintf(stderr, "no free port\n");
-            return 1;
-        }
-        port = probe.serverPort();
+    double scale = 0.0009;
+    int days = 7;
+    double outageHours = 0;
+    const QStringList args = app.arguments().mid(1);
+    for (qsizetype i = 0; i < args.size(); ++i) {
+        if (args[i] == QStringLiteral("--days") && i + 1 < args.size())
+            days = std::max(2, args[++i].toInt());
+        else if (args[i] == QStringLiteral("--outage-hours") && i + 1 < args.size())
+            outageHours = std::max(0.0, args[++i].toDouble());
+        else
+            scale = std::max(1e-5, args[i].toDouble());
     }
+
+    // The simulated recorder, on a free loopback port, with the station's time scale.
+    hs::Clock simClock(scale);
+    const auto startRecorder = [&](quint16 on) {
+        auto server =
+            std::make_unique<hs::sim::SimServer>(simClock, hs::sim::Scenario::defaultScenario(), 1);
+        if (!server->listen(0, QHostAddress::LocalHost, on))
+            server.reset();
+        return server;
+    };
+    std::unique_ptr<hs::sim::SimServer> recorder = startRecorder(0);
+    if (!recorder) {
+        std::fprintf(stderr, "no free port\n");
+        return 1;
+    }
+    const quint16 port = recorder->port(0);
     QTemporaryDir dir;
     const QString output = dir.path() + QStringLiteral("/soak.hv3");
     const QString settings = dir.path() + QStringLiteral("/soak.json");
@@ -73,13 +94,13 @@ int main(int argc, char** argv)
   "FdSaveIntervalMin": 360, "StartDateTime": "+0", "EndDateTime": "+%2", "OutputFile": "%3"
 })")
                    .arg(port)
-                   .arg(kDays * 24 * 60)
+                   .arg(days * 24 * 60)
                    .arg(output)
                    .toUtf8());
     file.close();
 
     // Resident memory sampled every real second, by simulated day.
-    const double runSeconds = kDays * 24 * 3600 * scale;
+    const double runSeconds = days * 24 * 3600 * scale;
     long firstDayPeak = 0, lastDayPeak = 0, peak = 0;
     QElapsedTimer elapsed;
     elapsed.start();
@@ -87,30 +108,59 @@ int main(int argc, char** argv)
         const long kb = residentKb();
         const double t = static_cast<double>(elapsed.elapsed()) / 1000.0;
         peak = std::max(peak, kb);
-        if (t < runSeconds / kDays)
+        if (t < runSeconds / days)
             firstDayPeak = std::max(firstDayPeak, kb);
-        if (t > runSeconds * (kDays - 1) / kDays)
+        if (t > runSeconds * (days - 1) / days)
             lastDayPeak = std::max(lastDayPeak, kb);
     };
     QTimer sampler;
-    QObject::connect(&sampler, &QTimer::timeout, sample);
+    QObject::connect(&sampler, &QTimer::timeout, [&] {
+        // Nobody reads the simulated recorder's command log here: keep it from growing.
+        if (recorder)
+            recorder->recorder(0).clearLog();
+        sample();
+    });
     sampler.start(1000);
 
-    std::printf("soak: %d simulated days at time scale %g (about %.0f s)\n", kDays, scale,
-                runSeconds);
+    // The outage: the recorder process gone in the middle of the run, back H hours later.
+    QTimer outage;
+    QDateTime outageFrom, outageTo;
+    if (outageHours > 0) {
+        outage.setSingleShot(true);
+        QObject::connect(&outage, &QTimer::timeout, [&] {
+            outageFrom = simClock.now();
+            recorder.reset();
+            QTimer::singleShot(static_cast<int>(outageHours * 3600 * 1000 * scale), [&] {
+                outageTo = simClock.now();
+                recorder = startRecorder(port);
+            });
+        });
+        outage.start(static_cast<int>(runSeconds * 500));
+    }
+
+    std::printf("soak: %d simulated days at time scale %g (about %.0f s)", days, scale, runSeconds);
+    if (outageHours > 0)
+        std::printf(", recorder gone for %g h in the middle", outageHours);
+    std::printf("\n");
     std::fflush(stdout);
     const double cpuBefore = cpuSeconds();
-    const int status = hs::runMeasureCommand(
-        {QStringLiteral("--settings"), settings, QStringLiteral("--simulate"),
-         QStringLiteral("--time-scale"), QString::number(scale), QStringLiteral("--quiet")});
+    const int status = hs::runMeasureCommand({QStringLiteral("--settings"), settings,
+                                              QStringLiteral("--time-scale"),
+                                              QString::number(scale), QStringLiteral("--quiet")});
     sample();
     const double cpu = cpuSeconds() - cpuBefore;
     const qint64 size = QFileInfo(output).size();
 
-    const long expectedRecords = kDays * 24 * 2 + 1;
+    // Save times +0, +30 min, ..., the end; those inside the outage may have no record.
+    const long expectedRecords = days * 24 * 2 + 1;
+    const long outageSaves = static_cast<long>(outageHours * 2) + 1;
     std::printf("exit status                 %d\n", status);
     std::printf("wall time                   %.1f s\n",
                 static_cast<double>(elapsed.elapsed()) / 1000.0);
+    if (outageHours > 0)
+        std::printf("recorder gone               %s to %s (station time)\n",
+                    qPrintable(outageFrom.toString(QStringLiteral("yyyy/MM/dd HH:mm"))),
+                    qPrintable(outageTo.toString(QStringLiteral("yyyy/MM/dd HH:mm"))));
     std::printf("records written             %lld (expected %ld), %lld bytes\n",
                 static_cast<long long>(size / kRecordBytes), expectedRecords,
                 static_cast<long long>(size));
@@ -120,9 +170,17 @@ int main(int argc, char** argv)
                     ? static_cast<double>(lastDayPeak) / static_cast<double>(firstDayPeak)
                     : 0.0);
     std::printf("peak RSS, whole run         %ld kB\n", peak);
-    std::printf("CPU per simulated hour      %.3f s (%.1f s in all)\n", cpu / (kDays * 24), cpu);
+    std::printf("CPU per simulated hour      %.3f s (%.1f s in all)\n", cpu / (days * 24), cpu);
     const bool grew = firstDayPeak > 0 && lastDayPeak > firstDayPeak + firstDayPeak / 20;
     if (grew)
         std::printf("FAIL: resident memory grew by more than 5 %%\n");
-    return status == 0 && size == expectedRecords * kRecordBytes && !grew ? 0 : 1;
+    if (outageHours <= 0)
+        return status == 0 && size == expectedRecords * kRecordBytes && !grew ? 0 : 1;
+    // With an outage: the run ends with missing records (status 3) and loses no more than the
+    // outage's save times.
+    const long written = static_cast<long>(size / kRecordBytes);
+    const bool lostTooMany = written < expectedRecords - outageSaves;
+    if (lostTooMany)
+        std::printf("FAIL: more records missing than the outage explains\n");
+    return status == 3 && size % kRecordBytes == 0 && !lostTooMany && !grew ? 0 : 1;
 }

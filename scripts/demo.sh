@@ -15,13 +15,13 @@ mkdir -p "$work"
 cd "$work"
 rm -rf demo-out
 mkdir -p demo-out
-echo "== harmonic-station measure --settings examples/demo-settings.json --simulate --time-scale $scale"
+echo "== harmonic-station measure --settings examples/demo-settings.json --simulate --time-scale $scale --overwrite"
 echo "   (working folder $work; the full output goes to demo-out/measure.log)"
 
 # The terminal shows the set-up, the saves, every 20th summary line and the end; the per-shot
 # status lines are in the log.
 set +e
-"$exe" measure --settings "$settings" --simulate --time-scale "$scale" 2>&1 |
+"$exe" measure --settings "$settings" --simulate --time-scale "$scale" --overwrite 2>&1 |
   tee demo-out/measure.log |
   awk '
     /測定中$|周波数確認中$|基本周波数 |ＦＦＴ演算中$|各種演算中$|データ表示中$|測定レンジ調整中$/ { next }

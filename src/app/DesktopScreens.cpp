@@ -133,9 +133,7 @@ QString foundRecordersText(const RecorderFacts& facts)
 {
     QStringList lines;
     for (int r = 0; r <= facts.LastRecorder && r < 2; ++r) {
-        int usable = 0;
-        for (const std::int16_t max : facts.ChannelRangeMax[r])
-            usable += max > 0 ? 1 : 0;
+        const int usable = usableChannelCount(facts, r);
         lines << QStringLiteral("%1台目: %2  有効CH数 %3")
                      .arg(r + 1)
                      .arg(facts.RecorderModel[r])

@@ -36,8 +36,9 @@ const char* const kHelp =
     "                          orders the file does not hold are left out with a note\n"
     "  --feeder N              keep feeder N only (all feeders)\n"
     "  --feeders N             number of feeders of .ha4/.ha5 files when the file cannot tell\n"
-    "  --comtrade WAVEFILE     a waveform file (...Wev.dat) as a COMTRADE 1999 ASCII record\n"
-    "                          (WAVEFILE without Wev.dat/.dat, plus .cfg and .dat)\n"
+    "  --comtrade WAVEFILE     a waveform file (...Wev.dat, the .dat may be left off) as a\n"
+    "                          COMTRADE 1999 ASCII record: the file's name without .dat,\n"
+    "                          plus .cfg and .dat, in the output folder\n"
     "  --frequency HZ          fundamental frequency of the stored period (50)\n"
     "  --counts-per-division N 80 for the 8840/8841, 160 for the 8835 (80)\n"
     "  --primary               primary values: voltages times --pt, currents in amperes\n"
@@ -95,6 +96,12 @@ bool readResult(const QString& path, int feeders, const ExportSelection& selecti
     }
     if (file.truncated())
         complain(QStringLiteral("note: ") + file.truncationNote());
+    if (file.records.empty()) {
+        // An empty file, or one shorter than a record, has nothing to export.
+        complain(
+            QStringLiteral("%1: no whole record (%2 bytes)").arg(path).arg(QFileInfo(path).size()));
+        return false;
+    }
     if (const QString problem = CheckSelection(file, selection); !problem.isEmpty()) {
         complain(problem);
         return false;
@@ -145,7 +152,9 @@ int exportComtrade(const QCommandLineParser& parser, const QDir& out)
         complain(QStringLiteral("--current-scale needs up to nine comma-separated numbers"));
         return 2;
     }
-    const QString path = parser.value(QStringLiteral("comtrade"));
+    QString path = parser.value(QStringLiteral("comtrade"));
+    if (!QFileInfo::exists(path) && QFileInfo::exists(path + QStringLiteral(".dat")))
+        path += QStringLiteral(".dat");
     WaveformFile wave;
     QString error;
     if (!ReadWaveformFile(path, wave, error)) {

@@ -73,6 +73,9 @@ public:
     {
         writeLine(stderr, title.isEmpty() ? text : title + QStringLiteral(": ") + text);
     }
+    // Events of the run (the text starts with the station time): on stderr, whatever the
+    // verbosity, as they happen.
+    void notice(const QString& text) override { writeLine(stderr, text); }
 
     // A line that is shown whatever the verbosity.
     void finalLine(const QString& text) { line(text); }
@@ -175,6 +178,70 @@ QStringList fileSummaries(const QStringList& names, const MeasurementSettings& s
     return lines;
 }
 
+// The result files of the settings that already hold data.
+QStringList filesWithContent(const MeasurementSettings& s)
+{
+    QStringList found;
+    for (const QString& name : ResultFileNames(s.OutputFile, s.MeasureType()))
+        if (QFileInfo(name).size() > 0)
+            found << name;
+    return found;
+}
+
+// The final lines: the run's outcome, records written against expected, the save times
+// without a record and why.
+QStringList outcomeLines(int status, const RunLoopState& st)
+{
+    QString head;
+    switch (status) {
+    case RunEnded:
+        head = QStringLiteral("measurement complete");
+        break;
+    case RunEndedIncomplete:
+        head = QStringLiteral("measurement ended with missing records");
+        break;
+    case RunStopped:
+        head = QStringLiteral("measurement interrupted");
+        break;
+    default:
+        head = QStringLiteral("measurement stopped by an error");
+        break;
+    }
+    QStringList lines;
+    lines << QStringLiteral("%1: %2 shots analysed, %3 of %4 records written, %5 missing")
+                 .arg(head)
+                 .arg(st.ShotsAnalysed)
+                 .arg(st.SavesWritten)
+                 .arg(st.RecordsExpected())
+                 .arg(st.RecordsMissing);
+    if (st.Outages > 0 || st.Reconnections > 0 || st.LateSaves > 0)
+        lines << QStringLiteral("recorder links lost %1 times, connected again %2 times; %3 "
+                                "records written late")
+                     .arg(st.Outages)
+                     .arg(st.Reconnections)
+                     .arg(st.LateSaves);
+    for (const RunGap& gap : st.Gaps)
+        lines << QStringLiteral("no record for %1 to %2 (%3 save times): %4")
+                     .arg(dateTimeText(gap.First), dateTimeText(gap.Last))
+                     .arg(gap.Count)
+                     .arg(gap.Reason);
+    return lines;
+}
+
+int exitStatusOf(int runStatus)
+{
+    switch (runStatus) {
+    case RunEnded:
+        return kMeasureComplete;
+    case RunEndedIncomplete:
+        return kMeasureIncomplete;
+    case RunStopped:
+        return kMeasureInterrupted;
+    default:
+        return kMeasureFailed;
+    }
+}
+
 } // namespace
 
 std::optional<MeasureOptions> parseMeasureOptions(const QStringList& args, QString* error)
@@ -217,6 +284,8 @@ std::optional<MeasureOptions> parseMeasureOptions(const QStringList& args, QStri
             o.quiet = true;
         } else if (serve.take(args, i)) {
             // --serve, --serve-token: checked once every argument is seen
+        } else if (a == QStringLiteral("--overwrite")) {
+            o.overwrite = true;
         } else {
             return fail(QStringLiteral("unknown argument '%1'").arg(a));
         }
@@ -234,7 +303,7 @@ QString measureHelp()
 {
     return QStringLiteral(
         "Usage: harmonic-station measure --settings FILE [--simulate [SCENARIO]] [--time-scale X]\n"
-        "                                [--snapshot DIR] [--quiet]\n"
+        "                                [--snapshot DIR] [--overwrite] [--quiet]\n"
         "                                [--serve [ADDR:]PORT [--serve-token FILE]]\n"
         "\n"
         "Runs one measurement without screens: connects to the recorders named in the settings\n"
@@ -256,7 +325,9 @@ QString measureHelp()
         "  --snapshot DIR        after every save and at the end, pictures of every view of\n"
         "                        the last shot for every feeder into DIR (view1-graph-F1.png,\n"
         "                        view2-sum-F1.png, ..., view9-vectors-F2.png)\n"
-        "  --quiet, -q           print only errors and the final lines\n"
+        "  --overwrite           replace result files that already hold data (without it the\n"
+        "                        run refuses to start and names them)\n"
+        "  --quiet, -q           print only errors, run events and the final lines\n"
         "  --serve [ADDR:]PORT   serve a read-only status page of the run and its JSON API on\n"
         "                        ADDR (default 127.0.0.1; port 0: any free port); its address\n"
         "                        is printed as \"status page: http://...\"\n"
@@ -266,13 +337,18 @@ QString measureHelp()
         "  --help, -h            this text\n"
         "\n"
         "Output: the station's clock time, then each change of the status line and one summary\n"
-        "line per analysed shot; a line per save; at the end the files written with their sizes\n"
-        "and record counts. Messages to the operator go to stderr. Ctrl+C stops the recorders\n"
+        "line per analysed shot; a line per save; at the end the records written against the\n"
+        "records expected, the save times without a record and why, and the files with their\n"
+        "sizes and record counts. Messages and run events (a recorder lost or back, save times\n"
+        "without a record, a late record, a result file made again), each with its station\n"
+        "time, go to stderr. A lost recorder is connected again (first within seconds, then at\n"
+        "most a minute apart) and measured on with the same set-up. Ctrl+C stops the recorders\n"
         "(\":ABORT\"), closes the files and ends the run.\n"
         "\n"
-        "Exit status: 0 after a complete run, 1 when the settings, the connection, the\n"
-        "preparation or the run failed (with a message), 2 for a command-line error, 130 when\n"
-        "interrupted.\n");
+        "Exit status: 0 after a complete run (a record for every save time), 3 when the end\n"
+        "time came with save times without a record, 1 when the settings, the connection, the\n"
+        "preparation or the run failed and it could not go on (with a message), 2 for a\n"
+        "command-line error, 130 when interrupted.\n");
 }
 
 int runMeasureCommand(const QStringList& args)
@@ -301,6 +377,13 @@ int runMeasureCommand(const QStringList& args)
     if (!read.ok)
         return failed(options->settingsFile + QStringLiteral(": ") + read.error);
     SettingsFileContent& content = read.content;
+    // Days of records must not go for a repeated command: result files that hold data are
+    // replaced only when asked.
+    if (const QStringList existing = filesWithContent(content.settings);
+        !existing.isEmpty() && !options->overwrite)
+        return failed(QStringLiteral("the result file %1 already holds data; give --overwrite to "
+                                     "replace it, or choose another OutputFile")
+                          .arg(existing.join(QStringLiteral(", "))));
     const int recorderCount = static_cast<int>(content.recorders.size());
     if (recorderCount < 1 || recorderCount > 2)
         return failed(QStringLiteral("recorders: one or two recorders are needed"));
@@ -449,35 +532,14 @@ int runMeasureCommand(const QStringList& args)
     const int status = measurement.Start(hooks);
     measurement.End();
 
-    const RunLoopState& st = measurement.State();
-    if (st.ShotsAnalysed > 0)
+    if (measurement.State().ShotsAnalysed > 0)
         SaveSnapshot(options->snapshotDir, settings, data, observer);
-    switch (status) {
-    case RunEnded:
-        observer.finalLine(
-            QStringLiteral("measurement complete: %1 shots analysed, %2 records saved")
-                .arg(st.ShotsAnalysed)
-                .arg(st.SavesWritten));
-        break;
-    case RunStopped:
-        observer.finalLine(
-            QStringLiteral("measurement interrupted: %1 shots analysed, %2 records saved")
-                .arg(st.ShotsAnalysed)
-                .arg(st.SavesWritten));
-        break;
-    default:
-        observer.finalLine(
-            QStringLiteral("measurement stopped by an error: %1 shots analysed, %2 records saved")
-                .arg(st.ShotsAnalysed)
-                .arg(st.SavesWritten));
-        break;
-    }
+    for (const QString& line : outcomeLines(status, measurement.State()))
+        observer.finalLine(line);
     for (const QString& line : fileSummaries(names, settings))
         observer.finalLine(line);
 
-    if (status == RunEnded)
-        return kMeasureComplete;
-    return status == RunStopped ? kMeasureInterrupted : kMeasureFailed;
+    return exitStatusOf(status);
 }
 
 } // namespace hs

@@ -16,15 +16,17 @@ struct MeasureOptions {
     QString scenarioFile;   // --simulate SCENARIO; empty: the built-in scenario
     double timeScale = 1.0; // --time-scale X, else HARMONIC_TIME_SCALE, else 1
     bool quiet = false;
+    bool overwrite = false; // --overwrite: result files that hold data may be replaced
     bool help = false;
     QString snapshotDir; // --snapshot DIR: pictures of the views after each save and at the end
     std::optional<web::ServeOptions> serve; // --serve [ADDR:]PORT [--serve-token FILE]
 };
 
 // Exit codes of `measure`.
-inline constexpr int kMeasureComplete = 0;      // the run reached its end time
+inline constexpr int kMeasureComplete = 0;      // the end time came with every record written
 inline constexpr int kMeasureFailed = 1;        // settings, connection, preparation or run failed
 inline constexpr int kMeasureUsage = 2;         // the command line was not understood
+inline constexpr int kMeasureIncomplete = 3;    // the end time came; save times without a record
 inline constexpr int kMeasureInterrupted = 130; // stopped by SIGINT (Ctrl+C)
 
 // Reads the options (the arguments after "measure"); nullopt with the reason in error.

@@ -594,13 +594,26 @@ void MeasurementScreen::showGrids(bool shown)
 
 // ---- What the engine reports ---------------------------------------------------------------
 
-void MeasurementScreen::statusText(const QString& text)
+void MeasurementScreen::showStatus(const QString& text)
 {
     statusLabel_->setText(text);
     statusLabel_->adjustSize();
     emit statusTextChanged(text);
+}
+
+void MeasurementScreen::statusText(const QString& text)
+{
+    showStatus(text);
     if (tap_)
         tap_->statusText(text);
+}
+
+// An event of the run shows in the status line; the listener hears it as the event it is.
+void MeasurementScreen::notice(const QString& text)
+{
+    showStatus(text);
+    if (tap_)
+        tap_->notice(text);
 }
 
 void MeasurementScreen::summaryText(const QString& text)

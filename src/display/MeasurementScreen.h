@@ -106,6 +106,9 @@ private:
     void summaryText(const QString& text) override;
     void drawResults() override;
     void message(const QString& text, const QString& title) override;
+    void notice(const QString& text) override;
+    // The status line (Label2) and its signal.
+    void showStatus(const QString& text);
 
     void buildControls();
     void buildGrids();

@@ -6,15 +6,18 @@
 #include "engine/HarmonicAnalysis.h"
 #include "engine/MeasurementData.h"
 #include "settings/MeasurementSettings.h"
+#include "settings/SettingsRules.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QtEndian>
 
+#include <array>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace hs {
@@ -43,20 +46,6 @@ std::size_t sz(int v)
     return static_cast<std::size_t>(v);
 }
 
-// Position right after the dot of the extension when the file name's extension starts with
-// "h"; -1 otherwise. Only the file name part is searched, never the folders.
-int phaseLetterPosition(const QString& path)
-{
-    const int slash =
-        std::max(path.lastIndexOf(QLatin1Char('/')), path.lastIndexOf(QLatin1Char('\\')));
-    const int dot = path.lastIndexOf(QLatin1Char('.'));
-    if (dot <= slash || dot + 1 >= path.size())
-        return -1;
-    if (path.at(dot + 1).toLower() != QLatin1Char('h'))
-        return -1;
-    return dot + 1;
-}
-
 } // namespace
 
 int RecordLayout::recordLength() const
@@ -82,23 +71,13 @@ std::vector<int> OrderSet(bool orders256)
     return orders;
 }
 
-QString PhaseFileName(const QString& outputFile, QChar letter)
-{
-    const int at = phaseLetterPosition(outputFile);
-    if (at >= 0)
-        return outputFile.left(at) + letter + outputFile.mid(at);
-    const int slash = std::max(outputFile.lastIndexOf(QLatin1Char('/')),
-                               outputFile.lastIndexOf(QLatin1Char('\\')));
-    return outputFile.left(slash + 1) + letter + outputFile.mid(slash + 1);
-}
-
 QStringList ResultFileNames(const QString& outputFile, int measureType)
 {
     if (measureType != 4)
         return {outputFile};
-    return {PhaseFileName(outputFile, QLatin1Char('R')),
-            PhaseFileName(outputFile, QLatin1Char('T')),
-            PhaseFileName(outputFile, QLatin1Char('S'))};
+    return {phaseFileName(outputFile, QLatin1Char('R')),
+            phaseFileName(outputFile, QLatin1Char('T')),
+            phaseFileName(outputFile, QLatin1Char('S'))};
 }
 
 QString WaveformFileName(const QString& folder, const QDateTime& clockTime)
@@ -147,15 +126,14 @@ RecordLayout layoutOf(const MeasurementSettings& s)
 namespace {
 
 // The RMS fields closing a record: the three voltage phases, then each feeder's currents in
-// phase order 0, 2, 1; interval sums divided by D, or the last shot's values.
-void putRmsFields(QByteArray& out, const RecordLayout& layout, const MeasurementData& d,
-                  bool lastShot, double D)
+// phase order 0, 2, 1; interval sums divided by D.
+void putRmsFields(QByteArray& out, const RecordLayout& layout, const MeasurementData& d, double D)
 {
     for (std::size_t c = 0; c < 3; ++c)
-        putFloat(out, (lastShot ? d.VoltRms[c] : d.IntVoltRms[c]) / D);
+        putFloat(out, d.IntVoltRms[c] / D);
     for (int f = 0; f < layout.feeders; ++f) {
         for (std::size_t c : {0u, 2u, 1u})
-            putFloat(out, (lastShot ? d.CurRms(sz(f), c) : d.IntCurRms(sz(f), c)) / D);
+            putFloat(out, d.IntCurRms(sz(f), c) / D);
     }
 }
 
@@ -164,58 +142,48 @@ void putRmsFields(QByteArray& out, const RecordLayout& layout, const Measurement
 QByteArray BuildResultRecord(const MeasurementSettings& settings, const MeasurementData& d,
                              int shotCount, const QDateTime& saveTime)
 {
+    // An interval without a shot has no record: nothing may stand in for the shots it lacks.
+    if (shotCount <= 0)
+        return {};
     const RecordLayout layout = layoutOf(settings);
     const std::vector<int> orders = OrderSet(layout.orders256);
-    // With no shot in the interval record the last analysed shot is saved.
-    const bool lastShot = shotCount <= 0;
-    const double D = lastShot ? 1.0 : shotCount;
+    const double D = shotCount;
 
     QByteArray out;
     out.reserve(layout.recordLength());
     putFloat(out, RecordDateValue(saveTime));
     putInt16(out, RecordTimeValue(saveTime));
     for (int n : orders)
-        putFloat(out, (lastShot ? d.VoltByOrder[sz(n)] : d.IntVoltByOrder[sz(n)]) / D);
+        putFloat(out, d.IntVoltByOrder[sz(n)] / D);
     for (int f = 0; f < layout.feeders; ++f) {
         for (int n : orders)
-            putFloat(out,
-                     (lastShot ? d.CurByOrder(sz(f), sz(n)) : d.IntCurByOrder(sz(f), sz(n))) / D);
-        for (int n : orders) {
-            const float p = lastShot ? d.ActivePower(sz(f), sz(n)) : d.IntActivePower(sz(f), sz(n));
-            const float q =
-                lastShot ? d.ReactivePower(sz(f), sz(n)) : d.IntReactivePower(sz(f), sz(n));
-            putInt16(out, RecordAngleA(p, q));
-        }
+            putFloat(out, d.IntCurByOrder(sz(f), sz(n)) / D);
+        for (int n : orders)
+            putInt16(out, RecordAngleA(d.IntActivePower(sz(f), sz(n)),
+                                       d.IntReactivePower(sz(f), sz(n))));
     }
     if (layout.hasVoltSuperAngle()) {
-        for (int n : orders) {
-            const float re = lastShot ? d.VoltSuperRe[sz(n)] : d.IntVoltSuperRe[sz(n)];
-            const float im = lastShot ? d.VoltSuperIm[sz(n)] : d.IntVoltSuperIm[sz(n)];
-            putInt16(out, RecordAngleA(re, im));
-        }
+        for (int n : orders)
+            putInt16(out, RecordAngleA(d.IntVoltSuperRe[sz(n)], d.IntVoltSuperIm[sz(n)]));
     }
     if (layout.hasCurSuperAngle()) {
-        for (int n : orders) {
-            const float re = lastShot ? d.CurSuperRe(0, sz(n)) : d.IntCurSuperRe(0, sz(n));
-            const float im = lastShot ? d.CurSuperIm(0, sz(n)) : d.IntCurSuperIm(0, sz(n));
-            putInt16(out, RecordAngleA(re, im));
-        }
+        for (int n : orders)
+            putInt16(out, RecordAngleA(d.IntCurSuperRe(0, sz(n)), d.IntCurSuperIm(0, sz(n))));
     }
     if (layout.hasRms())
-        putRmsFields(out, layout, d, lastShot, D);
+        putRmsFields(out, layout, d, D);
     return out;
 }
 
 QByteArray BuildPhaseRecord(const MeasurementSettings& settings, const MeasurementData& d,
                             int shotCount, const QDateTime& saveTime, int phase)
 {
+    if (shotCount <= 0)
+        return {};
     const RecordLayout layout = layoutOf(settings);
     const std::vector<int> orders = OrderSet(layout.orders256);
-    // The referred sums always hold every shot since the last save; with no shot in the
-    // interval record (maximum formats) they are written as plain sums, as when the count is
-    // held at 1, and the RMS fields come from the last analysed shot.
-    const bool lastShot = shotCount <= 0;
-    const double D = lastShot ? 1.0 : shotCount;
+    // The referred sums always hold every shot since the last save.
+    const double D = shotCount;
     const std::size_t slot = sz(phase + 3);
 
     QByteArray out;
@@ -248,7 +216,7 @@ QByteArray BuildPhaseRecord(const MeasurementSettings& settings, const Measureme
             putInt16(out, RecordAngleB(d.CurSin(0, slot, sz(n)), d.CurCos(0, slot, sz(n))));
     }
     if (layout.hasRms())
-        putRmsFields(out, layout, d, lastShot, D);
+        putRmsFields(out, layout, d, D);
     return out;
 }
 
@@ -272,13 +240,16 @@ QByteArray BuildWaveformFile(const MeasurementData& d)
 bool WriteWholeFile(const QString& path, const QByteArray& bytes, QString& errorText)
 {
     QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered)) {
         errorText = QStringLiteral("ファイル「%1」を開けません: %2").arg(path, file.errorString());
         return false;
     }
-    if (file.write(bytes) != bytes.size() || !file.flush() || ::fsync(file.handle()) != 0) {
-        errorText =
-            QStringLiteral("ファイル「%1」に書き込めません: %2").arg(path, file.errorString());
+    errno = 0;
+    if (file.write(bytes) != bytes.size() || ::fsync(file.handle()) != 0) {
+        const QString reason =
+            errno != 0 ? QString::fromLocal8Bit(std::strerror(errno)) : file.errorString();
+        errorText = QStringLiteral("ファイル「%1」に書き込めません: %2").arg(path, reason);
+        file.close();
         return false;
     }
     file.close();
@@ -303,20 +274,66 @@ int ResultFiles::fail(int status, const QString& text)
     return status;
 }
 
+namespace {
+
+bool identityOfPath(const QString& path, quint64& device, quint64& inode)
+{
+    struct stat st {};
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+        return false;
+    device = static_cast<quint64>(st.st_dev);
+    inode = static_cast<quint64>(st.st_ino);
+    return true;
+}
+
+bool identityOfHandle(int fd, quint64& device, quint64& inode)
+{
+    struct stat st {};
+    if (fd < 0 || ::fstat(fd, &st) != 0)
+        return false;
+    device = static_cast<quint64>(st.st_dev);
+    inode = static_cast<quint64>(st.st_ino);
+    return true;
+}
+
+QString systemReason(int error)
+{
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+} // namespace
+
+int ResultFiles::openFile(const QString& name, bool truncate)
+{
+    auto file = std::make_unique<QFile>(name);
+    QIODevice::OpenMode mode = QIODevice::ReadWrite | QIODevice::Unbuffered;
+    if (truncate)
+        mode |= QIODevice::Truncate;
+    if (name.isEmpty() || !file->open(mode)) {
+        const QString reason =
+            name.isEmpty() ? QStringLiteral("ファイル名がありません") : file->errorString();
+        return fail(kFileError,
+                    QStringLiteral("結果ファイル「%1」を開けません: %2").arg(name, reason));
+    }
+    FileIdentity identity;
+    identityOfHandle(file->handle(), identity.device, identity.inode);
+    files_.push_back(std::move(file));
+    identities_.push_back(identity);
+    return kOk;
+}
+
 int ResultFiles::Open()
 {
     Close();
     errorText_.clear();
+    notices_.clear();
     for (const QString& name : ResultFileNames(settings_.OutputFile, settings_.MeasureType())) {
-        auto file = std::make_unique<QFile>(name);
-        if (name.isEmpty() || !file->open(QIODevice::ReadWrite | QIODevice::Truncate)) {
-            const QString reason =
-                name.isEmpty() ? QStringLiteral("ファイル名がありません") : file->errorString();
+        if (openFile(name, true) != kOk) {
+            const QString error = errorText_;
             Close();
-            return fail(kFileError,
-                        QStringLiteral("結果ファイル「%1」を開けません: %2").arg(name, reason));
+            errorText_ = error;
+            return kFileError;
         }
-        files_.push_back(std::move(file));
     }
     return kOk;
 }
@@ -328,6 +345,60 @@ void ResultFiles::Close()
             file->close();
     }
     files_.clear();
+    identities_.clear();
+}
+
+QStringList ResultFiles::TakeNotices()
+{
+    QStringList taken;
+    taken.swap(notices_);
+    return taken;
+}
+
+int ResultFiles::ensureSameFile(std::size_t fileIndex)
+{
+    QFile& file = *files_[fileIndex];
+    const QString name = file.fileName();
+    const FileIdentity& open = identities_[fileIndex];
+    quint64 device = 0, inode = 0;
+    const bool exists = identityOfPath(name, device, inode);
+    if (exists && device == open.device && inode == open.inode)
+        return kOk;
+
+    // The name no longer leads to the open file: records written now would be lost with it.
+    // A file that stands there instead is not ours to write into or to destroy: it is moved
+    // aside. Then the folder and the file are made again under the same name.
+    QString what;
+    if (exists) {
+        const QString aside =
+            name + QStringLiteral(".") + clock_.now().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+        if (!QFile::rename(name, aside))
+            return fail(kFileError,
+                        QStringLiteral("結果ファイル「%1」が別のファイルに置き換えられ、移動もでき"
+                                       "ません")
+                            .arg(name));
+        what = QStringLiteral("結果ファイル「%1」が別のファイルに置き換えられていたため「%2」に"
+                              "移し、新しいファイルに記録を続けます")
+                   .arg(name, aside);
+    } else {
+        what = QStringLiteral("結果ファイル「%1」が削除されていたため作り直して記録を続けます")
+                   .arg(name);
+    }
+    const QString folder = QFileInfo(name).absolutePath();
+    if (!QDir().mkpath(folder))
+        return fail(kFileError, QStringLiteral("結果ファイルのフォルダ「%1」を作れません: %2")
+                                    .arg(folder, systemReason(errno)));
+    auto fresh = std::make_unique<QFile>(name);
+    if (!fresh->open(QIODevice::ReadWrite | QIODevice::Unbuffered | QIODevice::Truncate))
+        return fail(kFileError, QStringLiteral("結果ファイル「%1」を作り直せません: %2")
+                                    .arg(name, fresh->errorString()));
+    file.close();
+    FileIdentity identity;
+    identityOfHandle(fresh->handle(), identity.device, identity.inode);
+    files_[fileIndex] = std::move(fresh);
+    identities_[fileIndex] = identity;
+    notices_ << clock_.now().toString(QStringLiteral("yyyy/MM/dd HH:mm ")) + what;
+    return kOk;
 }
 
 QStringList ResultFiles::FileNames() const
@@ -370,24 +441,40 @@ int ResultFiles::checkLayout()
     return kOk;
 }
 
-int ResultFiles::appendRecord(std::size_t fileIndex, const QByteArray& record)
+int ResultFiles::appendRecord(std::size_t fileIndex, const QByteArray& record, qint64* startOut)
 {
+    if (const int status = ensureSameFile(fileIndex); status != kOk)
+        return status;
     QFile& file = *files_[fileIndex];
-    const qint64 start = file.size();
-    const bool positioned = file.isSequential() || file.pos() == start || file.seek(start);
-    if (!positioned || file.write(record) != record.size() || !file.flush()) {
-        const QString reason = file.errorString();
-        // Leave the file ending on the last whole record where the system allows it.
-        file.resize(start);
-        return fail(
-            kFileError,
-            QStringLiteral("結果ファイル「%1」に書き込めません: %2").arg(file.fileName(), reason));
+    const int fd = file.handle();
+    const QString name = file.fileName();
+    const auto failed = [&](int error, off_t cutBackTo) {
+        // Leave the file ending on its last whole record.
+        if (cutBackTo >= 0 && ::ftruncate(fd, cutBackTo) == 0)
+            ::fsync(fd);
+        return fail(kFileError, QStringLiteral("結果ファイル「%1」に書き込めません: %2")
+                                    .arg(name, systemReason(error)));
+    };
+    // Records follow each other; the file's end is where the next one goes (whatever an older
+    // writer left behind the position is not ours).
+    const off_t start = ::lseek(fd, 0, SEEK_END);
+    if (start < 0)
+        return failed(errno, -1);
+    if (startOut != nullptr)
+        *startOut = start;
+    const char* bytes = record.constData();
+    qsizetype left = record.size();
+    while (left > 0) {
+        const ssize_t n = ::write(fd, bytes, static_cast<std::size_t>(left));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return failed(n < 0 ? errno : ENOSPC, start);
+        bytes += n;
+        left -= n;
     }
-    if (::fsync(file.handle()) != 0) {
-        return fail(kFileError,
-                    QStringLiteral("結果ファイル「%1」に書き込めません: %2")
-                        .arg(file.fileName(), QString::fromLocal8Bit(std::strerror(errno))));
-    }
+    if (::fsync(fd) != 0 && errno != EINVAL && errno != EROFS)
+        return failed(errno, start);
     return kOk;
 }
 
@@ -442,6 +529,13 @@ int ResultFiles::finishSave(std::int16_t& ShotCount, bool phaseSums)
     return kOk;
 }
 
+void ResultFiles::SkipSave(std::int16_t& ShotCount)
+{
+    clearInterval(settings_.MeasureType() == 4);
+    ShotCount = 0;
+    settings_.StartDateTime = settings_.StartDateTime.addSecs(60LL * settings_.SaveIntervalMin);
+}
+
 int ResultFiles::WriteResultRecord(std::int16_t& ShotCount)
 {
     if (files_.empty())
@@ -450,6 +544,8 @@ int ResultFiles::WriteResultRecord(std::int16_t& ShotCount)
             QStringLiteral("結果ファイル「%1」が開かれていません").arg(settings_.OutputFile));
     if (const int status = checkLayout(); status != kOk)
         return status;
+    if (ShotCount <= 0)
+        return kNoShot;
     const QByteArray record =
         BuildResultRecord(settings_, data_, ShotCount, settings_.StartDateTime);
     if (const int status = appendRecord(0, record); status != kOk)
@@ -465,11 +561,19 @@ int ResultFiles::WritePhaseRecords(std::int16_t& ShotCount)
             QStringLiteral("相別の結果ファイル「%1」が開かれていません").arg(settings_.OutputFile));
     if (const int status = checkLayout(); status != kOk)
         return status;
+    if (ShotCount <= 0)
+        return kNoShot;
+    std::array<qint64, 3> starts{-1, -1, -1};
     for (int p = 0; p < 3; ++p) {
         const QByteArray record =
             BuildPhaseRecord(settings_, data_, ShotCount, settings_.StartDateTime, p);
-        if (const int status = appendRecord(sz(p), record); status != kOk)
+        if (const int status = appendRecord(sz(p), record, &starts[sz(p)]); status != kOk) {
+            // The three files hold records of the same saves: the ones already written go too.
+            for (int q = 0; q < p; ++q)
+                if (starts[sz(q)] >= 0 && ::ftruncate(files_[sz(q)]->handle(), starts[sz(q)]) == 0)
+                    ::fsync(files_[sz(q)]->handle());
             return status;
+        }
     }
     return finishSave(ShotCount, true);
 }

@@ -41,12 +41,8 @@ struct RecordLayout {
 std::vector<int> OrderSet(bool orders256);
 
 // The names of the files one run writes: the output file itself for MeasureType 0..3, or the
-// "R", "T", "S" phase files for MeasureType 4. The phase letter goes right after the dot of
-// the file name's extension when that extension starts with "h" (run.hv2 -> run.Rhv2); a name
-// without such an extension gets the letter in front of its file name part (never in front of
-// a folder).
+// "R", "T", "S" phase files for MeasureType 4, named by phaseFileName (settings rules).
 QStringList ResultFileNames(const QString& outputFile, int measureType);
-QString PhaseFileName(const QString& outputFile, QChar letter);
 
 // "yyyymmdd-hhmm" + "Wev.dat" in the given folder (the output file's folder when empty).
 QString WaveformFileName(const QString& folder, const QDateTime& clockTime);
@@ -63,11 +59,10 @@ float RecordDateValue(const QDateTime& t);
 std::int16_t RecordTimeValue(const QDateTime& t);
 
 // The bytes of one record of the single result file, from the interval record divided by
-// shotCount. A shotCount of 0 (no shot passed the selection of the maximum formats) takes the
-// last analysed shot instead of the empty interval record.
+// shotCount. An interval without a shot (shotCount 0) has no record: the result is empty.
 QByteArray BuildResultRecord(const MeasurementSettings& settings, const MeasurementData& data,
                              int shotCount, const QDateTime& saveTime);
-// The bytes of the record of phase file p (0 R, 1 T, 2 S).
+// The bytes of the record of phase file p (0 R, 1 T, 2 S); empty for shotCount 0.
 QByteArray BuildPhaseRecord(const MeasurementSettings& settings, const MeasurementData& data,
                             int shotCount, const QDateTime& saveTime, int phase);
 // The bytes of the waveform file: last channel, N, WaveData in storage order, InputRange.
@@ -76,14 +71,17 @@ QByteArray BuildWaveformFile(const MeasurementData& data);
 // ---------------------------------------------------------------------------------------------
 // The result files of one run. Open() creates or truncates them (the operator chose the name;
 // an older, longer file must not leave its bytes behind the new records). Every record is
-// written whole, flushed and synced to disk before the run goes on. A file error returns a
-// non-zero status, leaves the files ending on a record boundary where it can, and ErrorText()
-// names the file and the reason.
+// written whole and synced to disk before the run goes on. Before each record the writer checks
+// that the file's name still leads to the open file: a file (or folder) removed or replaced
+// during the run is made again under the same name, and a notice says so. A write error returns
+// a non-zero status, cuts the file back to its last whole record, and ErrorText() names the
+// file and the system's reason.
 class ResultFiles {
 public:
     static constexpr int kOk = 0;
     static constexpr int kFileError = 1;
     static constexpr int kLayoutError = 2; // the data arrays do not fit the settings
+    static constexpr int kNoShot = 3;      // the interval holds no shot: nothing was written
 
     ResultFiles(MeasurementSettings& settings, MeasurementData& data, const Clock& clock);
     ~ResultFiles();
@@ -107,16 +105,29 @@ public:
     // fundamental-referred sums (slots 3..5) of the order set's range.
     int WritePhaseRecords(std::int16_t& ShotCount);
     // The save the run loop calls: WritePhaseRecords for MeasureType 4, else WriteResultRecord.
+    // With ShotCount 0 nothing is written and kNoShot returned.
     int WriteSave(std::int16_t& ShotCount);
+    // The end of an interval that has no record: clears the interval record, sets ShotCount to
+    // 0 and moves StartDateTime on by SaveIntervalMin, as a save does, without writing.
+    void SkipSave(std::int16_t& ShotCount);
     // Writes the current waveforms to "yyyymmdd-hhmm" + "Wev.dat" (clock time) in OutputFolder.
     int WriteWaveformFile();
 
     // Operator text of the last error: which file and why.
     QString ErrorText() const { return errorText_; }
+    // What the writer did on its own since the last call (a file made again), for the
+    // operator; emptied by the call.
+    QStringList TakeNotices();
 
 private:
+    struct FileIdentity {
+        quint64 device = 0;
+        quint64 inode = 0;
+    };
+    int openFile(const QString& name, bool truncate);
     int checkLayout();
-    int appendRecord(std::size_t fileIndex, const QByteArray& record);
+    int ensureSameFile(std::size_t fileIndex);
+    int appendRecord(std::size_t fileIndex, const QByteArray& record, qint64* start = nullptr);
     int fail(int status, const QString& text);
     void clearInterval(bool phaseSums);
     int finishSave(std::int16_t& ShotCount, bool phaseSums);
@@ -125,6 +136,8 @@ private:
     MeasurementData& data_;
     const Clock& clock_;
     std::vector<std::unique_ptr<QFile>> files_;
+    std::vector<FileIdentity> identities_;
+    QStringList notices_;
     QString errorText_;
     QString lastWaveformFile_;
 };

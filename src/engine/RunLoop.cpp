@@ -7,7 +7,9 @@
 #include "engine/FloppySave.h"
 #include "engine/MeasurementData.h"
 #include "engine/RangeAdjustment.h"
+#include "engine/RecorderSetup.h"
 #include "engine/ResultFiles.h"
+#include "link/ConnectionSetup.h"
 #include "link/LanModule.h"
 #include "link/RecorderCommands.h"
 #include "link/RecorderFacts.h"
@@ -104,57 +106,528 @@ void AbortRecorders(EngineContext& ctx)
     }
 }
 
-int MeasureRunLoop(EngineContext& ctx, ResultFiles& files, RunLoopState& st,
-                   const RunLoopHooks& hooks)
+namespace {
+
+QString stamp(const QDateTime& t)
 {
-    LanModule& lan = ctx.lan;
-    MeasurementSettings& s = ctx.settings;
-    MeasurementData& d = ctx.data;
-    EngineObserver& observer = ctx.observer;
-    const int lastRecorder = lastRecorderOf(ctx);
-    const int c0 = s.InputChannel[0];
+    return t.toString(QStringLiteral("yyyy/MM/dd HH:mm"));
+}
 
-    const auto halted = [&] { return hooks.stopRequested && hooks.stopRequested(); };
-    const auto stop = [&] {
-        AbortRecorders(ctx);
-        files.Close();
-        return static_cast<int>(RunStopped);
-    };
-    const auto finish = [&](int status) {
-        closeLinks(ctx);
-        files.Close();
-        return status;
-    };
-    const auto showStatus = [&](const QString& text) {
-        observer.statusText(text);
+QString minutesText(qint64 seconds)
+{
+    return QString::number((seconds + 30) / 60) + QStringLiteral("分");
+}
+
+enum class Recovery { Ok, NotYet, Stopped, EndReached, FileError, Changed };
+
+// One run of the loop: the shots, the intervals and their records, and the links.
+class RunLoopRunner {
+public:
+    RunLoopRunner(EngineContext& ctx, ResultFiles& files, RunLoopState& st,
+                  const RunLoopHooks& hooks)
+        : ctx_(ctx), lan_(ctx.lan), s_(ctx.settings), d_(ctx.data), files_(files), st_(st),
+          hooks_(hooks), lastRecorder_(lastRecorderOf(ctx))
+    {
+    }
+
+    int run();
+
+private:
+    // ---- one shot ----
+    enum class Attempt { Analysed, Repeat, Failed };
+    Attempt takeShot(ShotReport& report, int& status);
+    bool findPeriod(int& start, int& end);
+    void periodFailed(int fallbackMode);
+    void clearBuffers();
+    void printWhenDue(ShotReport& report);
+    void showSummary();
+    int closeShot(ShotReport& report, bool& ended);
+
+    // ---- intervals and records ----
+    void startSchedule();
+    QDateTime deadline() const;
+    int settleDue(const QDateTime& now);
+    int settleUpToEnd();
+    int writeRecord(const QDateTime& now);
+    void recordMissing();
+    void reportGap();
+    int forwardFileNotices();
+
+    // ---- links ----
+    bool linkDown() const;
+    void shotFailed();
+    void shotAnalysed();
+    Recovery recover(bool lost);
+    Recovery reconnectOnce();
+
+    int stop();
+    int finish(int status);
+    bool halted() const { return hooks_.stopRequested && hooks_.stopRequested(); }
+    bool endReached() const { return s_.EndDateTime <= ctx_.clock.now(); }
+    void showStatus(const QString& text)
+    {
+        ctx_.observer.statusText(text);
         Clock::pumpEvents();
-    };
-    const auto endReached = [&] { return s.EndDateTime <= ctx.clock.now(); };
-    // A period that was not found: forget what the recorders may still send, pause, and count
-    // the failure; after too many in a row the synchronisation mode falls back for good.
-    const auto periodFailed = [&](int fallbackMode) {
-        lan.LinkResult = lan.ClearReceiveBuffer(lan.InstrumentId[0]);
-        if (lastRecorder == 1)
-            lan.LinkResult = lan.ClearReceiveBuffer(lan.InstrumentId[1]);
-        WaitMilliseconds(ctx.clock, 500);
-        ++st.RetryCount;
-        if (st.RetryCount > kPeriodRetryLimit) {
-            s.SyncMode = static_cast<std::int16_t>(fallbackMode);
-            st.RetryCount = 0;
-        }
-    };
+    }
+    void notice(const QString& text)
+    {
+        ctx_.observer.notice(stamp(ctx_.clock.now()) + u' ' + text);
+    }
 
+    EngineContext& ctx_;
+    LanModule& lan_;
+    MeasurementSettings& s_;
+    MeasurementData& d_;
+    ResultFiles& files_;
+    RunLoopState& st_;
+    const RunLoopHooks& hooks_;
+    const int lastRecorder_;
+
+    QDateTime runStart_;
+    QDateTime firstDeadline_;      // the first save's latest shot start, when the run starts late
+    bool outage_ = false;          // a link is lost and not yet back
+    RunGap gap_;                   // save times without a record, not yet reported
+    ShotReport* report_ = nullptr; // of the shot under way: saves are reported with it
+};
+
+void RunLoopRunner::clearBuffers()
+{
+    lan_.LinkResult = lan_.ClearReceiveBuffer(lan_.InstrumentId[0]);
+    if (lastRecorder_ == 1)
+        lan_.LinkResult = lan_.ClearReceiveBuffer(lan_.InstrumentId[1]);
+}
+
+// A period that was not found: forget what the recorders may still send, pause, and count the
+// failure; after too many in a row the synchronisation mode falls back for good.
+void RunLoopRunner::periodFailed(int fallbackMode)
+{
+    clearBuffers();
+    WaitMilliseconds(ctx_.clock, 500);
+    ++st_.RetryCount;
+    if (st_.RetryCount > kPeriodRetryLimit) {
+        s_.SyncMode = static_cast<std::int16_t>(fallbackMode);
+        st_.RetryCount = 0;
+    }
+}
+
+// Steps 3 and 4: one fundamental period. False when it was not found (the failure is counted).
+bool RunLoopRunner::findPeriod(int& start, int& end)
+{
+    const int c0 = s_.InputChannel[0];
+    start = -1;
+    end = -1;
+    if (s_.SyncMode == SyncFixed50 || s_.SyncMode == SyncFixed60 || s_.SyncMode == SyncFourier) {
+        if (s_.SyncMode == SyncFixed50) {
+            start = kFixedStart;
+            end = kFixed50End;
+            st_.FixedMark = kFixedFrequencyMark;
+        } else if (s_.SyncMode == SyncFixed60) {
+            start = kFixedStart;
+            end = kFixed60End;
+            st_.FixedMark = kFixedFrequencyMark;
+        } else {
+            std::int16_t from = 0;
+            end = FindPeriodEnd(ctx_, st_.CrossingPosition + 50, c0, 0, from);
+            start = from;
+        }
+        if (start < 0 || end <= start) {
+            periodFailed(SyncZeroCross);
+            return false;
+        }
+        return true;
+    }
+    std::int16_t from = 150;
+    start = FindRisingCrossing(ctx_, from, c0, 0, 0);
+    end = FindRisingCrossing(ctx_, st_.CrossingPosition, c0, 0, 3000);
+    if (start < 0 || end <= start) {
+        periodFailed(SyncFixed50);
+        return false;
+    }
+    st_.FixedMark.clear();
+    st_.RetryCount = 0;
+    return true;
+}
+
+// Step 7: the automatic print.
+void RunLoopRunner::printWhenDue(ShotReport& report)
+{
+    if (s_.PrintIntervalMin <= 0 || st_.NextPrintTime > ctx_.clock.now())
+        return;
+    report.PrintTime = ctx_.clock.now();
+    ctx_.send(0, cmd::print());
+    WaitMilliseconds(ctx_.clock, 10000);
+    if (lastRecorder_ == 1) {
+        ctx_.send(1, cmd::print());
+        WaitMilliseconds(ctx_.clock, 10000);
+    }
+    st_.NextPrintTime = st_.NextPrintTime.addSecs(60 * static_cast<qint64>(s_.PrintIntervalMin));
+    report.Printed = true;
+    ++st_.Prints;
+}
+
+// Steps 10 to 12: the summary line of the feeder shown and the current view.
+void RunLoopRunner::showSummary()
+{
+    const int f = std::clamp<int>(st_.CurrentChannel, 0, s_.LastFeeder);
+    const PowerUnit unit =
+        ChoosePowerUnit(valueAt(d_.ActivePower, f, 1), valueAt(d_.ReactivePower, f, 1));
+    st_.PowerFormat = unit.format;
+    st_.PowerDivisor = unit.divisor;
+    showStatus(kDisplayingDataText);
+    ctx_.observer.summaryText(SummaryLine(d_, f, unit));
+    ctx_.observer.drawResults();
+}
+
+// Steps 1 to 9 of one attempt. status is set when the run cannot go on (analysis error) or was
+// stopped; otherwise the attempt was analysed, is to be repeated (a range changed), or failed.
+RunLoopRunner::Attempt RunLoopRunner::takeShot(ShotReport& report, int& status)
+{
+    status = -1;
+    report.Start = ctx_.clock.now();
+    showStatus(kMeasuringText);
+    std::int16_t shotStatus = 0;
+    if (!halted())
+        StartShot(ctx_, 0, shotStatus);
+    if (halted())
+        return status = RunStopped, Attempt::Failed;
+    if (shotStatus == -1) {
+        // Nothing was stored: the memory holds no new shot to look at.
+        clearBuffers();
+        WaitMilliseconds(ctx_.clock, 500);
+        return Attempt::Failed;
+    }
+
+    showStatus(kCheckingFrequencyText);
+    int start = -1;
+    int end = -1;
+    const bool found = !halted() && findPeriod(start, end);
+    if (halted())
+        return status = RunStopped, Attempt::Failed;
+    if (!found)
+        return Attempt::Failed;
+    st_.Start = static_cast<std::int16_t>(start);
+    st_.End = static_cast<std::int16_t>(end);
+
+    showStatus(FrequencyStatusText(start, end, st_.FixedMark));
+    if (!halted())
+        DownloadWaveforms(ctx_, start, end, st_.CurrentRecorder, st_.DownloadErrorCount);
+    if (halted())
+        return status = RunStopped, Attempt::Failed;
+    if (st_.DownloadErrorCount > 3) {
+        st_.DownloadErrorCount = 0;
+        st_.RetryCount = 0;
+        return Attempt::Failed;
+    }
+
+    printWhenDue(report);
+    if (halted())
+        return status = RunStopped, Attempt::Failed;
+    // Ranges follow the signal; a shot taken before a range step is discarded.
+    if (AdjustRanges(ctx_)) {
+        st_.RetryCount = 0;
+        return Attempt::Repeat;
+    }
+    if (halted())
+        return status = RunStopped, Attempt::Failed;
+
+    const int analysis = AnalyseShot(d_, s_, ctx_.facts, start, end, ctx_.observer);
+    if (analysis != AnalysisOk) {
+        ctx_.observer.message(kAnalysisFailedText + QStringLiteral(" (") +
+                                  QString::number(analysis) + QStringLiteral(")"),
+                              kErrorTitle);
+        return status = RunAnalysisError, Attempt::Failed;
+    }
+    ++st_.ShotsAnalysed;
+    return Attempt::Analysed;
+}
+
+// ---- intervals and records ----
+
+// A run that starts more than a save interval after its first save time begins with the last
+// save time that has passed (the ones before it were never to be measured); the first save
+// takes a shot started up to one interval after the run began.
+void RunLoopRunner::startSchedule()
+{
+    const qint64 interval = 60LL * std::max<int>(s_.SaveIntervalMin, 1);
+    const QDateTime runStart = ctx_.clock.now();
+    runStart_ = runStart;
+    while (s_.StartDateTime.addSecs(interval) <= runStart &&
+           s_.StartDateTime.addSecs(interval) <= s_.EndDateTime)
+        s_.StartDateTime = s_.StartDateTime.addSecs(interval);
+    // The run's first shot often needs several attempts while the ranges settle.
+    firstDeadline_ = runStart.addSecs(interval);
+}
+
+QDateTime RunLoopRunner::deadline() const
+{
+    return firstDeadline_.isValid() ? std::max(firstDeadline_, s_.StartDateTime) : s_.StartDateTime;
+}
+
+// Closes every interval whose last shot start has passed: its record is written when it has
+// shots (late, and said so, when it comes well after its time), else it is counted missing.
+int RunLoopRunner::settleDue(const QDateTime& now)
+{
+    while (deadline() < now && s_.StartDateTime <= s_.EndDateTime) {
+        if (d_.ShotCount > 0) {
+            if (const int status = writeRecord(now); status != RunEnded)
+                return status;
+        } else {
+            recordMissing();
+        }
+    }
+    return RunEnded;
+}
+
+// At the end: every save time up to the end time that has not been written.
+int RunLoopRunner::settleUpToEnd()
+{
+    while (s_.StartDateTime <= s_.EndDateTime) {
+        if (d_.ShotCount > 0) {
+            if (const int status = writeRecord(ctx_.clock.now()); status != RunEnded)
+                return status;
+        } else {
+            recordMissing();
+        }
+    }
+    reportGap();
+    return RunEnded;
+}
+
+int RunLoopRunner::writeRecord(const QDateTime& now)
+{
+    const QDateTime saveTime = s_.StartDateTime;
+    const int written = files_.WriteSave(d_.ShotCount);
+    if (forwardFileNotices(); written != ResultFiles::kOk) {
+        ctx_.observer.message(files_.ErrorText(), kErrorTitle);
+        return RunFileError;
+    }
+    firstDeadline_ = QDateTime();
+    ++st_.SavesWritten;
+    if (report_ != nullptr) {
+        report_->Saved = true;
+        report_->SaveTime = saveTime;
+    }
+    reportGap();
+    // The first save of a run that started after its time is due when the run starts.
+    const qint64 late = std::max(saveTime, runStart_).secsTo(now);
+    if (late > kLateSaveSeconds) {
+        ++st_.LateSaves;
+        notice(stamp(saveTime) + kLateRecordText + minutesText(late));
+    }
+    return RunEnded;
+}
+
+void RunLoopRunner::recordMissing()
+{
+    const QString reason = outage_               ? kReasonLinkLost
+                           : st_.FailedShots > 0 ? kReasonShotsFailed
+                                                 : kReasonNoShot;
+    if (gap_.Count > 0 && gap_.Reason != reason)
+        reportGap();
+    if (gap_.Count == 0) {
+        gap_.First = s_.StartDateTime;
+        gap_.Reason = reason;
+    }
+    gap_.Last = s_.StartDateTime;
+    ++gap_.Count;
+    ++st_.RecordsMissing;
+    files_.SkipSave(d_.ShotCount);
+    firstDeadline_ = QDateTime();
+}
+
+void RunLoopRunner::reportGap()
+{
+    if (gap_.Count == 0)
+        return;
+    notice(kNoRecordText + u' ' + stamp(gap_.First) + QStringLiteral("～") +
+           gap_.Last.toString(QStringLiteral("HH:mm")) + QStringLiteral("（") +
+           QString::number(gap_.Count) + QStringLiteral("件、") + gap_.Reason +
+           QStringLiteral("）"));
+    st_.Gaps.push_back(gap_);
+    gap_ = RunGap{};
+}
+
+int RunLoopRunner::forwardFileNotices()
+{
+    const QStringList notices = files_.TakeNotices();
+    for (const QString& text : notices)
+        ctx_.observer.notice(text);
+    return static_cast<int>(notices.size());
+}
+
+// ---- links ----
+
+bool RunLoopRunner::linkDown() const
+{
+    for (int r = 0; r <= lastRecorder_; ++r)
+        if (!lan_.LinkUp(r))
+            return true;
+    return false;
+}
+
+void RunLoopRunner::shotFailed()
+{
+    ++st_.FailedShots;
+    if (st_.FailedShots == kFailedShotLimit || st_.FailedShots % (kFailedShotLimit * 12) == 0)
+        notice(kShotsFailingText + QString::number(st_.FailedShots));
+}
+
+void RunLoopRunner::shotAnalysed()
+{
+    outage_ = false; // intervals until the first shot after an outage are the outage's
+    if (st_.FailedShots >= kFailedShotLimit)
+        notice(kShotsBackText + QStringLiteral("（不成立 ") + QString::number(st_.FailedShots) +
+               QStringLiteral("回）"));
+    st_.FailedShots = 0;
+}
+
+Recovery RunLoopRunner::reconnectOnce()
+{
+    for (int r = 0; r <= lastRecorder_; ++r) {
+        lan_.LinkResult = lan_.CloseLink(ctx_.id(r));
+        lan_.reconnectRecorder(r);
+    }
+    const auto allUp = [&] {
+        for (int r = 0; r <= lastRecorder_; ++r)
+            if (!lan_.LinkUp(r))
+                return false;
+        return true;
+    };
+    ctx_.clock.waitUntil([&] { return allUp() || halted(); }, kReconnectWaitMs);
+    if (halted())
+        return Recovery::Stopped;
+    if (!allUp())
+        return Recovery::NotYet;
+    ConnectionSetup setup(lan_, ctx_.facts, ctx_.observer);
+    for (int r = 0; r <= lastRecorder_; ++r) {
+        QString change;
+        const ReinitialiseStatus status = setup.reinitialise(r, &change);
+        if (status == ReinitialiseStatus::Different) {
+            ctx_.observer.message(kRecorderChangedText + QStringLiteral("測定器") +
+                                      QString::number(r + 1) + u' ' + change,
+                                  kErrorTitle);
+            return Recovery::Changed;
+        }
+        if (status != ReinitialiseStatus::Ok || !lan_.LinkUp(r))
+            return Recovery::NotYet;
+    }
+    if (!ReapplyConfiguration(ctx_, [this] { return halted(); }))
+        return Recovery::Stopped;
+    st_.CrossingPosition = kCrossingSearchHome;
+    st_.DownloadErrorCount = 0;
+    return allUp() ? Recovery::Ok : Recovery::NotYet;
+}
+
+// Opens the links again until the recorders answer as before. lost: a link was found closed
+// (an outage); otherwise the links are opened again because shots keep failing.
+Recovery RunLoopRunner::recover(bool lost)
+{
+    const QDateTime began = ctx_.clock.now();
+    if (lost) {
+        QStringList which;
+        for (int r = 0; r <= lastRecorder_; ++r)
+            if (!lan_.LinkUp(r))
+                which << QString::number(r + 1);
+        notice(kLinkLostText + which.join(QStringLiteral("、")));
+        ++st_.Outages;
+        outage_ = true;
+    }
+    for (std::size_t attempt = 0;; ++attempt) {
+        const int pause =
+            kReconnectDelaysSeconds[std::min(attempt, kReconnectDelaysSeconds.size() - 1)];
+        if (lost || attempt > 0)
+            ctx_.clock.waitUntil([this] { return halted(); }, 1000LL * pause);
+        if (halted())
+            return Recovery::Stopped;
+        if (settleDue(ctx_.clock.now()) != RunEnded)
+            return Recovery::FileError;
+        if (endReached())
+            return Recovery::EndReached;
+        showStatus(kReconnectingText + QString::number(attempt + 1));
+        const Recovery result = reconnectOnce();
+        if (result == Recovery::Ok) {
+            ++st_.Reconnections;
+            notice(kReconnectedText + QStringLiteral("（中断 ") +
+                   minutesText(began.secsTo(ctx_.clock.now())) + QStringLiteral("）"));
+            return Recovery::Ok;
+        }
+        if (result == Recovery::Stopped || result == Recovery::Changed)
+            return result;
+    }
+}
+
+int RunLoopRunner::stop()
+{
+    reportGap();
+    AbortRecorders(ctx_);
+    files_.Close();
+    return RunStopped;
+}
+
+int RunLoopRunner::finish(int status)
+{
+    if (status == RunEnded) {
+        status = settleUpToEnd();
+        if (status == RunEnded && st_.RecordsMissing > 0)
+            status = RunEndedIncomplete;
+    } else {
+        reportGap();
+    }
+    closeLinks(ctx_);
+    files_.Close();
+    QString end = kRunEndText + QStringLiteral(": 記録 ") + QString::number(st_.SavesWritten) +
+                  QStringLiteral("件／予定 ") + QString::number(st_.RecordsExpected()) +
+                  QStringLiteral("件");
+    if (st_.RecordsMissing > 0)
+        end +=
+            QStringLiteral("、欠測 ") + QString::number(st_.RecordsMissing) + QStringLiteral("件");
+    notice(end);
+    return status;
+}
+
+// Steps 13 to 17 of an analysed shot: into the interval record, the save, the floppy save on
+// the recorders and the end test (with the save times up to the end settled when it ended).
+// Returns RunEnded, or the status the run stops with.
+int RunLoopRunner::closeShot(ShotReport& report, bool& ended)
+{
+    AccumulateInterval(d_, s_, d_.ShotCount, st_.Selection);
+
+    report.Time = ctx_.clock.now();
+    if (s_.StartDateTime <= report.Time) {
+        if (const int saved = writeRecord(report.Time); saved != RunEnded)
+            return saved;
+    }
+
+    if (s_.FdSaveMode > 0 && st_.NextFdSaveTime <= ctx_.clock.now()) {
+        report.FloppyName = recorderFloppyFileName(st_.NextFdSaveTime);
+        SaveToRecorderFloppy(lan_, ctx_.facts, s_, st_.NextFdSaveTime);
+        report.FloppySaved = true;
+        ++st_.FloppySaves;
+    }
+    Clock::pumpEvents();
+
+    // The clock read once: the report carries the instant the end time was compared with.
+    report.EndTestTime = ctx_.clock.now();
+    ended = s_.EndDateTime <= report.EndTestTime;
+    return ended ? settleUpToEnd() : RunEnded;
+}
+
+int RunLoopRunner::run()
+{
     // Start of the run: zero adjustment, recorder 2 first.
-    if (lastRecorder == 1)
-        ctx.send(1, cmd::unitAdjust());
-    ctx.send(0, cmd::unitAdjust());
-    WaitMilliseconds(ctx.clock, 100);
-    st.CurrentRecorder = 0;
-    st.RetryCount = 0;
+    if (lastRecorder_ == 1)
+        ctx_.send(1, cmd::unitAdjust());
+    ctx_.send(0, cmd::unitAdjust());
+    WaitMilliseconds(ctx_.clock, 100);
+    st_.CurrentRecorder = 0;
+    st_.RetryCount = 0;
+    startSchedule();
 
     ShotReport report; // of the shot under way, over its repeats
-    int repeats = 0;   // shots taken again since the last complete one
+    report_ = &report;
+    int repeats = 0; // shots taken again since the last complete one
     bool first = true;
+    bool repeating = false; // the last attempt is to be taken again (a range changed)
     for (;;) {
         if (halted())
             return stop();
@@ -163,173 +636,73 @@ int MeasureRunLoop(EngineContext& ctx, ResultFiles& files, RunLoopState& st,
         if (!first && ++repeats > kRepeatsPastEnd && endReached())
             return finish(RunEnded);
         first = false;
-
-        // 1, 2. Trigger a shot.
-        showStatus(kMeasuringText);
-        if (halted())
-            return stop();
-        std::int16_t shotStatus = 0;
-        StartShot(ctx, 0, shotStatus);
-        if (halted())
-            return stop();
-        if (shotStatus == -1) {
-            // Nothing was stored: the memory holds no new shot to look at.
-            lan.LinkResult = lan.ClearReceiveBuffer(lan.InstrumentId[0]);
-            if (lastRecorder == 1)
-                lan.LinkResult = lan.ClearReceiveBuffer(lan.InstrumentId[1]);
-            WaitMilliseconds(ctx.clock, 500);
-            continue;
+        // Between the attempts of one shot (a range step) nothing is settled: the shot began
+        // with its first attempt.
+        if (!repeating) {
+            if (const int status = settleDue(ctx_.clock.now()); status != RunEnded)
+                return finish(status);
         }
 
-        // 3, 4. One fundamental period.
-        showStatus(kCheckingFrequencyText);
-        if (halted())
-            return stop();
-        int start = -1;
-        int end = -1;
-        if (s.SyncMode == SyncFixed50 || s.SyncMode == SyncFixed60 || s.SyncMode == SyncFourier) {
-            if (s.SyncMode == SyncFixed50) {
-                start = kFixedStart;
-                end = kFixed50End;
-                st.FixedMark = kFixedFrequencyMark;
-            } else if (s.SyncMode == SyncFixed60) {
-                start = kFixedStart;
-                end = kFixed60End;
-                st.FixedMark = kFixedFrequencyMark;
-            } else {
-                std::int16_t from = 0;
-                end = FindPeriodEnd(ctx, st.CrossingPosition + 50, c0, 0, from);
-                start = from;
-                if (halted())
-                    return stop();
-            }
-            if (start < 0 || end <= start) {
-                periodFailed(SyncZeroCross);
-                continue;
-            }
-        } else {
-            std::int16_t from = 150;
-            start = FindRisingCrossing(ctx, from, c0, 0, 0);
-            end = FindRisingCrossing(ctx, st.CrossingPosition, c0, 0, 3000);
-            if (halted())
+        const bool lost = linkDown();
+        if (lost || st_.FailedShots == kFailedShotLimit) {
+            if (!lost)
+                ++st_.FailedShots; // opened again once per run of failures
+            const Recovery recovered = recover(lost);
+            if (recovered == Recovery::Stopped)
                 return stop();
-            if (start < 0 || end <= start) {
-                periodFailed(SyncFixed50);
-                continue;
-            }
-            st.FixedMark.clear();
-            st.RetryCount = 0;
-        }
-        st.Start = static_cast<std::int16_t>(start);
-        st.End = static_cast<std::int16_t>(end);
-
-        // 5.
-        showStatus(FrequencyStatusText(start, end, st.FixedMark));
-        if (halted())
-            return stop();
-
-        // 6. Download the period of every input.
-        DownloadWaveforms(ctx, start, end, st.CurrentRecorder, st.DownloadErrorCount);
-        if (halted())
-            return stop();
-        if (st.DownloadErrorCount > 3) {
-            st.DownloadErrorCount = 0;
-            st.RetryCount = 0;
-            continue;
-        }
-
-        // 7. Automatic print.
-        if (s.PrintIntervalMin > 0 && st.NextPrintTime <= ctx.clock.now()) {
-            report.PrintTime = ctx.clock.now();
-            ctx.send(0, cmd::print());
-            WaitMilliseconds(ctx.clock, 10000);
-            if (lastRecorder == 1) {
-                ctx.send(1, cmd::print());
-                WaitMilliseconds(ctx.clock, 10000);
-            }
-            st.NextPrintTime =
-                st.NextPrintTime.addSecs(60 * static_cast<qint64>(s.PrintIntervalMin));
-            report.Printed = true;
-            ++st.Prints;
-            if (halted())
-                return stop();
-        }
-
-        // 8. Ranges follow the signal; a shot taken before a range step is discarded.
-        if (AdjustRanges(ctx)) {
-            st.RetryCount = 0;
-            continue;
-        }
-        if (halted())
-            return stop();
-
-        // 9. Analysis.
-        const int analysis = AnalyseShot(d, s, ctx.facts, start, end, observer);
-        if (analysis != AnalysisOk) {
-            observer.message(kAnalysisFailedText + QStringLiteral(" (") +
-                                 QString::number(analysis) + QStringLiteral(")"),
-                             kErrorTitle);
-            return finish(RunAnalysisError);
-        }
-        ++st.ShotsAnalysed;
-        if (halted())
-            return stop();
-
-        // 10, 11. Summary line of the feeder shown.
-        const int f = std::clamp<int>(st.CurrentChannel, 0, s.LastFeeder);
-        const PowerUnit unit =
-            ChoosePowerUnit(valueAt(d.ActivePower, f, 1), valueAt(d.ReactivePower, f, 1));
-        st.PowerFormat = unit.format;
-        st.PowerDivisor = unit.divisor;
-        showStatus(kDisplayingDataText);
-        if (halted())
-            return stop();
-        observer.summaryText(SummaryLine(d, f, unit));
-
-        // 12. The current view.
-        observer.drawResults();
-
-        // 13. Into the interval record.
-        AccumulateInterval(d, s, d.ShotCount, st.Selection);
-
-        // 14. Save.
-        report.Time = ctx.clock.now();
-        if (s.StartDateTime <= report.Time) {
-            report.SaveTime = s.StartDateTime;
-            if (files.WriteSave(d.ShotCount) != ResultFiles::kOk) {
-                observer.message(files.ErrorText(), kErrorTitle);
+            if (recovered == Recovery::EndReached)
+                return finish(RunEnded);
+            if (recovered == Recovery::FileError)
                 return finish(RunFileError);
-            }
-            report.Saved = true;
-            ++st.SavesWritten;
+            if (recovered == Recovery::Changed)
+                return finish(RunRecorderChanged);
+            if (lost)
+                st_.FailedShots = 0; // the failures were the outage's
+            continue;
         }
 
-        // 15. Floppy save on the recorders.
-        if (s.FdSaveMode > 0 && st.NextFdSaveTime <= ctx.clock.now()) {
-            report.FloppyName = recorderFloppyFileName(st.NextFdSaveTime);
-            SaveToRecorderFloppy(lan, ctx.facts, s, st.NextFdSaveTime);
-            report.FloppySaved = true;
-            ++st.FloppySaves;
-        }
+        int status = -1;
+        const QDateTime shotStart = repeating ? report.Start : QDateTime();
+        const Attempt attempt = takeShot(report, status);
+        if (shotStart.isValid())
+            report.Start = shotStart;
+        repeating = attempt == Attempt::Repeat;
+        if (status == RunStopped)
+            return stop();
+        if (status >= 0)
+            return finish(status);
+        if (attempt == Attempt::Failed)
+            shotFailed();
+        if (attempt != Attempt::Analysed)
+            continue;
+        shotAnalysed();
+        if (halted())
+            return stop();
+        showSummary();
 
-        // 16.
-        Clock::pumpEvents();
-
-        // 17. End of the measurement (the clock read once: the report carries the instant
-        // the end time was compared with).
-        report.EndTestTime = ctx.clock.now();
-        const bool ended = s.EndDateTime <= report.EndTestTime;
-        if (hooks.shotFinished)
-            hooks.shotFinished(report);
+        bool ended = false;
+        if (const int saved = closeShot(report, ended); saved != RunEnded)
+            return finish(saved);
+        if (hooks_.shotFinished)
+            hooks_.shotFinished(report);
         if (halted())
             return stop();
         if (ended)
             return finish(RunEnded);
-        st.RetryCount = 0;
+        st_.RetryCount = 0;
         first = true;
         repeats = 0;
         report = ShotReport{};
     }
+}
+
+} // namespace
+
+int MeasureRunLoop(EngineContext& ctx, ResultFiles& files, RunLoopState& st,
+                   const RunLoopHooks& hooks)
+{
+    RunLoopRunner runner(ctx, files, st, hooks);
+    return runner.run();
 }
 
 } // namespace hs

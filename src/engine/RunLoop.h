@@ -7,8 +7,10 @@
 #include <QDateTime>
 #include <QString>
 
+#include <array>
 #include <cstdint>
 #include <functional>
+#include <vector>
 
 namespace hs {
 
@@ -32,11 +34,54 @@ inline const QString kAnalysisFailedText =
     QStringLiteral("測定データの演算ができないため測定を中止しました。入力信号と設定を確認して"
                    "ください。");
 
+// Events of the run (notices): each line starts with the station time.
+// A recorder's connection is gone (recorder numbers follow).
+inline const QString kLinkLostText = QStringLiteral("測定器との接続が切れました: 測定器");
+// Status line while the station tries to connect again (the attempt number follows).
+inline const QString kReconnectingText = QStringLiteral("測定器に再接続中 試行");
+inline const QString kReconnectedText = QStringLiteral("測定器と再接続しました");
+// Shots that did not complete in a row (their number follows).
+inline const QString kShotsFailingText = QStringLiteral("測定器の記録が続けて完了しません: 回数");
+inline const QString kShotsBackText = QStringLiteral("測定が再開しました");
+// A recorder that came back as another model or with other input units ends the run.
+inline const QString kRecorderChangedText =
+    QStringLiteral("再接続した測定器の構成が測定開始時と違うため測定を中止しました: ");
+inline const QString kNoRecordText = QStringLiteral("記録なし");
+inline const QString kLateRecordText = QStringLiteral("の記録を遅れて保存しました: 遅れ");
+inline const QString kRunEndText = QStringLiteral("測定終了");
+// Why intervals have no record.
+inline const QString kReasonLinkLost = QStringLiteral("測定器との接続断");
+inline const QString kReasonShotsFailed = QStringLiteral("測定器の記録が完了しない");
+inline const QString kReasonNoShot = QStringLiteral("ショットなし");
+
+// Attempts in a row that gave no analysed shot (no trigger, no period, no download) before the
+// run reports it and opens the links again; the run keeps trying. Above the period retries, so
+// that the synchronisation fall-back comes first.
+inline constexpr int kFailedShotLimit = 8;
+// A shot started up to this long after a save time still closes that save's record, as the
+// shot that ends across the save time does (station seconds).
+inline constexpr qint64 kSaveGraceSeconds = 30;
+// A record written more than this after its save time is reported late (station seconds).
+inline constexpr qint64 kLateSaveSeconds = 60;
+// Pauses before the attempts to connect again after a link was lost, in station seconds; the
+// last one repeats.
+inline constexpr std::array<int, 6> kReconnectDelaysSeconds = {2, 5, 10, 20, 40, 60};
+// How long one attempt waits for the connections to open (station milliseconds).
+inline constexpr qint64 kReconnectWaitMs = 5000;
+
 // Period-search failures in a row before the synchronisation mode falls back.
 inline constexpr int kPeriodRetryLimit = 5;
 // Shots taken again in a row (period, download or range failures) after which a run whose end
 // time has passed ends without a further complete shot.
 inline constexpr int kRepeatsPastEnd = 10;
+
+// Save times in a row that have no record, and why.
+struct RunGap {
+    QDateTime First; // the first save time without a record
+    QDateTime Last;  // the last one
+    int Count = 0;
+    QString Reason;
+};
 
 // The run-loop state. The caller sets NextPrintTime and NextFdSaveTime (both to StartDateTime)
 // before the run; CurrentChannel and CurrentView are the display selection, which the
@@ -62,13 +107,22 @@ struct RunLoopState {
     qint64 SavesWritten = 0;
     qint64 FloppySaves = 0;
     qint64 Prints = 0;
+    qint64 RecordsMissing = 0; // save times passed without a shot in their interval
+    qint64 LateSaves = 0;      // records written more than kLateSaveSeconds after their time
+    qint64 Outages = 0;        // links lost
+    qint64 Reconnections = 0;  // links opened again (after an outage or failing shots)
+    int FailedShots = 0;       // attempts in a row without an analysed shot
+    std::vector<RunGap> Gaps;
+    // Every save time the run passed: written or missing.
+    qint64 RecordsExpected() const { return SavesWritten + RecordsMissing; }
 };
 
 // What one analysed shot did (with the attempts of it that were taken again), for callers that
 // follow the run.
 struct ShotReport {
-    QDateTime Time; // the clock at the save test
-    bool Saved = false;
+    QDateTime Start;      // the clock when the shot's first attempt (before range steps) began
+    QDateTime Time;       // the clock at the save test
+    bool Saved = false;   // a record was written during the shot (or the attempts before it)
     QDateTime SaveTime;   // the scheduled time the record carries, when Saved
     bool Printed = false; // the recorders printed (possibly in an attempt taken again)
     QDateTime PrintTime;  // the clock at the print test, when Printed
@@ -86,14 +140,25 @@ struct RunLoopHooks {
 };
 
 enum RunLoopStatus : int {
-    RunEnded = 0,         // the end time came
-    RunFileError = 1,     // a result file could not be written (the operator was told which)
-    RunAnalysisError = 2, // a shot's results could not be computed (the operator was told)
-    RunStopped = 3,       // stopped on request
+    RunEnded = 0,           // the end time came with a record for every save time
+    RunFileError = 1,       // a result file could not be written (the operator was told which)
+    RunAnalysisError = 2,   // a shot's results could not be computed (the operator was told)
+    RunStopped = 3,         // stopped on request
+    RunEndedIncomplete = 4, // the end time came; save times without a record (Gaps) on the way
+    RunRecorderChanged = 5, // a recorder came back as another model or with other input units
 };
 
 // Runs the measurement to EndDateTime. The result files must be open. Returns a RunLoopStatus;
 // at the end the recorders' links and the result files are closed.
+//
+// Records: a record holds the shots started since the previous save up to its save time (or
+// up to kSaveGraceSeconds after it) and is written at the first shot that ends at or after its
+// save time. An interval in which no shot started gets no record (never one from an earlier
+// shot or from a shot long after it). The first save also takes a shot started up to one save
+// interval after the run began (the first shot waits for the ranges to settle). A link found
+// closed, or kFailedShotLimit failed shots in a row, make the run connect again with a bounded
+// back-off, identify and reset the recorders as the connection set-up does, and send them the
+// measurement set-up again; each of these events is a notice with its station time.
 int MeasureRunLoop(EngineContext& ctx, ResultFiles& files, RunLoopState& state,
                    const RunLoopHooks& hooks = {});
 

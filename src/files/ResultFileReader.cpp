@@ -1,5 +1,7 @@
 #include "files/ResultFileReader.h"
 
+#include <algorithm>
+
 #include <QFile>
 #include <QFileInfo>
 #include <QtEndian>
@@ -191,6 +193,20 @@ bool ReadResultFile(const QString& path, ResultFile& out, QString& error, int fe
     else
         for (int f = 1; f <= 9; ++f)
             candidates.push_back(f);
+
+    // Shorter than the shortest record the file can hold: there is nothing to read.
+    qint64 shortest = 0;
+    for (int f : candidates) {
+        const qint64 length = RecordLayout{kind->saveOption, f, kind->orders256()}.recordLength();
+        shortest = shortest == 0 ? length : std::min(shortest, length);
+    }
+    if (size < shortest) {
+        error = QStringLiteral("%1: no whole record (%2 bytes; a record is %3 bytes)")
+                    .arg(path)
+                    .arg(size)
+                    .arg(shortest);
+        return false;
+    }
 
     std::vector<RecordLayout> exact, cut;
     for (int f : candidates) {

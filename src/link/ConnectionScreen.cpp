@@ -208,9 +208,10 @@ bool ConnectionScreen::eventFilter(QObject* watched, QEvent* event)
 
 void ConnectionScreen::checkPort(int i)
 {
-    if (portEndsInTwo(portBox_[i]->text()))
+    const QString problem = portTextMessage(portBox_[i]->text());
+    if (problem.isEmpty())
         return;
-    message(portMessage(), QStringLiteral("エラー"));
+    message(problem, QStringLiteral("エラー"));
     // The focus goes back once the focus change in progress has finished.
     QTimer::singleShot(0, portBox_[i],
                        [box = portBox_[i]] { box->setFocus(Qt::OtherFocusReason); });
@@ -261,7 +262,10 @@ ConnectionStatus ConnectionScreen::initialise()
             texts.addresses = current.addresses;
             texts.ports = current.ports;
             if (!writeAddressFile(addressFile_, texts))
-                qWarning("harmonic-station: could not write %s", qPrintable(addressFile_));
+                message(QStringLiteral("測定器のアドレスを「%1」に保存できませんでした。次回の起動"
+                                       "では前回のアドレスまたは既定値が表示されます。")
+                            .arg(addressFile_),
+                        QStringLiteral("エラー"));
         }
         break;
     }

@@ -4,6 +4,7 @@
 #include "link/RecorderCommands.h"
 
 #include <QDateTime>
+#include <QStringList>
 
 #include <cmath>
 
@@ -46,26 +47,31 @@ struct RangeLimits {
 
 RangeLimits rangeLimitsOf(int model, int unit)
 {
-    if (model == 8835) {
-        if (unit == 4 || unit == 1)
-            return {50, 0.01f};
-        if (unit == 7)
-            return {5, 0.02f};
+    if (!isUsableUnit(unit, model))
         return {};
-    }
-    if (unit == 4 || unit == 1 || (unit == 3 && model == 8840))
-        return {20, 0.005f};
-    if (unit == 7)
-        return {2, 0.01f};
-    return {};
-}
-
-bool channelUsable(int model, int unit)
-{
-    return unit == 7 || unit == 4 || unit == 1 || (unit == 3 && model == 8840);
+    // Unit 7 has the finer ranges; the 8835 counts twice as many per division.
+    if (model == 8835)
+        return unit == 7 ? RangeLimits{5, 0.02f} : RangeLimits{50, 0.01f};
+    return unit == 7 ? RangeLimits{2, 0.01f} : RangeLimits{20, 0.005f};
 }
 
 } // namespace
+
+QString identityChange(const RecorderFacts& facts, int r, const RecorderIdentity& now)
+{
+    const std::size_t ri = r == 1 ? 1 : 0;
+    QStringList changes;
+    if (now.model != facts.RecorderModel[ri])
+        changes << QStringLiteral("機種 %1→%2").arg(facts.RecorderModel[ri]).arg(now.model);
+    for (std::size_t k = 0; k < 16; ++k) {
+        if (now.units[k] != facts.ChannelUnit[ri][k])
+            changes << QStringLiteral("CH%1 ユニット %2→%3")
+                           .arg(k + 1)
+                           .arg(facts.ChannelUnit[ri][k])
+                           .arg(now.units[k]);
+    }
+    return changes.join(QStringLiteral("、"));
+}
 
 std::optional<quint16> portNumberOf(const QString& text)
 {
@@ -84,6 +90,18 @@ bool portEndsInTwo(const QString& text)
 QString portMessage()
 {
     return QStringLiteral("ポートＮｏ．の末尾は「２」として下さい.");
+}
+
+QString notAPortMessage()
+{
+    return QStringLiteral("ポートＮｏ．は１～６５５３５の数字で入力して下さい.");
+}
+
+QString portTextMessage(const QString& text)
+{
+    if (!portNumberOf(text))
+        return notAPortMessage();
+    return portEndsInTwo(text) ? QString() : portMessage();
 }
 
 ConnectionSetup::ConnectionSetup(LanModule& lan, RecorderFacts& facts, EngineObserver& observer)
@@ -118,21 +136,64 @@ ConnectionStatus ConnectionSetup::initialise(const ConnectionRequest& request)
     }
 
     lan_.WaitSeconds(3);
-    for (int r = 0; r <= facts_.LastRecorder; ++r) {
-        const QString& id = lan_.InstrumentId[r];
-        lan_.LinkResult = lan_.SendCommand(id, cmd::idleSetup());
-        lan_.LinkResult = lan_.SendCommand(id, cmd::headerOff());
-    }
-
+    for (int r = 0; r <= facts_.LastRecorder; ++r)
+        preconfigure(r);
     lan_.WaitSeconds(1);
-    for (int r = 0; r <= facts_.LastRecorder; ++r) {
-        // One reading of the calendar for both lines, so that they never straddle midnight.
-        const QDateTime now = lan_.clock().now();
-        const QString& id = lan_.InstrumentId[r];
-        lan_.LinkResult = lan_.SendCommand(id, cmd::systemDate(now.date()));
-        lan_.LinkResult = lan_.SendCommand(id, cmd::systemTime(now.time()));
-    }
+    for (int r = 0; r <= facts_.LastRecorder; ++r)
+        setRecorderClock(r);
     return ConnectionStatus::Ok;
+}
+
+void ConnectionSetup::preconfigure(int r)
+{
+    const QString& id = lan_.InstrumentId[r];
+    lan_.LinkResult = lan_.SendCommand(id, cmd::idleSetup());
+    lan_.LinkResult = lan_.SendCommand(id, cmd::headerOff());
+}
+
+void ConnectionSetup::setRecorderClock(int r)
+{
+    // One reading of the calendar for both lines, so that they never straddle midnight.
+    const QDateTime now = lan_.clock().now();
+    const QString& id = lan_.InstrumentId[r];
+    lan_.LinkResult = lan_.SendCommand(id, cmd::systemDate(now.date()));
+    lan_.LinkResult = lan_.SendCommand(id, cmd::systemTime(now.time()));
+}
+
+RecorderIdentity ConnectionSetup::readIdentity(int r)
+{
+    const QString& id = lan_.InstrumentId[r];
+    RecorderIdentity identity;
+    lan_.LinkResult = lan_.SendCommand(id, cmd::clearStatus());
+    lan_.Query(id, cmd::identify());
+    identity.model = cmd::parseModel(lan_.ReplyText);
+    if (identity.model <= 8829)
+        return identity;
+    lan_.Query(id, cmd::options());
+    identity.units = cmd::parseUnitCodes(lan_.ReplyText);
+    return identity;
+}
+
+ReinitialiseStatus ConnectionSetup::reinitialise(int r, QString* change)
+{
+    lan_.LinkResult = lan_.SetTerminator(QStringLiteral("l"), 10);
+    lan_.LinkResult = lan_.SetTerminator(QStringLiteral("t"), 138);
+    lan_.LinkResult = lan_.SetReplyTimeout(30);
+    lan_.LinkResult = lan_.ClearReceiveBuffer(lan_.InstrumentId[r]);
+    const RecorderIdentity identity = readIdentity(r);
+    if (identity.model <= 8829)
+        return ReinitialiseStatus::NoAnswer;
+    const QString difference = identityChange(facts_, r, identity);
+    if (change != nullptr)
+        *change = difference;
+    if (!difference.isEmpty())
+        return ReinitialiseStatus::Different;
+    lan_.LinkResult = lan_.SendCommand(lan_.InstrumentId[r], cmd::reset());
+    lan_.WaitSeconds(3);
+    preconfigure(r);
+    lan_.WaitSeconds(1);
+    setRecorderClock(r);
+    return ReinitialiseStatus::Ok;
 }
 
 bool ConnectionSetup::connectAll(const ConnectionRequest& request)
@@ -147,7 +208,7 @@ bool ConnectionSetup::connectAll(const ConnectionRequest& request)
         const std::optional<quint16> port = portNumberOf(request.ports[r]);
         if (!port) {
             // No connection to a wrapped or zero port: the operator corrects the text first.
-            report(portMessage());
+            report(notAPortMessage());
             allConnected = false;
             continue;
         }
@@ -171,9 +232,8 @@ ConnectionStatus ConnectionSetup::identify(int r)
     const QString& id = lan_.InstrumentId[r];
     const int n = r + 1;
 
-    lan_.LinkResult = lan_.SendCommand(id, cmd::clearStatus());
-    lan_.Query(id, cmd::identify());
-    const std::int16_t model = cmd::parseModel(lan_.ReplyText);
+    const RecorderIdentity identity = readIdentity(r);
+    const std::int16_t model = identity.model;
     facts_.RecorderModel[r] = model;
     if (progress_.modelFound)
         progress_.modelFound(r, model);
@@ -185,8 +245,7 @@ ConnectionStatus ConnectionSetup::identify(int r)
     }
     facts_.ModelClass[r] = cmd::modelClassOf(model);
 
-    lan_.Query(id, cmd::options());
-    const std::array<std::int16_t, 16> units = cmd::parseUnitCodes(lan_.ReplyText);
+    const std::array<std::int16_t, 16>& units = identity.units;
 
     std::int16_t usable = 0;
     for (int k = 0; k < 16; ++k) {
@@ -195,7 +254,7 @@ ConnectionStatus ConnectionSetup::identify(int r)
         const RangeLimits limits = rangeLimitsOf(model, unit);
         facts_.ChannelRangeMax[r][k] = limits.max;
         facts_.ChannelRangeMin[r][k] = limits.min;
-        if (channelUsable(model, unit))
+        if (isUsableUnit(unit, model))
             ++usable;
     }
 

@@ -73,7 +73,38 @@ void LanModule::connectToRecorder(int index, const QString& host, quint16 port)
     // about this one (a retry may point at a different, unreachable address).
     c.linkConnected = false;
     c.pendingBytes = 0;
+    c.host = host;
+    c.port = port;
     c.socket->connectToHost(host, port);
+}
+
+bool LanModule::reconnectRecorder(int index)
+{
+    if (index < 0 || index > 1)
+        return false;
+    const Connection& c = connections_[static_cast<std::size_t>(index)];
+    if (c.socket == nullptr || c.port == 0)
+        return false;
+    const QString host = c.host;
+    const quint16 port = c.port;
+    connectToRecorder(index, host, port);
+    return true;
+}
+
+bool LanModule::LinkUp(int index) const
+{
+    if (index < 0 || index > 1)
+        return false;
+    const Connection& c = connections_[static_cast<std::size_t>(index)];
+    return c.linkConnected && c.socket != nullptr &&
+           c.socket->state() == QAbstractSocket::ConnectedState;
+}
+
+bool LanModule::lostAndEmpty(const Connection& c)
+{
+    if (c.socket == nullptr)
+        return true;
+    return c.socket->state() != QAbstractSocket::ConnectedState && c.socket->bytesAvailable() == 0;
 }
 
 void LanModule::onDataArrival(int index)
@@ -160,9 +191,10 @@ int LanModule::ReceiveResponse(const QString& id, QString& reply)
             linkTimer_.stop();
             return 0;
         }
-        if (!linkTimer_.isActive()) {
+        if (!linkTimer_.isActive() || lostAndEmpty(c)) {
             c.pendingBytes = 0;
             reply.clear();
+            linkTimer_.stop();
             return 3;
         }
         Clock::waitForEvents();
@@ -202,6 +234,13 @@ int LanModule::ReceiveBinaryBlock(const QString& id, int count)
             }
             // The socket lost what was announced (closed under the wait): keep waiting.
             c.pendingBytes = static_cast<int>(held);
+        }
+        if (lostAndEmpty(c)) {
+            // Nothing more can come: the connection is gone.
+            lastBlockByteCount_ = static_cast<std::int16_t>(c.pendingBytes);
+            c.pendingBytes = 0;
+            linkTimer_.stop();
+            return 3;
         }
         if (!linkTimer_.isActive()) {
             lastBlockByteCount_ = static_cast<std::int16_t>(c.pendingBytes);

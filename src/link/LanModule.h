@@ -33,6 +33,12 @@ public:
     void connectToRecorder(int index, const QString& host, quint16 port);
     bool LinkConnected(int index) const;
     int PendingBytes(int index) const;
+    // Whether connection index is open now: established and neither closed by the recorder
+    // nor lost since (LinkConnected stays true once a connection was made).
+    bool LinkUp(int index) const;
+    // Starts a new connection of index to the address and port of its last connectToRecorder
+    // (a link lost during a measurement); false when the connection was never set up.
+    bool reconnectRecorder(int index);
 
     // --- The link timer (one-shot) ---
     void startLinkTimer();
@@ -75,7 +81,13 @@ private:
         QTcpSocket* socket = nullptr; // created by connectToRecorder, owned by this object
         bool linkConnected = false;
         int pendingBytes = 0;
+        QString host; // of the last connectToRecorder
+        quint16 port = 0;
     };
+
+    // A wait on a connection that is closed and holds nothing more can only end by time-out:
+    // it ends at once instead.
+    static bool lostAndEmpty(const Connection& c);
 
     // Connection index of an identifier text, or -1 when it does not read as 0 or 1.
     static int indexOf(const QString& id);

@@ -21,4 +21,22 @@ struct RecorderFacts {
     std::int16_t UsableChannelTotal = 0;
 };
 
+// Whether an input unit can be measured with: codes 1, 4 and 7, and 3 on the model 8840. The
+// one rule for the connection set-up, the channel map and the screens.
+inline bool isUsableUnit(int unitCode, int recorderModel)
+{
+    return unitCode == 1 || unitCode == 4 || unitCode == 7 ||
+           (unitCode == 3 && recorderModel == 8840);
+}
+
+// The usable input channels of recorder r (0 or 1).
+inline int usableChannelCount(const RecorderFacts& facts, int r)
+{
+    const std::size_t ri = r == 1 ? 1 : 0;
+    int count = 0;
+    for (const std::int16_t unit : facts.ChannelUnit[ri])
+        count += isUsableUnit(unit, facts.RecorderModel[ri]) ? 1 : 0;
+    return count;
+}
+
 } // namespace hs

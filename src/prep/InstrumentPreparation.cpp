@@ -7,6 +7,7 @@
 #include "engine/Acquisition.h"
 #include "engine/MeasurementData.h"
 #include "engine/RangeAdjustment.h"
+#include "engine/RecorderSetup.h"
 #include "link/LanModule.h"
 #include "link/RecorderCommands.h"
 #include "link/RecorderFacts.h"
@@ -40,21 +41,6 @@ bool validChannel(int ch)
 double finiteOrZero(double v)
 {
     return std::isfinite(v) ? v : 0.0;
-}
-
-} // namespace
-
-namespace {
-
-cmd::DrawMode drawModeOf(int k, int modelClass)
-{
-    if (k < 0)
-        return cmd::DrawMode::Off;
-    if (modelClass == 0)
-        return k % 2 == 1 ? cmd::DrawMode::Norm : cmd::DrawMode::Dark;
-    if (k <= 7)
-        return k % 2 == 1 ? cmd::DrawMode::C1 : cmd::DrawMode::C2;
-    return k % 2 == 1 ? cmd::DrawMode::C3 : cmd::DrawMode::C4;
 }
 
 } // namespace
@@ -144,26 +130,7 @@ int InstrumentPreparation::lastInput() const
 
 void InstrumentPreparation::displaySetup(int recorder)
 {
-    const MeasurementSettings& s = ctx_.settings;
-    const int modelClass = ctx_.facts.ModelClass[at(recorder)];
-    // Recorder 1 carries the first sixteen inputs at most; recorder 2 may carry any of them.
-    const int inputs = recorder == 0 ? 16 : 20;
-    int used = 0;
-    for (int ch = 1; ch <= 16; ++ch) {
-        int first = -1;
-        for (int k = 0; k < inputs; ++k) {
-            if (s.InputChannel[at(k)] == ch && s.InputRecorder[at(k)] == recorder) {
-                first = k;
-                break;
-            }
-        }
-        if (first >= 0)
-            ++used;
-        if (ctx_.facts.ChannelUnit[at(recorder)][at(ch - 1)] > 0)
-            ctx_.send(recorder, cmd::displayDraw(ch, drawModeOf(first, modelClass)));
-    }
-    ctx_.send(recorder, cmd::triggerKindChannel1Off());
-    ctx_.send(recorder, cmd::configureMeasurement(used > 4));
+    SendDisplaySetup(ctx_, recorder);
 }
 
 int InstrumentPreparation::Configure()
@@ -205,27 +172,14 @@ int InstrumentPreparation::Configure()
         }
         d.InputRange[at(k)] = range;
         d.InputDivisor[at(k)] = divisor;
-        ctx_.send(rec, cmd::unitPosition(ch));
-        if (k > 0)
-            ctx_.send(rec, cmd::triggerKindOff(ch));
-        ctx_.send(rec, cmd::displayGraph(ch, ((k / 2) & 3) + 1));
+        SendInputSetup(ctx_, k, rec, ch);
         if (stopped())
             return PreparationStopped;
     }
 
-    // 8. Recorder 1 triggers on a rising zero crossing of the first input, 2 % pre-trigger.
-    const int c0 = s.InputChannel[0];
-    ctx_.send(0, cmd::triggerKindLevel(c0));
-    ctx_.send(0, cmd::triggerLevelSlope(c0));
-    ctx_.send(0, cmd::triggerModeSingle());
-
-    // 9. Recorder 2 follows recorder 1 through its external trigger input.
-    if (lastRecorder == 1) {
-        ctx_.send(1, cmd::triggerKindCh1Level());
-        ctx_.send(1, cmd::triggerModeSingle());
-        ctx_.send(1, cmd::triggerExternalOn());
-        ctx_.send(1, cmd::triggerKindCh1Off());
-    }
+    // 8, 9. Recorder 1 triggers on a rising zero crossing of the first input, 2 % pre-trigger;
+    // recorder 2 follows recorder 1 through its external trigger input.
+    SendTriggerSetup(ctx_);
 
     // 10. Both inputs of a pair on the larger of their ranges.
     if (s.MeasureType() != 0 && s.MeasureType() != 3) {

@@ -70,12 +70,6 @@ QStringList feederCountList(int usableChannelTotal)
     return items;
 }
 
-bool isUsableUnit(int unitCode, int recorderModel)
-{
-    return unitCode == 1 || unitCode == 4 || unitCode == 7 ||
-           (unitCode == 3 && recorderModel == 8840);
-}
-
 void ChannelMapBuild(MeasurementSettings& settings, const RecorderFacts& facts)
 {
     // Only recorders in use carry channels: recorder 2's slots count when LastRecorder is 1.
@@ -161,10 +155,14 @@ QString outputFolderOf(const QString& path)
 
 QString phaseFileName(const QString& outputFile, QChar letter)
 {
-    const qsizetype dot = extensionDot(outputFile);
-    if (dot < 0)
-        return outputFile + QLatin1Char('.') + letter;
-    return outputFile.left(dot + 1) + letter + outputFile.mid(dot + 1);
+    // Only the file name part is searched, never the folders ('/' or '\\').
+    const qsizetype slash = std::max(outputFile.lastIndexOf(QLatin1Char('/')),
+                                     outputFile.lastIndexOf(QLatin1Char('\\')));
+    const qsizetype dot = outputFile.lastIndexOf(QLatin1Char('.'));
+    if (dot > slash && dot + 1 < outputFile.size() &&
+        outputFile.at(dot + 1).toLower() == QLatin1Char('h'))
+        return outputFile.left(dot + 1) + letter + outputFile.mid(dot + 1);
+    return outputFile.left(slash + 1) + letter + outputFile.mid(slash + 1);
 }
 
 QString numberText(double value)

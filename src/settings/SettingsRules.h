@@ -1,5 +1,6 @@
 #pragma once
 
+#include "link/RecorderFacts.h"
 #include "settings/MeasurementSettings.h"
 
 #include <QDateTime>
@@ -21,8 +22,7 @@ QString extensionFor(int saveOption, int feeders);
 // Items of the feeder count list: "1".."n", n = (usableChannelTotal - 2) / 2, at most 9.
 QStringList feederCountList(int usableChannelTotal);
 
-// Whether an input unit code is usable on a recorder of the given model (1, 4, 7; 3 on 8840).
-bool isUsableUnit(int unitCode, int recorderModel);
+// Whether an input unit code is usable: isUsableUnit of the recorder facts (link/RecorderFacts.h).
 
 // ChannelMapBuild: assigns the usable recorder channels, recorder 1's first, to the logical
 // inputs 0..19 in turn (InputChannel, InputRecorder). Entries the walk does not reach keep
@@ -51,7 +51,8 @@ QString outputFolderOf(const QString& path);
 
 // Name of a phase file of the three-meter type: the letter ("R", "T" or "S") inserted right
 // after the dot that starts the file name's ".h" extension ("/d/0101.hv2" -> "/d/0101.Rhv2").
-// A name without such an extension gets the letter appended after a ".".
+// A file name without such an extension gets the letter in front of it (never in front of a
+// folder): "/d/run.txt" -> "/d/Rrun.txt". The result files are named by this rule.
 QString phaseFileName(const QString& outputFile, QChar letter);
 
 // A real written for a text box: plain decimal with up to 15 significant digits ("0.04").

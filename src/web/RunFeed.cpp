@@ -67,12 +67,26 @@ void RunFeed::drawResults()
 
 void RunFeed::message(const QString& text, const QString& title)
 {
-    messages_.push_back({station_.clock.now(), title, text});
-    if (messages_.size() > kMessagesKept)
-        messages_.pop_front();
+    keep(text, title);
     trouble(title.isEmpty() ? text : title + QStringLiteral(": ") + text);
     if (next_)
         next_->message(text, title);
+}
+
+void RunFeed::notice(const QString& text)
+{
+    keep(text, QString());
+    if (text.contains(kLinkLostText) || text.contains(kShotsFailingText))
+        trouble(text);
+    if (next_)
+        next_->notice(text);
+}
+
+void RunFeed::keep(const QString& text, const QString& title)
+{
+    messages_.push_back({station_.clock.now(), title, text});
+    if (messages_.size() > kMessagesKept)
+        messages_.pop_front();
 }
 
 void RunFeed::trouble(const QString& reason)

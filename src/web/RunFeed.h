@@ -35,7 +35,8 @@ struct RunMessage {
 };
 
 // A stretch without analysed shots that began with a trouble report (a status text other
-// than the measurement's usual ones, or a message to the operator) after a good shot. `to` is
+// than the measurement's usual ones, a message to the operator, a notice of a lost link or of
+// shots that keep failing) after a good shot. `to` is
 // the next good shot; invalid while the outage lasts.
 struct Outage {
     QDateTime from;
@@ -62,6 +63,10 @@ public:
     void summaryText(const QString& text) override;
     void drawResults() override;
     void message(const QString& text, const QString& title) override;
+    // An event of the run (a recorder lost or back, missing or late records, the end): kept
+    // with the messages, passed on as a notice. A lost link or shots that keep failing begin
+    // an outage; the other events do not.
+    void notice(const QString& text) override;
 
     // Before the run (the desktop program's connection, settings and preparation screens): what
     // the station is doing, as the status line. The result files named in the settings belong
@@ -90,6 +95,7 @@ public:
 
 private:
     void trouble(const QString& reason);
+    void keep(const QString& text, const QString& title);
 
     StationRefs station_;
     EngineObserver* next_;

@@ -7,6 +7,7 @@
 #include "support/OperatorScript.h"
 
 #include "display/MeasurementScreen.h"
+#include "engine/RunLoop.h"
 #include "link/ConnectionScreen.h"
 #include "prep/PreparationScreen.h"
 #include "settings/SettingsScreen.h"
@@ -15,6 +16,7 @@
 
 #include <QElapsedTimer>
 #include <QJsonArray>
+#include <QJsonDocument>
 #include <QLabel>
 #include <QProcess>
 #include <QProcessEnvironment>
@@ -232,26 +234,42 @@ TEST_F(DesktopServe, ThePageFollowsTheOperatorToTheMeasurementAndItsShots)
     hs::MeasurementScreen* form03 = program->measurementScreen();
     ASSERT_NE(form03, nullptr) << qPrintable(messages.join('\n'));
 
-    // The run: after two shots the page is asked, then sent a POST, then the end button.
+    // The run: after two shots the page is asked; then recorder 1's link is dropped, and once
+    // shots are analysed again after the reconnection the page is asked again, sent a POST,
+    // and the end button pressed.
     QStringList statuses, summaries;
-    QObject::connect(form03, &hs::MeasurementScreen::statusTextChanged,
-                     [&](const QString& t) { statuses << t; });
+    qsizetype reconnectedAt = -1; // summaries shown when the reconnection was reported
+    QObject::connect(form03, &hs::MeasurementScreen::statusTextChanged, [&](const QString& t) {
+        statuses << t;
+        if (t.contains(hs::kReconnectedText))
+            reconnectedAt = summaries.size();
+    });
     QObject::connect(form03, &hs::MeasurementScreen::summaryTextChanged,
                      [&](const QString& t) { summaries << t; });
     std::future<webtest::HttpReply> status, post;
-    QJsonObject during;
+    QJsonObject during, after;
     int postStatus = 0;
     QByteArray allow;
+    const auto askStatus = [&] {
+        status = ask(port(), requestOf("GET", port(), "/api/status"));
+        sinceAsked.start();
+    };
+    const auto newDocument = [&] {
+        return sinceAsked.hasExpired(hs::web::StatusServer::kStatusReuseMs);
+    };
     hs::test::OperatorScript script;
     script.steps = {
-        {[&] {
-             return summaries.size() >= 2 &&
-                    sinceAsked.hasExpired(hs::web::StatusServer::kStatusReuseMs);
-         },
-         [&] { status = ask(port(), requestOf("GET", port(), "/api/status")); }},
+        {[&] { return summaries.size() >= 2 && newDocument(); }, askStatus},
         {[&] { return ready(status); },
          [&] {
              during = status.get().json();
+             sim->dropConnections(0);
+         }},
+        {[&] { return reconnectedAt >= 0 && summaries.size() > reconnectedAt && newDocument(); },
+         askStatus},
+        {[&] { return ready(status); },
+         [&] {
+             after = status.get().json();
              post = ask(port(), requestOf("POST", port(), "/api/status"));
          }},
         {[&] { return ready(post); },
@@ -275,10 +293,27 @@ TEST_F(DesktopServe, ThePageFollowsTheOperatorToTheMeasurementAndItsShots)
     EXPECT_TRUE(summaries.contains(summary)) << qPrintable(summary);
     const QString shown = during[QStringLiteral("status")].toString();
     EXPECT_TRUE(statuses.contains(shown)) << qPrintable(shown);
+    EXPECT_TRUE(during[QStringLiteral("outages")].toArray().isEmpty());
     const QJsonArray files = during[QStringLiteral("files")].toArray();
     ASSERT_EQ(files.size(), 1);
     EXPECT_EQ(files[0].toObject()[QStringLiteral("name")].toString(),
               QFileInfo(station.settings.OutputFile).fileName());
+
+    // The lost link: one outage from the loss to the first shot after it, and the loss and the
+    // reconnection among the messages.
+    EXPECT_GT(after[QStringLiteral("shots")].toInteger(),
+              during[QStringLiteral("shots")].toInteger());
+    const QJsonArray outages = after[QStringLiteral("outages")].toArray();
+    ASSERT_EQ(outages.size(), 1) << QJsonDocument(after).toJson().constData();
+    const QJsonObject outage = outages[0].toObject();
+    EXPECT_TRUE(outage[QStringLiteral("reason")].toString().contains(hs::kLinkLostText));
+    EXPECT_FALSE(outage[QStringLiteral("to")].isNull());
+    QStringList noted;
+    for (const QJsonValue m : after[QStringLiteral("messages")].toArray())
+        noted << m.toObject()[QStringLiteral("text")].toString();
+    EXPECT_TRUE(noted.filter(hs::kLinkLostText).size() == 1) << qPrintable(noted.join('\n'));
+    EXPECT_TRUE(noted.filter(hs::kReconnectedText).size() == 1) << qPrintable(noted.join('\n'));
+
     EXPECT_EQ(postStatus, 405);
     EXPECT_EQ(allow, QByteArray("GET"));
 }

@@ -4,6 +4,7 @@
 #include "engine/MeasurementData.h"
 #include "engine/ResultFiles.h"
 #include "files/ResultExport.h"
+#include "files/ResultFileReader.h"
 #include "files/WaveformFile.h"
 #include "settings/MeasurementSettings.h"
 
@@ -147,6 +148,38 @@ TEST_F(ExportTest, TruncatedFileExportsWholeRecordsAndAWrongFileIsRefused)
     EXPECT_EQ(runExportCommand({settings.OutputFile, wrong, "--out", out}), 1);
     EXPECT_EQ(readText(out + "/0207.hv2.csv").count('\n'), 1 + 5);
     EXPECT_FALSE(QFile::exists(out + "/other.hv3.csv"));
+}
+
+// A file without one whole record has nothing to export: refused, with a non-zero status.
+TEST_F(ExportTest, AFileWithoutAWholeRecordIsRefused)
+{
+    const QString empty = dir.filePath("empty.hv2");
+    const QString stub = dir.filePath("stub.hv2");
+    QFile(empty).open(QIODevice::WriteOnly);
+    {
+        QFile f(stub);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(QByteArray(100, '\0'));
+    }
+    for (const QString& path : {empty, stub}) {
+        SCOPED_TRACE(qPrintable(path));
+        ResultFile file;
+        QString error;
+        EXPECT_FALSE(ReadResultFile(path, file, error));
+        EXPECT_TRUE(error.contains("no whole record")) << qPrintable(error);
+        EXPECT_EQ(runExportCommand({path, "--out", out}), 1);
+        EXPECT_FALSE(QFile::exists(out + "/" + QFileInfo(path).fileName() + ".csv"));
+        EXPECT_EQ(runExportCommand({"--plot", path, "--out", out}), 1);
+    }
+}
+
+// The waveform file may be named without its ".dat", as the help shows.
+TEST_F(ExportTest, ComtradeTakesTheWaveformFileWithoutItsExtension)
+{
+    ASSERT_EQ(runExportCommand({"--comtrade", waveFile.chopped(4), "--out", out}), 0);
+    const QString base = out + "/" + QFileInfo(waveFile).fileName().chopped(4);
+    EXPECT_TRUE(QFile::exists(base + ".cfg"));
+    EXPECT_TRUE(QFile::exists(base + ".dat"));
 }
 
 // An independent COMTRADE 1999 reader: the cfg fields by position, the dat lines, scaled back.

@@ -1,4 +1,5 @@
 #include "engine/HarmonicAnalysis.h"
+#include "support/RecordingObserver.h"
 
 #include "common/EngineObserver.h"
 #include "engine/MeasurementData.h"
@@ -24,11 +25,7 @@ constexpr double kPi = 3.14159265358979323846;
 constexpr int kStart = 200;
 constexpr int kEnd = 4200; // one 50 Hz period at 200 kHz
 
-class RecordingObserver : public EngineObserver {
-public:
-    void statusText(const QString& text) override { texts.push_back(text); }
-    std::vector<QString> texts;
-};
+using hs::testing::RecordingObserver;
 
 // A station's measurement state sized for one configuration; N = 1024 also takes the 256-order
 // option, as the settings screen forces it.
@@ -283,8 +280,8 @@ TEST(AnalyseShot, SineOnVoltagePhaseZero)
         rig.wave(0, i) = static_cast<std::int16_t>(std::lround(1000 * std::sin(2 * kPi * i / 512)));
     RecordingObserver observer;
     ASSERT_EQ(AnalyseShot(rig.data, rig.settings, rig.facts, kStart, kEnd, observer), AnalysisOk);
-    EXPECT_EQ(observer.texts,
-              (std::vector<QString>{QStringLiteral("ＦＦＴ演算中"), QStringLiteral("各種演算中")}));
+    EXPECT_EQ(observer.statuses,
+              (QStringList{QStringLiteral("ＦＦＴ演算中"), QStringLiteral("各種演算中")}));
     const double scale = rig.data.InputRange[0] / 80.0 * 60;
     // The samples are whole counts: the rounding costs about 1e-5 of the amplitude.
     const double expected = 1000 * scale / 1.41421;

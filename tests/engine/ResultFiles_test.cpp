@@ -3,14 +3,19 @@
 #include "engine/ResultFiles.h"
 #include "settings/MeasurementSettings.h"
 
+#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QtEndian>
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cmath>
+#include <csignal>
 #include <cstring>
+
+#include <sys/resource.h>
 
 using namespace hs;
 
@@ -135,11 +140,11 @@ TEST(ResultFiles, PhaseFileNamesInsertTheLetterAtTheExtension)
               (QStringList{"/d/a.Rhn3", "/d/a.Thn3", "/d/a.Shn3"}));
     EXPECT_EQ(ResultFileNames(QStringLiteral("/d/0101.hv2"), 2), QStringList{"/d/0101.hv2"});
     // A folder containing ".h" is never cut.
-    EXPECT_EQ(PhaseFileName(QStringLiteral("/data.hiroshi/run.ha4"), 'T'),
+    EXPECT_EQ(ResultFileNames(QStringLiteral("/data.hiroshi/run.ha4"), 4)[1],
               "/data.hiroshi/run.Tha4");
-    EXPECT_EQ(PhaseFileName(QStringLiteral("/data.hiroshi/run.txt"), 'S'),
+    EXPECT_EQ(ResultFileNames(QStringLiteral("/data.hiroshi/run.txt"), 4)[2],
               "/data.hiroshi/Srun.txt");
-    EXPECT_EQ(PhaseFileName(QStringLiteral("run"), 'R'), "Rrun");
+    EXPECT_EQ(ResultFileNames(QStringLiteral("run"), 4)[0], "Rrun");
     EXPECT_EQ(
         WaveformFileName(QStringLiteral("/out/"), QDateTime(QDate(2004, 2, 7), QTime(9, 5, 59))),
         "/out/20040207-0905Wev.dat");
@@ -254,29 +259,28 @@ TEST(ResultFiles, SaveClearsTheIntervalAdvancesTheTimeAndAppends)
     EXPECT_EQ(floatAt(b, 654 + 6), 1001.0f);
 }
 
-TEST(ResultFiles, ZeroShotCountSavesTheLastAnalysedShot)
+// An interval without a shot has no record: neither the last analysed shot nor the empty
+// interval record stands in for it; skipping it moves the save time on as a save does.
+TEST(ResultFiles, AnIntervalWithoutAShotWritesNoRecord)
 {
-    Station s(2, 3, 0);
-    for (std::size_t n = 0; n < s.data.VoltByOrder.size(); ++n) {
-        s.data.VoltByOrder[n] = 6600.0f + n;
-        s.data.CurByOrder(0, n) = 50.0f + n;
-        s.data.ActivePower(0, n) = -1.0f;
-        s.data.ReactivePower(0, n) = 1.0f;
+    for (int type : {2, 4}) {
+        SCOPED_TRACE(type);
+        Station s(type, 3, 0);
+        for (std::size_t n = 0; n < s.data.VoltByOrder.size(); ++n)
+            s.data.VoltByOrder[n] = 6600.0f + n;
+        const QDateTime start = s.settings.StartDateTime;
+        ResultFiles files(s.settings, s.data, s.clock);
+        ASSERT_EQ(files.Open(), ResultFiles::kOk);
+        std::int16_t shots = 0;
+        EXPECT_EQ(files.WriteSave(shots), ResultFiles::kNoShot);
+        EXPECT_EQ(s.settings.StartDateTime, start);
+        files.SkipSave(shots);
+        EXPECT_EQ(s.settings.StartDateTime, start.addSecs(60 * s.settings.SaveIntervalMin));
+        for (const QString& name : files.FileNames())
+            EXPECT_EQ(readAll(name).size(), 0) << qPrintable(name);
+        EXPECT_TRUE(BuildResultRecord(s.settings, s.data, 0, start).isEmpty());
+        EXPECT_TRUE(BuildPhaseRecord(s.settings, s.data, 0, start, 1).isEmpty());
     }
-    s.data.VoltRms = {101.0f, 102.0f, 103.0f};
-    s.data.CurRms(0, 2) = 7.0f;
-    ResultFiles files(s.settings, s.data, s.clock);
-    ASSERT_EQ(files.Open(), ResultFiles::kOk);
-    std::int16_t shots = 0;
-    ASSERT_EQ(files.WriteResultRecord(shots), ResultFiles::kOk);
-    const QByteArray b = readAll(s.settings.OutputFile);
-    ASSERT_EQ(b.size(), RecordLayout({3, 1, false}).recordLength());
-    EXPECT_EQ(floatAt(b, 6), 6601.0f);
-    EXPECT_EQ(floatAt(b, 6 + 4 * 24), 6649.0f);
-    EXPECT_EQ(floatAt(b, 106), 51.0f);
-    EXPECT_EQ(int16At(b, 206), 135);
-    EXPECT_EQ(floatAt(b, 306), 101.0f);
-    EXPECT_EQ(floatAt(b, 318 + 4), 7.0f); // current RMS, S phase second
 }
 
 TEST(ResultFiles, PhaseFilesHoldEqualRecordsWithSharedRmsFields)
@@ -409,6 +413,100 @@ TEST(ResultFiles, FileErrorsNameTheFile)
     EXPECT_TRUE(
         wave.ErrorText().contains(w.dir.filePath(QStringLiteral("gone/20040207-0906Wev.dat"))))
         << wave.ErrorText().toStdString();
+}
+
+// A file (or its folder) removed during the run is made again under the same name and the next
+// records go there, not into the unlinked file; a file put in its place is moved aside, never
+// written into. Each time a notice says so.
+TEST(ResultFiles, ARemovedOrReplacedFileIsMadeAgainUnderItsName)
+{
+    Station s(2, 0, 0);
+    s.settings.OutputFile = s.dir.filePath(QStringLiteral("out/0207.hv1"));
+    ASSERT_TRUE(QDir().mkpath(s.dir.filePath(QStringLiteral("out"))));
+    const int length = RecordLayout({0, 1, false}).recordLength();
+    ResultFiles files(s.settings, s.data, s.clock);
+    ASSERT_EQ(files.Open(), ResultFiles::kOk);
+    std::int16_t shots = 4;
+    s.fillInterval();
+    ASSERT_EQ(files.WriteResultRecord(shots), ResultFiles::kOk);
+    EXPECT_TRUE(files.TakeNotices().isEmpty());
+
+    ASSERT_TRUE(QDir(s.dir.filePath(QStringLiteral("out"))).removeRecursively());
+    s.fillInterval();
+    shots = 4;
+    ASSERT_EQ(files.WriteResultRecord(shots), ResultFiles::kOk);
+    EXPECT_EQ(readAll(s.settings.OutputFile).size(), length);
+    QStringList notices = files.TakeNotices();
+    ASSERT_EQ(notices.size(), 1);
+    EXPECT_TRUE(notices[0].contains(s.settings.OutputFile)) << qPrintable(notices[0]);
+
+    // Another file put under the name: kept, moved aside; the records go on in a new file.
+    ASSERT_TRUE(QFile::remove(s.settings.OutputFile));
+    {
+        QFile other(s.settings.OutputFile);
+        ASSERT_TRUE(other.open(QIODevice::WriteOnly));
+        other.write("not ours");
+    }
+    s.fillInterval();
+    shots = 4;
+    ASSERT_EQ(files.WriteResultRecord(shots), ResultFiles::kOk);
+    EXPECT_EQ(readAll(s.settings.OutputFile).size(), length);
+    notices = files.TakeNotices();
+    ASSERT_EQ(notices.size(), 1);
+    const QStringList aside = QDir(s.dir.filePath(QStringLiteral("out")))
+                                  .entryList({QStringLiteral("0207.hv1.*")}, QDir::Files);
+    ASSERT_EQ(aside.size(), 1);
+    EXPECT_EQ(readAll(s.dir.filePath(QStringLiteral("out/")) + aside[0]), QByteArray("not ours"));
+
+    // Untouched, the file takes the next record after the others.
+    s.fillInterval();
+    shots = 4;
+    ASSERT_EQ(files.WriteResultRecord(shots), ResultFiles::kOk);
+    EXPECT_EQ(readAll(s.settings.OutputFile).size(), 2 * length);
+    EXPECT_TRUE(files.TakeNotices().isEmpty());
+}
+
+// A write that fails names the file and the system's reason, and the file is cut back to its
+// last whole record.
+TEST(ResultFiles, AFailedWriteNamesTheReasonAndLeavesWholeRecords)
+{
+    if (QFile::exists(QStringLiteral("/dev/full"))) {
+        Station full(2, 3, 0);
+        full.fillInterval();
+        full.settings.OutputFile = QStringLiteral("/dev/full");
+        ResultFiles diskFull(full.settings, full.data, full.clock);
+        ASSERT_EQ(diskFull.Open(), ResultFiles::kOk);
+        std::int16_t shots = 4;
+        EXPECT_EQ(diskFull.WriteResultRecord(shots), ResultFiles::kFileError);
+        EXPECT_TRUE(diskFull.ErrorText().contains(QString::fromLocal8Bit(std::strerror(ENOSPC))))
+            << qPrintable(diskFull.ErrorText());
+    }
+
+    // A file-size limit that falls inside the second record: the write stops part-way.
+    Station s(2, 3, 0);
+    const int length = RecordLayout({3, 1, false}).recordLength();
+    ResultFiles files(s.settings, s.data, s.clock);
+    ASSERT_EQ(files.Open(), ResultFiles::kOk);
+    std::int16_t shots = 4;
+    s.fillInterval();
+    ASSERT_EQ(files.WriteResultRecord(shots), ResultFiles::kOk);
+    struct rlimit previous {};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &previous), 0);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit limit = previous;
+    limit.rlim_cur = static_cast<rlim_t>(length + length / 2);
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limit), 0);
+    s.fillInterval();
+    shots = 4;
+    const int status = files.WriteResultRecord(shots);
+    ::setrlimit(RLIMIT_FSIZE, &previous);
+    std::signal(SIGXFSZ, oldHandler);
+    EXPECT_EQ(status, ResultFiles::kFileError);
+    EXPECT_TRUE(files.ErrorText().contains(s.settings.OutputFile));
+    EXPECT_TRUE(files.ErrorText().contains(QString::fromLocal8Bit(std::strerror(EFBIG))))
+        << qPrintable(files.ErrorText());
+    EXPECT_EQ(readAll(s.settings.OutputFile).size(), length);
+    EXPECT_EQ(shots, 4); // nothing cleared: the interval is still there
 }
 
 TEST(ResultFiles, WaveformFileHoldsTheLastShotInStorageOrder)

@@ -1,6 +1,8 @@
 #include "link/ConnectionSetup.h"
 
+#include "sim/FaultPlan.h"
 #include "sim/SimServer.h"
+#include "support/RecordingObserver.h"
 
 #include <QRegularExpression>
 #include <QTcpServer>
@@ -19,13 +21,7 @@ const QString kIdleSetup = QStringLiteral(":DISP:CHAN DISP;:FUNM MEM;:CONF:TDIV 
 const QString kPowerCycle =
     QStringLiteral("測定器のアドレスは設定後、電源を入れ直すとセットされます．");
 
-struct RecordingObserver : hs::EngineObserver {
-    void message(const QString& text, const QString& title) override
-    {
-        messages.emplace_back(text, title);
-    }
-    std::vector<std::pair<QString, QString>> messages;
-};
+using hs::testing::RecordingObserver;
 
 // An address on the loopback network where nothing listens: connecting is refused at once.
 const QString kNobodyHome = QStringLiteral("127.0.0.77");
@@ -256,7 +252,7 @@ TEST_F(ConnectionSetupTest, APortTextThatIsNoPortNumberIsRefusedWithoutConnectin
         EXPECT_EQ(setup.initialise(r), ConnectionStatus::Failed) << qPrintable(port);
         ASSERT_EQ(observer.messages.size(), 1u) << qPrintable(port);
         EXPECT_EQ(observer.messages[0].first,
-                  QStringLiteral("ポートＮｏ．の末尾は「２」として下さい."));
+                  QStringLiteral("ポートＮｏ．は１～６５５３５の数字で入力して下さい."));
     }
     EXPECT_EQ(opened[0], 0);
     EXPECT_GT(opened[1], 0) << "the other recorder is still tried";
@@ -287,6 +283,46 @@ TEST_F(ConnectionSetupTest, ASecondAttemptAfterAFailureStartsCleanly)
     EXPECT_EQ(sim->connectionCount(0), 1);
     EXPECT_EQ(sim->connectionCount(1), 1);
     EXPECT_EQ(opened[0], 2);
+}
+
+// Identification replies take a recorder seconds: the set-up waits for them with its own long
+// reply time-out, not the link timer's start-up period of 1.5 s.
+TEST_F(ConnectionSetupTest, SlowIdentificationRepliesAreAwaited)
+{
+    std::array<hs::sim::FaultPlan, 2> plans;
+    ASSERT_TRUE(hs::sim::applyFaultOption(QStringLiteral("reply-delay=4000"), plans, nullptr));
+    sim->recorder(0).setFaults(plans[0]);
+    ASSERT_EQ(setup.initialise(request(1)), ConnectionStatus::Ok);
+    EXPECT_EQ(facts.RecorderModel[0], 8841);
+    EXPECT_TRUE(observer.messages.empty());
+}
+
+// A recorder opened again during a measurement: the same one is reset and set up as at the
+// set-up, without touching the facts; another model or other units are named, and nothing is
+// reset.
+TEST_F(ConnectionSetupTest, ReinitialiseComparesTheRecorderWithTheFacts)
+{
+    configure(0, 8841, {1, 1, 4, 4, 7, 0});
+    ASSERT_EQ(setup.initialise(request(1)), ConnectionStatus::Ok);
+    clock.waitUntil([&] { return lines(0).size() >= 8; }, 2000);
+    sim->recorder(0).clearLog();
+    const hs::RecorderFacts before = facts;
+    QString change;
+    EXPECT_EQ(setup.reinitialise(0, &change), hs::ReinitialiseStatus::Ok);
+    EXPECT_TRUE(change.isEmpty());
+    clock.waitUntil([&] { return lines(0).size() >= 8; }, 2000);
+    EXPECT_EQ(lines(0).mid(0, 6),
+              (QStringList{QStringLiteral("*CLS"), QStringLiteral("*IDN?"), QStringLiteral("*OPT?"),
+                           QStringLiteral("*RST"), kIdleSetup, QStringLiteral(":HEAD OFF")}));
+
+    configure(0, 8840, {1, 1, 4, 0, 7, 0});
+    sim->recorder(0).clearLog();
+    EXPECT_EQ(setup.reinitialise(0, &change), hs::ReinitialiseStatus::Different);
+    EXPECT_EQ(change, QStringLiteral("機種 8841→8840、CH4 ユニット 4→0")) << qPrintable(change);
+    clock.waitMs(500);
+    EXPECT_FALSE(lines(0).contains(QStringLiteral("*RST")));
+    EXPECT_EQ(facts.RecorderModel, before.RecorderModel);
+    EXPECT_EQ(facts.ChannelUnit, before.ChannelUnit);
 }
 
 } // namespace

@@ -9,6 +9,7 @@
 #include "link/RecorderFacts.h"
 #include "settings/MeasurementSettings.h"
 #include "sim/SimServer.h"
+#include "support/RecordingObserver.h"
 
 #include <QHostAddress>
 #include <QStringList>
@@ -22,18 +23,7 @@
 
 namespace hs::enginetest {
 
-// Keeps every status text the engine shows.
-class RecordingObserver : public EngineObserver {
-public:
-    void statusText(const QString& text) override { statuses << text; }
-    bool saw(const QString& text) const { return statuses.contains(text); }
-    bool sawStarting(const QString& prefix) const
-    {
-        return std::any_of(statuses.begin(), statuses.end(),
-                           [&prefix](const QString& s) { return s.startsWith(prefix); });
-    }
-    QStringList statuses;
-};
+using hs::testing::RecordingObserver;
 
 // One grid voltage wired to channels: rms at the fundamental, a phase and one harmonic, so that
 // the expected count of any stored sample can be computed here from the definition.

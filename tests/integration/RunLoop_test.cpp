@@ -8,6 +8,7 @@
 #include "prep/InstrumentPreparation.h"
 
 #include <QFileInfo>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -261,6 +262,85 @@ TEST(RunLoop, FileErrorStopsWithTheFileNamed)
         << qPrintable(st.observer.messages[0].first);
     EXPECT_EQ(st.observer.messages[0].second, QStringLiteral("エラー"));
     EXPECT_EQ(run.shots.size(), 0u);
+}
+
+// The Fourier fit failing six shots in a row falls back to zero-cross detection (not to a fixed
+// frequency): on a 60 Hz feeder, whose period lies outside the fit's 50 Hz window, the seventh
+// shot finds the 60 Hz period by its crossings.
+TEST(RunLoop, FourierFitFallsBackToZeroCross)
+{
+    hs::sim::Scenario sixty = hs::sim::Scenario::defaultScenario();
+    sixty.frequencyHz = 60.0;
+    SimStation st(kScale, 8841, sixty);
+    ASSERT_TRUE(st.connect(1, 2));
+    st.settings.SyncMode = 3;
+    st.settings.EndDateTime = st.clock.now().addSecs(-60);
+    const RunOutcome run = measure(st);
+    EXPECT_EQ(run.status, hs::RunEnded);
+    EXPECT_EQ(st.settings.SyncMode, 0);
+    ASSERT_EQ(run.shots.size(), 1u);
+    const QStringList& statuses = st.observer.statuses;
+    const QStringList found = statuses.filter(QStringLiteral("基本周波数 "));
+    ASSERT_EQ(found.size(), 1) << qPrintable(statuses.join(QLatin1Char('|')));
+    EXPECT_NEAR(hs::readNumber(found[0].mid(6)), 60.0, 0.1) << qPrintable(found[0]);
+    EXPECT_FALSE(found[0].endsWith(QStringLiteral("固定")));
+    EXPECT_EQ(statuses.mid(0, statuses.indexOf(found[0])).count(QStringLiteral("周波数確認中")), 7);
+}
+
+// A recorder that never triggers must not hold the run past its end time: a bounded number of
+// failed attempts after the end ends it, with the missing records counted.
+TEST(RunLoop, RepeatedShotsAfterTheEndTimeAreBounded)
+{
+    SimStation st(kScale);
+    ASSERT_TRUE(st.connect(1, 2));
+    st.settings.SaveIntervalMin = 1;
+    st.settings.EndDateTime = st.clock.now().addSecs(60);
+    const QDateTime giveUp = st.clock.now().addSecs(3600);
+    const RunOutcome run = measure(
+        st,
+        [](SimStation& station) {
+            hs::sim::FaultPlan plan;
+            plan.noTrigger = true;
+            station.sim->recorder(0).setFaults(plan);
+        },
+        [&] { return st.clock.now() > giveUp; });
+    EXPECT_EQ(run.status, hs::RunEndedIncomplete);
+    EXPECT_EQ(run.state.ShotsAnalysed, 0);
+    EXPECT_GE(run.state.RecordsMissing, 1);
+    EXPECT_EQ(run.state.SavesWritten, 0);
+    EXPECT_EQ(QFileInfo(st.settings.OutputFile).size(), 0);
+}
+
+// A shot the recorder did not report as stored is taken again, never analysed from whatever
+// its memory holds: with the memory count unanswered, no further shot is analysed or saved.
+TEST(RunLoop, AShotTheRecorderDidNotStoreIsTakenAgain)
+{
+    SimStation st(kScale);
+    ASSERT_TRUE(st.connect(1, 2));
+    st.settings.SaveIntervalMin = 1;
+    st.settings.EndDateTime = st.clock.now().addSecs(180);
+    bool faulty = false;
+    const RunOutcome run = measure(st, [&](SimStation& station) {
+        QObject::connect(station.sim.get(), &hs::sim::SimServer::connectionClosed, [] {});
+        station.sim->recorder(0).clearLog();
+        // After the first analysed shot the memory count is never answered.
+        auto* timer = new QTimer(station.sim.get());
+        QObject::connect(timer, &QTimer::timeout, [&station, &faulty, timer] {
+            if (station.observer.summaries.isEmpty())
+                return;
+            hs::sim::FaultPlan plan;
+            plan.silentCommand = QStringLiteral(":MEM:MAXP?");
+            station.sim->recorder(0).setFaults(plan);
+            faulty = true;
+            timer->stop();
+        });
+        timer->start(1);
+    });
+    ASSERT_TRUE(faulty);
+    EXPECT_EQ(run.status, hs::RunEndedIncomplete);
+    EXPECT_EQ(run.state.ShotsAnalysed, 1);
+    EXPECT_EQ(st.observer.summaries.size(), 1);
+    EXPECT_LE(QFileInfo(st.settings.OutputFile).size(), kRecordBytes);
 }
 
 TEST(RunLoop, PowerUnitOfTheSummary)

@@ -13,6 +13,7 @@
 #include "settings/MeasurementSettings.h"
 #include "settings/SettingsRules.h"
 #include "sim/SimServer.h"
+#include "support/RecordingObserver.h"
 
 #include <QDateTime>
 #include <QStringList>
@@ -26,27 +27,14 @@
 
 namespace hs::testing {
 
-// Everything the engine reports, in order.
-struct RecordingObserver : EngineObserver {
-    void statusText(const QString& text) override { statuses << text; }
-    void summaryText(const QString& text) override { summaries << text; }
-    void drawResults() override { ++draws; }
-    void message(const QString& text, const QString& title) override
-    {
-        messages.emplace_back(text, title);
-    }
-    QStringList statuses;
-    QStringList summaries;
-    int draws = 0;
-    std::vector<std::pair<QString, QString>> messages;
-};
-
 class SimStation {
 public:
     // model: the simulated recorder's model (8841 default, 8840 for ModelClass 0).
-    explicit SimStation(double timeScale, int model = 8841) : clock(timeScale), lan(clock)
+    explicit SimStation(double timeScale, int model = 8841,
+                        const sim::Scenario& scenario = sim::Scenario::defaultScenario())
+        : clock(timeScale), lan(clock)
     {
-        sim = std::make_unique<sim::SimServer>(clock, sim::Scenario::defaultScenario(), 1);
+        sim = std::make_unique<sim::SimServer>(clock, scenario, 1);
         sim->recorder(0).setModel(model);
         QString error;
         listening = sim->listen(0, QHostAddress::LocalHost, 0, &error);

@@ -12,6 +12,8 @@
 #include <QRadioButton>
 #include <QTemporaryDir>
 
+#include "sim/SimServer.h"
+
 #include <gtest/gtest.h>
 
 #include <utility>
@@ -120,12 +122,16 @@ TEST_F(ConnectionScreenTest, APortThatDoesNotEndInTwoIsRefusedWhenTheFocusLeaves
     auto* port = child<QLineEdit>(*screen, "POTNo(0)");
     auto* address = child<QLineEdit>(*screen, "IPAdrs(0)");
 
+    const QString endInTwo = QStringLiteral("ポートＮｏ．の末尾は「２」として下さい.");
+    const QString notAPort = QStringLiteral("ポートＮｏ．は１～６５５３５の数字で入力して下さい.");
     struct Case {
         const char* text;
         bool refused;
+        bool number = true;
     };
     for (const Case c : {Case{"8803", true}, Case{"8802", false}, Case{"8812", false},
-                         Case{"", true}, Case{"8801.6", false}, Case{"abc", true}}) {
+                         Case{"", true, false}, Case{"8801.6", false}, Case{"abc", true, false},
+                         Case{"84342", true, false}, Case{"0", true, false}}) {
         messages.clear();
         port->setText(QString::fromUtf8(c.text));
         port->setFocus(Qt::MouseFocusReason);
@@ -135,7 +141,7 @@ TEST_F(ConnectionScreenTest, APortThatDoesNotEndInTwoIsRefusedWhenTheFocusLeaves
         QApplication::processEvents();
         if (c.refused) {
             ASSERT_EQ(messages.size(), 1u) << c.text;
-            EXPECT_EQ(messages[0].first, QStringLiteral("ポートＮｏ．の末尾は「２」として下さい."));
+            EXPECT_EQ(messages[0].first, c.number ? endInTwo : notAPort) << c.text;
             EXPECT_EQ(messages[0].second, QStringLiteral("エラー"));
             EXPECT_TRUE(port->hasFocus()) << "focus goes back to the port box: " << c.text;
         } else {
@@ -186,6 +192,21 @@ TEST_F(ConnectionScreenTest, AnEmptyFirstAddressOrADamagedFileKeepsTheDefaults)
     auto screen = makeScreen(addressFilePath());
     EXPECT_EQ(screen->request().addresses[0], QStringLiteral("192.168.1.5"));
     EXPECT_TRUE(messages.empty());
+}
+
+// The addresses that cannot be kept for the next start: the operator is told which file.
+TEST_F(ConnectionScreenTest, AnAddressFileThatCannotBeWrittenIsReported)
+{
+    hs::sim::SimServer recorder(clock, hs::sim::Scenario::defaultScenario(), 1);
+    ASSERT_TRUE(recorder.listen(0, QHostAddress::LocalHost, 0));
+    const QString unwritable = dir.filePath(QStringLiteral("missing/IPDT.DAT"));
+    auto screen = makeScreen(unwritable);
+    child<QLineEdit>(*screen, "IPAdrs(0)")->setText(QStringLiteral("127.0.0.1"));
+    child<QLineEdit>(*screen, "POTNo(0)")->setText(QString::number(recorder.port(0)));
+    ASSERT_EQ(screen->initialise(), hs::ConnectionStatus::Ok);
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_TRUE(messages[0].first.contains(unwritable)) << qPrintable(messages[0].first);
+    EXPECT_EQ(messages[0].second, QStringLiteral("エラー"));
 }
 
 TEST_F(ConnectionScreenTest, CommandEndEndsTheProgram)

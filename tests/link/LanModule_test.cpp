@@ -261,7 +261,9 @@ TEST_F(LanModuleTest, TerminatorCodesAreTakenModulo128)
     EXPECT_EQ(lan.sendTerminator(), QChar(10));
 }
 
-TEST_F(LanModuleTest, ClosedOrMissingConnectionsFailByTimeOut)
+// A wait on a connection that is closed, or was never opened, fails at once: nothing can come
+// on it (a recorder lost during a measurement is noticed within one wait, not after time-outs).
+TEST_F(LanModuleTest, ClosedOrMissingConnectionsFailAtOnce)
 {
     lan.SetReplyTimeout(0); // 5 s nominal
     QString reply;
@@ -274,15 +276,42 @@ TEST_F(LanModuleTest, ClosedOrMissingConnectionsFailByTimeOut)
     EXPECT_EQ(lan.CloseLink(QStringLiteral("0")), 0);
     EXPECT_EQ(lan.CloseLink(QStringLiteral("0")), 0); // already closed: nothing happens
     EXPECT_TRUE(lan.LinkConnected(0));                // never cleared
+    EXPECT_FALSE(lan.LinkUp(0));
     EXPECT_EQ(lan.SendCommand(QStringLiteral("0"), QStringLiteral("*IDN?")), 0);
     QElapsedTimer elapsed;
     elapsed.start();
     EXPECT_EQ(lan.ReceiveResponse(QStringLiteral("0"), reply), 3);
-    EXPECT_GE(elapsed.elapsed(), real(5000) - 2);
     EXPECT_TRUE(reply.isEmpty());
     EXPECT_EQ(lan.ReceiveBinaryBlock(QStringLiteral("0"), 253), 3);
+    EXPECT_LT(elapsed.elapsed(), real(5000));
     clock.waitMs(1000);
     EXPECT_TRUE(peer.received.isEmpty());
+}
+
+// The recorder closes the connection while a reply is awaited: what it sent before closing is
+// still taken, then the next wait fails at once; the link opens again on the same address.
+TEST_F(LanModuleTest, ALinkClosedByTheRecorderIsSeenAndOpensAgain)
+{
+    lan.SetReplyTimeout(30); // 35 s nominal, 350 ms real
+    EXPECT_TRUE(lan.LinkUp(0));
+    peer.sendAfter(5, QByteArray("8841\n"));
+    QTimer::singleShot(20, peer.conn, [this] { peer.conn->disconnectFromHost(); });
+    QString reply;
+    EXPECT_EQ(lan.ReceiveResponse(QStringLiteral("0"), reply), 0);
+    EXPECT_EQ(reply, QStringLiteral("8841\n"));
+    QElapsedTimer elapsed;
+    elapsed.start();
+    EXPECT_EQ(lan.ReceiveResponse(QStringLiteral("0"), reply), 3);
+    EXPECT_LT(elapsed.elapsed(), real(35000) / 2);
+    EXPECT_FALSE(lan.LinkUp(0));
+    EXPECT_TRUE(lan.LinkConnected(0)); // it was made once
+
+    peer.conn = nullptr;
+    ASSERT_TRUE(lan.reconnectRecorder(0));
+    ASSERT_TRUE(clock.waitUntil([this] { return lan.LinkUp(0) && peer.conn; }, 200000));
+    lan.SendCommand(QStringLiteral("0"), QStringLiteral("*IDN?"));
+    ASSERT_TRUE(clock.waitUntil([this] { return peer.received.endsWith("*IDN?\n"); }, 100000));
+    EXPECT_FALSE(lan.reconnectRecorder(1)); // never set up
 }
 
 TEST_F(LanModuleTest, ANewAttemptIsNotConnectedUntilItsOwnConnectionIsEstablished)

@@ -494,7 +494,9 @@ TEST(FileNames, PhaseFilesInsertTheLetterIntoTheFileNamesExtension)
     EXPECT_EQ(phaseFileName("/d/0101.hv2", 'R'), "/d/0101.Rhv2");
     EXPECT_EQ(phaseFileName("/d/0101.hv2", 'S'), "/d/0101.Shv2");
     EXPECT_EQ(phaseFileName("/d/my.hdata/0101.hm3", 'T'), "/d/my.hdata/0101.Thm3");
-    EXPECT_EQ(phaseFileName("/d/my.hdata/0101", 'T'), "/d/my.hdata/0101.T");
+    EXPECT_EQ(phaseFileName("/d/my.hdata/0101", 'T'), "/d/my.hdata/T0101");
+    EXPECT_EQ(phaseFileName("/d/my.hdata/run.txt", 'S'), "/d/my.hdata/Srun.txt");
+    EXPECT_EQ(phaseFileName("run", 'R'), "Rrun");
 }
 
 TEST(Entries, NumbersDatesAndTimesThatCanBeTaken)

@@ -3,6 +3,7 @@
 
 #include "app/MeasureCommand.h"
 #include "common/Clock.h"
+#include "engine/RunLoop.h"
 #include "link/LanModule.h"
 #include "link/RecorderFacts.h"
 #include "web/RunFeed.h"
@@ -147,6 +148,7 @@ struct Recorder : EngineObserver {
     void statusText(const QString& t) override { seen << QStringLiteral("status ") + t; }
     void summaryText(const QString& t) override { seen << QStringLiteral("summary ") + t; }
     void drawResults() override { seen << QStringLiteral("draw"); }
+    void notice(const QString& t) override { seen << QStringLiteral("notice ") + t; }
     void message(const QString& t, const QString& title) override
     {
         seen << QStringLiteral("message ") + title + t;
@@ -197,6 +199,49 @@ TEST(RunFeed, PassesEverythingOnKeepsWholeShotsAndNotesOutages)
                            QStringLiteral("status ＦＦＴ演算中"),
                            QStringLiteral("status データ転送エラー CH=1"),
                            QStringLiteral("message エラーlost"), QStringLiteral("draw")}));
+}
+
+// The run's events: kept with the messages and passed on as events (the console writes them
+// apart from the status line); only a lost link or failing shots begin an outage, and the
+// reconnection, missing or late records and the end of the run do not begin another.
+TEST(RunFeed, EventsOfTheRunAreKeptAndOnlyALostLinkOrFailingShotsBeginAnOutage)
+{
+    Clock clock(0.001);
+    LanModule lan(clock);
+    RecorderFacts facts;
+    MeasurementSettings settings;
+    MeasurementData data;
+    Recorder next;
+    RunFeed feed({clock, lan, facts, settings, data}, &next);
+    const QString stamp = QStringLiteral("2026/12/08 10:00 ");
+
+    feed.drawResults();
+    feed.notice(stamp + QStringLiteral("2026/12/08 09:55") + kLateRecordText +
+                QStringLiteral("1分"));
+    EXPECT_TRUE(feed.outages().empty());
+    const QString lost = stamp + kLinkLostText + QStringLiteral("1");
+    feed.notice(lost);
+    feed.statusText(kReconnectingText + QStringLiteral("1"));
+    feed.notice(stamp + kReconnectedText + QStringLiteral("（中断 1分）"));
+    ASSERT_EQ(feed.outages().size(), 1u);
+    EXPECT_EQ(feed.outages().back().reason, lost);
+    EXPECT_TRUE(feed.outages().back().ongoing());
+    feed.drawResults();
+    EXPECT_FALSE(feed.outages().back().ongoing());
+
+    feed.notice(stamp + kNoRecordText + QStringLiteral(" 10:01～10:01（1件、接続断）"));
+    feed.notice(stamp + kRunEndText + QStringLiteral(": 記録 9件／予定 10件、欠測 1件"));
+    EXPECT_EQ(feed.outages().size(), 1u);
+    feed.notice(stamp + kShotsFailingText + QStringLiteral("5"));
+    EXPECT_EQ(feed.outages().size(), 2u);
+
+    ASSERT_EQ(feed.messages().size(), 6u);
+    EXPECT_EQ(feed.messages()[1].text, lost);
+    EXPECT_TRUE(feed.messages()[1].title.isEmpty());
+    EXPECT_EQ(next.seen.mid(2, 2),
+              (QStringList{QStringLiteral("notice ") + lost,
+                           QStringLiteral("status ") + kReconnectingText + QStringLiteral("1")}));
+    EXPECT_EQ(next.seen.filter(QStringLiteral("notice ")).size(), 6);
 }
 
 } // namespace
