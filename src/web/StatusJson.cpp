@@ -51,7 +51,9 @@ QJsonArray recordersArray(const RunFeed& feed)
     for (int r = 0; r <= st.facts.LastRecorder && r < 2; ++r) {
         QJsonObject o;
         o[QStringLiteral("recorder")] = r + 1;
-        o[QStringLiteral("model")] = st.facts.RecorderModel[std::size_t(r)];
+        // 0 until the recorder has been identified (the desktop program's connection screen).
+        const int model = st.facts.RecorderModel[std::size_t(r)];
+        o[QStringLiteral("model")] = model != 0 ? QJsonValue(model) : QJsonValue();
         o[QStringLiteral("link")] =
             st.lan.LinkConnected(r) ? QStringLiteral("connected") : QStringLiteral("closed");
         // Every analysed shot needs each recorder in use.

@@ -194,6 +194,8 @@ TEST_F(DesktopServe, ThePageFollowsTheOperatorToTheMeasurementAndItsShots)
               (kWaiting + QStringLiteral("connection to the recorders")).toStdString());
     EXPECT_TRUE(reply.json()[QStringLiteral("waiting")].toBool());
     EXPECT_TRUE(reply.json()[QStringLiteral("files")].toArray().isEmpty());
+    EXPECT_TRUE(reply.json()[QStringLiteral("recorders")][0][QStringLiteral("model")].isNull())
+        << "no recorder identified yet";
     EXPECT_EQ(fetch("/download/0").status, 404);
     EXPECT_EQ(fetch("/api/records").status, 404);
 
