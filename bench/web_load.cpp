@@ -225,8 +225,8 @@ RunResult run(double scale, int intervalMin, Load* load)
     r.seconds = timer.nsecsElapsed() / 1e9;
     r.cpuSeconds = cpu;
     r.cpuShots = cpuShots;
-    static const QRegularExpression final(
-        QStringLiteral("measurement complete: (\\d+) shots analysed, (\\d+) records saved"));
+    static const QRegularExpression final(QStringLiteral(
+        "measurement complete: (\\d+) shots analysed, (\\d+) of \\d+ records written"));
     const QRegularExpressionMatch m = final.match(readAll(out));
     r.ok = port != 0 && m.hasMatch() && station.exitCode() == 0;
     r.shots = m.captured(1).toLongLong();

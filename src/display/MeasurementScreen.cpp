@@ -469,9 +469,20 @@ void MeasurementScreen::startMeasurement()
     running_ = false;
     // The end time ends the program. A run stopped by an error leaves the screen with its end
     // button, so that the operator can see what happened.
-    const bool failed = runStatus_ == RunFileError || runStatus_ == RunAnalysisError;
-    if (!endRequested_ && !failed && station_.settings.EndDateTime <= station_.clock.now())
-        endProgram(0);
+    const bool failed = runStatus_ == RunFileError || runStatus_ == RunAnalysisError ||
+                        runStatus_ == RunRecorderChanged;
+    if (endRequested_ || failed || station_.settings.EndDateTime > station_.clock.now())
+        return;
+    if (runStatus_ == RunEndedIncomplete) {
+        // A run that lost records does not end as if it were complete: the operator reads
+        // which save times have no record before the program ends.
+        const QString account = RunAccountText(measurement_.State());
+        statusText(account.section(QStringLiteral("\r\n"), 0, 0));
+        message(kRunIncompleteText + QStringLiteral("\r\n") + account, QStringLiteral("エラー"));
+        endProgram(kEndIncomplete);
+        return;
+    }
+    endProgram(0);
 }
 
 void MeasurementScreen::endMeasurement()

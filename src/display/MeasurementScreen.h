@@ -83,6 +83,11 @@ public:
     int runStatus() const { return runStatus_; }
 
     static QString caption() { return QStringLiteral("高調波測定中"); }
+    // The program's exit status when the end time came with save times left without a record.
+    static constexpr int kEndIncomplete = 3;
+    // The first line of the message that says so.
+    inline static const QString kRunIncompleteText =
+        QStringLiteral("測定期間が終了しましたが、記録のない保存時刻があります。");
     // The layout rule for an outer window size in twips; nothing changes unless the height is
     // above 2000 and the width above 120.
     void applyLayout(int outerHeightTwips, int outerWidthTwips);

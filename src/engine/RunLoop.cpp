@@ -435,14 +435,18 @@ void RunLoopRunner::recordMissing()
     firstDeadline_ = QDateTime();
 }
 
+QString gapText(const RunGap& gap)
+{
+    return kNoRecordText + u' ' + stamp(gap.First) + QStringLiteral("～") +
+           gap.Last.toString(QStringLiteral("HH:mm")) + QStringLiteral("（") +
+           QString::number(gap.Count) + QStringLiteral("件、") + gap.Reason + QStringLiteral("）");
+}
+
 void RunLoopRunner::reportGap()
 {
     if (gap_.Count == 0)
         return;
-    notice(kNoRecordText + u' ' + stamp(gap_.First) + QStringLiteral("～") +
-           gap_.Last.toString(QStringLiteral("HH:mm")) + QStringLiteral("（") +
-           QString::number(gap_.Count) + QStringLiteral("件、") + gap_.Reason +
-           QStringLiteral("）"));
+    notice(gapText(gap_));
     st_.Gaps.push_back(gap_);
     gap_ = RunGap{};
 }
@@ -703,6 +707,18 @@ int MeasureRunLoop(EngineContext& ctx, ResultFiles& files, RunLoopState& st,
 {
     RunLoopRunner runner(ctx, files, st, hooks);
     return runner.run();
+}
+
+QString RunAccountText(const RunLoopState& state)
+{
+    QStringList lines;
+    lines << QStringLiteral("記録 %1/%2件、欠測 %3件")
+                 .arg(state.SavesWritten)
+                 .arg(state.RecordsExpected())
+                 .arg(state.RecordsMissing);
+    for (const RunGap& gap : state.Gaps)
+        lines << gapText(gap);
+    return lines.join(QStringLiteral("\r\n"));
 }
 
 } // namespace hs

@@ -162,6 +162,10 @@ enum RunLoopStatus : int {
 int MeasureRunLoop(EngineContext& ctx, ResultFiles& files, RunLoopState& state,
                    const RunLoopHooks& hooks = {});
 
+// The run's account at its end for the operator: records written against the save times
+// passed, then one line per gap with its save times and reason ("記録 5/7件、欠測 2件" ...).
+QString RunAccountText(const RunLoopState& state);
+
 // The end of a measurement by the operator: ":ABORT" to each recorder in use, recorder 1
 // first, without waiting for a reply, and each link closed.
 void AbortRecorders(EngineContext& ctx);

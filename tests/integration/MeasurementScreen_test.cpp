@@ -244,4 +244,31 @@ TEST_F(LiveScreen, TheEndTimeEndsTheProgram)
     EXPECT_GE(QFileInfo(station.settings.OutputFile).size(), recordBytes());
 }
 
+// A run whose save times pass without a shot ends at its end time saying so, with a status of
+// its own, never as a complete run.
+TEST_F(LiveScreen, AnEndTimeWithMissingRecordsIsReportedBeforeTheProgramEnds)
+{
+    station.settings.EndDateTime = station.clock.now().addSecs(150);
+    hs::sim::FaultPlan never;
+    never.noTrigger = true;
+    server->recorder(0).setFaults(never);
+    std::vector<QString> messages;
+    hs::MeasurementScreen screen(
+        station, [&](const QString& text, const QString&) { messages.push_back(text); });
+    std::vector<int> endCodes;
+    screen.setEndProgram([&](int code) {
+        endCodes.push_back(code);
+        // The operator has been told by then.
+        EXPECT_FALSE(messages.empty());
+    });
+    screen.activate();
+    EXPECT_EQ(screen.runStatus(), hs::RunEndedIncomplete);
+    EXPECT_EQ(endCodes, std::vector<int>{hs::MeasurementScreen::kEndIncomplete});
+    ASSERT_FALSE(messages.empty());
+    const QString& last = messages.back();
+    EXPECT_TRUE(last.startsWith(hs::MeasurementScreen::kRunIncompleteText)) << qPrintable(last);
+    EXPECT_TRUE(last.contains(QStringLiteral("記録 0/"))) << qPrintable(last);
+    EXPECT_TRUE(last.contains(QStringLiteral("記録なし"))) << qPrintable(last);
+}
+
 } // namespace
