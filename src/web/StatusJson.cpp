@@ -170,7 +170,7 @@ QJsonObject StatusDocument(const RunFeed& feed, RunFiles& files)
                                     {QStringLiteral("text"), m.text}});
     o[QStringLiteral("messages")] = messages;
     o[QStringLiteral("files")] = waiting ? QJsonArray() : filesArray(files);
-    o[QStringLiteral("views")] = QJsonArray{1, 6, 7, 8, 9};
+    o[QStringLiteral("views")] = QJsonArray{1, 2, 3, 4, 5, 6, 7, 8, 9};
     return o;
 }
 

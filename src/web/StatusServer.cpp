@@ -2,6 +2,8 @@
 
 #include "display/Canvas.h"
 #include "display/PictureViews.h"
+#include "display/ResultTables.h"
+#include "display/TablePictures.h"
 #include "files/ResultExport.h"
 #include "web/StatusJson.h"
 
@@ -317,8 +319,9 @@ StatusServer::Reply StatusServer::viewImage(const QString& path, const QHttpServ
 {
     static const QRegularExpression pattern(QStringLiteral("^/view/([1-9])\\.png$"));
     const QRegularExpressionMatch m = pattern.match(path);
-    if (!m.hasMatch() || !IsPictureView(m.captured(1).toInt()))
-        return error(404, "no such view (picture views: 1, 6, 7, 8, 9)\n");
+    if (!m.hasMatch() ||
+        !(IsPictureView(m.captured(1).toInt()) || IsTableView(m.captured(1).toInt())))
+        return error(404, "no such view (1 to 9)\n");
     const int view = m.captured(1).toInt();
     const QUrlQuery query = request.query();
     const auto feeder = queryInt(query, QStringLiteral("feeder"), 1, 1, 9);
@@ -337,10 +340,16 @@ StatusServer::Reply StatusServer::viewImage(const QString& path, const QHttpServ
     const bool fresh =
         cached.shot == feed_.shots() || (cached.shot >= 0 && !cached.age.hasExpired(kViewRedrawMs));
     if (!fresh) {
-        const QImage image = RenderToImage(QSizeF(640, 360), *width, *height, [&](Canvas& canvas) {
-            canvas.clear();
-            DrawPictureView(canvas, view, feed_.shotSettings(), feed_.shot(), *feeder - 1);
-        });
+        // A table view is as tall as its rows; its width follows w like a drawn view's.
+        const QImage image =
+            IsTableView(view)
+                ? RenderTableView(view, feed_.shotSettings(), feed_.shot(), *feeder - 1,
+                                  *width / 640.0)
+                : RenderToImage(QSizeF(640, 360), *width, *height, [&](Canvas& canvas) {
+                      canvas.clear();
+                      DrawPictureView(canvas, view, feed_.shotSettings(), feed_.shot(),
+                                      *feeder - 1);
+                  });
         cached.png.clear();
         QBuffer buffer(&cached.png);
         buffer.open(QIODevice::WriteOnly);

@@ -147,7 +147,14 @@ TEST_F(StatusServerRun, PageViewsAndDownloads)
         EXPECT_EQ(pngSize(png.body), std::make_pair(640, 360)) << view;
     }
     EXPECT_EQ(pngSize(get(port_, "/view/9.png?w=320&h=180").body), std::make_pair(320, 180));
-    EXPECT_EQ(get(port_, "/view/2.png").status, 404); // a table view
+    // The table views: both grids with every row, as wide as asked, as tall as the rows.
+    for (int view : {2, 3, 4, 5}) {
+        const HttpReply png = get(port_, "/view/" + QByteArray::number(view) + ".png?feeder=2");
+        ASSERT_EQ(png.status, 200) << view;
+        const auto size = pngSize(png.body);
+        EXPECT_GT(size.first, 400) << view;
+        EXPECT_GT(size.second, 360) << view;
+    }
     EXPECT_EQ(get(port_, "/view/1.png?feeder=4").status, 404);
     EXPECT_EQ(get(port_, "/view/1.png?w=100000").status, 400);
 
