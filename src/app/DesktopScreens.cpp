@@ -124,24 +124,6 @@ QString desktopOptionsHelp()
         "                  file's first line; required for an address other than loopback\n");
 }
 
-QString settingsScreenCaption()
-{
-    return SettingsScreen::caption();
-}
-
-QString foundRecordersText(const RecorderFacts& facts)
-{
-    QStringList lines;
-    for (int r = 0; r <= facts.LastRecorder && r < 2; ++r) {
-        const int usable = usableChannelCount(facts, r);
-        lines << QStringLiteral("%1台目: %2  有効CH数 %3")
-                     .arg(r + 1)
-                     .arg(facts.RecorderModel[r])
-                     .arg(usable);
-    }
-    return lines.join(QLatin1Char('\n'));
-}
-
 DesktopProgram::DesktopProgram(DesktopStation& station, const QString& addressFile)
     : station_(station),
       connection_(std::make_unique<ConnectionScreen>(station.lan, station.facts, addressFile))

@@ -48,12 +48,6 @@ std::unique_ptr<sim::SimServer> startDemoRecorders(Clock& clock, QString* error)
 // Those addresses and ports, as the connection screen's texts.
 AddressTexts demoAddressTexts();
 
-// The settings screen's caption.
-QString settingsScreenCaption();
-
-// The lines that say which recorders the initialisation found ("1台目: 8841  有効CH数 5").
-QString foundRecordersText(const RecorderFacts& facts);
-
 // The screens of the desktop program and the hand-over between them. The connection screen comes
 // first; after a successful initialisation it hides itself and openNextScreen() runs.
 class DesktopProgram {

@@ -228,20 +228,6 @@ QStringList outcomeLines(int status, const RunLoopState& st)
     return lines;
 }
 
-int exitStatusOf(int runStatus)
-{
-    switch (runStatus) {
-    case RunEnded:
-        return kMeasureComplete;
-    case RunEndedIncomplete:
-        return kMeasureIncomplete;
-    case RunStopped:
-        return kMeasureInterrupted;
-    default:
-        return kMeasureFailed;
-    }
-}
-
 } // namespace
 
 std::optional<MeasureOptions> parseMeasureOptions(const QStringList& args, QString* error)
@@ -539,7 +525,7 @@ int runMeasureCommand(const QStringList& args)
     for (const QString& line : fileSummaries(names, settings))
         observer.finalLine(line);
 
-    return exitStatusOf(status);
+    return RunExitStatus(status);
 }
 
 } // namespace hs

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "engine/RunLoop.h"
+
 #include "web/WebAccess.h"
 
 #include <QString>
@@ -22,12 +24,12 @@ struct MeasureOptions {
     std::optional<web::ServeOptions> serve; // --serve [ADDR:]PORT [--serve-token FILE]
 };
 
-// Exit codes of `measure`.
-inline constexpr int kMeasureComplete = 0;      // the end time came with every record written
-inline constexpr int kMeasureFailed = 1;        // settings, connection, preparation or run failed
-inline constexpr int kMeasureUsage = 2;         // the command line was not understood
-inline constexpr int kMeasureIncomplete = 3;    // the end time came; save times without a record
-inline constexpr int kMeasureInterrupted = 130; // stopped by SIGINT (Ctrl+C)
+// Exit codes of `measure` (those of a run that started come from RunExitStatus).
+inline constexpr int kMeasureComplete = 0; // the end time came with every record written
+inline constexpr int kMeasureFailed = 1;   // settings, connection, preparation or run failed
+inline constexpr int kMeasureUsage = 2;    // the command line was not understood
+inline constexpr int kMeasureIncomplete = kExitRunIncomplete; // save times without a record
+inline constexpr int kMeasureInterrupted = 130;               // stopped by SIGINT (Ctrl+C)
 
 // Reads the options (the arguments after "measure"); nullopt with the reason in error.
 std::optional<MeasureOptions> parseMeasureOptions(const QStringList& args, QString* error);

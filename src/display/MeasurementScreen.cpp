@@ -479,7 +479,7 @@ void MeasurementScreen::startMeasurement()
         const QString account = RunAccountText(measurement_.State());
         statusText(account.section(QStringLiteral("\r\n"), 0, 0));
         message(kRunIncompleteText + QStringLiteral("\r\n") + account, QStringLiteral("エラー"));
-        endProgram(kEndIncomplete);
+        endProgram(RunExitStatus(runStatus_));
         return;
     }
     endProgram(0);

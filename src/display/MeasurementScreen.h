@@ -84,7 +84,7 @@ public:
 
     static QString caption() { return QStringLiteral("高調波測定中"); }
     // The program's exit status when the end time came with save times left without a record.
-    static constexpr int kEndIncomplete = 3;
+    static constexpr int kEndIncomplete = kExitRunIncomplete;
     // The first line of the message that says so.
     inline static const QString kRunIncompleteText =
         QStringLiteral("測定期間が終了しましたが、記録のない保存時刻があります。");

@@ -721,4 +721,18 @@ QString RunAccountText(const RunLoopState& state)
     return lines.join(QStringLiteral("\r\n"));
 }
 
+int RunExitStatus(int runStatus)
+{
+    switch (runStatus) {
+    case RunEnded:
+        return 0;
+    case RunEndedIncomplete:
+        return kExitRunIncomplete;
+    case RunStopped:
+        return 130;
+    default:
+        return 1;
+    }
+}
+
 } // namespace hs

@@ -148,6 +148,11 @@ enum RunLoopStatus : int {
     RunRecorderChanged = 5, // a recorder came back as another model or with other input units
 };
 
+// The program's exit status for how its run ended: 0 complete, kExitRunIncomplete when the end
+// time came with save times left without a record, 130 stopped on request, 1 otherwise.
+inline constexpr int kExitRunIncomplete = 3;
+int RunExitStatus(int runStatus);
+
 // Runs the measurement to EndDateTime. The result files must be open. Returns a RunLoopStatus;
 // at the end the recorders' links and the result files are closed.
 //

@@ -29,14 +29,4 @@ inline bool isUsableUnit(int unitCode, int recorderModel)
            (unitCode == 3 && recorderModel == 8840);
 }
 
-// The usable input channels of recorder r (0 or 1).
-inline int usableChannelCount(const RecorderFacts& facts, int r)
-{
-    const std::size_t ri = r == 1 ? 1 : 0;
-    int count = 0;
-    for (const std::int16_t unit : facts.ChannelUnit[ri])
-        count += isUsableUnit(unit, facts.RecorderModel[ri]) ? 1 : 0;
-    return count;
-}
-
 } // namespace hs
