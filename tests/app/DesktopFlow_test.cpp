@@ -51,7 +51,6 @@ using desktoptest::child;
 using desktoptest::click;
 using desktoptest::type;
 using desktoptest::whenModal;
-using hs::test::Phasor;
 
 class DesktopFlow : public ::testing::Test {
 protected:
@@ -401,17 +400,11 @@ public:
             for (std::size_t i = 0; i < file.orders.size(); ++i) {
                 const int h = file.orders[i];
                 SCOPED_TRACE(h);
-                const Phasor a = hs::test::ScenarioPhasor(sc, QStringLiteral("V R-S"), h);
-                const Phasor b = hs::test::ScenarioPhasor(sc, QStringLiteral("V T-S"), h);
-                const double v = (std::abs(a) + std::abs(b) + std::abs(a - b)) / 3.0;
+                const double v = hs::test::ScenarioVoltageMean(sc, h);
                 EXPECT_NEAR(rec.voltage.at(i), v, 0.01 * v + kFloor * vrs1);
                 for (int f = 0; f < kFeeders; ++f) {
-                    const QString name = QStringLiteral("F%1 I ").arg(f + 1);
-                    const Phasor ir = hs::test::ScenarioPhasor(sc, name + QLatin1Char('R'), h);
-                    const Phasor it = hs::test::ScenarioPhasor(sc, name + QLatin1Char('T'), h);
-                    const double fundamental =
-                        std::abs(hs::test::ScenarioPhasor(sc, name + QLatin1Char('R'), 1));
-                    const double c = (std::abs(ir) + std::abs(it) + std::abs(ir + it)) / 3.0;
+                    const double fundamental = hs::test::ScenarioCurrentFundamental(sc, f);
+                    const double c = hs::test::ScenarioCurrentMean(sc, f, h);
                     EXPECT_NEAR(rec.current[static_cast<std::size_t>(f)].at(i), c,
                                 0.01 * c + kFloor * fundamental)
                         << "feeder " << f;

@@ -129,16 +129,14 @@ TEST(MeasureEndToEnd, OneHourAgainstTheSimulator)
             // Voltage phases R-S, T-S and the computed R-T.
             const Phasor a = hs::test::ScenarioPhasor(scenario, QStringLiteral("V R-S"), h);
             const Phasor b = hs::test::ScenarioPhasor(scenario, QStringLiteral("V T-S"), h);
-            const double v = (std::abs(a) + std::abs(b) + std::abs(a - b)) / 3.0;
+            const double v = hs::test::ScenarioVoltageMean(scenario, h);
             EXPECT_NEAR(r.volt[i], v, 0.01 * v + kVoltageFloor * std::abs(vrs1));
             for (int f = 0; f < kFeeders; ++f) {
                 const QString name = QStringLiteral("F%1 I ").arg(f + 1);
                 const Phasor ir = hs::test::ScenarioPhasor(scenario, name + QLatin1Char('R'), h);
                 const Phasor it = hs::test::ScenarioPhasor(scenario, name + QLatin1Char('T'), h);
-                const double fundamental =
-                    std::abs(hs::test::ScenarioPhasor(scenario, name + QLatin1Char('R'), 1));
-                // Current phases R, T and their sum (the S current reversed).
-                const double c = (std::abs(ir) + std::abs(it) + std::abs(ir + it)) / 3.0;
+                const double fundamental = hs::test::ScenarioCurrentFundamental(scenario, f);
+                const double c = hs::test::ScenarioCurrentMean(scenario, f, h);
                 EXPECT_NEAR(r.current[f][i], c, 0.01 * c + kCurrentFloor * fundamental)
                     << "feeder " << f;
                 worst = std::max(worst, (std::abs(r.current[f][i] - c) - 0.01 * c) / fundamental);
