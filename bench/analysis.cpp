@@ -4,9 +4,9 @@
 
 #include "common/EngineObserver.h"
 #include "engine/HarmonicAnalysis.h"
-#include "engine/MeasurementData.h"
-#include "link/RecorderFacts.h"
-#include "settings/MeasurementSettings.h"
+#include "model/MeasurementData.h"
+#include "model/RecorderFacts.h"
+#include "model/MeasurementSettings.h"
 
 #include <QCoreApplication>
 

@@ -7,11 +7,11 @@
 #include "common/EngineObserver.h"
 #include "engine/Acquisition.h"
 #include "engine/EngineContext.h"
-#include "engine/MeasurementData.h"
-#include "link/LanModule.h"
-#include "link/RecorderCommands.h"
-#include "link/RecorderFacts.h"
-#include "settings/MeasurementSettings.h"
+#include "model/MeasurementData.h"
+#include "recorder/LanModule.h"
+#include "recorder/RecorderCommands.h"
+#include "model/RecorderFacts.h"
+#include "model/MeasurementSettings.h"
 #include "sim/SimServer.h"
 
 #include <QCoreApplication>

@@ -14,11 +14,11 @@
 // The simulator is the harmonic-station next to the bench folder, or HS_BINARY. Runs offscreen
 // unless QT_QPA_PLATFORM says otherwise.
 
-#include "app/DesktopScreens.h"
-#include "display/MeasurementScreen.h"
-#include "link/ConnectionScreen.h"
-#include "prep/PreparationScreen.h"
-#include "settings/SettingsScreen.h"
+#include "ui/DesktopScreens.h"
+#include "ui/MeasurementScreen.h"
+#include "ui/ConnectionScreen.h"
+#include "ui/PreparationScreen.h"
+#include "ui/SettingsScreen.h"
 
 #include "BenchSupport.h"
 
@@ -141,7 +141,7 @@ int run(double seconds)
     if (!startSimulator(sim, ports))
         return 1;
 
-    hs::DesktopStation station(1.0);
+    hs::Station station(1.0);
     hs::DesktopProgram program(station, QString());
     program.setMessageFunction([](const QString& text, const QString&) {
         std::fprintf(stderr, "message: %s\n", qPrintable(text));

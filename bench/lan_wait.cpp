@@ -5,7 +5,7 @@
 //   bench_lan_wait [spin-seconds]      (default 1 s of spinning for the baseline)
 
 #include "common/Clock.h"
-#include "link/LanModule.h"
+#include "recorder/LanModule.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

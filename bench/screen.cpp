@@ -11,13 +11,13 @@
 //
 // Runs offscreen unless QT_QPA_PLATFORM says otherwise.
 
-#include "display/MeasurementScreen.h"
+#include "ui/MeasurementScreen.h"
 
-#include "display/ResultTables.h"
+#include "render/ResultTables.h"
 #include "engine/RunLoop.h"
-#include "link/ConnectionSetup.h"
-#include "prep/InstrumentPreparation.h"
-#include "settings/SettingsRules.h"
+#include "recorder/ConnectionSetup.h"
+#include "engine/InstrumentPreparation.h"
+#include "model/SettingsRules.h"
 #include "sim/SimServer.h"
 
 #include "BenchSupport.h"
@@ -86,7 +86,7 @@ void fillRandomResults(hs::MeasurementData& d)
 
 void tableViews()
 {
-    hs::DesktopStation station(1.0);
+    hs::Station station(1.0);
     hs::MeasurementSettings& s = station.settings;
     s.SaveOption() = 4;
     s.MaxHarmonicOrder = 256;
@@ -133,7 +133,7 @@ int liveRun(double seconds)
     watch.stop();
     const double idleWorst = watch.worst();
 
-    hs::DesktopStation station(1.0);
+    hs::Station station(1.0);
     hs::sim::SimServer server(station.clock, hs::sim::Scenario::defaultScenario(), 2);
     hs::ConnectionRequest request;
     request.recorderCount = 2;

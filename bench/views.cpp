@@ -3,14 +3,14 @@
 // cycle (the longest waveforms). Target: every view below 10 ms, shown as the share of that
 // budget each view takes. Also the cost of one `measure --snapshot` (27 PNG files).
 
-#include "app/Snapshot.h"
+#include "render/Snapshot.h"
 #include "common/EngineObserver.h"
-#include "display/Canvas.h"
-#include "display/PictureViews.h"
+#include "render/Canvas.h"
+#include "render/PictureViews.h"
 #include "engine/HarmonicAnalysis.h"
-#include "engine/MeasurementData.h"
-#include "link/RecorderFacts.h"
-#include "settings/MeasurementSettings.h"
+#include "model/MeasurementData.h"
+#include "model/RecorderFacts.h"
+#include "model/MeasurementSettings.h"
 
 #include <QGuiApplication>
 #include <QImage>

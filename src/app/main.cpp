@@ -1,4 +1,4 @@
-#include "app/DesktopScreens.h"
+#include "ui/DesktopScreens.h"
 #include "app/ExportCommand.h"
 #include "app/MeasureCommand.h"
 #include "app/SimulateCommand.h"

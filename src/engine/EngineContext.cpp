@@ -2,8 +2,8 @@
 
 #include "common/Clock.h"
 #include "common/EngineObserver.h"
-#include "link/LanModule.h"
-#include "link/RecorderFacts.h"
+#include "recorder/LanModule.h"
+#include "model/RecorderFacts.h"
 
 namespace hs {
 

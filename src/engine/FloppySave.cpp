@@ -1,10 +1,10 @@
 #include "engine/FloppySave.h"
 
 #include "common/DateText.h"
-#include "link/LanModule.h"
-#include "link/RecorderCommands.h"
-#include "link/RecorderFacts.h"
-#include "settings/MeasurementSettings.h"
+#include "recorder/LanModule.h"
+#include "recorder/RecorderCommands.h"
+#include "model/RecorderFacts.h"
+#include "model/MeasurementSettings.h"
 
 #include <vector>
 

@@ -3,10 +3,10 @@
 #include "common/Clock.h"
 #include "common/EngineObserver.h"
 #include "common/Numbers.h"
-#include "engine/MeasurementData.h"
-#include "link/RecorderFacts.h"
-#include "settings/MeasurementSettings.h"
-#include "settings/RcComplement.h"
+#include "model/MeasurementData.h"
+#include "model/RecorderFacts.h"
+#include "model/MeasurementSettings.h"
+#include "model/RcComplement.h"
 
 #include <algorithm>
 #include <array>
@@ -21,9 +21,7 @@ namespace {
 // The constants the result files were always computed with.
 constexpr double kTwicePi = 6.2831852;       // twiddle factors
 constexpr double kRoot2 = 1.41421;           // peak to RMS of a harmonic component
-constexpr double kPiFundamental = 3.1415926; // FundamentalAngle
 constexpr double kPiPhase1 = 3.14159;        // VoltPhase1
-constexpr double kPiDegrees = 3.14;          // radians to degrees
 constexpr double kGuard = 1e-20;             // added to every arc-tangent denominator
 
 constexpr int kMaxFeeders = 9;
@@ -210,23 +208,6 @@ void addTo(float& target, double value)
 }
 
 } // namespace
-
-float FundamentalAngle(double x, double y)
-{
-    double angle = std::atan(y / (x + kGuard));
-    if (x < 0)
-        angle += y >= 0 ? kPiFundamental : -kPiFundamental;
-    return rounded(angle);
-}
-
-std::int16_t SuperpositionAngle(double x, double y)
-{
-    double degrees = std::atan(y / (x + kGuard)) * 180.0 / kPiDegrees;
-    if (!(x >= 0))
-        degrees += y > 0 ? 180.0 : -180.0;
-    // |degrees| stays below 271, so only a NaN can fail here.
-    return toInt16(degrees).value_or(0);
-}
 
 int BuildTransformTables(MeasurementData& data, const MeasurementSettings& settings)
 {

@@ -1,11 +1,11 @@
 #include "engine/RecorderSetup.h"
 
 #include "engine/Acquisition.h"
-#include "engine/MeasurementData.h"
+#include "model/MeasurementData.h"
 #include "engine/RangeAdjustment.h"
-#include "link/RecorderCommands.h"
-#include "link/RecorderFacts.h"
-#include "settings/MeasurementSettings.h"
+#include "recorder/RecorderCommands.h"
+#include "model/RecorderFacts.h"
+#include "model/MeasurementSettings.h"
 
 #include <algorithm>
 

@@ -5,15 +5,15 @@
 #include "common/EngineObserver.h"
 #include "common/NumberFormat.h"
 #include "engine/FloppySave.h"
-#include "engine/MeasurementData.h"
+#include "model/MeasurementData.h"
 #include "engine/RangeAdjustment.h"
 #include "engine/RecorderSetup.h"
 #include "engine/ResultFiles.h"
-#include "link/ConnectionSetup.h"
-#include "link/LanModule.h"
-#include "link/RecorderCommands.h"
-#include "link/RecorderFacts.h"
-#include "settings/MeasurementSettings.h"
+#include "recorder/ConnectionSetup.h"
+#include "recorder/LanModule.h"
+#include "recorder/RecorderCommands.h"
+#include "model/RecorderFacts.h"
+#include "model/MeasurementSettings.h"
 
 #include <algorithm>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "engine/ResultFiles.h"
+#include "files/ResultFormat.h"
 
 #include <QChar>
 #include <QDateTime>

@@ -5,7 +5,7 @@
 #include "engine/HarmonicAnalysis.h"
 #include "engine/RangeAdjustment.h"
 #include "engine/RunLoop.h"
-#include "prep/InstrumentPreparation.h"
+#include "engine/InstrumentPreparation.h"
 
 #include <algorithm>
 

@@ -1,8 +1,8 @@
 #pragma once
 
 #include "common/EngineObserver.h"
-#include "engine/MeasurementData.h"
-#include "settings/MeasurementSettings.h"
+#include "model/MeasurementData.h"
+#include "model/MeasurementSettings.h"
 
 #include <QDateTime>
 #include <QString>

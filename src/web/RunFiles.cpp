@@ -1,7 +1,7 @@
 #include "web/RunFiles.h"
 
 #include "engine/ResultFiles.h"
-#include "settings/MeasurementSettings.h"
+#include "model/MeasurementSettings.h"
 
 #include <QFileInfo>
 

@@ -3,8 +3,8 @@
 #include "engine/RunLoop.h"
 #include "files/ResultExport.h"
 #include "files/ResultFileReader.h"
-#include "link/LanModule.h"
-#include "link/RecorderFacts.h"
+#include "recorder/LanModule.h"
+#include "model/RecorderFacts.h"
 #include "web/RunFeed.h"
 #include "web/RunFiles.h"
 

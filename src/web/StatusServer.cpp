@@ -1,9 +1,9 @@
 #include "web/StatusServer.h"
 
-#include "display/Canvas.h"
-#include "display/PictureViews.h"
-#include "display/ResultTables.h"
-#include "display/TablePictures.h"
+#include "render/Canvas.h"
+#include "render/PictureViews.h"
+#include "render/ResultTables.h"
+#include "render/TablePictures.h"
 #include "files/ResultExport.h"
 #include "web/StatusJson.h"
 

@@ -2,15 +2,15 @@
 // process, with real clicks and key entry on the widgets found by their screen names; and every
 // way the program ends, with what each one sends the recorders.
 
-#include "app/DesktopScreens.h"
+#include "ui/DesktopScreens.h"
 #include "app/DesktopTestSupport.h"
 
-#include "display/MeasurementScreen.h"
+#include "ui/MeasurementScreen.h"
 #include "files/ResultFileReader.h"
-#include "link/ConnectionScreen.h"
-#include "prep/PreparationScreen.h"
-#include "settings/RcComplementScreen.h"
-#include "settings/SettingsScreen.h"
+#include "ui/ConnectionScreen.h"
+#include "ui/PreparationScreen.h"
+#include "ui/RcComplementScreen.h"
+#include "ui/SettingsScreen.h"
 #include "sim/SimServer.h"
 
 #include <QApplication>
@@ -128,7 +128,7 @@ protected:
                 QStringLiteral("1 closed")};
     }
 
-    hs::DesktopStation station{kScale};
+    hs::Station station{kScale};
     std::unique_ptr<hs::sim::SimServer> sim;
     std::unique_ptr<hs::DesktopProgram> program;
     QStringList events;   // "0 :AUTO", "1 closed", ... in the order they happened

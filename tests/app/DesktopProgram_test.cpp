@@ -1,6 +1,6 @@
-#include "app/DesktopScreens.h"
+#include "ui/DesktopScreens.h"
 
-#include "link/ConnectionScreen.h"
+#include "ui/ConnectionScreen.h"
 #include "sim/SimServer.h"
 
 #include <QApplication>
@@ -90,7 +90,7 @@ protected:
     bool normalPointer() { return screen().cursor().shape() == Qt::ArrowCursor; }
 
     QTemporaryDir dir;
-    hs::DesktopStation station{0.05};
+    hs::Station station{0.05};
     std::unique_ptr<hs::sim::SimServer> sim;
     std::unique_ptr<hs::DesktopProgram> program;
     std::vector<QString> messages;
@@ -192,7 +192,7 @@ TEST_F(DesktopProgramTest, ARecorderWithoutUsableInputsEndsTheProgram)
 // this machine already serves them (a `harmonic-station simulate` left running, say).
 TEST(DesktopDemo, TheDemoRecordersAnswerOnTheirLoopbackAddresses)
 {
-    hs::DesktopStation station(0.05);
+    hs::Station station(0.05);
     QString error;
     auto recorders = hs::startDemoRecorders(station.clock, &error);
     if (!recorders)

@@ -2,15 +2,15 @@
 // and before any window exists, and the page through the operator's path, from the connection
 // screen to a measurement under way, against two simulated recorders in this process.
 
-#include "app/DesktopScreens.h"
+#include "ui/DesktopScreens.h"
 #include "app/DesktopTestSupport.h"
 #include "support/OperatorScript.h"
 
-#include "display/MeasurementScreen.h"
+#include "ui/MeasurementScreen.h"
 #include "engine/RunLoop.h"
-#include "link/ConnectionScreen.h"
-#include "prep/PreparationScreen.h"
-#include "settings/SettingsScreen.h"
+#include "ui/ConnectionScreen.h"
+#include "ui/PreparationScreen.h"
+#include "ui/SettingsScreen.h"
 #include "web/StatusServer.h"
 #include "web/WebTestSupport.h"
 
@@ -160,7 +160,7 @@ protected:
     }
     quint16 port() const { return program->statusServer() ? program->statusServer()->port() : 0; }
 
-    hs::DesktopStation station{kScale};
+    hs::Station station{kScale};
     std::unique_ptr<hs::sim::SimServer> sim;
     std::unique_ptr<hs::DesktopProgram> program;
     QStringList messages;

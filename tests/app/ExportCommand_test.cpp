@@ -1,12 +1,12 @@
 #include "app/ExportCommand.h"
 #include "app/ExportPlot.h"
 #include "common/Clock.h"
-#include "engine/MeasurementData.h"
+#include "model/MeasurementData.h"
 #include "engine/ResultFiles.h"
 #include "files/ResultExport.h"
 #include "files/ResultFileReader.h"
 #include "files/WaveformFile.h"
-#include "settings/MeasurementSettings.h"
+#include "model/MeasurementSettings.h"
 
 #include <QDir>
 #include <QFile>

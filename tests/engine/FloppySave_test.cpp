@@ -1,9 +1,9 @@
 #include "engine/FloppySave.h"
 
 #include "common/Clock.h"
-#include "link/LanModule.h"
-#include "link/RecorderFacts.h"
-#include "settings/MeasurementSettings.h"
+#include "recorder/LanModule.h"
+#include "model/RecorderFacts.h"
+#include "model/MeasurementSettings.h"
 
 #include <QHostAddress>
 #include <QTcpServer>

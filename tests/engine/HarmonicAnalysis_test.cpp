@@ -2,10 +2,10 @@
 #include "support/RecordingObserver.h"
 
 #include "common/EngineObserver.h"
-#include "engine/MeasurementData.h"
-#include "link/RecorderFacts.h"
-#include "settings/MeasurementSettings.h"
-#include "settings/RcComplement.h"
+#include "model/MeasurementData.h"
+#include "model/RecorderFacts.h"
+#include "model/MeasurementSettings.h"
+#include "model/RcComplement.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 #include "common/Clock.h"
-#include "engine/MeasurementData.h"
+#include "model/MeasurementData.h"
 #include "engine/ResultFiles.h"
-#include "settings/MeasurementSettings.h"
+#include "model/MeasurementSettings.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,9 +1,9 @@
 #include "common/Clock.h"
-#include "engine/MeasurementData.h"
+#include "model/MeasurementData.h"
 #include "engine/ResultFiles.h"
 #include "files/ResultFileReader.h"
 #include "files/WaveformFile.h"
-#include "settings/MeasurementSettings.h"
+#include "model/MeasurementSettings.h"
 
 #include <QFile>
 #include <QRandomGenerator>

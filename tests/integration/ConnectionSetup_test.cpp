@@ -1,4 +1,4 @@
-#include "link/ConnectionSetup.h"
+#include "recorder/ConnectionSetup.h"
 
 #include "sim/FaultPlan.h"
 #include "sim/SimServer.h"

@@ -1,11 +1,11 @@
-#include "display/MeasurementScreen.h"
+#include "ui/MeasurementScreen.h"
 
 #include "engine/ResultFiles.h"
 #include "engine/RunLoop.h"
 #include "files/ResultFileReader.h"
-#include "link/ConnectionSetup.h"
-#include "prep/InstrumentPreparation.h"
-#include "settings/SettingsRules.h"
+#include "recorder/ConnectionSetup.h"
+#include "engine/InstrumentPreparation.h"
+#include "model/SettingsRules.h"
 #include "sim/SimServer.h"
 
 #include <QApplication>
@@ -96,7 +96,7 @@ protected:
         return layout.recordLength();
     }
 
-    hs::DesktopStation station{kScale};
+    hs::Station station{kScale};
     std::unique_ptr<hs::sim::SimServer> server;
     QTemporaryDir dir;
 };

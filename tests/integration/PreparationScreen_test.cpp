@@ -1,9 +1,9 @@
-#include "prep/PreparationScreen.h"
+#include "ui/PreparationScreen.h"
 
 #include "common/Numbers.h"
-#include "display/Canvas.h"
-#include "link/ConnectionSetup.h"
-#include "settings/SettingsRules.h"
+#include "render/Canvas.h"
+#include "recorder/ConnectionSetup.h"
+#include "model/SettingsRules.h"
 #include "sim/SimServer.h"
 
 #include <QHostAddress>
@@ -76,7 +76,7 @@ public:
     }
 
     sim::Scenario scenario;
-    DesktopStation station;
+    Station station;
     std::unique_ptr<sim::SimServer> sim;
     bool listening = false;
 };

@@ -1,4 +1,4 @@
-#include "prep/InstrumentPreparation.h"
+#include "engine/InstrumentPreparation.h"
 
 #include "integration/SimStation.h"
 

@@ -5,7 +5,7 @@
 #include "common/Numbers.h"
 #include "engine/Measurement.h"
 #include "engine/RangeAdjustment.h"
-#include "prep/InstrumentPreparation.h"
+#include "engine/InstrumentPreparation.h"
 
 #include <QFileInfo>
 #include <QTimer>

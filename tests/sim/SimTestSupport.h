@@ -2,8 +2,8 @@
 
 #include "common/Clock.h"
 
-#include "link/LanModule.h"
-#include "link/RecorderCommands.h"
+#include "recorder/LanModule.h"
+#include "recorder/RecorderCommands.h"
 #include "sim/SimServer.h"
 #include <algorithm>
 

@@ -60,9 +60,9 @@ TEST(StatusPageBrowser, ChromiumShowsSummaryRecordsAndView)
     if (chromium.isEmpty())
         GTEST_SKIP() << "chromium is not installed (make deps installs it)";
 
-    Station::Setup setup;
+    ServedStation::Setup setup;
     setup.endMin = 600; // ended by the test
-    Station station(setup);
+    ServedStation station(setup);
     const quint16 port = station.waitForPage();
     ASSERT_NE(port, 0) << qPrintable(station.stderrText());
     const QJsonObject ready = station.waitForStatus(

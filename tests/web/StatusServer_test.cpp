@@ -21,9 +21,9 @@ class StatusServerRun : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
     {
-        Station::Setup setup;
+        ServedStation::Setup setup;
         setup.endMin = 40; // 21 records, about 24 s
-        station_ = new Station(setup);
+        station_ = new ServedStation(setup);
         port_ = station_->waitForPage();
     }
     static void TearDownTestSuite()
@@ -44,11 +44,11 @@ protected:
             60000);
     }
 
-    static Station* station_;
+    static ServedStation* station_;
     static quint16 port_;
 };
 
-Station* StatusServerRun::station_ = nullptr;
+ServedStation* StatusServerRun::station_ = nullptr;
 quint16 StatusServerRun::port_ = 0;
 
 // Width and height from a PNG's header.
@@ -323,11 +323,11 @@ namespace {
 // Bound beyond loopback: nothing without the token, whatever the path.
 TEST(StatusServerToken, EveryRequestNeedsTheToken)
 {
-    Station::Setup setup;
+    ServedStation::Setup setup;
     setup.endMin = 600; // ended by the test
     setup.serve = QStringLiteral("0.0.0.0:0");
     setup.token = "c0ffee-7d3f1b2a9e-station-token";
-    Station station(setup);
+    ServedStation station(setup);
     const quint16 port = station.waitForPage();
     ASSERT_NE(port, 0) << qPrintable(station.stderrText());
     const QByteArray right = "X-Station-Token: " + setup.token + "\r\n";
@@ -382,10 +382,10 @@ namespace {
 // the transfer error the run printed to the next good shot, and the run goes on.
 TEST(StatusServerOutage, ATransferErrorIsAnOutageUntilTheNextGoodShot)
 {
-    Station::Setup setup;
+    ServedStation::Setup setup;
     setup.endMin = 600; // ended by the test
     setup.faults = {QStringLiteral("short-block=3000")};
-    Station station(setup);
+    ServedStation station(setup);
     const quint16 port = station.waitForPage();
     ASSERT_NE(port, 0) << qPrintable(station.stderrText() + station.stdoutText());
     const QJsonObject s = station.waitForStatus(

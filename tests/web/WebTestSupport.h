@@ -102,7 +102,7 @@ inline QString programPath()
 
 // One measurement against the simulated recorders with the status page on, stdout and stderr
 // into files. Times are nominal minutes from the start.
-class Station {
+class ServedStation {
 public:
     struct Setup {
         double timeScale = 0.01;
@@ -115,7 +115,7 @@ public:
         QStringList faults;
     };
 
-    explicit Station(const Setup& setup) : setup_(setup)
+    explicit ServedStation(const Setup& setup) : setup_(setup)
     {
         output_ = dir_.path() + QStringLiteral("/out/run.hv3");
         const QString settings = dir_.path() + QStringLiteral("/settings.json");
@@ -166,7 +166,7 @@ public:
         process_.setStandardErrorFile(dir_.path() + QStringLiteral("/stderr.txt"));
         process_.start(programPath(), args);
     }
-    ~Station()
+    ~ServedStation()
     {
         for (QProcess* p : {&process_, &simulator_}) {
             if (p->state() == QProcess::NotRunning)

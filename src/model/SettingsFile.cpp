@@ -1,0 +1,527 @@
+#include "model/SettingsFile.h"
+
+#include "common/DateText.h"
+#include "model/RecorderFacts.h"
+#include "model/RcComplement.h"
+#include "model/SettingsRules.h"
+
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QJsonParseError>
+#include <QRegularExpression>
+
+#include <cmath>
+#include <optional>
+#include <set>
+
+namespace hs {
+
+namespace {
+
+constexpr std::size_t kFeeders = 9;
+constexpr std::size_t kInputs = 20;
+
+// Thrown inside the reader only; turned into the result's error before leaving this file.
+struct FileError {
+    QString message;
+};
+
+[[noreturn]] void fail(const QString& key, const QString& reason)
+{
+    throw FileError{key + QStringLiteral(": ") + reason};
+}
+
+double number(const QString& key, const QJsonValue& value)
+{
+    if (!value.isDouble())
+        fail(key, QStringLiteral("must be a number"));
+    return value.toDouble();
+}
+
+int wholeNumber(const QString& key, const QJsonValue& value, int low, int high)
+{
+    const double v = number(key, value);
+    if (std::floor(v) != v || v < low || v > high)
+        fail(key, QStringLiteral("%1 is not a whole number from %2 to %3")
+                      .arg(QString::number(v, 'g', 15))
+                      .arg(low)
+                      .arg(high));
+    return static_cast<int>(v);
+}
+
+std::int16_t nonZeroInt16(const QString& key, const QJsonValue& value)
+{
+    const int v = wholeNumber(key, value, -32768, 32767);
+    if (v == 0)
+        fail(key, QStringLiteral("must not be 0"));
+    return static_cast<std::int16_t>(v);
+}
+
+QJsonArray list(const QString& key, const QJsonValue& value, qsizetype maxSize)
+{
+    if (!value.isArray())
+        fail(key, QStringLiteral("must be a list"));
+    const QJsonArray a = value.toArray();
+    if (a.size() > maxSize)
+        fail(key,
+             QStringLiteral("has %1 entries, at most %2 are allowed").arg(a.size()).arg(maxSize));
+    return a;
+}
+
+QString indexed(const QString& key, qsizetype i)
+{
+    return key + QLatin1Char('[') + QString::number(i) + QLatin1Char(']');
+}
+
+// "yyyy/MM/dd HH:mm", or "+N": N minutes from now; seconds are always 1.
+QDateTime timeValue(const QString& key, const QJsonValue& value, const QDateTime& now)
+{
+    if (!value.isString())
+        fail(key, QStringLiteral("must be a text \"yyyy/MM/dd HH:mm\" or \"+N\""));
+    const QString text = value.toString().trimmed();
+    static const QRegularExpression relative(QStringLiteral("^\\+(\\d{1,7})$"));
+    if (const auto m = relative.match(text); m.hasMatch()) {
+        const QDateTime t = now.addSecs(m.captured(1).toLongLong() * 60);
+        return QDateTime(t.date(), QTime(t.time().hour(), t.time().minute(), 1));
+    }
+    const QStringList parts = text.split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    if (parts.size() == 2) {
+        if (const auto dateTime = boxesDateTime(parts[0], parts[1]))
+            return *dateTime;
+    }
+    fail(key,
+         QStringLiteral("\"%1\" is neither \"yyyy/MM/dd HH:mm\" nor \"+N\" minutes").arg(text));
+}
+
+void checkKeys(const QString& where, const QJsonObject& object, const QStringList& known)
+{
+    for (auto it = object.begin(); it != object.end(); ++it) {
+        if (!known.contains(it.key()))
+            fail(where + it.key(), QStringLiteral("unknown key"));
+    }
+}
+
+std::vector<RecorderAddress> recorders(const QJsonValue& value)
+{
+    const QString key = QStringLiteral("recorders");
+    const QJsonArray a = list(key, value, 2);
+    if (a.isEmpty())
+        fail(key, QStringLiteral("needs one or two recorders"));
+    std::vector<RecorderAddress> result;
+    for (qsizetype i = 0; i < a.size(); ++i) {
+        const QString where = indexed(key, i);
+        if (!a[i].isObject())
+            fail(where, QStringLiteral("must be an object with \"address\" and \"port\""));
+        const QJsonObject o = a[i].toObject();
+        checkKeys(where + QLatin1Char('.'), o, {QStringLiteral("address"), QStringLiteral("port")});
+        RecorderAddress r;
+        const QJsonValue address = o.value(QStringLiteral("address"));
+        if (!address.isString() || address.toString().trimmed().isEmpty())
+            fail(where + QStringLiteral(".address"), QStringLiteral("must be a non-empty text"));
+        r.address = address.toString().trimmed();
+        if (o.contains(QStringLiteral("port")))
+            r.port = static_cast<std::uint16_t>(wholeNumber(
+                where + QStringLiteral(".port"), o.value(QStringLiteral("port")), 1, 65535));
+        result.push_back(r);
+    }
+    return result;
+}
+
+void rcRows(const QJsonValue& value, MeasurementSettings& s)
+{
+    const QString key = QStringLiteral("RcComplement");
+    const QJsonArray a = list(key, value, 10);
+    std::set<int> seen;
+    for (qsizetype i = 0; i < a.size(); ++i) {
+        const QString where = indexed(key, i);
+        if (!a[i].isObject())
+            fail(where, QStringLiteral("must be an object with \"row\", \"R_kOhm\" and \"C_uF\""));
+        const QJsonObject o = a[i].toObject();
+        checkKeys(where + QLatin1Char('.'), o,
+                  {QStringLiteral("row"), QStringLiteral("R_kOhm"), QStringLiteral("C_uF"),
+                   QStringLiteral("ticked")});
+        for (const char* required : {"row", "R_kOhm", "C_uF"}) {
+            if (!o.contains(QLatin1String(required)))
+                fail(where + QLatin1Char('.') + QLatin1String(required), QStringLiteral("missing"));
+        }
+        const int row =
+            wholeNumber(where + QStringLiteral(".row"), o.value(QStringLiteral("row")), 0, 9);
+        if (!seen.insert(row).second)
+            fail(where + QStringLiteral(".row"), QStringLiteral("row %1 is given twice").arg(row));
+        const double r =
+            number(where + QStringLiteral(".R_kOhm"), o.value(QStringLiteral("R_kOhm")));
+        const double c = number(where + QStringLiteral(".C_uF"), o.value(QStringLiteral("C_uF")));
+        if (!(r > 0))
+            fail(where + QStringLiteral(".R_kOhm"), QStringLiteral("must be greater than 0"));
+        if (!(c > 0))
+            fail(where + QStringLiteral(".C_uF"), QStringLiteral("must be greater than 0"));
+        bool ticked = true;
+        if (o.contains(QStringLiteral("ticked"))) {
+            if (!o.value(QStringLiteral("ticked")).isBool())
+                fail(where + QStringLiteral(".ticked"), QStringLiteral("must be true or false"));
+            ticked = o.value(QStringLiteral("ticked")).toBool();
+        }
+        RcRow& target = s.RcRows[static_cast<std::size_t>(row)];
+        target.ticked = ticked;
+        target.rText = numberText(r);
+        target.cText = numberText(c);
+    }
+}
+
+// Reads one of the three ways of giving the current sensors.
+void currentScale(const QString& key, const QJsonValue& value, MeasurementSettings& s)
+{
+    const QJsonArray a = list(key, value, kFeeders);
+    for (qsizetype i = 0; i < a.size(); ++i) {
+        const QString where = indexed(key, i);
+        const double v = number(where, a[i]);
+        double scale = v;
+        if (key == QLatin1String("ClampRangeA") || key == QLatin1String("ShuntOhm")) {
+            if (!(v > 0))
+                fail(where, QStringLiteral("must be greater than 0"));
+            if (key == QLatin1String("ClampRangeA"))
+                scale = 0.2 / v;
+        }
+        const float stored = static_cast<float>(scale);
+        if (stored == 0.0f || !std::isfinite(stored))
+            fail(where, QStringLiteral("gives a current scale of 0 or out of range"));
+        s.CurrentScale[static_cast<std::size_t>(i)] = stored;
+    }
+}
+
+SettingsFileContent readContent(const QJsonObject& root, const QDateTime& now)
+{
+    static const QStringList known = {
+        QStringLiteral("recorders"),         QStringLiteral("MeasureType"),
+        QStringLiteral("SampleCount"),       QStringLiteral("SampleCountLog2"),
+        QStringLiteral("MaxHarmonicOrder"),  QStringLiteral("SaveFormat"),
+        QStringLiteral("SaveOption"),        QStringLiteral("PhaseShift"),
+        QStringLiteral("SyncMode"),          QStringLiteral("LastFeeder"),
+        QStringLiteral("PtRatio"),           QStringLiteral("CtRatio"),
+        QStringLiteral("CurrentScale"),      QStringLiteral("ClampRangeA"),
+        QStringLiteral("ShuntOhm"),          QStringLiteral("InputChannel"),
+        QStringLiteral("InputRecorder"),     QStringLiteral("SaveIntervalMin"),
+        QStringLiteral("PrintIntervalMin"),  QStringLiteral("FdSaveMode"),
+        QStringLiteral("FdSaveIntervalMin"), QStringLiteral("StartDateTime"),
+        QStringLiteral("EndDateTime"),       QStringLiteral("OutputFolder"),
+        QStringLiteral("OutputFile"),        QStringLiteral("SaveWaveforms"),
+        QStringLiteral("RcComplement"),      QStringLiteral("VConnection")};
+    checkKeys(QString(), root, known);
+
+    SettingsFileContent content;
+    MeasurementSettings& s = content.settings;
+    auto has = [&root](const char* key) { return root.contains(QLatin1String(key)); };
+    auto at = [&root](const char* key) { return root.value(QLatin1String(key)); };
+    auto name = [](const char* key) { return QString::fromLatin1(key); };
+
+    if (!has("recorders"))
+        fail(name("recorders"), QStringLiteral("missing"));
+    content.recorders = recorders(at("recorders"));
+
+    if (has("LastFeeder"))
+        s.LastFeeder =
+            static_cast<std::int16_t>(wholeNumber(name("LastFeeder"), at("LastFeeder"), 0, 8));
+    const bool severalFeeders = s.LastFeeder > 0;
+
+    if (has("MeasureType"))
+        s.MeasureType() =
+            static_cast<std::int16_t>(wholeNumber(name("MeasureType"), at("MeasureType"), 0, 4));
+    if (has("PhaseShift")) {
+        const int shift = wholeNumber(name("PhaseShift"), at("PhaseShift"), 0, 4);
+        if (s.MeasureType() != 3 && shift != 2)
+            fail(name("PhaseShift"), QStringLiteral("can be other than 2 only with MeasureType 3"));
+        s.PhaseShift() = static_cast<std::int16_t>(shift);
+    }
+
+    if (has("SaveOption")) {
+        const int option = wholeNumber(name("SaveOption"), at("SaveOption"), 0, 4);
+        if (severalFeeders && (option == 1 || option == 2))
+            fail(name("SaveOption"),
+                 QStringLiteral("%1 is only possible with one feeder").arg(option));
+        s.SaveOption() = static_cast<std::int16_t>(option);
+    }
+    s.MaxHarmonicOrder = s.SaveOption() == 4 ? 256 : 99;
+    s.Orders256 = s.SaveOption() == 4;
+    if (has("MaxHarmonicOrder") && wholeNumber(name("MaxHarmonicOrder"), at("MaxHarmonicOrder"), 99,
+                                               256) != s.MaxHarmonicOrder)
+        fail(name("MaxHarmonicOrder"), QStringLiteral("must be %1 with SaveOption %2")
+                                           .arg(s.MaxHarmonicOrder)
+                                           .arg(s.SaveOption()));
+
+    if (s.SaveOption() == 4)
+        s.setSampleCount(1024);
+    if (has("SampleCount")) {
+        const int count = wholeNumber(name("SampleCount"), at("SampleCount"), 256, 1024);
+        if (count != 256 && count != 512 && count != 1024)
+            fail(name("SampleCount"), QStringLiteral("must be 256, 512 or 1024"));
+        if (s.SaveOption() == 4 && count != 1024)
+            fail(name("SampleCount"), QStringLiteral("must be 1024 with SaveOption 4"));
+        s.setSampleCount(count);
+    }
+    if (has("SampleCountLog2") &&
+        wholeNumber(name("SampleCountLog2"), at("SampleCountLog2"), 8, 10) != s.SampleCountLog2)
+        fail(name("SampleCountLog2"), QStringLiteral("must be %1 with SampleCount %2")
+                                          .arg(s.SampleCountLog2)
+                                          .arg(s.SampleCount));
+
+    // Choosing several feeders selects the save format 0 and withholds format 3.
+    if (severalFeeders)
+        s.SaveFormat() = 0;
+    if (has("SaveFormat")) {
+        const int format = wholeNumber(name("SaveFormat"), at("SaveFormat"), 0, 3);
+        if (severalFeeders && format == 3)
+            fail(name("SaveFormat"), QStringLiteral("3 is only possible with one feeder"));
+        s.SaveFormat() = static_cast<std::int16_t>(format);
+    }
+
+    if (has("SyncMode"))
+        s.SyncMode = static_cast<std::int16_t>(wholeNumber(name("SyncMode"), at("SyncMode"), 0, 3));
+    if (has("PtRatio"))
+        s.PtRatio = nonZeroInt16(name("PtRatio"), at("PtRatio"));
+    if (has("CtRatio")) {
+        const QJsonArray a = list(name("CtRatio"), at("CtRatio"), kFeeders);
+        for (qsizetype i = 0; i < a.size(); ++i)
+            s.CtRatio[static_cast<std::size_t>(i)] =
+                nonZeroInt16(indexed(name("CtRatio"), i), a[i]);
+    }
+
+    int sensorKeys = 0;
+    for (const char* key : {"ClampRangeA", "ShuntOhm", "CurrentScale"}) {
+        if (!has(key))
+            continue;
+        if (++sensorKeys > 1)
+            fail(name(key),
+                 QStringLiteral("give only one of ClampRangeA, ShuntOhm and CurrentScale"));
+        currentScale(name(key), at(key), s);
+    }
+
+    if (has("InputRecorder") && !has("InputChannel"))
+        fail(name("InputRecorder"), QStringLiteral("needs InputChannel as well"));
+    if (has("InputChannel")) {
+        content.channelMapExplicit = true;
+        s.InputChannel.fill(0);
+        s.InputRecorder.fill(0);
+        const QJsonArray channels = list(name("InputChannel"), at("InputChannel"), kInputs);
+        for (qsizetype i = 0; i < channels.size(); ++i)
+            s.InputChannel[static_cast<std::size_t>(i)] = static_cast<std::int16_t>(
+                wholeNumber(indexed(name("InputChannel"), i), channels[i], 0, 16));
+        if (has("InputRecorder")) {
+            const QJsonArray recorders = list(name("InputRecorder"), at("InputRecorder"), kInputs);
+            for (qsizetype i = 0; i < recorders.size(); ++i) {
+                const int r = wholeNumber(indexed(name("InputRecorder"), i), recorders[i], 0, 1);
+                if (r >= static_cast<int>(content.recorders.size()))
+                    fail(indexed(name("InputRecorder"), i),
+                         QStringLiteral("recorder %1 is not in the recorders list").arg(r));
+                s.InputRecorder[static_cast<std::size_t>(i)] = static_cast<std::int16_t>(r);
+            }
+        }
+    }
+
+    if (has("SaveIntervalMin"))
+        s.SaveIntervalMin = static_cast<std::int16_t>(
+            wholeNumber(name("SaveIntervalMin"), at("SaveIntervalMin"), 1, 32767));
+    if (has("PrintIntervalMin"))
+        s.PrintIntervalMin = static_cast<std::int16_t>(
+            wholeNumber(name("PrintIntervalMin"), at("PrintIntervalMin"), 0, 32767));
+    if (has("FdSaveMode"))
+        s.FdSaveMode =
+            static_cast<std::int16_t>(wholeNumber(name("FdSaveMode"), at("FdSaveMode"), 0, 5));
+    if (has("FdSaveIntervalMin"))
+        s.FdSaveIntervalMin = static_cast<std::int16_t>(
+            wholeNumber(name("FdSaveIntervalMin"), at("FdSaveIntervalMin"), 1, 32767));
+
+    // The screen's defaults: from now to tomorrow at the same minute.
+    s.StartDateTime = QDateTime(now.date(), QTime(now.time().hour(), now.time().minute(), 1));
+    s.EndDateTime = s.StartDateTime.addDays(1);
+    if (has("StartDateTime"))
+        s.StartDateTime = timeValue(name("StartDateTime"), at("StartDateTime"), now);
+    if (has("EndDateTime"))
+        s.EndDateTime = timeValue(name("EndDateTime"), at("EndDateTime"), now);
+    if (s.EndDateTime <= s.StartDateTime)
+        fail(name("EndDateTime"), QStringLiteral("must be later than StartDateTime"));
+
+    if (!has("OutputFile") || !at("OutputFile").isString() ||
+        at("OutputFile").toString().trimmed().isEmpty())
+        fail(name("OutputFile"), QStringLiteral("a non-empty file name is needed"));
+    const QString path = at("OutputFile").toString().trimmed();
+    if (path.endsWith(QLatin1Char('/')))
+        fail(name("OutputFile"), QStringLiteral("\"%1\" names a folder, not a file").arg(path));
+    s.OutputFile = outputFileFromPath(path, extensionFor(s.SaveOption(), s.feederCount()));
+    s.OutputFolder = outputFolderOf(path);
+    if (has("OutputFolder")) {
+        if (!at("OutputFolder").isString())
+            fail(name("OutputFolder"), QStringLiteral("must be a text"));
+        s.OutputFolder = at("OutputFolder").toString().trimmed();
+        if (!s.OutputFolder.isEmpty() && !s.OutputFolder.endsWith(QLatin1Char('/')))
+            s.OutputFolder += QLatin1Char('/');
+    }
+    if (has("SaveWaveforms")) {
+        if (!at("SaveWaveforms").isBool())
+            fail(name("SaveWaveforms"), QStringLiteral("must be true or false"));
+        s.SaveWaveforms = at("SaveWaveforms").toBool();
+    }
+
+    if (has("RcComplement"))
+        rcRows(at("RcComplement"), s);
+    if (has("VConnection")) {
+        const QJsonArray a = list(name("VConnection"), at("VConnection"), kFeeders);
+        for (qsizetype i = 0; i < a.size(); ++i) {
+            const int feeder = wholeNumber(indexed(name("VConnection"), i), a[i], 1, 9);
+            s.VConnection[static_cast<std::size_t>(feeder - 1)] = true;
+        }
+    }
+    return content;
+}
+
+} // namespace
+
+SettingsFileResult parseSettingsJson(const QByteArray& json, const QDateTime& now)
+{
+    SettingsFileResult result;
+    QJsonParseError parseError;
+    const QJsonDocument doc = QJsonDocument::fromJson(json, &parseError);
+    if (parseError.error != QJsonParseError::NoError) {
+        result.error = QStringLiteral("settings file: not valid JSON (%1 at byte %2)")
+                           .arg(parseError.errorString())
+                           .arg(parseError.offset);
+        return result;
+    }
+    if (!doc.isObject()) {
+        result.error = QStringLiteral("settings file: the top level must be an object { ... }");
+        return result;
+    }
+    try {
+        result.content = readContent(doc.object(), now);
+        result.ok = true;
+    } catch (const FileError& e) {
+        result.error = e.message;
+    }
+    return result;
+}
+
+SettingsFileResult readSettingsFile(const QString& path, const QDateTime& now)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        SettingsFileResult result;
+        result.error =
+            QStringLiteral("settings file \"%1\" cannot be read: %2").arg(path, file.errorString());
+        return result;
+    }
+    return parseSettingsJson(file.readAll(), now);
+}
+
+namespace {
+
+// A float written with the fewest digits that read back to the same float.
+double shortestFloat(float value)
+{
+    const double seven = QString::number(static_cast<double>(value), 'g', 7).toDouble();
+    return static_cast<float>(seven) == value ? seven : static_cast<double>(value);
+}
+
+template <typename T, std::size_t N> QJsonArray jsonList(const std::array<T, N>& values)
+{
+    QJsonArray a;
+    for (const T& v : values)
+        a.append(static_cast<int>(v));
+    return a;
+}
+
+} // namespace
+
+QByteArray settingsJson(const MeasurementSettings& s, const std::vector<RecorderAddress>& recorders)
+{
+    QJsonObject root;
+    QJsonArray list;
+    for (const RecorderAddress& r : recorders)
+        list.append(QJsonObject{{QStringLiteral("address"), r.address},
+                                {QStringLiteral("port"), static_cast<int>(r.port)}});
+    root.insert(QStringLiteral("recorders"), list);
+    root.insert(QStringLiteral("MeasureType"), s.MeasureType());
+    root.insert(QStringLiteral("SampleCount"), s.SampleCount);
+    root.insert(QStringLiteral("SaveFormat"), s.SaveFormat());
+    root.insert(QStringLiteral("SaveOption"), s.SaveOption());
+    root.insert(QStringLiteral("PhaseShift"), s.PhaseShift());
+    root.insert(QStringLiteral("SyncMode"), s.SyncMode);
+    root.insert(QStringLiteral("LastFeeder"), s.LastFeeder);
+    root.insert(QStringLiteral("PtRatio"), s.PtRatio);
+    root.insert(QStringLiteral("CtRatio"), jsonList(s.CtRatio));
+    QJsonArray scales;
+    for (const float scale : s.CurrentScale)
+        scales.append(shortestFloat(scale));
+    root.insert(QStringLiteral("CurrentScale"), scales);
+    root.insert(QStringLiteral("InputChannel"), jsonList(s.InputChannel));
+    root.insert(QStringLiteral("InputRecorder"), jsonList(s.InputRecorder));
+    root.insert(QStringLiteral("SaveIntervalMin"), s.SaveIntervalMin);
+    root.insert(QStringLiteral("PrintIntervalMin"), s.PrintIntervalMin);
+    root.insert(QStringLiteral("FdSaveMode"), s.FdSaveMode);
+    root.insert(QStringLiteral("FdSaveIntervalMin"), s.FdSaveIntervalMin);
+    auto when = [](const QDateTime& t) {
+        return dateBoxText(t.date()) + QLatin1Char(' ') + timeBoxText(t.time());
+    };
+    root.insert(QStringLiteral("StartDateTime"), when(s.StartDateTime));
+    root.insert(QStringLiteral("EndDateTime"), when(s.EndDateTime));
+    root.insert(QStringLiteral("OutputFile"), s.OutputFile);
+    root.insert(QStringLiteral("OutputFolder"), s.OutputFolder);
+    root.insert(QStringLiteral("SaveWaveforms"), s.SaveWaveforms);
+    QJsonArray rows;
+    for (std::size_t row = 0; row < s.RcRows.size(); ++row) {
+        const std::optional<RcFilter> filter =
+            rcFilterOf(RcRow{true, s.RcRows[row].rText, s.RcRows[row].cText});
+        if (!filter)
+            continue; // a row without usable values cannot be ticked
+        rows.append(QJsonObject{{QStringLiteral("row"), static_cast<int>(row)},
+                                {QStringLiteral("R_kOhm"), filter->resistanceKiloOhm},
+                                {QStringLiteral("C_uF"), filter->capacitanceMicroFarad},
+                                {QStringLiteral("ticked"), s.RcRows[row].ticked}});
+    }
+    root.insert(QStringLiteral("RcComplement"), rows);
+    QJsonArray marks;
+    for (std::size_t f = 0; f < s.VConnection.size(); ++f) {
+        if (s.VConnection[f])
+            marks.append(static_cast<int>(f + 1));
+    }
+    root.insert(QStringLiteral("VConnection"), marks);
+    return QJsonDocument(root).toJson(QJsonDocument::Indented);
+}
+
+QString applyChannelMap(SettingsFileContent& content, const RecorderFacts& facts)
+{
+    MeasurementSettings& s = content.settings;
+    const int count = s.feederCount();
+    if (!content.channelMapExplicit) {
+        const auto available = feederCountList(facts.UsableChannelTotal).size();
+        if (count > available)
+            return QStringLiteral(
+                       "LastFeeder: %1 feeder(s) need %2 usable channels, the recorders have %3")
+                .arg(count)
+                .arg(2 * count + 2)
+                .arg(facts.UsableChannelTotal);
+        buildFeederChannelMap(s, facts, count);
+        return {};
+    }
+    // A given map must name usable channels of connected recorders for every input in use.
+    for (int k = 0; k < 2 * count + 2; ++k) {
+        const auto entry = static_cast<std::size_t>(k);
+        const int channel = s.InputChannel[entry];
+        const int recorder = s.InputRecorder[entry];
+        const QString key = indexed(QStringLiteral("InputChannel"), k);
+        if (channel < 1)
+            return key + QStringLiteral(": input %1 is in use and needs a channel 1..16").arg(k);
+        if (recorder > facts.LastRecorder)
+            return indexed(QStringLiteral("InputRecorder"), k) +
+                   QStringLiteral(": recorder %1 is not connected").arg(recorder);
+        const auto r = static_cast<std::size_t>(recorder);
+        if (!isUsableUnit(facts.ChannelUnit[r][static_cast<std::size_t>(channel - 1)],
+                          facts.RecorderModel[r]))
+            return key + QStringLiteral(": channel %1 of recorder %2 has no usable input unit")
+                             .arg(channel)
+                             .arg(recorder + 1);
+    }
+    return {};
+}
+
+} // namespace hs
