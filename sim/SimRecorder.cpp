@@ -221,7 +221,7 @@ double SimRecorder::divisor(int channel) const
 
 void SimRecorder::reset()
 {
-    // The power-on settings of everything but the header (see "*RST" in execute()).
+    // The power-on settings of everything but the header (see resetCommand()).
     for (int k = 0; k < kChannels; ++k) {
         Channel& c = channels_[k];
         const int unit = c.unit;
@@ -504,6 +504,78 @@ QString SimRecorder::headerFor(const Parsed& cmd) const
     return QLatin1Char(':') + h + QLatin1Char(' ');
 }
 
+namespace {
+
+// A line split at ";" outside quotes.
+QStringList splitCommands(const QString& line)
+{
+    QStringList pieces;
+    QString current;
+    bool quoted = false;
+    for (QChar c : line) {
+        if (c == QLatin1Char('"'))
+            quoted = !quoted;
+        if (c == QLatin1Char(';') && !quoted) {
+            pieces << current;
+            current.clear();
+        } else {
+            current += c;
+        }
+    }
+    pieces << current;
+    return pieces;
+}
+
+// The full header of a command head ("TDIV", ":CONF:TDIV?"), its nodes folded to their short
+// forms; nullopt when it is malformed. A head that does not begin with ":" or "*" continues the
+// subsystem of the command before it (":CONF:TDIV 5E-4;SHOT 50" sets CONF:SHOT); prefix holds
+// that subsystem and moves on.
+std::optional<QString> fullHeader(const QString& head, QStringList& prefix)
+{
+    if (head.startsWith(QLatin1Char('*')))
+        return head.toUpper();
+    QStringList nodes = head.toUpper().split(QLatin1Char(':'));
+    const bool absolute = head.startsWith(QLatin1Char(':'));
+    if (absolute)
+        nodes.removeFirst();
+    bool bad = nodes.isEmpty();
+    for (QString& n : nodes) {
+        const bool q = n.endsWith(QLatin1Char('?'));
+        if (q)
+            n.chop(1);
+        if (n.isEmpty() || n.contains(QLatin1Char('?')))
+            bad = true;
+        n = longForms().value(n, n);
+        if (q)
+            n += QLatin1Char('?');
+    }
+    if (bad)
+        return std::nullopt;
+    if (!absolute)
+        nodes = prefix + nodes;
+    prefix = nodes.mid(0, nodes.size() - 1);
+    return nodes.join(QLatin1Char(':'));
+}
+
+// Bytes that stand for line noise before a reply: reproducible, never a line feed.
+QByteArray garbage(int replyNumber, int size)
+{
+    QByteArray junk;
+    std::uint32_t x = 0x2545F491u ^ static_cast<std::uint32_t>(replyNumber);
+    for (int i = 0; i < size; ++i) {
+        x ^= x << 13;
+        x ^= x >> 17;
+        x ^= x << 5;
+        char c = static_cast<char>(x & 0xFFu);
+        if (c == '\n')
+            c = '\x7F';
+        junk += c;
+    }
+    return junk;
+}
+
+} // namespace
+
 LineOutcome SimRecorder::executeLine(const QByteArray& rawLine)
 {
     QByteArray bytes = rawLine;
@@ -515,27 +587,9 @@ LineOutcome SimRecorder::executeLine(const QByteArray& rawLine)
     ++lineCount_;
     LineOutcome out;
     QStringList notes;
-
-    // Split at ";" outside quotes; a command that does not begin with ":" or "*" continues the
-    // subsystem of the one before it (":CONF:TDIV 5E-4;SHOT 50" sets CONF:SHOT).
-    QStringList pieces;
-    {
-        QString current;
-        bool quoted = false;
-        for (QChar c : line) {
-            if (c == QLatin1Char('"'))
-                quoted = !quoted;
-            if (c == QLatin1Char(';') && !quoted) {
-                pieces << current;
-                current.clear();
-            } else {
-                current += c;
-            }
-        }
-        pieces << current;
-    }
     QStringList prefix;
     QVector<Reply> replies;
+    const QStringList pieces = splitCommands(line);
     for (const QString& rawPiece : pieces) {
         const QString piece = rawPiece.trimmed();
         if (piece.isEmpty()) {
@@ -547,85 +601,67 @@ LineOutcome SimRecorder::executeLine(const QByteArray& rawLine)
         }
         const int blank = piece.indexOf(QRegularExpression(QStringLiteral("\\s")));
         const QString head = blank < 0 ? piece : piece.left(blank);
-        Parsed cmd;
-        cmd.args = blank < 0 ? QString() : piece.mid(blank + 1);
-        cmd.query = head.endsWith(QLatin1Char('?'));
-        if (head.startsWith(QLatin1Char('*'))) {
-            cmd.header = head.toUpper();
-        } else {
-            QStringList nodes = head.toUpper().split(QLatin1Char(':'));
-            const bool absolute = head.startsWith(QLatin1Char(':'));
-            if (absolute)
-                nodes.removeFirst();
-            bool bad = nodes.isEmpty();
-            for (QString& n : nodes) {
-                const bool q = n.endsWith(QLatin1Char('?'));
-                if (q)
-                    n.chop(1);
-                if (n.isEmpty() || n.contains(QLatin1Char('?')))
-                    bad = true;
-                n = longForms().value(n, n);
-                if (q)
-                    n += QLatin1Char('?');
-            }
-            if (bad) {
-                notes << QStringLiteral("malformed header \"%1\"").arg(head);
-                ++errors_;
-                continue;
-            }
-            if (!absolute)
-                nodes = prefix + nodes;
-            prefix = nodes.mid(0, nodes.size() - 1);
-            cmd.header = nodes.join(QLatin1Char(':'));
-        }
-
-        QString note;
-        std::optional<Reply> reply = execute(cmd, note);
-        if (!note.isEmpty()) {
-            notes << note;
-        }
-        if (cmd.header == QLatin1String("FDISK:SAVE") && note.isEmpty())
-            out.busyMs = std::max(out.busyMs, kFloppySaveMs);
-        else if (cmd.header == QLatin1String("PRIN"))
-            out.busyMs = std::max(out.busyMs, kPrintMs);
-        else if (cmd.header == QLatin1String("SYST:LIST"))
-            out.busyMs = std::max(out.busyMs, kGaugePrintMs);
-        else if (cmd.header == QLatin1String("AUTO"))
-            out.busyMs = std::max(out.busyMs, kAutoSetupMs);
-        else if (cmd.header == QLatin1String("*RST"))
-            out.busyMs = std::max(out.busyMs, kResetMs);
-        else if (cmd.header == QLatin1String("UNIT:ADJUST"))
-            out.busyMs = std::max(out.busyMs, kZeroAdjustMs);
-
-        if (!cmd.query || !reply)
-            continue;
-        ++queryCount_;
-        bool silent = faults_.silentQuery == queryCount_;
-        if (!faults_.silentCommand.isEmpty()) {
-            QString wanted = faults_.silentCommand.trimmed().toUpper();
-            if (wanted.startsWith(QLatin1Char(':')))
-                wanted.remove(0, 1);
-            silent = silent || wanted == cmd.header;
-        }
-        if (silent) {
-            notes << QStringLiteral("fault: no reply");
+        const std::optional<QString> header = fullHeader(head, prefix);
+        if (!header) {
+            notes << QStringLiteral("malformed header \"%1\"").arg(head);
+            ++errors_;
             continue;
         }
-        if (reply->binary) {
-            ++blockCount_;
-            if (faults_.shortBlock == blockCount_) {
-                reply->bytes.truncate(faults_.shortBlockBytes);
-                notes << QStringLiteral("fault: block cut to %1 bytes").arg(reply->bytes.size());
-            }
-        }
-        replies.push_back(*reply);
+        Parsed cmd{*header, blank < 0 ? QString() : piece.mid(blank + 1),
+                   head.endsWith(QLatin1Char('?'))};
+        Call call{cmd, cmd.args, 0, {}, 0};
+        std::optional<Reply> reply = execute(call);
+        if (!call.note.isEmpty())
+            notes << call.note;
+        out.busyMs = std::max(out.busyMs, call.busyMs);
+        if (cmd.query && reply && replyGoesOut(cmd, *reply, notes))
+            replies.push_back(*reply);
     }
+    sendReplies(replies, out, notes);
+    if (faults_.dropAfterCommands > 0 && lineCount_ == faults_.dropAfterCommands) {
+        out.drop = true;
+        notes << QStringLiteral("fault: connection dropped");
+    }
+    if (!notes.isEmpty())
+        log_[entry].note = notes.join(QStringLiteral("; "));
+    if (listener_)
+        listener_(index_, log_[entry]);
+    return out;
+}
 
+bool SimRecorder::replyGoesOut(const Parsed& cmd, Reply& reply, QStringList& notes)
+{
+    ++queryCount_;
+    bool silent = faults_.silentQuery == queryCount_;
+    if (!faults_.silentCommand.isEmpty()) {
+        QString wanted = faults_.silentCommand.trimmed().toUpper();
+        if (wanted.startsWith(QLatin1Char(':')))
+            wanted.remove(0, 1);
+        silent = silent || wanted == cmd.header;
+    }
+    if (silent) {
+        notes << QStringLiteral("fault: no reply");
+        return false;
+    }
+    if (reply.binary) {
+        ++blockCount_;
+        if (faults_.shortBlock == blockCount_) {
+            reply.bytes.truncate(faults_.shortBlockBytes);
+            notes << QStringLiteral("fault: block cut to %1 bytes").arg(reply.bytes.size());
+        }
+    }
+    return true;
+}
+
+void SimRecorder::sendReplies(const QVector<Reply>& replies, LineOutcome& out, QStringList& notes)
+{
     // Text replies of one line are joined with ";" and end in one line feed; binary blocks
     // carry their own line feed.
     QByteArray text;
     bool anyText = false;
+    bool binary = false;
     for (const Reply& r : replies) {
+        binary = binary || r.binary;
         if (r.binary) {
             if (anyText) {
                 out.reply += text + '\n';
@@ -642,403 +678,595 @@ LineOutcome SimRecorder::executeLine(const QByteArray& rawLine)
     }
     if (anyText)
         out.reply += text + '\n';
-
-    if (!out.reply.isEmpty()) {
-        ++replyCount_;
-        if (faults_.garbageReply == replyCount_) {
-            QByteArray junk;
-            std::uint32_t x = 0x2545F491u ^ static_cast<std::uint32_t>(replyCount_);
-            for (int i = 0; i < faults_.garbageBytes; ++i) {
-                x ^= x << 13;
-                x ^= x >> 17;
-                x ^= x << 5;
-                char c = static_cast<char>(x & 0xFFu);
-                if (c == '\n')
-                    c = '\x7F';
-                junk += c;
-            }
-            out.reply.prepend(junk);
-            notes << QStringLiteral("fault: %1 garbage bytes").arg(junk.size());
-        }
-        out.replyDelayMs = faults_.replyDelayMs;
-        bool binary = false;
-        for (const Reply& r : replies)
-            binary = binary || r.binary;
-        if (binary && faults_.splitBlockBytes > 0)
-            out.segmentBytes = faults_.splitBlockBytes;
+    if (out.reply.isEmpty())
+        return;
+    ++replyCount_;
+    if (faults_.garbageReply == replyCount_) {
+        const QByteArray junk = garbage(replyCount_, faults_.garbageBytes);
+        out.reply.prepend(junk);
+        notes << QStringLiteral("fault: %1 garbage bytes").arg(junk.size());
     }
-    if (faults_.dropAfterCommands > 0 && lineCount_ == faults_.dropAfterCommands) {
-        out.drop = true;
-        notes << QStringLiteral("fault: connection dropped");
-    }
-    if (!notes.isEmpty()) {
-        log_[entry].note = notes.join(QStringLiteral("; "));
-    }
-    if (listener_)
-        listener_(index_, log_[entry]);
-    return out;
+    out.replyDelayMs = faults_.replyDelayMs;
+    if (binary && faults_.splitBlockBytes > 0)
+        out.segmentBytes = faults_.splitBlockBytes;
 }
 
-std::optional<SimRecorder::Reply> SimRecorder::execute(const Parsed& cmd, QString& note)
+// --- The command table ---
+
+const QHash<QString, SimRecorder::Command>& SimRecorder::commands()
 {
-    const QString& h = cmd.header;
-    QString args = cmd.args;
-    auto refuse = [&](const QString& why) -> std::optional<Reply> {
-        note = why;
-        ++errors_;
-        return std::nullopt;
+    using S = SimRecorder;
+    static const QHash<QString, Command> table = {
+        // Common commands
+        {QStringLiteral("*IDN?"), {&S::identify}},
+        {QStringLiteral("*OPT?"), {&S::options}},
+        {QStringLiteral("*CLS"), {&S::clearErrors}},
+        {QStringLiteral("*RST"), {&S::resetCommand}},
+        {QStringLiteral("*ESR?"), {&S::eventStatus}},
+        // Set-up
+        {QStringLiteral("HEAD"), {&S::setHeader}},
+        {QStringLiteral("HEAD?"), {&S::headerQuery}},
+        {QStringLiteral("DISP:CHAN"), {&S::acceptArgument}},
+        {QStringLiteral("FUNM"), {&S::setFunction}},
+        {QStringLiteral("FUNM?"), {&S::functionQuery}},
+        {QStringLiteral("CONF:TDIV"), {&S::setTimePerDivision}},
+        {QStringLiteral("CONF:TDIV?"), {&S::timePerDivisionQuery}},
+        {QStringLiteral("CONF:SHOT"), {&S::setShot}},
+        {QStringLiteral("CONF:SHOT?"), {&S::shotQuery}},
+        {QStringLiteral("CONF:FORM"), {&S::setFormat}},
+        {QStringLiteral("DISP:XMAG"), {&S::setTimeMagnification}},
+        {QStringLiteral("SYST:DATE"), {&S::setDate}},
+        {QStringLiteral("SYST:TIME"), {&S::setTime}},
+        {QStringLiteral("SYST:DATE?"), {&S::dateQuery}},
+        {QStringLiteral("SYST:TIME?"), {&S::timeQuery}},
+        {QStringLiteral("AUTO"), {&S::autoSetupCommand}},
+        {QStringLiteral("ABORT"), {&S::abortCommand}},
+        {QStringLiteral("UNIT:ADJUST"), {&S::zeroAdjust}},
+        {QStringLiteral("PRIN"), {&S::print}},
+        {QStringLiteral("SYST:LIST"), {&S::printList}},
+        // Per-channel settings: the arguments begin with the channel
+        {QStringLiteral("DISP:DRAW"), {&S::setDrawing, true}},
+        {QStringLiteral("TRIG:KIND"), {&S::setTriggerKind, true}},
+        {QStringLiteral("TRIG:KIND?"), {&S::triggerKindQuery, true}},
+        {QStringLiteral("UNIT:POSI"), {&S::setPosition, true}},
+        {QStringLiteral("DISP:GRAP"), {&S::setGraph, true}},
+        {QStringLiteral("TRIG:LEVE"), {&S::setLevel, true}},
+        {QStringLiteral("TRIG:SLOP"), {&S::setSlope, true}},
+        {QStringLiteral("UNIT:RANG"), {&S::setRange, true}},
+        {QStringLiteral("UNIT:RANG?"), {&S::rangeQuery, true}},
+        {QStringLiteral("DISP:YMAG"), {&S::setMagnification, true}},
+        {QStringLiteral("DISP:YMAG?"), {&S::magnificationQuery, true}},
+        // Trigger
+        {QStringLiteral("TRIG:MODE"), {&S::setTriggerMode}},
+        {QStringLiteral("TRIG:PRET"), {&S::setPretrigger}},
+        {QStringLiteral("TRIG:EXTE"), {&S::setExternal}},
+        {QStringLiteral("STAR"), {&S::start}},
+        // Memory
+        {QStringLiteral("MEM:MAXP?"), {&S::storedQuery}},
+        {QStringLiteral("MEM:POIN"), {&S::setPointer}},
+        {QStringLiteral("MEM:BDAT?"), {&S::readSamples}},
+        {QStringLiteral("MEM:ADAT?"), {&S::readSamples}},
+        // Floppy disk
+        {QStringLiteral("FDISK:MODE"), {&S::setFloppyMode}},
+        {QStringLiteral("FDISK:MEDIA"), {&S::setMedium}},
+        {QStringLiteral("FDISK:SAVE"), {&S::floppySave}},
+        {QStringLiteral("FDISK:DIR?"), {&S::floppyDirectory}},
     };
-    auto text = [&](const QString& value, bool withHeader = true) -> std::optional<Reply> {
-        Reply r;
-        r.bytes = ((header_ && withHeader ? headerFor(cmd) : QString()) + value).toLatin1();
-        return r;
-    };
-    auto onOff = [&](bool& flag) -> std::optional<Reply> {
-        const QString w = word(args);
-        if (w == QLatin1String("ON") || w == QLatin1String("1"))
-            flag = true;
-        else if (w == QLatin1String("OFF") || w == QLatin1String("0"))
-            flag = false;
-        else
-            return refuse(QStringLiteral("ON or OFF expected"));
-        return std::nullopt;
-    };
+    return table;
+}
+
+std::optional<SimRecorder::Reply> SimRecorder::execute(Call& call)
+{
     settle();
+    const auto it = commands().constFind(call.cmd.header);
+    if (it == commands().constEnd())
+        return refuse(call, QStringLiteral("unknown command %1").arg(call.cmd.header));
+    if (it->perChannel && !takeChannel(call.args, call.channel))
+        return refuse(call, QStringLiteral("channel CH1 to CH16 expected"));
+    return (this->*(it->handler))(call);
+}
 
-    // --- Common commands ---
-    if (h == QLatin1String("*IDN?"))
-        return text(QStringLiteral("HIOKI,%1,0,V1.20").arg(setup_.model), false);
-    if (h == QLatin1String("*OPT?")) {
-        QStringList codes;
-        for (int u : setup_.units)
-            codes << QString::number(u);
-        return text(codes.join(QLatin1Char(',')), false);
-    }
-    if (h == QLatin1String("*CLS")) {
-        errors_ = 0;
-        return std::nullopt;
-    }
-    if (h == QLatin1String("*RST")) {
-        // Settings back to power-on values; the header setting is part of the interface
-        // set-up and stays.
-        reset();
-        return std::nullopt;
-    }
-    if (h == QLatin1String("*ESR?"))
-        return text(QString::number(errors_ > 0 ? 32 : 0), false);
+std::optional<SimRecorder::Reply> SimRecorder::refuse(Call& call, const QString& why)
+{
+    call.note = why;
+    ++errors_;
+    return std::nullopt;
+}
 
-    // --- Set-up ---
-    if (h == QLatin1String("HEAD"))
-        return onOff(header_);
-    if (h == QLatin1String("HEAD?"))
-        return text(header_ ? QStringLiteral("ON") : QStringLiteral("OFF"));
-    if (h == QLatin1String("DISP:CHAN") || h == QLatin1String("FUNM")) {
-        if (word(args).isEmpty())
-            return refuse(QStringLiteral("argument missing"));
-        if (h == QLatin1String("FUNM"))
-            function_ = word(args);
-        return std::nullopt;
-    }
-    if (h == QLatin1String("FUNM?"))
-        return text(function_);
-    if (h == QLatin1String("CONF:TDIV")) {
-        double v = 0.0;
-        if (!takeNumber(args, v) || !(v >= 1e-6 && v <= 100.0))
-            return refuse(QStringLiteral("time per division refused"));
-        timePerDivision_ = v;
-        return std::nullopt;
-    }
-    if (h == QLatin1String("CONF:TDIV?"))
-        return text(QString::asprintf("%+.3E", timePerDivision_));
-    if (h == QLatin1String("CONF:SHOT")) {
-        double v = 0.0;
-        if (!takeNumber(args, v) || v != std::floor(v) || v < 1 || v > 2000)
-            return refuse(QStringLiteral("shot length refused"));
-        shotDivisions_ = static_cast<int>(v);
-        return std::nullopt;
-    }
-    if (h == QLatin1String("CONF:SHOT?"))
-        return text(QString::number(shotDivisions_));
-    if (h == QLatin1String("CONF:FORM")) {
-        const QString w = word(args);
-        if (w != QLatin1String("SING") && w != QLatin1String("DUAL") &&
-            w != QLatin1String("QUAD") && w != QLatin1String("OCT"))
-            return refuse(QStringLiteral("screen format refused"));
-        format_ = w;
-        return std::nullopt;
-    }
-    if (h == QLatin1String("DISP:XMAG")) {
-        if (!word(args).startsWith(QLatin1Char('X')))
-            return refuse(QStringLiteral("magnification refused"));
-        xmag_ = word(args);
-        return std::nullopt;
-    }
-    if (h == QLatin1String("SYST:DATE") || h == QLatin1String("SYST:TIME")) {
-        double a = 0, b = 0, c = 0;
-        if (!takeNumber(args, a) || !takeNumber(args, b) || !takeNumber(args, c))
-            return refuse(QStringLiteral("three numbers expected"));
-        const QDateTime now = clock_.now().addMSecs(calendarOffsetMs_);
-        QDateTime set = now;
-        if (h == QLatin1String("SYST:DATE")) {
-            const QDate d(2000 + static_cast<int>(a) % 100, static_cast<int>(b),
-                          static_cast<int>(c));
-            if (!d.isValid())
-                return refuse(QStringLiteral("date refused"));
-            set.setDate(d);
-        } else {
-            const QTime t(static_cast<int>(a), static_cast<int>(b), static_cast<int>(c));
-            if (!t.isValid())
-                return refuse(QStringLiteral("time refused"));
-            set.setTime(t);
-        }
-        calendarOffsetMs_ += now.msecsTo(set);
-        return std::nullopt;
-    }
-    if (h == QLatin1String("SYST:DATE?")) {
-        const QDate d = clock_.now().addMSecs(calendarOffsetMs_).date();
-        return text(QStringLiteral("%1,%2,%3").arg(d.year() % 100).arg(d.month()).arg(d.day()));
-    }
-    if (h == QLatin1String("SYST:TIME?")) {
-        const QTime t = clock_.now().addMSecs(calendarOffsetMs_).time();
-        return text(QStringLiteral("%1,%2,%3").arg(t.hour()).arg(t.minute()).arg(t.second()));
-    }
-    if (h == QLatin1String("AUTO")) {
-        autoSetup();
-        return std::nullopt;
-    }
-    if (h == QLatin1String("ABORT")) {
-        abortShot();
-        return std::nullopt;
-    }
-    if (h == QLatin1String("UNIT:ADJUST") || h == QLatin1String("PRIN"))
-        return std::nullopt;
-    if (h == QLatin1String("SYST:LIST")) {
-        if (word(args).isEmpty())
-            return refuse(QStringLiteral("list kind missing"));
-        return std::nullopt;
-    }
+std::optional<SimRecorder::Reply> SimRecorder::text(const Call& call, const QString& value,
+                                                    bool withHeader) const
+{
+    Reply r;
+    r.bytes = ((header_ && withHeader ? headerFor(call.cmd) : QString()) + value).toLatin1();
+    return r;
+}
 
-    // --- Per-channel settings ---
-    const bool channelCommand =
-        h == QLatin1String("DISP:DRAW") || h == QLatin1String("TRIG:KIND") ||
-        h == QLatin1String("UNIT:POSI") || h == QLatin1String("DISP:GRAP") ||
-        h == QLatin1String("TRIG:LEVE") || h == QLatin1String("TRIG:SLOP") ||
-        h == QLatin1String("UNIT:RANG") || h == QLatin1String("DISP:YMAG") ||
-        h == QLatin1String("UNIT:RANG?") || h == QLatin1String("DISP:YMAG?") ||
-        h == QLatin1String("TRIG:KIND?");
-    if (channelCommand) {
-        int ch = 0;
-        if (!takeChannel(args, ch))
-            return refuse(QStringLiteral("channel CH1 to CH16 expected"));
-        Channel& c = channels_[ch - 1];
-        const QString chText = QStringLiteral("CH%1,").arg(ch);
-        if (h == QLatin1String("DISP:DRAW")) {
-            static const QStringList modes = {"OFF", "NORM", "DARK", "C1", "C2", "C3", "C4"};
-            if (!modes.contains(word(args)))
-                return refuse(QStringLiteral("drawing mode refused"));
-            c.draw = word(args);
+std::optional<SimRecorder::Reply> SimRecorder::onOff(Call& call, bool& flag)
+{
+    const QString w = word(call.args);
+    if (w == QLatin1String("ON") || w == QLatin1String("1"))
+        flag = true;
+    else if (w == QLatin1String("OFF") || w == QLatin1String("0"))
+        flag = false;
+    else
+        return refuse(call, QStringLiteral("ON or OFF expected"));
+    return std::nullopt;
+}
+
+std::optional<SimRecorder::Reply> SimRecorder::oneOf(Call& call, const QStringList& words,
+                                                     QString& target, const QString& refusal)
+{
+    const QString w = word(call.args);
+    if (!words.contains(w))
+        return refuse(call, refusal);
+    target = w;
+    return std::nullopt;
+}
+
+// --- Common commands ---
+
+std::optional<SimRecorder::Reply> SimRecorder::identify(Call& call)
+{
+    return text(call, QStringLiteral("HIOKI,%1,0,V1.20").arg(setup_.model), false);
+}
+
+std::optional<SimRecorder::Reply> SimRecorder::options(Call& call)
+{
+    QStringList codes;
+    for (int u : setup_.units)
+        codes << QString::number(u);
+    return text(call, codes.join(QLatin1Char(',')), false);
+}
+
+std::optional<SimRecorder::Reply> SimRecorder::clearErrors(Call&)
+{
+    errors_ = 0;
+    return std::nullopt;
+}
+
+std::optional<SimRecorder::Reply> SimRecorder::resetCommand(Call& call)
+{
+    // Settings back to power-on values; the header setting is part of the interface set-up
+    // and stays.
+    reset();
+    call.busyMs = kResetMs;
+    return std::nullopt;
+}
+
+std::optional<SimRecorder::Reply> SimRecorder::eventStatus(Call& call)
+{
+    return text(call, QString::number(errors_ > 0 ? 32 : 0), false);
+}
+
+// --- Set-up ---
+
+std::optional<SimRecorder::Reply> SimRecorder::setHeader(Call& call)
+{
+    return onOff(call, header_);
+}
+
+std::optional<SimRecorder::Reply> SimRecorder::headerQuery(Call& call)
+{
+    return text(call, header_ ? QStringLiteral("ON") : QStringLiteral("OFF"));
+}
+
+std::optional<SimRecorder::Reply> SimRecorder::acceptArgument(Call& call)
+{
+    if (word(call.args).isEmpty())
+        return refuse(call, QStringLiteral("argument missing"));
+    return std::nullopt;
+}
+
+std::optional<SimRecorder::Reply> SimRecorder::setFunction(Call& call)
+{
+    if (word(call.args).isEmpty())
+        return refuse(call, QStringLiteral("argument missing"));
+    function_ = word(call.args);
+    return std::nullopt;
+}
+
+std::optional<SimRecorder::Reply> SimRecorder::functionQuery(Call& call)
+{
+    return text(call, function_);
+}
+
+std::optional<SimRecorder::Reply> SimRecorder::setTimePerDivision(Call& call)
+{
+    double v = 0.0;
+    if (!takeNumber(call.args, v) || !(v >= 1e-6 && v <= 100.0))
+        return refuse(call, QStringLiteral("time per division refused"));
+    timePerDivision_ = v;
+    return std::nullopt;
+}
+
+std::optional<SimRecorder::Reply> SimRecorder::timePerDivisionQuery(Call& call)
+{
+    return text(call, QString::asprintf("%+.3E", timePerDivision_));
+}
+
+std::optional<SimRecorder::Reply> SimRecorder::setShot(Call& call)
+{
+    double v = 0.0;
+    if (!takeNumber(call.args, v) || v != std::floor(v) || v < 1 || v > 2000)
+        return refuse(call, QStringLiteral("shot length refused"));
+    shotDivisions_ = static_cast<int>(v);
+    return std::nullopt;
+}
+
+std::optional<SimRecorder::Reply> SimRecorder::shotQuery(Call& call)
+{
+    return text(call, QString::number(shotDivisions_));
+}
+
+std::optional<SimRecorder::Reply> SimRecorder::setFormat(Call& call)
+{
+    static const QStringList formats = {"SING", "DUAL", "QUAD", "OCT"};
+    return oneOf(call, formats, format_, QStringLiteral("screen format refused"));
+}
+
+std::optional<SimRecorder::Reply> SimRecorder::setTimeMagnification(Call& call)
+{
+    if (!word(call.args).startsWith(QLatin1Char('X')))
+        return refuse(call, QStringLiteral("magnification refused"));
+    xmag_ = word(call.args);
+    return std::nullopt;
+}
+
+// Moves the calendar so that its date or time of day reads as given; the rest stays.
+std::optional<SimRecorder::Reply> SimRecorder::setCalendar(Call& call, bool date)
+{
+    double a = 0, b = 0, c = 0;
+    if (!takeNumber(call.args, a) || !takeNumber(call.args, b) || !takeNumber(call.args, c))
+        return refuse(call, QStringLiteral("three numbers expected"));
+    const QDateTime now = clock_.now().addMSecs(calendarOffsetMs_);
+    QDateTime set = now;
+    if (date) {
+        const QDate d(2000 + static_cast<int>(a) % 100, static_cast<int>(b), static_cast<int>(c));
+        if (!d.isValid())
+            return refuse(call, QStringLiteral("date refused"));
+        set.setDate(d);
+    } else {
+        const QTime t(static_cast<int>(a), static_cast<int>(b), static_cast<int>(c));
+        if (!t.isValid())
+            return refuse(call, QStringLiteral("time refused"));
+        set.setTime(t);
+    }
+    calendarOffsetMs_ += now.msecsTo(set);
+    return std::nullopt;
+}
+
+std::optional<SimRecorder::Reply> SimRecorder::setDate(Call& call)
+{
+    return setCalendar(call, true);
+}
+
+std::optional<SimRecorder::Reply> SimRecorder::setTime(Call& call)
+{
+    return setCalendar(call, false);
+}
+
+std::optional<SimRecorder::Reply> SimRecorder::dateQuery(Call& call)
+{
+    const QDate d = clock_.now().addMSecs(calendarOffsetMs_).date();
+    return text(call, QStringLiteral("%1,%2,%3").arg(d.year() % 100).arg(d.month()).arg(d.day()));
+}
+
+std::optional<SimRecorder::Reply> SimRecorder::timeQuery(Call& call)
+{
+    const QTime t = clock_.now().addMSecs(calendarOffsetMs_).time();
+    return text(call, QStringLiteral("%1,%2,%3").arg(t.hour()).arg(t.minute()).arg(t.second()));
+}
+
+std::optional<SimRecorder::Reply> SimRecorder::autoSetupCommand(Call& call)
+{
+    autoSetup();
+    call.busyMs = kAutoSetupMs;
+    return std::nullopt;
+}
+
+std::optional<SimRecorder::Reply> SimRecorder::abortCommand(Call&)
+{
+    abortShot();
+    return std::nullopt;
+}
+
+std::optional<SimRecorder::Reply> SimRecorder::zeroAdjust(Call& call)
+{
+    call.busyMs = kZeroAdjustMs;
+    return std::nullopt;
+}
+
+std::optional<SimRecorder::Reply> SimRecorder::print(Call& call)
+{
+    call.busyMs = kPrintMs;
+    return std::nullopt;
+}
+
+std::optional<SimRecorder::Reply> SimRecorder::printList(Call& call)
+{
+    call.busyMs = kGaugePrintMs;
+    if (word(call.args).isEmpty())
+        return refuse(call, QStringLiteral("list kind missing"));
+    return std::nullopt;
+}
+
+// --- Per-channel settings (call.channel read by execute) ---
+
+SimRecorder::Channel& SimRecorder::channelOf(const Call& call)
+{
+    return channels_[static_cast<std::size_t>(call.channel - 1)];
+}
+
+QString SimRecorder::channelText(const Call& call)
+{
+    return QStringLiteral("CH%1,").arg(call.channel);
+}
+
+std::optional<SimRecorder::Reply> SimRecorder::setDrawing(Call& call)
+{
+    static const QStringList modes = {"OFF", "NORM", "DARK", "C1", "C2", "C3", "C4"};
+    return oneOf(call, modes, channelOf(call).draw, QStringLiteral("drawing mode refused"));
+}
+
+std::optional<SimRecorder::Reply> SimRecorder::setTriggerKind(Call& call)
+{
+    const QString w = word(call.args);
+    if (w == QLatin1String("OFF"))
+        channelOf(call).levelTrigger = false;
+    else if (w == QLatin1String("LEVE") || w == QLatin1String("LEVEL"))
+        channelOf(call).levelTrigger = true;
+    else
+        return refuse(call, QStringLiteral("trigger kind refused"));
+    return std::nullopt;
+}
+
+std::optional<SimRecorder::Reply> SimRecorder::triggerKindQuery(Call& call)
+{
+    return text(call, channelText(call) + (channelOf(call).levelTrigger ? QStringLiteral("LEVE")
+                                                                        : QStringLiteral("OFF")));
+}
+
+// The one number after the channel; false (command refused) when there is none or more.
+bool SimRecorder::channelNumber(Call& call, double& v)
+{
+    if (takeNumber(call.args, v) && word(call.args).isEmpty())
+        return true;
+    refuse(call, QStringLiteral("number expected"));
+    return false;
+}
+
+std::optional<SimRecorder::Reply> SimRecorder::setPosition(Call& call)
+{
+    double v = 0.0;
+    if (!channelNumber(call, v))
+        return std::nullopt;
+    if (v < -50 || v > 150)
+        return refuse(call, QStringLiteral("zero position refused"));
+    channelOf(call).position = static_cast<int>(v);
+    return std::nullopt;
+}
+
+std::optional<SimRecorder::Reply> SimRecorder::setGraph(Call& call)
+{
+    double v = 0.0;
+    if (!channelNumber(call, v))
+        return std::nullopt;
+    if (v < 1 || v > 8 || v != std::floor(v))
+        return refuse(call, QStringLiteral("graph refused"));
+    channelOf(call).graph = static_cast<int>(v);
+    return std::nullopt;
+}
+
+std::optional<SimRecorder::Reply> SimRecorder::setLevel(Call& call)
+{
+    double v = 0.0;
+    if (channelNumber(call, v))
+        channelOf(call).level = v;
+    return std::nullopt;
+}
+
+std::optional<SimRecorder::Reply> SimRecorder::setSlope(Call& call)
+{
+    const QString w = word(call.args);
+    if (w == QLatin1String("UP"))
+        channelOf(call).slopeUp = true;
+    else if (w == QLatin1String("DOWN"))
+        channelOf(call).slopeUp = false;
+    else
+        return refuse(call, QStringLiteral("slope refused"));
+    return std::nullopt;
+}
+
+std::optional<SimRecorder::Reply> SimRecorder::setRange(Call& call)
+{
+    const int ch = call.channel;
+    double v = 0.0;
+    if (!takeNumber(call.args, v) || !word(call.args).isEmpty())
+        return refuse(call, QStringLiteral("range value expected"));
+    if (!voltageUnit(ch))
+        return refuse(call, QStringLiteral("CH%1 has no voltage unit, range kept").arg(ch));
+    for (double r : kRangeSeries) {
+        if (sameValue(r, v) && r >= rangeMin(ch) * 0.999 && r <= rangeMax(ch) * 1.001) {
+            channelOf(call).range = r;
             return std::nullopt;
         }
-        if (h == QLatin1String("TRIG:KIND")) {
-            const QString w = word(args);
-            if (w == QLatin1String("OFF"))
-                c.levelTrigger = false;
-            else if (w == QLatin1String("LEVE") || w == QLatin1String("LEVEL"))
-                c.levelTrigger = true;
-            else
-                return refuse(QStringLiteral("trigger kind refused"));
-            return std::nullopt;
-        }
-        if (h == QLatin1String("TRIG:KIND?"))
-            return text(chText + (c.levelTrigger ? QStringLiteral("LEVE") : QStringLiteral("OFF")));
-        if (h == QLatin1String("UNIT:POSI") || h == QLatin1String("DISP:GRAP") ||
-            h == QLatin1String("TRIG:LEVE")) {
-            double v = 0.0;
-            if (!takeNumber(args, v) || !word(args).isEmpty())
-                return refuse(QStringLiteral("number expected"));
-            if (h == QLatin1String("UNIT:POSI")) {
-                if (v < -50 || v > 150)
-                    return refuse(QStringLiteral("zero position refused"));
-                c.position = static_cast<int>(v);
-            } else if (h == QLatin1String("DISP:GRAP")) {
-                if (v < 1 || v > 8 || v != std::floor(v))
-                    return refuse(QStringLiteral("graph refused"));
-                c.graph = static_cast<int>(v);
-            } else {
-                c.level = v;
-            }
-            return std::nullopt;
-        }
-        if (h == QLatin1String("TRIG:SLOP")) {
-            const QString w = word(args);
-            if (w == QLatin1String("UP"))
-                c.slopeUp = true;
-            else if (w == QLatin1String("DOWN"))
-                c.slopeUp = false;
-            else
-                return refuse(QStringLiteral("slope refused"));
-            return std::nullopt;
-        }
-        if (h == QLatin1String("UNIT:RANG")) {
-            double v = 0.0;
-            if (!takeNumber(args, v) || !word(args).isEmpty())
-                return refuse(QStringLiteral("range value expected"));
-            if (!voltageUnit(ch))
-                return refuse(QStringLiteral("CH%1 has no voltage unit, range kept").arg(ch));
-            for (double r : kRangeSeries) {
-                if (sameValue(r, v) && r >= rangeMin(ch) * 0.999 && r <= rangeMax(ch) * 1.001) {
-                    c.range = r;
-                    return std::nullopt;
-                }
-            }
-            return refuse(QStringLiteral("range %1 refused on CH%2 (%3 to %4), range kept")
-                              .arg(v)
-                              .arg(ch)
-                              .arg(rangeMin(ch))
-                              .arg(rangeMax(ch)));
-        }
-        if (h == QLatin1String("UNIT:RANG?")) {
-            if (unitCode(ch) == 0)
-                return refuse(QStringLiteral("CH%1 has no unit").arg(ch));
-            return text(chText + rangeText(c.range));
-        }
-        if (h == QLatin1String("DISP:YMAG")) {
-            // "X1_f" (divisor f, also spaced: "X1_ 4") or "Xn" (factor n).
-            QString w = args.trimmed().toUpper();
-            double d = 0.0;
-            if (w.startsWith(QLatin1String("X1_"))) {
-                w = w.mid(3);
-                if (!takeNumber(w, d) || !w.trimmed().isEmpty() || d <= 0.0)
-                    return refuse(QStringLiteral("magnification refused"));
-            } else if (w.startsWith(QLatin1Char('X'))) {
-                w = w.mid(1);
-                double f = 0.0;
-                if (!takeNumber(w, f) || !w.trimmed().isEmpty() || f <= 0.0)
-                    return refuse(QStringLiteral("magnification refused"));
-                d = 1.0 / f;
-            } else {
-                return refuse(QStringLiteral("magnification refused"));
-            }
-            for (double allowed : kDivisors) {
-                if (sameValue(allowed, d)) {
-                    c.divisor = allowed;
-                    return std::nullopt;
-                }
-            }
-            return refuse(QStringLiteral("magnification 1/%1 refused, kept").arg(d));
-        }
-        if (h == QLatin1String("DISP:YMAG?"))
-            return text(chText + magnificationText(c.divisor));
     }
+    return refuse(call, QStringLiteral("range %1 refused on CH%2 (%3 to %4), range kept")
+                            .arg(v)
+                            .arg(ch)
+                            .arg(rangeMin(ch))
+                            .arg(rangeMax(ch)));
+}
 
-    // --- Trigger ---
-    if (h == QLatin1String("TRIG:MODE")) {
-        const QString w = word(args);
-        if (w != QLatin1String("SING") && w != QLatin1String("REP") && w != QLatin1String("AUTO"))
-            return refuse(QStringLiteral("trigger mode refused"));
-        triggerMode_ = w;
-        return std::nullopt;
-    }
-    if (h == QLatin1String("TRIG:PRET")) {
-        double v = 0.0;
-        if (!takeNumber(args, v) || v < 0 || v > 100)
-            return refuse(QStringLiteral("pre-trigger refused"));
-        pretrigger_ = v;
-        return std::nullopt;
-    }
-    if (h == QLatin1String("TRIG:EXTE"))
-        return onOff(external_);
-    if (h == QLatin1String("STAR")) {
-        arm();
-        return std::nullopt;
-    }
+std::optional<SimRecorder::Reply> SimRecorder::rangeQuery(Call& call)
+{
+    if (unitCode(call.channel) == 0)
+        return refuse(call, QStringLiteral("CH%1 has no unit").arg(call.channel));
+    return text(call, channelText(call) + rangeText(channelOf(call).range));
+}
 
-    // --- Memory ---
-    if (h == QLatin1String("MEM:MAXP?"))
-        return text(QString::number(storedSamples()));
-    if (h == QLatin1String("MEM:POIN")) {
-        int ch = 0;
-        double p = 0.0;
-        if (!takeChannel(args, ch) || !takeNumber(args, p) || !word(args).isEmpty() || p < 0 ||
-            p != std::floor(p) || p > 1e9)
-            return refuse(QStringLiteral("CHn,position expected"));
-        pointerChannel_ = ch;
-        pointer_ = static_cast<qint64>(p);
-        return std::nullopt;
+std::optional<SimRecorder::Reply> SimRecorder::setMagnification(Call& call)
+{
+    // "X1_f" (divisor f, also spaced: "X1_ 4") or "Xn" (factor n).
+    QString w = call.args.trimmed().toUpper();
+    double d = 0.0;
+    if (w.startsWith(QLatin1String("X1_"))) {
+        w = w.mid(3);
+        if (!takeNumber(w, d) || !w.trimmed().isEmpty() || d <= 0.0)
+            return refuse(call, QStringLiteral("magnification refused"));
+    } else if (w.startsWith(QLatin1Char('X'))) {
+        w = w.mid(1);
+        double f = 0.0;
+        if (!takeNumber(w, f) || !w.trimmed().isEmpty() || f <= 0.0)
+            return refuse(call, QStringLiteral("magnification refused"));
+        d = 1.0 / f;
+    } else {
+        return refuse(call, QStringLiteral("magnification refused"));
     }
-    if (h == QLatin1String("MEM:BDAT?") || h == QLatin1String("MEM:ADAT?")) {
-        const bool binary = h == QLatin1String("MEM:BDAT?");
-        double n = 0.0;
-        const int limit = binary ? kMaxBlockSamples : kMaxAsciiSamples;
-        if (!takeNumber(args, n) || !word(args).isEmpty() || n < 1 || n > limit ||
-            n != std::floor(n))
-            return refuse(QStringLiteral("sample count 1 to %1 expected").arg(limit));
-        const int count = static_cast<int>(n);
-        Reply r;
-        r.binary = binary;
-        QStringList values;
+    for (double allowed : kDivisors) {
+        if (sameValue(allowed, d)) {
+            channelOf(call).divisor = allowed;
+            return std::nullopt;
+        }
+    }
+    return refuse(call, QStringLiteral("magnification 1/%1 refused, kept").arg(d));
+}
+
+std::optional<SimRecorder::Reply> SimRecorder::magnificationQuery(Call& call)
+{
+    return text(call, channelText(call) + magnificationText(channelOf(call).divisor));
+}
+
+// --- Trigger ---
+
+std::optional<SimRecorder::Reply> SimRecorder::setTriggerMode(Call& call)
+{
+    static const QStringList modes = {"SING", "REP", "AUTO"};
+    return oneOf(call, modes, triggerMode_, QStringLiteral("trigger mode refused"));
+}
+
+std::optional<SimRecorder::Reply> SimRecorder::setPretrigger(Call& call)
+{
+    double v = 0.0;
+    if (!takeNumber(call.args, v) || v < 0 || v > 100)
+        return refuse(call, QStringLiteral("pre-trigger refused"));
+    pretrigger_ = v;
+    return std::nullopt;
+}
+
+std::optional<SimRecorder::Reply> SimRecorder::setExternal(Call& call)
+{
+    return onOff(call, external_);
+}
+
+std::optional<SimRecorder::Reply> SimRecorder::start(Call&)
+{
+    arm();
+    return std::nullopt;
+}
+
+// --- Memory ---
+
+std::optional<SimRecorder::Reply> SimRecorder::storedQuery(Call& call)
+{
+    return text(call, QString::number(storedSamples()));
+}
+
+std::optional<SimRecorder::Reply> SimRecorder::setPointer(Call& call)
+{
+    int ch = 0;
+    double p = 0.0;
+    if (!takeChannel(call.args, ch) || !takeNumber(call.args, p) || !word(call.args).isEmpty() ||
+        p < 0 || p != std::floor(p) || p > 1e9)
+        return refuse(call, QStringLiteral("CHn,position expected"));
+    pointerChannel_ = ch;
+    pointer_ = static_cast<qint64>(p);
+    return std::nullopt;
+}
+
+// MEM:BDAT? (a binary block) and MEM:ADAT? (numbers): samples from the pointer on.
+std::optional<SimRecorder::Reply> SimRecorder::readSamples(Call& call)
+{
+    const bool binary = call.cmd.header == QLatin1String("MEM:BDAT?");
+    double n = 0.0;
+    const int limit = binary ? kMaxBlockSamples : kMaxAsciiSamples;
+    if (!takeNumber(call.args, n) || !word(call.args).isEmpty() || n < 1 || n > limit ||
+        n != std::floor(n))
+        return refuse(call, QStringLiteral("sample count 1 to %1 expected").arg(limit));
+    const int count = static_cast<int>(n);
+    Reply r;
+    r.binary = binary;
+    QStringList values;
+    if (binary)
+        r.bytes = QByteArrayLiteral("#0");
+    // Samples past the stored ones read as zero; the pointer moves on regardless.
+    for (int i = 0; i < count; ++i) {
+        const qint64 pos = pointer_ + i;
+        const int value =
+            pos < memoryCount_ ? storedCount(pointerChannel_, static_cast<int>(pos)) : 0;
         if (binary)
-            r.bytes = QByteArrayLiteral("#0");
-        // Samples past the stored ones read as zero; the pointer moves on regardless.
-        for (int i = 0; i < count; ++i) {
-            const qint64 pos = pointer_ + i;
-            const int value =
-                pos < memoryCount_ ? storedCount(pointerChannel_, static_cast<int>(pos)) : 0;
-            if (binary)
-                r.bytes += encodeSample(value);
-            else
-                values << QString::number(modelClass() == 0 ? value + 2048 : value);
-        }
-        pointer_ += count;
-        if (binary) {
-            r.bytes += '\n';
-            return r;
-        }
-        return text(values.join(QLatin1Char(',')));
+            r.bytes += encodeSample(value);
+        else
+            values << QString::number(modelClass() == 0 ? value + 2048 : value);
     }
+    pointer_ += count;
+    if (binary) {
+        r.bytes += '\n';
+        return r;
+    }
+    return text(call, values.join(QLatin1Char(',')));
+}
 
-    // --- Floppy disk ---
-    if (h == QLatin1String("FDISK:MODE"))
-        return onOff(floppyEnabled_);
-    if (h == QLatin1String("FDISK:MEDIA")) {
-        const QString w = word(args);
-        if (w != QLatin1String("FD") && w != QLatin1String("PC") && w != QLatin1String("HD"))
-            return refuse(QStringLiteral("medium refused"));
-        floppyEnabled_ = w == QLatin1String("FD");
-        return std::nullopt;
-    }
-    if (h == QLatin1String("FDISK:SAVE")) {
-        static const QRegularExpression re(
-            QStringLiteral(
-                "^\\s*\"([^\"]{1,64})\"\\s*,\\s*(W|BIN|TEXT)\\s*,\\s*(ALL|CH\\s*(\\d{1,2}))\\s*$"),
-            QRegularExpression::CaseInsensitiveOption);
-        const QRegularExpressionMatch m = re.match(args);
-        if (!m.hasMatch())
-            return refuse(QStringLiteral("\"name\",format,what expected"));
-        if (!floppyEnabled_)
-            return refuse(QStringLiteral("floppy disk not selected"));
-        if (storedSamples() == 0)
-            return refuse(QStringLiteral("no waveform to save"));
-        FloppyFile f;
-        f.name = m.captured(1);
-        f.format = m.captured(2).toUpper();
-        f.what = m.captured(4).isEmpty() ? QStringLiteral("ALL")
-                                         : QStringLiteral("CH %1").arg(m.captured(4).toInt());
-        f.samples = memoryCount_;
-        f.time = clock_.now().addMSecs(calendarOffsetMs_);
-        floppy_.erase(std::remove_if(floppy_.begin(), floppy_.end(),
-                                     [&](const FloppyFile& o) { return o.name == f.name; }),
-                      floppy_.end());
-        floppy_.push_back(f);
-        return std::nullopt;
-    }
-    if (h == QLatin1String("FDISK:DIR?")) {
-        QStringList names;
-        for (const FloppyFile& f : floppy_)
-            names << f.name;
-        return text(names.join(QLatin1Char(',')));
-    }
-    return refuse(QStringLiteral("unknown command %1").arg(h));
+// --- Floppy disk ---
+
+std::optional<SimRecorder::Reply> SimRecorder::setFloppyMode(Call& call)
+{
+    return onOff(call, floppyEnabled_);
+}
+
+std::optional<SimRecorder::Reply> SimRecorder::setMedium(Call& call)
+{
+    const QString w = word(call.args);
+    if (w != QLatin1String("FD") && w != QLatin1String("PC") && w != QLatin1String("HD"))
+        return refuse(call, QStringLiteral("medium refused"));
+    floppyEnabled_ = w == QLatin1String("FD");
+    return std::nullopt;
+}
+
+std::optional<SimRecorder::Reply> SimRecorder::floppySave(Call& call)
+{
+    static const QRegularExpression re(
+        QStringLiteral(
+            "^\\s*\"([^\"]{1,64})\"\\s*,\\s*(W|BIN|TEXT)\\s*,\\s*(ALL|CH\\s*(\\d{1,2}))\\s*$"),
+        QRegularExpression::CaseInsensitiveOption);
+    const QRegularExpressionMatch m = re.match(call.args);
+    if (!m.hasMatch())
+        return refuse(call, QStringLiteral("\"name\",format,what expected"));
+    if (!floppyEnabled_)
+        return refuse(call, QStringLiteral("floppy disk not selected"));
+    if (storedSamples() == 0)
+        return refuse(call, QStringLiteral("no waveform to save"));
+    FloppyFile f;
+    f.name = m.captured(1);
+    f.format = m.captured(2).toUpper();
+    f.what = m.captured(4).isEmpty() ? QStringLiteral("ALL")
+                                     : QStringLiteral("CH %1").arg(m.captured(4).toInt());
+    f.samples = memoryCount_;
+    f.time = clock_.now().addMSecs(calendarOffsetMs_);
+    floppy_.erase(std::remove_if(floppy_.begin(), floppy_.end(),
+                                 [&](const FloppyFile& o) { return o.name == f.name; }),
+                  floppy_.end());
+    floppy_.push_back(f);
+    call.busyMs = kFloppySaveMs;
+    return std::nullopt;
+}
+
+std::optional<SimRecorder::Reply> SimRecorder::floppyDirectory(Call& call)
+{
+    QStringList names;
+    for (const FloppyFile& f : floppy_)
+        names << f.name;
+    return text(call, names.join(QLatin1Char(',')));
 }
 
 } // namespace hs::sim

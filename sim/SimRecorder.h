@@ -6,6 +6,7 @@
 
 #include <QByteArray>
 #include <QDateTime>
+#include <QHash>
 #include <QString>
 #include <QStringList>
 #include <QVector>
@@ -151,8 +152,87 @@ private:
     double rangeMax(int channel) const;
     double rangeMin(int channel) const;
 
-    std::optional<Reply> execute(const Parsed& cmd, QString& note);
     QString headerFor(const Parsed& cmd) const;
+    // Counts a query's reply and applies the reply faults; false when the reply is withheld.
+    bool replyGoesOut(const Parsed& cmd, Reply& reply, QStringList& notes);
+    // Joins the replies of one line into the bytes to send and applies the line faults.
+    void sendReplies(const QVector<Reply>& replies, LineOutcome& out, QStringList& notes);
+
+    // One command being executed: the command, its arguments not yet read, the channel of a
+    // per-channel command, and what the recorder makes of it (a refusal, a busy time).
+    struct Call {
+        const Parsed& cmd;
+        QString args;
+        int channel = 0;
+        QString note;
+        qint64 busyMs = 0;
+    };
+    using Handler = std::optional<Reply> (SimRecorder::*)(Call&);
+    struct Command {
+        Handler handler = nullptr;
+        bool perChannel = false; // the arguments begin with "CHn"
+    };
+    // The command interpreter: full header -> handler.
+    static const QHash<QString, Command>& commands();
+    std::optional<Reply> execute(Call& call);
+    std::optional<Reply> refuse(Call& call, const QString& why);
+    std::optional<Reply> text(const Call& call, const QString& value, bool withHeader = true) const;
+    std::optional<Reply> onOff(Call& call, bool& flag);
+    std::optional<Reply> oneOf(Call& call, const QStringList& words, QString& target,
+                               const QString& refusal);
+    Channel& channelOf(const Call& call);
+    static QString channelText(const Call& call);
+    bool channelNumber(Call& call, double& v);
+    std::optional<Reply> setCalendar(Call& call, bool date);
+
+    // The handlers, one per command.
+    std::optional<Reply> identify(Call& call);
+    std::optional<Reply> options(Call& call);
+    std::optional<Reply> clearErrors(Call& call);
+    std::optional<Reply> resetCommand(Call& call);
+    std::optional<Reply> eventStatus(Call& call);
+    std::optional<Reply> setHeader(Call& call);
+    std::optional<Reply> headerQuery(Call& call);
+    std::optional<Reply> acceptArgument(Call& call);
+    std::optional<Reply> setFunction(Call& call);
+    std::optional<Reply> functionQuery(Call& call);
+    std::optional<Reply> setTimePerDivision(Call& call);
+    std::optional<Reply> timePerDivisionQuery(Call& call);
+    std::optional<Reply> setShot(Call& call);
+    std::optional<Reply> shotQuery(Call& call);
+    std::optional<Reply> setFormat(Call& call);
+    std::optional<Reply> setTimeMagnification(Call& call);
+    std::optional<Reply> setDate(Call& call);
+    std::optional<Reply> setTime(Call& call);
+    std::optional<Reply> dateQuery(Call& call);
+    std::optional<Reply> timeQuery(Call& call);
+    std::optional<Reply> autoSetupCommand(Call& call);
+    std::optional<Reply> abortCommand(Call& call);
+    std::optional<Reply> zeroAdjust(Call& call);
+    std::optional<Reply> print(Call& call);
+    std::optional<Reply> printList(Call& call);
+    std::optional<Reply> setDrawing(Call& call);
+    std::optional<Reply> setTriggerKind(Call& call);
+    std::optional<Reply> triggerKindQuery(Call& call);
+    std::optional<Reply> setPosition(Call& call);
+    std::optional<Reply> setGraph(Call& call);
+    std::optional<Reply> setLevel(Call& call);
+    std::optional<Reply> setSlope(Call& call);
+    std::optional<Reply> setRange(Call& call);
+    std::optional<Reply> rangeQuery(Call& call);
+    std::optional<Reply> setMagnification(Call& call);
+    std::optional<Reply> magnificationQuery(Call& call);
+    std::optional<Reply> setTriggerMode(Call& call);
+    std::optional<Reply> setPretrigger(Call& call);
+    std::optional<Reply> setExternal(Call& call);
+    std::optional<Reply> start(Call& call);
+    std::optional<Reply> storedQuery(Call& call);
+    std::optional<Reply> setPointer(Call& call);
+    std::optional<Reply> readSamples(Call& call);
+    std::optional<Reply> setFloppyMode(Call& call);
+    std::optional<Reply> setMedium(Call& call);
+    std::optional<Reply> floppySave(Call& call);
+    std::optional<Reply> floppyDirectory(Call& call);
 
     int index_;
     const Scenario& scenario_;
