@@ -264,142 +264,154 @@ QJsonObject Scenario::toJson() const
     return o;
 }
 
+namespace {
+
+bool fail(QString* error, const QString& why)
+{
+    if (error)
+        *error = why;
+    return false;
+}
+
+// The grid: frequency, its drift and the noise seed.
+bool readGrid(const QJsonObject& o, Scenario& s, QString* error)
+{
+    const QString top = QStringLiteral("scenario");
+    if (!readNumberField(o, "frequency", s.frequencyHz, error, top))
+        return false;
+    if (!(s.frequencyHz > 0.0 && s.frequencyHz < 10000.0))
+        return fail(error,
+                    QStringLiteral("scenario: \"frequency\" must lie between 0 and 10000 Hz"));
+    const QJsonObject drift = o.value(QStringLiteral("drift")).toObject();
+    if (!readNumberField(drift, "amplitude", s.driftHz, error, QStringLiteral("drift")) ||
+        !readNumberField(drift, "period", s.driftPeriodS, error, QStringLiteral("drift")))
+        return false;
+    if (std::abs(s.driftHz) >= s.frequencyHz || s.driftPeriodS <= 0.0)
+        return fail(error, QStringLiteral("drift: the amplitude must stay below the frequency and "
+                                          "the period must be positive"));
+    double seed = s.seed;
+    if (!readNumberField(o, "seed", seed, error, top))
+        return false;
+    s.seed = static_cast<quint32>(std::fmod(std::abs(seed), 4294967296.0));
+    return true;
+}
+
+// One entry of "recorders": the model and the unit codes.
+bool readRecorder(const QJsonObject& ro, const QString& where, RecorderSetup& r, QString* error)
+{
+    if (!readIntField(ro, "model", r.model, error, where))
+        return false;
+    if (r.model < 1000 || r.model > 9999)
+        return fail(error, where + QStringLiteral(": the model must have four digits"));
+    const QJsonArray units = ro.value(QStringLiteral("units")).toArray();
+    if (units.size() > 16)
+        return fail(error, where + QStringLiteral(": at most 16 unit codes"));
+    for (const QJsonValue& u : units) {
+        const int code = u.toInt(-1);
+        if (code < 0 || code > 9)
+            return fail(error, where + QStringLiteral(": unit codes are single digits"));
+        r.units.push_back(code);
+    }
+    return true;
+}
+
+bool readHarmonic(const QJsonObject& ho, const QString& where, Harmonic& h, QString* error)
+{
+    if (!readIntField(ho, "order", h.order, error, where) ||
+        !readNumberField(ho, "ratio", h.ratio, error, where) ||
+        !readNumberField(ho, "phase", h.phaseDeg, error, where))
+        return false;
+    if (h.order < 0 || h.order > 10000)
+        return fail(error, where + QStringLiteral(": harmonic orders lie between 0 and 10000"));
+    return true;
+}
+
+// One entry of "quantities"; its name must differ from those of the quantities read before.
+bool readQuantity(const QJsonObject& qo, const Scenario& s, Quantity& q, QString* error)
+{
+    q.name = qo.value(QStringLiteral("name")).toString();
+    const QString where = QStringLiteral("quantity \"%1\"").arg(q.name);
+    if (q.name.isEmpty() || s.quantityIndex(q.name) >= 0)
+        return fail(error, where + QStringLiteral(": every quantity needs a name of its own"));
+    if (!readNumberField(qo, "rms", q.rms, error, where) ||
+        !readNumberField(qo, "phase", q.phaseDeg, error, where) ||
+        !readNumberField(qo, "dc", q.dc, error, where) ||
+        !readNumberField(qo, "noise", q.noiseRms, error, where))
+        return false;
+    if (q.noiseRms < 0.0)
+        return fail(error, where + QStringLiteral(": the noise must not be negative"));
+    for (const QJsonValue& hv : qo.value(QStringLiteral("harmonics")).toArray()) {
+        Harmonic h;
+        if (!readHarmonic(hv.toObject(), where, h, error))
+            return false;
+        q.harmonics.push_back(h);
+    }
+    return true;
+}
+
+// The gain of a wiring entry: given directly, or as a PT ratio (volts), or as a sensor on a CT.
+bool readGain(const QJsonObject& wo, const QString& where, double& out, QString* error)
+{
+    double gain = 1.0, pt = 0.0, ct = 1.0, vpa = 0.0;
+    if (!readNumberField(wo, "gain", gain, error, where) ||
+        !readNumberField(wo, "ptRatio", pt, error, where) ||
+        !readNumberField(wo, "ctRatio", ct, error, where) ||
+        !readNumberField(wo, "voltsPerAmpere", vpa, error, where))
+        return false;
+    if (wo.contains(QStringLiteral("ptRatio"))) {
+        if (pt == 0.0)
+            return fail(error, where + QStringLiteral(": \"ptRatio\" must not be 0"));
+        gain = 1.0 / pt;
+    } else if (wo.contains(QStringLiteral("voltsPerAmpere"))) {
+        if (ct == 0.0)
+            return fail(error, where + QStringLiteral(": \"ctRatio\" must not be 0"));
+        gain = vpa / ct;
+    }
+    out = gain;
+    return true;
+}
+
+// One entry of "wiring"; its quantity must have been read already.
+bool readWiring(const QJsonObject& wo, const Scenario& s, Wiring& w, QString* error)
+{
+    w.quantity = wo.value(QStringLiteral("quantity")).toString();
+    const QString where = QStringLiteral("wiring of \"%1\"").arg(w.quantity);
+    if (s.quantityIndex(w.quantity) < 0)
+        return fail(error, where + QStringLiteral(": no quantity of that name"));
+    if (!readIntField(wo, "recorder", w.recorder, error, where) ||
+        !readIntField(wo, "channel", w.channel, error, where))
+        return false;
+    if (w.recorder < 1 || w.recorder > 2 || w.channel < 1 || w.channel > 16)
+        return fail(error, where + QStringLiteral(": recorder 1 or 2, channel 1 to 16"));
+    return readGain(wo, where, w.gain, error);
+}
+
+} // namespace
+
 std::optional<Scenario> Scenario::fromJson(const QJsonObject& o, QString* error)
 {
     Scenario s;
     s.recorders[0] = {8841, {}};
     s.recorders[1] = {8841, {}};
     s.name = o.value(QStringLiteral("name")).toString();
-    const QString top = QStringLiteral("scenario");
-    if (!readNumberField(o, "frequency", s.frequencyHz, error, top))
+    if (!readGrid(o, s, error))
         return std::nullopt;
-    if (!(s.frequencyHz > 0.0 && s.frequencyHz < 10000.0)) {
-        if (error)
-            *error = QStringLiteral("scenario: \"frequency\" must lie between 0 and 10000 Hz");
-        return std::nullopt;
-    }
-    const QJsonObject drift = o.value(QStringLiteral("drift")).toObject();
-    if (!readNumberField(drift, "amplitude", s.driftHz, error, QStringLiteral("drift")) ||
-        !readNumberField(drift, "period", s.driftPeriodS, error, QStringLiteral("drift")))
-        return std::nullopt;
-    if (std::abs(s.driftHz) >= s.frequencyHz || s.driftPeriodS <= 0.0) {
-        if (error)
-            *error = QStringLiteral("drift: the amplitude must stay below the frequency and the "
-                                    "period must be positive");
-        return std::nullopt;
-    }
-    double seed = s.seed;
-    if (!readNumberField(o, "seed", seed, error, top))
-        return std::nullopt;
-    s.seed = static_cast<quint32>(std::fmod(std::abs(seed), 4294967296.0));
-
     const QJsonArray recs = o.value(QStringLiteral("recorders")).toArray();
     for (int r = 0; r < recs.size() && r < 2; ++r) {
-        const QJsonObject ro = recs[r].toObject();
-        const QString where = QStringLiteral("recorder %1").arg(r + 1);
-        if (!readIntField(ro, "model", s.recorders[r].model, error, where))
+        if (!readRecorder(recs[r].toObject(), QStringLiteral("recorder %1").arg(r + 1),
+                          s.recorders[static_cast<std::size_t>(r)], error))
             return std::nullopt;
-        if (s.recorders[r].model < 1000 || s.recorders[r].model > 9999) {
-            if (error)
-                *error = where + QStringLiteral(": the model must have four digits");
-            return std::nullopt;
-        }
-        const QJsonArray units = ro.value(QStringLiteral("units")).toArray();
-        if (units.size() > 16) {
-            if (error)
-                *error = where + QStringLiteral(": at most 16 unit codes");
-            return std::nullopt;
-        }
-        for (const QJsonValue& u : units) {
-            const int code = u.toInt(-1);
-            if (code < 0 || code > 9) {
-                if (error)
-                    *error = where + QStringLiteral(": unit codes are single digits");
-                return std::nullopt;
-            }
-            s.recorders[r].units.push_back(code);
-        }
     }
-
-    const QJsonArray qs = o.value(QStringLiteral("quantities")).toArray();
-    for (const QJsonValue& qv : qs) {
-        const QJsonObject qo = qv.toObject();
+    for (const QJsonValue& qv : o.value(QStringLiteral("quantities")).toArray()) {
         Quantity q;
-        q.name = qo.value(QStringLiteral("name")).toString();
-        const QString where = QStringLiteral("quantity \"%1\"").arg(q.name);
-        if (q.name.isEmpty() || s.quantityIndex(q.name) >= 0) {
-            if (error)
-                *error = where + QStringLiteral(": every quantity needs a name of its own");
+        if (!readQuantity(qv.toObject(), s, q, error))
             return std::nullopt;
-        }
-        if (!readNumberField(qo, "rms", q.rms, error, where) ||
-            !readNumberField(qo, "phase", q.phaseDeg, error, where) ||
-            !readNumberField(qo, "dc", q.dc, error, where) ||
-            !readNumberField(qo, "noise", q.noiseRms, error, where))
-            return std::nullopt;
-        if (q.noiseRms < 0.0) {
-            if (error)
-                *error = where + QStringLiteral(": the noise must not be negative");
-            return std::nullopt;
-        }
-        for (const QJsonValue& hv : qo.value(QStringLiteral("harmonics")).toArray()) {
-            const QJsonObject ho = hv.toObject();
-            Harmonic h;
-            if (!readIntField(ho, "order", h.order, error, where) ||
-                !readNumberField(ho, "ratio", h.ratio, error, where) ||
-                !readNumberField(ho, "phase", h.phaseDeg, error, where))
-                return std::nullopt;
-            if (h.order < 0 || h.order > 10000) {
-                if (error)
-                    *error = where + QStringLiteral(": harmonic orders lie between 0 and 10000");
-                return std::nullopt;
-            }
-            q.harmonics.push_back(h);
-        }
         s.quantities.push_back(q);
     }
-
     for (const QJsonValue& wv : o.value(QStringLiteral("wiring")).toArray()) {
-        const QJsonObject wo = wv.toObject();
         Wiring w;
-        w.quantity = wo.value(QStringLiteral("quantity")).toString();
-        const QString where = QStringLiteral("wiring of \"%1\"").arg(w.quantity);
-        if (s.quantityIndex(w.quantity) < 0) {
-            if (error)
-                *error = where + QStringLiteral(": no quantity of that name");
+        if (!readWiring(wv.toObject(), s, w, error))
             return std::nullopt;
-        }
-        if (!readIntField(wo, "recorder", w.recorder, error, where) ||
-            !readIntField(wo, "channel", w.channel, error, where))
-            return std::nullopt;
-        if (w.recorder < 1 || w.recorder > 2 || w.channel < 1 || w.channel > 16) {
-            if (error)
-                *error = where + QStringLiteral(": recorder 1 or 2, channel 1 to 16");
-            return std::nullopt;
-        }
-        // The gain is given directly, or as a PT ratio (volts), or as a sensor on a CT.
-        double gain = 1.0, pt = 0.0, ct = 1.0, vpa = 0.0;
-        if (!readNumberField(wo, "gain", gain, error, where) ||
-            !readNumberField(wo, "ptRatio", pt, error, where) ||
-            !readNumberField(wo, "ctRatio", ct, error, where) ||
-            !readNumberField(wo, "voltsPerAmpere", vpa, error, where))
-            return std::nullopt;
-        if (wo.contains(QStringLiteral("ptRatio"))) {
-            if (pt == 0.0) {
-                if (error)
-                    *error = where + QStringLiteral(": \"ptRatio\" must not be 0");
-                return std::nullopt;
-            }
-            gain = 1.0 / pt;
-        } else if (wo.contains(QStringLiteral("voltsPerAmpere"))) {
-            if (ct == 0.0) {
-                if (error)
-                    *error = where + QStringLiteral(": \"ctRatio\" must not be 0");
-                return std::nullopt;
-            }
-            gain = vpa / ct;
-        }
-        w.gain = gain;
         s.wiring.push_back(w);
     }
     return s;
