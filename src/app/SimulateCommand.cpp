@@ -3,6 +3,7 @@
 #include "common/Clock.h"
 #include "sim/SimServer.h"
 
+#include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QFile>
 #include <QHostAddress>
@@ -26,19 +27,6 @@ void printLine(const QString& text, FILE* stream = stdout)
 {
     std::fprintf(stream, "%s\n", text.toLocal8Bit().constData());
     std::fflush(stream);
-}
-
-// "[R:]VALUE": the recorders addressed (0, 1 or both) and the value.
-void splitRecorderPrefix(const QString& text, int& first, int& last, QString& value)
-{
-    first = 0;
-    last = 1;
-    value = text;
-    if (text.size() > 2 && text[1] == QLatin1Char(':') &&
-        (text[0] == QLatin1Char('1') || text[0] == QLatin1Char('2'))) {
-        first = last = text[0].digitValue() - 1;
-        value = text.mid(2);
-    }
 }
 
 #ifdef Q_OS_UNIX
@@ -83,206 +71,294 @@ QString simulateHelp()
            sim::faultOptionHelp();
 }
 
+namespace {
+
+// The options that take a value, with what they take: the text of both a missing and a refused
+// value.
+struct ValueOption {
+    const char* name;
+    const char* valueName;
+    const char* takes;
+};
+constexpr ValueOption kValueOptions[] = {
+    {"recorders", "N", "--recorders takes 1 or 2"},
+    {"address1", "HOST", "--address1 takes an IP address"},
+    {"address2", "HOST", "--address2 takes an IP address"},
+    {"port1", "N", "--port1 takes a port number 0 to 65535"},
+    {"port2", "N", "--port2 takes a port number 0 to 65535"},
+    {"model", "[R:]MODEL", "--model takes [R:]MODEL"},
+    {"units", "[R:]CODES", "--units takes [R:]CODES"},
+    {"scenario", "FILE", "--scenario takes a file name"},
+    {"save-scenario", "FILE", "--save-scenario takes a file name"},
+    {"time-scale", "S", "--time-scale takes a positive number"},
+    {"duration", "SECONDS", "--duration takes nominal seconds"},
+    {"log", "FILE", "--log takes a file name"},
+    {"fault", "[R:]KEY[=V]", "--fault takes [R:]KEY[=VALUE]"},
+};
+
+QString takes(const QString& name)
+{
+    for (const ValueOption& v : kValueOptions) {
+        if (name == QLatin1String(v.name))
+            return QLatin1String(v.takes);
+    }
+    return {};
+}
+
+void addSimulateOptions(QCommandLineParser& parser)
+{
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    parser.addOption({{QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("help")});
+    parser.addOption({{QStringLiteral("v"), QStringLiteral("verbose")}, QStringLiteral("verbose")});
+    for (const ValueOption& v : kValueOptions)
+        parser.addOption(
+            {QLatin1String(v.name), QLatin1String(v.takes), QLatin1String(v.valueName)});
+}
+
+// The option an argument names: "--port1=5" and "-port1" name "port1".
+QString optionName(const QString& arg)
+{
+    QString name = arg.section(QLatin1Char('='), 0, 0);
+    while (name.startsWith(QLatin1Char('-')))
+        name.remove(0, 1);
+    return name;
+}
+
+// What is wrong with the arguments as the parser sees them, in the words of this command (empty
+// when nothing): a value missing after the last argument, or an argument that is no option.
+QString parseProblem(QCommandLineParser& parser, const QStringList& args)
+{
+    auto unknownOption = [](const QString& arg) {
+        return QStringLiteral("unknown option \"%1\" (see --help)").arg(arg);
+    };
+    if (parser.parse(QStringList{QStringLiteral("simulate")} + args))
+        return parser.positionalArguments().isEmpty()
+                   ? QString()
+                   : unknownOption(parser.positionalArguments().first());
+    const QStringList unknown = parser.unknownOptionNames();
+    if (unknown.isEmpty())
+        return args.isEmpty() ? parser.errorText() : takes(optionName(args.last()));
+    for (const QString& a : args) {
+        if (a.startsWith(QLatin1Char('-')) && optionName(a) == unknown.first())
+            return unknownOption(a);
+    }
+    return unknownOption(QStringLiteral("--") + unknown.first());
+}
+
+// Reads every value of an option with read (false: refused); the last one given counts.
+template <typename Read>
+bool readValues(const QCommandLineParser& parser, const char* name, QString* error, Read read)
+{
+    for (const QString& v : parser.values(QLatin1String(name))) {
+        if (!read(v)) {
+            if (error)
+                *error = takes(QLatin1String(name));
+            return false;
+        }
+    }
+    return true;
+}
+
+bool readAddressesAndPorts(const QCommandLineParser& parser, SimulateOptions& o, QString* error)
+{
+    for (std::size_t r = 0; r < 2; ++r) {
+        const QByteArray address = "address" + QByteArray::number(static_cast<int>(r) + 1);
+        const QByteArray port = "port" + QByteArray::number(static_cast<int>(r) + 1);
+        const bool ok = readValues(parser, address.constData(), error,
+                                   [&](const QString& v) {
+                                       o.addresses[r] = v;
+                                       return !QHostAddress(v).isNull();
+                                   }) &&
+                        readValues(parser, port.constData(), error, [&](const QString& v) {
+                            bool valid = false;
+                            const int p = v.toInt(&valid);
+                            o.ports[r] = static_cast<quint16>(p);
+                            return valid && p >= 0 && p <= 65535;
+                        });
+        if (!ok)
+            return false;
+    }
+    return true;
+}
+
+bool readSimpleValues(const QCommandLineParser& parser, SimulateOptions& o, QString* error)
+{
+    return readValues(parser, "recorders", error,
+                      [&](const QString& v) {
+                          o.recorders = v.toInt();
+                          return v == QLatin1String("1") || v == QLatin1String("2");
+                      }) &&
+           readAddressesAndPorts(parser, o, error) &&
+           readValues(parser, "time-scale", error,
+                      [&](const QString& v) {
+                          bool ok = false;
+                          o.timeScale = v.toDouble(&ok);
+                          return ok && o.timeScale > 0.0 && std::isfinite(o.timeScale);
+                      }) &&
+           readValues(parser, "duration", error, [&](const QString& v) {
+               bool ok = false;
+               o.durationS = v.toDouble(&ok);
+               return ok && o.durationS >= 0.0 && o.durationS <= 1e7;
+           });
+}
+
+// "[R:]VALUE": the recorders addressed (0, 1 or both) and the value.
+void splitRecorderPrefix(const QString& text, int& first, int& last, QString& value)
+{
+    first = 0;
+    last = 1;
+    value = text;
+    if (text.size() > 2 && text[1] == QLatin1Char(':') &&
+        (text[0] == QLatin1Char('1') || text[0] == QLatin1Char('2'))) {
+        first = last = text[0].digitValue() - 1;
+        value = text.mid(2);
+    }
+}
+
+// One --model value.
+bool applyModel(const QString& option, sim::Scenario& scenario, QString* error)
+{
+    int first = 0, last = 1;
+    QString text;
+    splitRecorderPrefix(option, first, last, text);
+    bool ok = false;
+    const int model = text.toInt(&ok);
+    if (!ok || model < 1000 || model > 9999) {
+        *error = QStringLiteral("--model \"%1\": a four-digit model such as 8841").arg(option);
+        return false;
+    }
+    for (int r = first; r <= last; ++r)
+        scenario.recorders[static_cast<std::size_t>(r)].model = model;
+    return true;
+}
+
+// One --units value.
+bool applyUnits(const QString& option, sim::Scenario& scenario, QString* error)
+{
+    int first = 0, last = 1;
+    QString text;
+    splitRecorderPrefix(option, first, last, text);
+    QVector<int> codes;
+    for (const QString& c : text.split(QLatin1Char(','))) {
+        bool ok = false;
+        const int code = c.trimmed().toInt(&ok);
+        if (!ok || code < 0 || code > 9) {
+            *error =
+                QStringLiteral("--units \"%1\": single-digit codes separated by \",\"").arg(option);
+            return false;
+        }
+        codes << code;
+    }
+    if (codes.size() > 16) {
+        *error = QStringLiteral("--units \"%1\": at most 16 channels").arg(option);
+        return false;
+    }
+    for (int r = first; r <= last; ++r)
+        scenario.recorders[static_cast<std::size_t>(r)].units = codes;
+    return true;
+}
+
+bool readFaults(const QCommandLineParser& parser, SimulateOptions& o, QString* error)
+{
+    for (const QString& f : parser.values(QStringLiteral("fault"))) {
+        if (!sim::applyFaultOption(f, o.faults, error))
+            return false;
+    }
+    return true;
+}
+
+// The scenario: the default or the --scenario file, with --model and --units applied in order.
+bool readScenario(const QCommandLineParser& parser, SimulateOptions& o, QString* error)
+{
+    if (parser.isSet(QStringLiteral("scenario"))) {
+        auto s = sim::Scenario::load(parser.value(QStringLiteral("scenario")), error);
+        if (!s)
+            return false;
+        o.scenario = *s;
+    }
+    for (const QString& m : parser.values(QStringLiteral("model"))) {
+        if (!applyModel(m, o.scenario, error))
+            return false;
+    }
+    for (const QString& u : parser.values(QStringLiteral("units"))) {
+        if (!applyUnits(u, o.scenario, error))
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
 std::optional<SimulateOptions> parseSimulateOptions(const QStringList& args, QString* error)
 {
     SimulateOptions o;
     o.scenario = sim::Scenario::defaultScenario();
     o.timeScale = Clock::scaleFromEnvironment(1.0);
-    QString scenarioFile;
-    QStringList models, units;
-    auto fail = [&](const QString& why) -> std::optional<SimulateOptions> {
-        if (error)
-            *error = why;
-        return std::nullopt;
-    };
-    for (int i = 0; i < args.size(); ++i) {
-        const QString& a = args[i];
-        auto value = [&](QString& out) {
-            if (i + 1 >= args.size())
-                return false;
-            out = args[++i];
-            return true;
-        };
-        QString v;
-        if (a == QLatin1String("-h") || a == QLatin1String("--help")) {
-            o.help = true;
-        } else if (a == QLatin1String("-v") || a == QLatin1String("--verbose")) {
-            o.verbose = true;
-        } else if (a == QLatin1String("--recorders")) {
-            if (!value(v) || (v != QLatin1String("1") && v != QLatin1String("2")))
-                return fail(QStringLiteral("--recorders takes 1 or 2"));
-            o.recorders = v.toInt();
-        } else if (a == QLatin1String("--address1") || a == QLatin1String("--address2")) {
-            if (!value(v) || QHostAddress(v).isNull())
-                return fail(a + QStringLiteral(" takes an IP address"));
-            o.addresses[a.endsWith(QLatin1Char('1')) ? 0 : 1] = v;
-        } else if (a == QLatin1String("--port1") || a == QLatin1String("--port2")) {
-            bool ok = false;
-            const int p = value(v) ? v.toInt(&ok) : -1;
-            if (!ok || p < 0 || p > 65535)
-                return fail(a + QStringLiteral(" takes a port number 0 to 65535"));
-            o.ports[a.endsWith(QLatin1Char('1')) ? 0 : 1] = static_cast<quint16>(p);
-        } else if (a == QLatin1String("--model")) {
-            if (!value(v))
-                return fail(QStringLiteral("--model takes [R:]MODEL"));
-            models << v;
-        } else if (a == QLatin1String("--units")) {
-            if (!value(v))
-                return fail(QStringLiteral("--units takes [R:]CODES"));
-            units << v;
-        } else if (a == QLatin1String("--scenario")) {
-            if (!value(scenarioFile))
-                return fail(QStringLiteral("--scenario takes a file name"));
-        } else if (a == QLatin1String("--save-scenario")) {
-            if (!value(o.saveScenario))
-                return fail(QStringLiteral("--save-scenario takes a file name"));
-        } else if (a == QLatin1String("--time-scale")) {
-            bool ok = false;
-            const double s = value(v) ? v.toDouble(&ok) : 0.0;
-            if (!ok || !(s > 0.0) || !std::isfinite(s))
-                return fail(QStringLiteral("--time-scale takes a positive number"));
-            o.timeScale = s;
-        } else if (a == QLatin1String("--duration")) {
-            bool ok = false;
-            const double s = value(v) ? v.toDouble(&ok) : -1.0;
-            if (!ok || !(s >= 0.0) || s > 1e7)
-                return fail(QStringLiteral("--duration takes nominal seconds"));
-            o.durationS = s;
-        } else if (a == QLatin1String("--log")) {
-            if (!value(o.logFile))
-                return fail(QStringLiteral("--log takes a file name"));
-        } else if (a == QLatin1String("--fault")) {
-            QString why;
-            if (!value(v))
-                return fail(QStringLiteral("--fault takes [R:]KEY[=VALUE]"));
-            if (!sim::applyFaultOption(v, o.faults, &why))
-                return fail(why);
-        } else {
-            return fail(QStringLiteral("unknown option \"%1\" (see --help)").arg(a));
-        }
+    QCommandLineParser parser;
+    addSimulateOptions(parser);
+    QString why = parseProblem(parser, args);
+    if (why.isEmpty() && readSimpleValues(parser, o, &why) && readFaults(parser, o, &why) &&
+        readScenario(parser, o, &why)) {
+        o.help = parser.isSet(QStringLiteral("help"));
+        o.verbose = parser.isSet(QStringLiteral("verbose"));
+        o.saveScenario = parser.value(QStringLiteral("save-scenario"));
+        o.logFile = parser.value(QStringLiteral("log"));
+        return o;
     }
-    if (!scenarioFile.isEmpty()) {
-        QString why;
-        auto s = sim::Scenario::load(scenarioFile, &why);
-        if (!s)
-            return fail(why);
-        o.scenario = *s;
-    }
-    for (const QString& m : models) {
-        int first = 0, last = 1;
-        QString text;
-        splitRecorderPrefix(m, first, last, text);
-        bool ok = false;
-        const int model = text.toInt(&ok);
-        if (!ok || model < 1000 || model > 9999)
-            return fail(QStringLiteral("--model \"%1\": a four-digit model such as 8841").arg(m));
-        for (int r = first; r <= last; ++r)
-            o.scenario.recorders[static_cast<std::size_t>(r)].model = model;
-    }
-    for (const QString& u : units) {
-        int first = 0, last = 1;
-        QString text;
-        splitRecorderPrefix(u, first, last, text);
-        QVector<int> codes;
-        for (const QString& c : text.split(QLatin1Char(','))) {
-            bool ok = false;
-            const int code = c.trimmed().toInt(&ok);
-            if (!ok || code < 0 || code > 9)
-                return fail(
-                    QStringLiteral("--units \"%1\": single-digit codes separated by \",\"").arg(u));
-            codes << code;
-        }
-        if (codes.size() > 16)
-            return fail(QStringLiteral("--units \"%1\": at most 16 channels").arg(u));
-        for (int r = first; r <= last; ++r)
-            o.scenario.recorders[static_cast<std::size_t>(r)].units = codes;
-    }
-    return o;
+    if (error)
+        *error = why;
+    return std::nullopt;
 }
 
-int runSimulateCommand(const QStringList& args)
+namespace {
+
+// Wires recorder r to its faults and the log, and makes it listen; false when it cannot.
+bool startRecorder(sim::SimServer& server, int r, const SimulateOptions& o, QFile& log)
 {
+    const auto k = static_cast<std::size_t>(r);
+    sim::SimRecorder& rec = server.recorder(r);
+    rec.setFaults(o.faults[k]);
+    rec.setLogListener([&log, &o](int index, const sim::CommandLogEntry& e) {
+        const QString text =
+            QStringLiteral("%1 [%2] %3%4")
+                .arg(e.time.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz")))
+                .arg(index + 1)
+                .arg(e.line, e.note.isEmpty() ? QString()
+                                              : QStringLiteral("  (") + e.note + QLatin1Char(')'));
+        if (log.isOpen()) {
+            log.write(text.toUtf8() + '\n');
+            log.flush();
+        }
+        if (o.verbose)
+            printLine(text);
+    });
     QString error;
-    const auto parsed = parseSimulateOptions(args, &error);
-    if (!parsed) {
-        printLine(QStringLiteral("harmonic-station simulate: ") + error, stderr);
-        return 2;
+    if (!server.listen(r, QHostAddress(o.addresses[k]), o.ports[k], &error)) {
+        printLine(
+            QStringLiteral("harmonic-station simulate: recorder %1: %2").arg(r + 1).arg(error),
+            stderr);
+        return false;
     }
-    const SimulateOptions& o = *parsed;
-    if (o.help) {
-        std::fputs(simulateHelp().toLocal8Bit().constData(), stdout);
-        return 0;
-    }
-    if (!o.saveScenario.isEmpty()) {
-        if (!o.scenario.save(o.saveScenario, &error)) {
-            printLine(QStringLiteral("harmonic-station simulate: ") + error, stderr);
-            return 1;
-        }
-        printLine(QStringLiteral("scenario written to %1").arg(o.saveScenario));
-        return 0;
-    }
+    QStringList codes;
+    for (int u : o.scenario.recorders[k].units)
+        codes << QString::number(u);
+    printLine(QStringLiteral("recorder %1: HIOKI %2, units %3, listening on %4:%5")
+                  .arg(r + 1)
+                  .arg(rec.model())
+                  .arg(codes.isEmpty() ? QStringLiteral("none") : codes.join(QLatin1Char(',')))
+                  .arg(server.address(r).toString())
+                  .arg(server.port(r)));
+    if (rec.faults().any())
+        printLine(
+            QStringLiteral("recorder %1: faults: %2").arg(r + 1).arg(rec.faults().describe()));
+    return true;
+}
 
-    Clock clock(o.timeScale);
-    sim::SimServer server(clock, o.scenario, o.recorders);
-
-    QFile log;
-    if (!o.logFile.isEmpty()) {
-        log.setFileName(o.logFile);
-        if (!log.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text)) {
-            printLine(QStringLiteral("harmonic-station simulate: %1: %2")
-                          .arg(o.logFile, log.errorString()),
-                      stderr);
-            return 1;
-        }
-    }
-    for (int r = 0; r < server.recorderCount(); ++r) {
-        sim::SimRecorder& rec = server.recorder(r);
-        rec.setFaults(o.faults[static_cast<std::size_t>(r)]);
-        rec.setLogListener([&log, &o](int index, const sim::CommandLogEntry& e) {
-            const QString text =
-                QStringLiteral("%1 [%2] %3%4")
-                    .arg(e.time.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz")))
-                    .arg(index + 1)
-                    .arg(e.line, e.note.isEmpty()
-                                     ? QString()
-                                     : QStringLiteral("  (") + e.note + QLatin1Char(')'));
-            if (log.isOpen()) {
-                log.write(text.toUtf8() + '\n');
-                log.flush();
-            }
-            if (o.verbose)
-                printLine(text);
-        });
-        if (!server.listen(r, QHostAddress(o.addresses[static_cast<std::size_t>(r)]),
-                           o.ports[static_cast<std::size_t>(r)], &error)) {
-            printLine(
-                QStringLiteral("harmonic-station simulate: recorder %1: %2").arg(r + 1).arg(error),
-                stderr);
-            return 1;
-        }
-        QStringList codes;
-        for (int u : o.scenario.recorders[static_cast<std::size_t>(r)].units)
-            codes << QString::number(u);
-        printLine(QStringLiteral("recorder %1: HIOKI %2, units %3, listening on %4:%5")
-                      .arg(r + 1)
-                      .arg(rec.model())
-                      .arg(codes.isEmpty() ? QStringLiteral("none") : codes.join(QLatin1Char(',')))
-                      .arg(server.address(r).toString())
-                      .arg(server.port(r)));
-        if (rec.faults().any())
-            printLine(
-                QStringLiteral("recorder %1: faults: %2").arg(r + 1).arg(rec.faults().describe()));
-    }
-    printLine(QStringLiteral("scenario: %1; time scale %2").arg(o.scenario.name).arg(o.timeScale));
-    QObject::connect(&server, &sim::SimServer::connectionOpened, [](int r, const QString& peer) {
-        printLine(QStringLiteral("recorder %1: connection from %2").arg(r + 1).arg(peer));
-    });
-    QObject::connect(&server, &sim::SimServer::connectionClosed, [](int r, const QString& peer) {
-        printLine(QStringLiteral("recorder %1: connection from %2 closed").arg(r + 1).arg(peer));
-    });
-
-    if (o.durationS > 0.0) {
-        QTimer::singleShot(clock.realMs(static_cast<qint64>(o.durationS * 1000.0)), qApp,
+// Runs the event loop until the duration is over or SIGINT/SIGTERM arrives.
+int serveUntilStopped(const Clock& clock, double durationS)
+{
+    if (durationS > 0.0) {
+        QTimer::singleShot(clock.realMs(static_cast<qint64>(durationS * 1000.0)), qApp,
                            [] { QCoreApplication::quit(); });
     }
 #ifdef Q_OS_UNIX
@@ -309,6 +385,57 @@ int runSimulateCommand(const QStringList& args)
         fd = -1;
     }
 #endif
+    return rc;
+}
+
+} // namespace
+
+int runSimulateCommand(const QStringList& args)
+{
+    QString error;
+    const auto parsed = parseSimulateOptions(args, &error);
+    if (!parsed) {
+        printLine(QStringLiteral("harmonic-station simulate: ") + error, stderr);
+        return 2;
+    }
+    const SimulateOptions& o = *parsed;
+    if (o.help) {
+        std::fputs(simulateHelp().toLocal8Bit().constData(), stdout);
+        return 0;
+    }
+    if (!o.saveScenario.isEmpty()) {
+        if (!o.scenario.save(o.saveScenario, &error)) {
+            printLine(QStringLiteral("harmonic-station simulate: ") + error, stderr);
+            return 1;
+        }
+        printLine(QStringLiteral("scenario written to %1").arg(o.saveScenario));
+        return 0;
+    }
+
+    Clock clock(o.timeScale);
+    sim::SimServer server(clock, o.scenario, o.recorders);
+    QFile log;
+    if (!o.logFile.isEmpty()) {
+        log.setFileName(o.logFile);
+        if (!log.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text)) {
+            printLine(QStringLiteral("harmonic-station simulate: %1: %2")
+                          .arg(o.logFile, log.errorString()),
+                      stderr);
+            return 1;
+        }
+    }
+    for (int r = 0; r < server.recorderCount(); ++r) {
+        if (!startRecorder(server, r, o, log))
+            return 1;
+    }
+    printLine(QStringLiteral("scenario: %1; time scale %2").arg(o.scenario.name).arg(o.timeScale));
+    QObject::connect(&server, &sim::SimServer::connectionOpened, [](int r, const QString& peer) {
+        printLine(QStringLiteral("recorder %1: connection from %2").arg(r + 1).arg(peer));
+    });
+    QObject::connect(&server, &sim::SimServer::connectionClosed, [](int r, const QString& peer) {
+        printLine(QStringLiteral("recorder %1: connection from %2 closed").arg(r + 1).arg(peer));
+    });
+    const int rc = serveUntilStopped(clock, o.durationS);
     printLine(QStringLiteral("simulator stopped"));
     return rc;
 }

@@ -125,6 +125,20 @@ TEST(SimulateOptions, DefaultsOverridesAndErrors)
         EXPECT_FALSE(parseSimulateOptions(bad, &error)) << bad.join(' ').toStdString();
         EXPECT_FALSE(error.isEmpty());
     }
+    // The texts name the option as the operator typed it.
+    const std::pair<QStringList, const char*> texts[] = {
+        {{"--port1"}, "--port1 takes a port number 0 to 65535"},
+        {{"--recorders", "2", "--fault"}, "--fault takes [R:]KEY[=VALUE]"},
+        {{"-v", "--colour", "red"}, "unknown option \"--colour\" (see --help)"},
+        {{"-x"}, "unknown option \"-x\" (see --help)"},
+        {{"--log", "a.log", "extra"}, "unknown option \"extra\" (see --help)"},
+        {{"--address2", "nowhere"}, "--address2 takes an IP address"},
+        {{"--units", "2:1,1,10"}, "--units \"2:1,1,10\": single-digit codes separated by \",\""},
+    };
+    for (const auto& [bad, text] : texts) {
+        EXPECT_FALSE(parseSimulateOptions(bad, &error));
+        EXPECT_EQ(error, QString::fromUtf8(text));
+    }
     // Every option is documented.
     const QString help = simulateHelp();
     for (const char* opt :
