@@ -178,13 +178,9 @@ int exportComtrade(const QCommandLineParser& parser, const QDir& out)
     return 0;
 }
 
-} // namespace
-
-int runExportCommand(const QStringList& args)
+QList<QCommandLineOption> exportOptions()
 {
-    QCommandLineParser parser;
-    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-    const QList<QCommandLineOption> options{
+    return {
         {QStringLiteral("help"), QStringLiteral("help")},
         {QStringLiteral("format"), QStringLiteral("csv or json"), QStringLiteral("FORMAT"),
          QStringLiteral("csv")},
@@ -202,30 +198,17 @@ int runExportCommand(const QStringList& args)
         {QStringLiteral("current-scale"), QStringLiteral("sensor V/A"), QStringLiteral("LIST")},
         {QStringLiteral("plot"), QStringLiteral("result file"), QStringLiteral("FILE")},
     };
-    parser.addOptions(options);
-    parser.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("result files"));
-    if (!parser.parse(QStringList{QStringLiteral("export")} + args)) {
-        complain(parser.errorText());
-        std::fputs(kHelp, stderr);
-        return 2;
-    }
-    if (parser.isSet(QStringLiteral("help"))) {
-        std::fputs(kHelp, stdout);
-        return 0;
-    }
+}
 
-    const QDir out(parser.value(QStringLiteral("out")));
-    if (!out.exists() && !QDir().mkpath(out.path())) {
-        complain(QStringLiteral("%1: cannot create the output folder").arg(out.path()));
-        return 1;
-    }
-
-    ExportSelection selection;
+// The records to export (--orders, --feeder) and the feeder count of files that cannot tell it
+// (--feeders, 0 when not given); false (the usage is wrong) after saying why.
+bool readSelection(const QCommandLineParser& parser, ExportSelection& selection, int& feeders)
+{
     if (parser.isSet(QStringLiteral("orders"))) {
         const auto orders = ParseOrderList(parser.value(QStringLiteral("orders")));
         if (!orders) {
             complain(QStringLiteral("--orders needs a list like 1,3,5-11 of orders 1..256"));
-            return 2;
+            return false;
         }
         selection.orders = *orders;
     }
@@ -234,35 +217,38 @@ int runExportCommand(const QStringList& args)
         selection.feeder = parser.value(QStringLiteral("feeder")).toInt(&ok);
         if (!ok || selection.feeder < 1 || selection.feeder > 9) {
             complain(QStringLiteral("--feeder is 1..9"));
-            return 2;
+            return false;
         }
     }
-    int feeders = 0;
+    feeders = 0;
     if (parser.isSet(QStringLiteral("feeders"))) {
         feeders = parser.value(QStringLiteral("feeders")).toInt(&ok);
         if (!ok || feeders < 1 || feeders > 9) {
             complain(QStringLiteral("--feeders is 1..9"));
-            return 2;
+            return false;
         }
     }
+    return true;
+}
 
-    if (parser.isSet(QStringLiteral("comtrade")))
-        return exportComtrade(parser, out);
-
-    if (parser.isSet(QStringLiteral("plot"))) {
-        ResultFile file;
-        if (!readResult(parser.value(QStringLiteral("plot")), feeders, selection, file))
-            return 1;
-        const QString target =
-            out.filePath(QFileInfo(file.path).fileName() + QStringLiteral(".png"));
-        if (!PlotResultTrend(file, selection).save(target, "PNG")) {
-            complain(QStringLiteral("%1: cannot write the image").arg(target));
-            return 1;
-        }
-        say(QStringLiteral("%1: %2 records").arg(target).arg(file.records.size()));
-        return 0;
+int exportPlot(const QString& path, const QDir& out, int feeders, const ExportSelection& selection)
+{
+    ResultFile file;
+    if (!readResult(path, feeders, selection, file))
+        return 1;
+    const QString target = out.filePath(QFileInfo(file.path).fileName() + QStringLiteral(".png"));
+    if (!PlotResultTrend(file, selection).save(target, "PNG")) {
+        complain(QStringLiteral("%1: cannot write the image").arg(target));
+        return 1;
     }
+    say(QStringLiteral("%1: %2 records").arg(target).arg(file.records.size()));
+    return 0;
+}
 
+// The result files as CSV or JSON, one output file each.
+int exportTables(const QCommandLineParser& parser, const QDir& out, int feeders,
+                 const ExportSelection& selection)
+{
     const QString format = parser.value(QStringLiteral("format")).toLower();
     if (format != QLatin1String("csv") && format != QLatin1String("json")) {
         complain(QStringLiteral("--format is csv or json"));
@@ -291,6 +277,39 @@ int runExportCommand(const QStringList& args)
         say(QStringLiteral("%1: %2 records").arg(target).arg(file.records.size()));
     }
     return status;
+}
+
+} // namespace
+
+int runExportCommand(const QStringList& args)
+{
+    QCommandLineParser parser;
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    parser.addOptions(exportOptions());
+    parser.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("result files"));
+    if (!parser.parse(QStringList{QStringLiteral("export")} + args)) {
+        complain(parser.errorText());
+        std::fputs(kHelp, stderr);
+        return 2;
+    }
+    if (parser.isSet(QStringLiteral("help"))) {
+        std::fputs(kHelp, stdout);
+        return 0;
+    }
+    const QDir out(parser.value(QStringLiteral("out")));
+    if (!out.exists() && !QDir().mkpath(out.path())) {
+        complain(QStringLiteral("%1: cannot create the output folder").arg(out.path()));
+        return 1;
+    }
+    ExportSelection selection;
+    int feeders = 0;
+    if (!readSelection(parser, selection, feeders))
+        return 2;
+    if (parser.isSet(QStringLiteral("comtrade")))
+        return exportComtrade(parser, out);
+    if (parser.isSet(QStringLiteral("plot")))
+        return exportPlot(parser.value(QStringLiteral("plot")), out, feeders, selection);
+    return exportTables(parser, out, feeders, selection);
 }
 
 } // namespace hs
