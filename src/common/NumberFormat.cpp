@@ -2,6 +2,8 @@
 
 #include "common/Numbers.h"
 
+#include <QHash>
+
 #include <cmath>
 #include <cstdio>
 #include <string>
@@ -103,146 +105,197 @@ void decimalDigits(double magnitude, int fractionDigits, std::string& intPart,
 
 } // namespace
 
-QString formatNumber(double value, QStringView pattern)
-{
-    if (pattern.isEmpty())
-        return spacedNumber(value).trimmed();
-
-    int percentCount = 0;
-    const std::vector<Token> tokens = tokenize(pattern, percentCount);
-    const int count = static_cast<int>(tokens.size());
-
-    int start = -1, end = -1;
-    for (int k = 0; k < count; ++k) {
-        if (isDigitToken(tokens[k]) || tokens[k].kind == Token::Point) {
-            if (start < 0)
-                start = k;
-            end = k;
+// Compiles a pattern's tokens into a NumberPattern.
+class NumberPatternCompiler {
+public:
+    NumberPatternCompiler(NumberPattern& p, QStringView pattern) : p_(p)
+    {
+        tokens_ = tokenize(pattern, p_.percentCount_);
+        if (!findDigits()) {
+            // No digits in the pattern: only its text.
+            for (const auto& t : tokens_)
+                p_.prefix_ += text(t, u'.');
+            return;
         }
+        p_.hasDigits_ = true;
+        for (int k = 0; k < start_; ++k)
+            p_.prefix_ += text(tokens_[k], u',');
+        for (int k = end_ + 1; k < count(); ++k)
+            p_.suffix_ += text(tokens_[k], u',');
+        readInteger();
+        readFraction();
     }
-    // Separators right after the last digit belong to the number (they scale it).
-    while (start >= 0 && end + 1 < count && tokens[end + 1].kind == Token::Comma)
-        ++end;
-    if (start < 0) {
-        // No digits in the pattern: only its text.
-        QString out;
-        for (const auto& t : tokens)
-            out +=
-                t.kind == Token::Literal ? t.text : QString(t.kind == Token::Comma ? u',' : u'.');
-        return out;
-    }
-    int point = -1;
-    for (int k = start; k <= end; ++k) {
-        if (tokens[k].kind == Token::Point) {
-            point = k;
-            break;
-        }
-    }
-    const int intEnd = point < 0 ? end + 1 : point; // integer section is [start, intEnd)
 
-    // Integer section: placeholders, forced digits, literals with the number of placeholders to
-    // their right, separators.
-    int intPlaceholders = 0;
-    int forcedInt = 0;
-    bool grouping = false;
-    int scaleDown = 0;
-    struct Placed {
-        int count;
-        QString text;
-    };
-    std::vector<Placed> intLiterals;
-    for (int k = intEnd - 1; k >= start; --k) {
-        const Token& t = tokens[k];
-        if (isDigitToken(t)) {
-            ++intPlaceholders;
-            if (t.kind == Token::Forced)
-                forcedInt = intPlaceholders;
-        } else if (t.kind == Token::Comma) {
-            if (intPlaceholders == 0)
-                ++scaleDown;
-            else
-                grouping = true;
-        } else if (t.kind == Token::Literal) {
-            intLiterals.insert(intLiterals.begin(), {intPlaceholders, t.text});
-        }
+private:
+    int count() const { return static_cast<int>(tokens_.size()); }
+
+    // A literal token's text; a point or comma outside the digits as itself.
+    static QString text(const Token& t, QChar pointOrComma)
+    {
+        if (t.kind == Token::Literal)
+            return t.text;
+        return QString(t.kind == Token::Comma ? QChar(u',') : pointOrComma);
     }
-    // Fraction section.
-    int fracPlaceholders = 0;
-    int forcedFrac = 0;
-    std::vector<Placed> fracLiterals;
-    if (point >= 0) {
-        for (int k = point + 1; k <= end; ++k) {
-            const Token& t = tokens[k];
+
+    // The digit span [start_, end_] and the point in it; false when there are no digits.
+    bool findDigits()
+    {
+        for (int k = 0; k < count(); ++k) {
+            if (isDigitToken(tokens_[k]) || tokens_[k].kind == Token::Point) {
+                if (start_ < 0)
+                    start_ = k;
+                end_ = k;
+            }
+        }
+        if (start_ < 0)
+            return false;
+        // Separators right after the last digit belong to the number (they scale it).
+        while (end_ + 1 < count() && tokens_[end_ + 1].kind == Token::Comma)
+            ++end_;
+        for (int k = start_; k <= end_ && point_ < 0; ++k) {
+            if (tokens_[k].kind == Token::Point)
+                point_ = k;
+        }
+        p_.hasPoint_ = point_ >= 0;
+        return true;
+    }
+
+    // Integer section [start_, point): forced digits, literals with the number of placeholders
+    // to their right, separators.
+    void readInteger()
+    {
+        const int intEnd = point_ < 0 ? end_ + 1 : point_;
+        int placeholders = 0;
+        for (int k = intEnd - 1; k >= start_; --k) {
+            const Token& t = tokens_[k];
             if (isDigitToken(t)) {
-                ++fracPlaceholders;
+                ++placeholders;
                 if (t.kind == Token::Forced)
-                    forcedFrac = fracPlaceholders;
+                    p_.forcedInt_ = placeholders;
+            } else if (t.kind == Token::Comma) {
+                if (placeholders == 0)
+                    ++p_.scaleDown_;
+                else
+                    p_.grouping_ = true;
             } else if (t.kind == Token::Literal) {
-                fracLiterals.push_back({fracPlaceholders, t.text});
+                p_.intLiterals_.insert(p_.intLiterals_.begin(), {placeholders, t.text});
+            }
+        }
+    }
+
+    void readFraction()
+    {
+        if (point_ < 0)
+            return;
+        int& placeholders = p_.fracPlaceholders_;
+        for (int k = point_ + 1; k <= end_; ++k) {
+            const Token& t = tokens_[k];
+            if (isDigitToken(t)) {
+                ++placeholders;
+                if (t.kind == Token::Forced)
+                    p_.forcedFrac_ = placeholders;
+            } else if (t.kind == Token::Literal) {
+                p_.fracLiterals_.push_back({placeholders, t.text});
             } else if (t.kind == Token::Point) {
-                fracLiterals.push_back({fracPlaceholders, QStringLiteral(".")});
+                p_.fracLiterals_.push_back({placeholders, QStringLiteral(".")});
             }
             // Commas among the decimals have no meaning and are dropped.
         }
     }
 
-    QString prefix, suffix;
-    for (int k = 0; k < start; ++k)
-        prefix += tokens[k].kind == Token::Literal ? tokens[k].text : QStringLiteral(",");
-    for (int k = end + 1; k < count; ++k)
-        suffix += tokens[k].kind == Token::Literal ? tokens[k].text : QStringLiteral(",");
+    NumberPattern& p_;
+    std::vector<Token> tokens_;
+    int start_ = -1, end_ = -1, point_ = -1;
+};
 
-    if (!std::isfinite(value)) {
-        const char* word = std::isnan(value) ? "NaN" : (value > 0 ? "Inf" : "-Inf");
-        return prefix + QLatin1String(word) + suffix;
-    }
+NumberPattern::NumberPattern(QStringView pattern)
+{
+    empty_ = pattern.isEmpty();
+    if (!empty_)
+        NumberPatternCompiler(*this, pattern);
+}
 
+QString NumberPattern::nonFinite(double value) const
+{
+    const char* word = std::isnan(value) ? "NaN" : (value > 0 ? "Inf" : "-Inf");
+    return prefix_ + QLatin1String(word) + suffix_;
+}
+
+QString NumberPattern::format(double value) const
+{
+    if (empty_)
+        return spacedNumber(value).trimmed();
+    if (!hasDigits_)
+        return prefix_;
+    if (!std::isfinite(value))
+        return nonFinite(value);
     double scaled = value;
-    for (int k = 0; k < percentCount; ++k)
+    for (int k = 0; k < percentCount_; ++k)
         scaled *= 100.0;
-    for (int k = 0; k < scaleDown; ++k)
+    for (int k = 0; k < scaleDown_; ++k)
         scaled /= 1000.0;
     if (!std::isfinite(scaled))
-        return prefix + QLatin1String(scaled > 0 ? "Inf" : "-Inf") + suffix;
+        return nonFinite(scaled);
 
     std::string intDigits, fracDigits;
-    decimalDigits(std::fabs(scaled), fracPlaceholders, intDigits, fracDigits);
+    decimalDigits(std::fabs(scaled), fracPlaceholders_, intDigits, fracDigits);
     const bool isZero = intDigits.empty() && fracDigits.find_first_not_of('0') == std::string::npos;
-    if (static_cast<int>(intDigits.size()) < forcedInt)
-        intDigits.insert(0, static_cast<std::size_t>(forcedInt) - intDigits.size(), '0');
-    while (static_cast<int>(fracDigits.size()) > forcedFrac && fracDigits.back() == '0')
-        fracDigits.pop_back();
-
-    QString out = prefix;
+    QString out = prefix_;
     if (scaled < 0 && !isZero)
         out += u'-';
+    writeInteger(std::move(intDigits), out);
+    if (hasPoint_)
+        writeFraction(std::move(fracDigits), out);
+    return out + suffix_;
+}
 
-    const int n = static_cast<int>(intDigits.size());
+void NumberPattern::writeInteger(std::string digits, QString& out) const
+{
+    if (static_cast<int>(digits.size()) < forcedInt_)
+        digits.insert(0, static_cast<std::size_t>(forcedInt_) - digits.size(), '0');
+    const int n = static_cast<int>(digits.size());
     std::size_t nextLiteral = 0;
     for (int idx = 0; idx < n; ++idx) {
         const int toRight = n - idx; // this digit and those after it
-        while (nextLiteral < intLiterals.size() && intLiterals[nextLiteral].count >= toRight)
-            out += intLiterals[nextLiteral++].text;
-        if (grouping && idx > 0 && toRight % 3 == 0)
+        while (nextLiteral < intLiterals_.size() && intLiterals_[nextLiteral].count >= toRight)
+            out += intLiterals_[nextLiteral++].text;
+        if (grouping_ && idx > 0 && toRight % 3 == 0)
             out += u',';
-        out += QLatin1Char(intDigits[static_cast<std::size_t>(idx)]);
+        out += QLatin1Char(digits[static_cast<std::size_t>(idx)]);
     }
-    while (nextLiteral < intLiterals.size())
-        out += intLiterals[nextLiteral++].text;
+    while (nextLiteral < intLiterals_.size())
+        out += intLiterals_[nextLiteral++].text;
+}
 
-    if (point >= 0) {
-        out += u'.';
-        std::size_t nextFrac = 0;
-        for (std::size_t idx = 0; idx < fracDigits.size(); ++idx) {
-            while (nextFrac < fracLiterals.size() &&
-                   fracLiterals[nextFrac].count <= static_cast<int>(idx))
-                out += fracLiterals[nextFrac++].text;
-            out += QLatin1Char(fracDigits[idx]);
-        }
-        while (nextFrac < fracLiterals.size())
-            out += fracLiterals[nextFrac++].text;
+void NumberPattern::writeFraction(std::string digits, QString& out) const
+{
+    while (static_cast<int>(digits.size()) > forcedFrac_ && digits.back() == '0')
+        digits.pop_back();
+    out += u'.';
+    std::size_t nextLiteral = 0;
+    for (std::size_t idx = 0; idx < digits.size(); ++idx) {
+        while (nextLiteral < fracLiterals_.size() &&
+               fracLiterals_[nextLiteral].count <= static_cast<int>(idx))
+            out += fracLiterals_[nextLiteral++].text;
+        out += QLatin1Char(digits[idx]);
     }
-    return out + suffix;
+    while (nextLiteral < fracLiterals_.size())
+        out += fracLiterals_[nextLiteral++].text;
+}
+
+QString formatNumber(double value, QStringView pattern)
+{
+    // The screens use a few dozen patterns; the bound keeps odd callers from growing the cache.
+    constexpr qsizetype kMaxCached = 256;
+    thread_local QHash<QString, NumberPattern> cache;
+    const QString key = pattern.toString();
+    auto it = cache.constFind(key);
+    if (it == cache.constEnd()) {
+        if (cache.size() >= kMaxCached)
+            cache.clear();
+        it = cache.insert(key, NumberPattern(pattern));
+    }
+    return it->format(value);
 }
 
 } // namespace hs

@@ -129,3 +129,21 @@ TEST(NumberFormat, AgreesWithIndependentRoundingOnRandomValues)
         EXPECT_EQ(grouped.remove(u','), text);
     }
 }
+
+TEST(NumberFormat, CompiledPatternsFormatLikeFreshOnesWhateverCameBefore)
+{
+    // A kept pattern formats many values; the cache holds many patterns at once and is
+    // emptied when full, so the same text must come out however the calls interleave.
+    const hs::NumberPattern percent(u"I= ##0.0% ");
+    const hs::NumberPattern grouped(u"#,##0.000k");
+    EXPECT_EQ(percent.format(0.123), QStringLiteral("I= 12.3% "));
+    EXPECT_EQ(percent.format(-0.0004), QStringLiteral("I= 0.0% "));
+    EXPECT_EQ(grouped.format(2345.6789), QStringLiteral("2,345.679k"));
+    EXPECT_EQ(grouped.format(std::nan("")), QStringLiteral("NaNk"));
+    for (int k = 0; k < 600; ++k) {
+        const QString pattern = QStringLiteral("#0.%1\"/%2\"").arg(QString(k % 4 + 1, u'0')).arg(k);
+        const double v = k * 1.0625;
+        EXPECT_EQ(formatNumber(v, pattern), hs::NumberPattern(pattern).format(v)) << k;
+        EXPECT_EQ(formatNumber(v, u"##0.0%"), percent.format(v).mid(3).chopped(1)) << k;
+    }
+}
