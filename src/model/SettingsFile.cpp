@@ -1,8 +1,8 @@
 #include "model/SettingsFile.h"
 
 #include "common/DateText.h"
-#include "model/RecorderFacts.h"
 #include "model/RcComplement.h"
+#include "model/RecorderFacts.h"
 #include "model/SettingsRules.h"
 
 #include <QFile>
@@ -191,188 +191,269 @@ void currentScale(const QString& key, const QJsonValue& value, MeasurementSettin
     }
 }
 
+// Reads the top-level keys into a SettingsFileContent. The cross-field rules (what a feeder
+// count, measure type or save option allows) are those of the settings screen, kept by rules
+// on a view nobody shows.
+struct ContentReader {
+    ContentReader(const QJsonObject& object, const QDateTime& start)
+        : root(object), now(start), s(content.settings), rules(s, view)
+    {
+    }
+
+    bool has(const char* key) const { return root.contains(QLatin1String(key)); }
+    static std::int16_t whole(const QString& key, const QJsonValue& value, int low, int high)
+    {
+        return static_cast<std::int16_t>(wholeNumber(key, value, low, high));
+    }
+
+    const QJsonObject& root;
+    const QDateTime now;
+    SettingsFileContent content;
+    MeasurementSettings& s;
+    SettingsView view;
+    SettingsRules rules;
+    int sensorKeys = 0;
+};
+
+// Reads one key; a key read "always" is also read when absent (its value then undefined), for
+// its default or because it is required.
+using KeyReader = void (*)(ContentReader& r, const QString& key, const QJsonValue& value);
+struct SettingsKey {
+    const char* name;
+    KeyReader read;
+    bool always = false;
+};
+
+void readRecorders(ContentReader& r, const QString& key, const QJsonValue& value)
+{
+    if (value.isUndefined())
+        fail(key, QStringLiteral("missing"));
+    r.content.recorders = recorders(value);
+}
+
+void readLastFeeder(ContentReader& r, const QString& key, const QJsonValue& value)
+{
+    if (!value.isUndefined())
+        r.s.LastFeeder = ContentReader::whole(key, value, 0, 8);
+    r.rules.limitSaveChoices(r.s.feederCount());
+}
+
+void readMeasureType(ContentReader& r, const QString& key, const QJsonValue& value)
+{
+    r.rules.chooseMeasureType(value.isUndefined() ? r.s.MeasureType()
+                                                  : ContentReader::whole(key, value, 0, 4));
+}
+
+void readPhaseShift(ContentReader& r, const QString& key, const QJsonValue& value)
+{
+    const int shift = ContentReader::whole(key, value, 0, 4);
+    if (shift != 2 && !r.view.phaseShiftEnabled)
+        fail(key, QStringLiteral("can be other than 2 only with MeasureType 3"));
+    r.rules.choosePhaseShift(shift);
+}
+
+void readSaveOption(ContentReader& r, const QString& key, const QJsonValue& value)
+{
+    int option = r.s.SaveOption();
+    if (!value.isUndefined()) {
+        option = ContentReader::whole(key, value, 0, 4);
+        if (!r.view.saveOptionEnabled[static_cast<std::size_t>(option)])
+            fail(key, QStringLiteral("%1 is only possible with one feeder").arg(option));
+    }
+    r.rules.chooseSaveOption(option);
+}
+
+void readMaxHarmonicOrder(ContentReader& r, const QString& key, const QJsonValue& value)
+{
+    if (ContentReader::whole(key, value, 99, 256) != r.s.MaxHarmonicOrder)
+        fail(key, QStringLiteral("must be %1 with SaveOption %2")
+                      .arg(r.s.MaxHarmonicOrder)
+                      .arg(r.s.SaveOption()));
+}
+
+void readSampleCount(ContentReader& r, const QString& key, const QJsonValue& value)
+{
+    const int count = ContentReader::whole(key, value, 256, 1024);
+    const int choice = count == 256 ? 0 : count == 512 ? 1 : count == 1024 ? 2 : -1;
+    if (choice < 0)
+        fail(key, QStringLiteral("must be 256, 512 or 1024"));
+    if (!r.view.samplingEnabled[static_cast<std::size_t>(choice)])
+        fail(key, QStringLiteral("must be 1024 with SaveOption 4"));
+    r.rules.chooseSampling(choice);
+}
+
+void readSampleCountLog2(ContentReader& r, const QString& key, const QJsonValue& value)
+{
+    if (ContentReader::whole(key, value, 8, 10) != r.s.SampleCountLog2)
+        fail(key, QStringLiteral("must be %1 with SampleCount %2")
+                      .arg(r.s.SampleCountLog2)
+                      .arg(r.s.SampleCount));
+}
+
+void readSaveFormat(ContentReader& r, const QString& key, const QJsonValue& value)
+{
+    const int format = ContentReader::whole(key, value, 0, 3);
+    if (!r.view.saveFormatEnabled[static_cast<std::size_t>(format)])
+        fail(key, QStringLiteral("3 is only possible with one feeder"));
+    r.rules.chooseSaveFormat(format);
+}
+
+void readCtRatio(ContentReader& r, const QString& key, const QJsonValue& value)
+{
+    const QJsonArray a = list(key, value, kFeeders);
+    for (qsizetype i = 0; i < a.size(); ++i)
+        r.s.CtRatio[static_cast<std::size_t>(i)] = nonZeroInt16(indexed(key, i), a[i]);
+}
+
+// ClampRangeA, ShuntOhm or CurrentScale: one of them at most.
+void readSensors(ContentReader& r, const QString& key, const QJsonValue& value)
+{
+    if (++r.sensorKeys > 1)
+        fail(key, QStringLiteral("give only one of ClampRangeA, ShuntOhm and CurrentScale"));
+    currentScale(key, value, r.s);
+}
+
+void readInputChannel(ContentReader& r, const QString& key, const QJsonValue& value)
+{
+    r.content.channelMapExplicit = true;
+    r.s.InputChannel.fill(0);
+    r.s.InputRecorder.fill(0);
+    const QJsonArray channels = list(key, value, kInputs);
+    for (qsizetype i = 0; i < channels.size(); ++i)
+        r.s.InputChannel[static_cast<std::size_t>(i)] =
+            ContentReader::whole(indexed(key, i), channels[i], 0, 16);
+}
+
+void readInputRecorder(ContentReader& r, const QString& key, const QJsonValue& value)
+{
+    if (!r.has("InputChannel"))
+        fail(key, QStringLiteral("needs InputChannel as well"));
+    const QJsonArray recorders = list(key, value, kInputs);
+    for (qsizetype i = 0; i < recorders.size(); ++i) {
+        const int recorder = wholeNumber(indexed(key, i), recorders[i], 0, 1);
+        if (recorder >= static_cast<int>(r.content.recorders.size()))
+            fail(indexed(key, i),
+                 QStringLiteral("recorder %1 is not in the recorders list").arg(recorder));
+        r.s.InputRecorder[static_cast<std::size_t>(i)] = static_cast<std::int16_t>(recorder);
+    }
+}
+
+void readStart(ContentReader& r, const QString& key, const QJsonValue& value)
+{
+    // The screen's defaults: from now to tomorrow at the same minute.
+    const QDateTime& now = r.now;
+    r.s.StartDateTime = QDateTime(now.date(), QTime(now.time().hour(), now.time().minute(), 1));
+    r.s.EndDateTime = r.s.StartDateTime.addDays(1);
+    if (!value.isUndefined())
+        r.s.StartDateTime = timeValue(key, value, now);
+}
+
+void readEnd(ContentReader& r, const QString& key, const QJsonValue& value)
+{
+    if (!value.isUndefined())
+        r.s.EndDateTime = timeValue(key, value, r.now);
+    if (!r.rules.checkPeriod().accepted)
+        fail(key, QStringLiteral("must be later than StartDateTime"));
+}
+
+void readOutputFile(ContentReader& r, const QString& key, const QJsonValue& value)
+{
+    if (!value.isString() || value.toString().trimmed().isEmpty())
+        fail(key, QStringLiteral("a non-empty file name is needed"));
+    const QString path = value.toString().trimmed();
+    if (path.endsWith(QLatin1Char('/')))
+        fail(key, QStringLiteral("\"%1\" names a folder, not a file").arg(path));
+    r.s.OutputFile = outputFileFromPath(path, r.rules.currentExtension());
+    r.s.OutputFolder = outputFolderOf(path);
+}
+
+void readOutputFolder(ContentReader& r, const QString& key, const QJsonValue& value)
+{
+    if (!value.isString())
+        fail(key, QStringLiteral("must be a text"));
+    r.s.OutputFolder = value.toString().trimmed();
+    if (!r.s.OutputFolder.isEmpty() && !r.s.OutputFolder.endsWith(QLatin1Char('/')))
+        r.s.OutputFolder += QLatin1Char('/');
+}
+
+void readSaveWaveforms(ContentReader& r, const QString& key, const QJsonValue& value)
+{
+    if (!value.isBool())
+        fail(key, QStringLiteral("must be true or false"));
+    r.s.SaveWaveforms = value.toBool();
+}
+
+void readVConnection(ContentReader& r, const QString& key, const QJsonValue& value)
+{
+    const QJsonArray a = list(key, value, kFeeders);
+    for (qsizetype i = 0; i < a.size(); ++i) {
+        const int feeder = wholeNumber(indexed(key, i), a[i], 1, 9);
+        r.s.VConnection[static_cast<std::size_t>(feeder - 1)] = true;
+    }
+}
+
+// The keys of a settings file in the order they are read: a key's rules may depend on the
+// keys before it (the feeder count, measure type and save option first).
+const SettingsKey kSettingsKeys[] = {
+    {"recorders", readRecorders, true},
+    {"LastFeeder", readLastFeeder, true},
+    {"MeasureType", readMeasureType, true},
+    {"PhaseShift", readPhaseShift},
+    {"SaveOption", readSaveOption, true},
+    {"MaxHarmonicOrder", readMaxHarmonicOrder},
+    {"SampleCount", readSampleCount},
+    {"SampleCountLog2", readSampleCountLog2},
+    {"SaveFormat", readSaveFormat},
+    {"SyncMode",
+     [](ContentReader& r, const QString& key, const QJsonValue& value) {
+         r.rules.chooseSyncMode(ContentReader::whole(key, value, 0, 3));
+     }},
+    {"PtRatio", [](ContentReader& r, const QString& key,
+                   const QJsonValue& value) { r.s.PtRatio = nonZeroInt16(key, value); }},
+    {"CtRatio", readCtRatio},
+    {"ClampRangeA", readSensors},
+    {"ShuntOhm", readSensors},
+    {"CurrentScale", readSensors},
+    {"InputChannel", readInputChannel},
+    {"InputRecorder", readInputRecorder},
+    {"SaveIntervalMin",
+     [](ContentReader& r, const QString& key, const QJsonValue& value) {
+         r.s.SaveIntervalMin = ContentReader::whole(key, value, 1, 32767);
+     }},
+    {"PrintIntervalMin",
+     [](ContentReader& r, const QString& key, const QJsonValue& value) {
+         r.s.PrintIntervalMin = ContentReader::whole(key, value, 0, 32767);
+     }},
+    {"FdSaveMode",
+     [](ContentReader& r, const QString& key, const QJsonValue& value) {
+         r.s.FdSaveMode = ContentReader::whole(key, value, 0, 5);
+     }},
+    {"FdSaveIntervalMin",
+     [](ContentReader& r, const QString& key, const QJsonValue& value) {
+         r.s.FdSaveIntervalMin = ContentReader::whole(key, value, 1, 32767);
+     }},
+    {"StartDateTime", readStart, true},
+    {"EndDateTime", readEnd, true},
+    {"OutputFile", readOutputFile, true},
+    {"OutputFolder", readOutputFolder},
+    {"SaveWaveforms", readSaveWaveforms},
+    {"RcComplement",
+     [](ContentReader& r, const QString&, const QJsonValue& value) { rcRows(value, r.s); }},
+    {"VConnection", readVConnection},
+};
+
 SettingsFileContent readContent(const QJsonObject& root, const QDateTime& now)
 {
-    static const QStringList known = {
-        QStringLiteral("recorders"),         QStringLiteral("MeasureType"),
-        QStringLiteral("SampleCount"),       QStringLiteral("SampleCountLog2"),
-        QStringLiteral("MaxHarmonicOrder"),  QStringLiteral("SaveFormat"),
-        QStringLiteral("SaveOption"),        QStringLiteral("PhaseShift"),
-        QStringLiteral("SyncMode"),          QStringLiteral("LastFeeder"),
-        QStringLiteral("PtRatio"),           QStringLiteral("CtRatio"),
-        QStringLiteral("CurrentScale"),      QStringLiteral("ClampRangeA"),
-        QStringLiteral("ShuntOhm"),          QStringLiteral("InputChannel"),
-        QStringLiteral("InputRecorder"),     QStringLiteral("SaveIntervalMin"),
-        QStringLiteral("PrintIntervalMin"),  QStringLiteral("FdSaveMode"),
-        QStringLiteral("FdSaveIntervalMin"), QStringLiteral("StartDateTime"),
-        QStringLiteral("EndDateTime"),       QStringLiteral("OutputFolder"),
-        QStringLiteral("OutputFile"),        QStringLiteral("SaveWaveforms"),
-        QStringLiteral("RcComplement"),      QStringLiteral("VConnection")};
+    QStringList known;
+    for (const SettingsKey& k : kSettingsKeys)
+        known << QLatin1String(k.name);
     checkKeys(QString(), root, known);
-
-    SettingsFileContent content;
-    MeasurementSettings& s = content.settings;
-    auto has = [&root](const char* key) { return root.contains(QLatin1String(key)); };
-    auto at = [&root](const char* key) { return root.value(QLatin1String(key)); };
-    auto name = [](const char* key) { return QString::fromLatin1(key); };
-
-    if (!has("recorders"))
-        fail(name("recorders"), QStringLiteral("missing"));
-    content.recorders = recorders(at("recorders"));
-
-    if (has("LastFeeder"))
-        s.LastFeeder =
-            static_cast<std::int16_t>(wholeNumber(name("LastFeeder"), at("LastFeeder"), 0, 8));
-    const bool severalFeeders = s.LastFeeder > 0;
-
-    if (has("MeasureType"))
-        s.MeasureType() =
-            static_cast<std::int16_t>(wholeNumber(name("MeasureType"), at("MeasureType"), 0, 4));
-    if (has("PhaseShift")) {
-        const int shift = wholeNumber(name("PhaseShift"), at("PhaseShift"), 0, 4);
-        if (s.MeasureType() != 3 && shift != 2)
-            fail(name("PhaseShift"), QStringLiteral("can be other than 2 only with MeasureType 3"));
-        s.PhaseShift() = static_cast<std::int16_t>(shift);
+    ContentReader reader(root, now);
+    for (const SettingsKey& k : kSettingsKeys) {
+        if (k.always || reader.has(k.name))
+            k.read(reader, QLatin1String(k.name), root.value(QLatin1String(k.name)));
     }
-
-    if (has("SaveOption")) {
-        const int option = wholeNumber(name("SaveOption"), at("SaveOption"), 0, 4);
-        if (severalFeeders && (option == 1 || option == 2))
-            fail(name("SaveOption"),
-                 QStringLiteral("%1 is only possible with one feeder").arg(option));
-        s.SaveOption() = static_cast<std::int16_t>(option);
-    }
-    s.MaxHarmonicOrder = s.SaveOption() == 4 ? 256 : 99;
-    s.Orders256 = s.SaveOption() == 4;
-    if (has("MaxHarmonicOrder") && wholeNumber(name("MaxHarmonicOrder"), at("MaxHarmonicOrder"), 99,
-                                               256) != s.MaxHarmonicOrder)
-        fail(name("MaxHarmonicOrder"), QStringLiteral("must be %1 with SaveOption %2")
-                                           .arg(s.MaxHarmonicOrder)
-                                           .arg(s.SaveOption()));
-
-    if (s.SaveOption() == 4)
-        s.setSampleCount(1024);
-    if (has("SampleCount")) {
-        const int count = wholeNumber(name("SampleCount"), at("SampleCount"), 256, 1024);
-        if (count != 256 && count != 512 && count != 1024)
-            fail(name("SampleCount"), QStringLiteral("must be 256, 512 or 1024"));
-        if (s.SaveOption() == 4 && count != 1024)
-            fail(name("SampleCount"), QStringLiteral("must be 1024 with SaveOption 4"));
-        s.setSampleCount(count);
-    }
-    if (has("SampleCountLog2") &&
-        wholeNumber(name("SampleCountLog2"), at("SampleCountLog2"), 8, 10) != s.SampleCountLog2)
-        fail(name("SampleCountLog2"), QStringLiteral("must be %1 with SampleCount %2")
-                                          .arg(s.SampleCountLog2)
-                                          .arg(s.SampleCount));
-
-    // Choosing several feeders selects the save format 0 and withholds format 3.
-    if (severalFeeders)
-        s.SaveFormat() = 0;
-    if (has("SaveFormat")) {
-        const int format = wholeNumber(name("SaveFormat"), at("SaveFormat"), 0, 3);
-        if (severalFeeders && format == 3)
-            fail(name("SaveFormat"), QStringLiteral("3 is only possible with one feeder"));
-        s.SaveFormat() = static_cast<std::int16_t>(format);
-    }
-
-    if (has("SyncMode"))
-        s.SyncMode = static_cast<std::int16_t>(wholeNumber(name("SyncMode"), at("SyncMode"), 0, 3));
-    if (has("PtRatio"))
-        s.PtRatio = nonZeroInt16(name("PtRatio"), at("PtRatio"));
-    if (has("CtRatio")) {
-        const QJsonArray a = list(name("CtRatio"), at("CtRatio"), kFeeders);
-        for (qsizetype i = 0; i < a.size(); ++i)
-            s.CtRatio[static_cast<std::size_t>(i)] =
-                nonZeroInt16(indexed(name("CtRatio"), i), a[i]);
-    }
-
-    int sensorKeys = 0;
-    for (const char* key : {"ClampRangeA", "ShuntOhm", "CurrentScale"}) {
-        if (!has(key))
-            continue;
-        if (++sensorKeys > 1)
-            fail(name(key),
-                 QStringLiteral("give only one of ClampRangeA, ShuntOhm and CurrentScale"));
-        currentScale(name(key), at(key), s);
-    }
-
-    if (has("InputRecorder") && !has("InputChannel"))
-        fail(name("InputRecorder"), QStringLiteral("needs InputChannel as well"));
-    if (has("InputChannel")) {
-        content.channelMapExplicit = true;
-        s.InputChannel.fill(0);
-        s.InputRecorder.fill(0);
-        const QJsonArray channels = list(name("InputChannel"), at("InputChannel"), kInputs);
-        for (qsizetype i = 0; i < channels.size(); ++i)
-            s.InputChannel[static_cast<std::size_t>(i)] = static_cast<std::int16_t>(
-                wholeNumber(indexed(name("InputChannel"), i), channels[i], 0, 16));
-        if (has("InputRecorder")) {
-            const QJsonArray recorders = list(name("InputRecorder"), at("InputRecorder"), kInputs);
-            for (qsizetype i = 0; i < recorders.size(); ++i) {
-                const int r = wholeNumber(indexed(name("InputRecorder"), i), recorders[i], 0, 1);
-                if (r >= static_cast<int>(content.recorders.size()))
-                    fail(indexed(name("InputRecorder"), i),
-                         QStringLiteral("recorder %1 is not in the recorders list").arg(r));
-                s.InputRecorder[static_cast<std::size_t>(i)] = static_cast<std::int16_t>(r);
-            }
-        }
-    }
-
-    if (has("SaveIntervalMin"))
-        s.SaveIntervalMin = static_cast<std::int16_t>(
-            wholeNumber(name("SaveIntervalMin"), at("SaveIntervalMin"), 1, 32767));
-    if (has("PrintIntervalMin"))
-        s.PrintIntervalMin = static_cast<std::int16_t>(
-            wholeNumber(name("PrintIntervalMin"), at("PrintIntervalMin"), 0, 32767));
-    if (has("FdSaveMode"))
-        s.FdSaveMode =
-            static_cast<std::int16_t>(wholeNumber(name("FdSaveMode"), at("FdSaveMode"), 0, 5));
-    if (has("FdSaveIntervalMin"))
-        s.FdSaveIntervalMin = static_cast<std::int16_t>(
-            wholeNumber(name("FdSaveIntervalMin"), at("FdSaveIntervalMin"), 1, 32767));
-
-    // The screen's defaults: from now to tomorrow at the same minute.
-    s.StartDateTime = QDateTime(now.date(), QTime(now.time().hour(), now.time().minute(), 1));
-    s.EndDateTime = s.StartDateTime.addDays(1);
-    if (has("StartDateTime"))
-        s.StartDateTime = timeValue(name("StartDateTime"), at("StartDateTime"), now);
-    if (has("EndDateTime"))
-        s.EndDateTime = timeValue(name("EndDateTime"), at("EndDateTime"), now);
-    if (s.EndDateTime <= s.StartDateTime)
-        fail(name("EndDateTime"), QStringLiteral("must be later than StartDateTime"));
-
-    if (!has("OutputFile") || !at("OutputFile").isString() ||
-        at("OutputFile").toString().trimmed().isEmpty())
-        fail(name("OutputFile"), QStringLiteral("a non-empty file name is needed"));
-    const QString path = at("OutputFile").toString().trimmed();
-    if (path.endsWith(QLatin1Char('/')))
-        fail(name("OutputFile"), QStringLiteral("\"%1\" names a folder, not a file").arg(path));
-    s.OutputFile = outputFileFromPath(path, extensionFor(s.SaveOption(), s.feederCount()));
-    s.OutputFolder = outputFolderOf(path);
-    if (has("OutputFolder")) {
-        if (!at("OutputFolder").isString())
-            fail(name("OutputFolder"), QStringLiteral("must be a text"));
-        s.OutputFolder = at("OutputFolder").toString().trimmed();
-        if (!s.OutputFolder.isEmpty() && !s.OutputFolder.endsWith(QLatin1Char('/')))
-            s.OutputFolder += QLatin1Char('/');
-    }
-    if (has("SaveWaveforms")) {
-        if (!at("SaveWaveforms").isBool())
-            fail(name("SaveWaveforms"), QStringLiteral("must be true or false"));
-        s.SaveWaveforms = at("SaveWaveforms").toBool();
-    }
-
-    if (has("RcComplement"))
-        rcRows(at("RcComplement"), s);
-    if (has("VConnection")) {
-        const QJsonArray a = list(name("VConnection"), at("VConnection"), kFeeders);
-        for (qsizetype i = 0; i < a.size(); ++i) {
-            const int feeder = wholeNumber(indexed(name("VConnection"), i), a[i], 1, 9);
-            s.VConnection[static_cast<std::size_t>(feeder - 1)] = true;
-        }
-    }
-    return content;
+    return reader.content;
 }
 
 } // namespace

@@ -377,25 +377,16 @@ bool SettingsRules::chooseFeederCount(int count, const RecorderFacts& facts)
         v_.channelHeadingShown = true;
         for (int input = 0; input < 4; ++input)
             selectInputChannelButton(input, input, 0);
-        for (int i = 1; i <= 4; ++i)
-            v_.saveOptionEnabled[static_cast<std::size_t>(i)] = true;
-        v_.saveFormatEnabled[3] = true;
         v_.severalFeedersFrameShown = false;
         v_.oneFeederFrameShown = true;
     } else {
         v_.channelTableShown = true;
         v_.channelHeadingShown = false;
-        v_.saveOptionEnabled[1] = false;
-        v_.saveOptionEnabled[2] = false;
-        v_.saveOptionEnabled[3] = true;
-        v_.saveOptionEnabled[4] = true;
-        v_.saveFormatEnabled[3] = false;
-        v_.saveFormatChoice = 0;
-        s_.SaveFormat() = 0;
         v_.severalFeedersFrameShown = true;
         v_.oneFeederFrameShown = false;
     }
 
+    limitSaveChoices(count);
     for (int f = 1; f <= 9; ++f) {
         const bool used = f <= count;
         v_.channelCaptionEnabled[static_cast<std::size_t>(f)] = used;
@@ -424,6 +415,18 @@ bool SettingsRules::chooseFeederCount(int count, const RecorderFacts& facts)
     }
     applyExtension(ext);
     return true;
+}
+
+void SettingsRules::limitSaveChoices(int count)
+{
+    const bool oneFeeder = count == 1;
+    for (std::size_t i = 1; i <= 4; ++i)
+        v_.saveOptionEnabled[i] = oneFeeder || i >= 3;
+    v_.saveFormatEnabled[3] = oneFeeder;
+    if (!oneFeeder) {
+        v_.saveFormatChoice = 0;
+        s_.SaveFormat() = 0;
+    }
 }
 
 void SettingsRules::leaveSensorBox(int index, const QString& text)

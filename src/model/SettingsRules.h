@@ -1,7 +1,7 @@
 #pragma once
 
-#include "model/RecorderFacts.h"
 #include "model/MeasurementSettings.h"
+#include "model/RecorderFacts.h"
 
 #include <QDateTime>
 #include <QString>
@@ -176,6 +176,9 @@ public:
     // Combo1: a feeder count 1..9 from the list. Returns false (nothing changed) for a count the
     // recorders cannot serve.
     bool chooseFeederCount(int count, const RecorderFacts& facts);
+    // The save choices a feeder count allows (part of chooseFeederCount): options 1 and 2 and
+    // format 3 need a single feeder; several feeders select format 0.
+    void limitSaveChoices(int count);
 
     // Text1(i) left with the given text: zero replacements, then shunt <-> clamp conversion.
     void leaveSensorBox(int index, const QString& text);
