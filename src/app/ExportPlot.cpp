@@ -1,5 +1,7 @@
 #include "app/ExportPlot.h"
 
+#include "render/TrendScale.h"
+
 #include <QFileInfo>
 #include <QPainter>
 #include <QPainterPath>
@@ -33,23 +35,55 @@ struct Panel {
     double y(double v) const { return area.bottom() - (v - low) / (high - low) * area.height(); }
 };
 
+// The tick values of an axis, written with as many decimals as the step needs.
+std::vector<std::pair<double, QString>> tickLabels(const AxisTicks& ticks)
+{
+    const int decimals =
+        std::clamp(static_cast<int>(-std::floor(std::log10(ticks.step) + 1e-9)), 0, 6);
+    std::vector<std::pair<double, QString>> out;
+    for (double i = 0; ticks.first + i * ticks.step <= ticks.last + ticks.step / 2; ++i) {
+        const double v = ticks.first + i * ticks.step;
+        out.emplace_back(v, QString::number(v, 'f', decimals));
+    }
+    return out;
+}
+
+// The room left of a panel: its tick numbers, a gap and the axis title turned upright.
+constexpr double kTickGap = 6;
+constexpr double kTitleGap = 8;
+constexpr double kTitleLine = 18;
+
+double axisWidth(const QFontMetricsF& metrics, const AxisTicks& ticks)
+{
+    double widest = 0;
+    for (const auto& [v, text] : tickLabels(ticks))
+        widest = std::max(widest, metrics.horizontalAdvance(text));
+    return widest + kTickGap + kTitleGap + kTitleLine;
+}
+
 void drawPanel(QPainter& p, const Panel& panel, const AxisTicks& ticks, const QString& unit,
                const std::vector<double>& x, double xLow, double xHigh, const ResultFile& file)
 {
     p.setPen(QColor(220, 220, 220));
-    for (double v = ticks.first; v <= ticks.last + ticks.step / 2; v += ticks.step)
+    const auto labels = tickLabels(ticks);
+    for (const auto& [v, text] : labels)
         p.drawLine(QPointF(panel.area.left(), panel.y(v)), QPointF(panel.area.right(), panel.y(v)));
     p.setPen(Qt::black);
     p.drawRect(panel.area);
-    for (double v = ticks.first; v <= ticks.last + ticks.step / 2; v += ticks.step) {
-        const QString text = QString::number(v, 'g', 6);
-        p.drawText(QRectF(0, panel.y(v) - 10, panel.area.left() - 6, 20),
+    const QFontMetricsF metrics(p.font());
+    double widest = 0;
+    for (const auto& [v, text] : labels) {
+        widest = std::max(widest, metrics.horizontalAdvance(text));
+        p.drawText(QRectF(0, panel.y(v) - 10, panel.area.left() - kTickGap, 20),
                    Qt::AlignRight | Qt::AlignVCenter, text);
     }
+    // The title stands left of the widest tick number, never on one.
+    const double titleCentre = panel.area.left() - kTickGap - widest - kTitleGap - kTitleLine / 2;
     p.save();
-    p.translate(14, panel.area.center().y());
+    p.translate(titleCentre, panel.area.center().y());
     p.rotate(-90);
-    p.drawText(QRectF(-100, -10, 200, 20), Qt::AlignCenter, unit);
+    p.drawText(QRectF(-panel.area.height() / 2, -kTitleLine / 2, panel.area.height(), kTitleLine),
+               Qt::AlignCenter, unit);
     p.restore();
     // Time labels: about eight, at record times.
     const std::size_t count = x.size();
@@ -60,8 +94,10 @@ void drawPanel(QPainter& p, const Panel& panel, const AxisTicks& ticks, const QS
         const QDateTime t = file.records[i].time;
         const QString label =
             t.toString(i == 0 ? QStringLiteral("MM/dd HH:mm") : QStringLiteral("HH:mm"));
-        p.drawText(QRectF(px - 60, panel.area.bottom() + 5, 120, 18),
-                   Qt::AlignHCenter | Qt::AlignTop, label);
+        // The first label starts at the axis, clear of the lowest tick number left of it.
+        const bool atStart = px - 60 < panel.area.left() - 1;
+        p.drawText(QRectF(atStart ? px : px - 60, panel.area.bottom() + 5, 120, 18),
+                   (atStart ? Qt::AlignLeft : Qt::AlignHCenter) | Qt::AlignTop, label);
     }
 }
 
@@ -88,20 +124,6 @@ void drawSeries(QPainter& p, const Panel& panel, const std::vector<double>& x, d
     }
     p.setBrush(Qt::NoBrush);
     p.drawPath(path);
-}
-
-std::pair<double, double> finiteRange(const std::vector<std::vector<double>>& series)
-{
-    double low = std::numeric_limits<double>::infinity(), high = -low;
-    for (const auto& s : series)
-        for (double v : s)
-            if (std::isfinite(v)) {
-                low = std::min(low, v);
-                high = std::max(high, v);
-            }
-    if (!std::isfinite(low))
-        return {0, 1};
-    return {low, high};
 }
 
 } // namespace
@@ -177,9 +199,6 @@ QImage PlotResultTrend(const ResultFile& file, const ExportSelection& selection,
     font.setPixelSize(13);
     p.setFont(font);
 
-    const double left = 80, right = width - 20.0;
-    const QRectF top(left, 50, right - left, (height - 150) * 0.42);
-    const QRectF bottom(left, top.bottom() + 60, right - left, (height - 150) * 0.58);
 
     p.setPen(Qt::black);
     QString title =
@@ -210,18 +229,28 @@ QImage PlotResultTrend(const ResultFile& file, const ExportSelection& selection,
     for (const ResultRecord& r : file.records)
         fundamental.push_back(r.voltage.empty() ? std::numeric_limits<double>::quiet_NaN()
                                                 : r.voltage[0]);
-    const auto [vLow, vHigh] = finiteRange({fundamental});
-    const AxisTicks vTicks = NiceTicks(vLow, vHigh);
+    const TrendSpan vSpan = TrendAxisSpan(fundamental, TrendQuantity::Magnitude);
+    const AxisTicks vTicks = NiceTicks(vSpan.low, vSpan.high);
+
+    const std::vector<TrendSeries> series = TrendDistortionSeries(file, selection);
+    std::vector<double> values;
+    for (const auto& s : series)
+        values.insert(values.end(), s.values.begin(), s.values.end());
+    const TrendSpan dSpan = TrendAxisSpan(values, TrendQuantity::Ratio);
+    const AxisTicks dTicks = NiceTicks(dSpan.low, dSpan.high);
+
+    // Both panels start where the wider axis (numbers and title) leaves room.
+    const QFontMetricsF metrics(font);
+    const double left =
+        std::max({80.0, 6 + axisWidth(metrics, vTicks), 6 + axisWidth(metrics, dTicks)});
+    const double right = width - 20.0;
+    const QRectF top(left, 50, right - left, (height - 150) * 0.42);
+    const QRectF bottom(left, top.bottom() + 60, right - left, (height - 150) * 0.58);
+
     const Panel upper{top, vTicks.first, vTicks.last};
     drawPanel(p, upper, vTicks, QStringLiteral("V h1 [V]"), x, xLow, xHigh, file);
     drawSeries(p, upper, x, xLow, xHigh, fundamental, kSeriesColours[0]);
 
-    const std::vector<TrendSeries> series = TrendDistortionSeries(file, selection);
-    std::vector<std::vector<double>> values;
-    for (const auto& s : series)
-        values.push_back(s.values);
-    auto [dLow, dHigh] = finiteRange(values);
-    const AxisTicks dTicks = NiceTicks(std::min(0.0, dLow), dHigh);
     const Panel lower{bottom, dTicks.first, dTicks.last};
     drawPanel(p, lower, dTicks, QStringLiteral("% of fundamental"), x, xLow, xHigh, file);
     double legendX = left;

@@ -108,18 +108,28 @@ void PainterCanvas::filledBox(QPointF a, QPointF b)
     painter_.fillRect(r, colour());
 }
 
-void PainterCanvas::PrintAt(QPointF p, const QString& text)
+void PainterCanvas::PrintAt(QPointF p, const QString& text, TextAnchor anchor)
 {
     if (!finite(p))
         return;
     painter_.setPen(colour());
     const QPointF at = map(p);
     const QFontMetricsF metrics(painter_.font());
-    painter_.drawText(QPointF(at.x(), at.y() + metrics.ascent()), text);
+    if (anchor == TextAnchor::TopLeft) {
+        painter_.drawText(QPointF(at.x(), at.y() + metrics.ascent()), text);
+        return;
+    }
+    // The font keeps its pixel size however large the surface is shown, so the text is centred
+    // here, in device pixels, rather than by an offset in logical units.
+    const QRectF ink = metrics.tightBoundingRect(text);
+    const double baseline = at.y() - (ink.top() + ink.bottom()) / 2;
+    const double x =
+        anchor == TextAnchor::RightMiddle ? at.x() - metrics.horizontalAdvance(text) : at.x();
+    painter_.drawText(QPointF(x, baseline), text);
 }
 
 void RecordingCanvas::add(CanvasOp::Kind kind, QPointF a, QPointF b, const QColor& colour,
-                          const QString& text)
+                          const QString& text, TextAnchor anchor)
 {
     CanvasOp op;
     op.kind = kind;
@@ -128,6 +138,7 @@ void RecordingCanvas::add(CanvasOp::Kind kind, QPointF a, QPointF b, const QColo
     op.colour = colour;
     op.style = lineStyle();
     op.text = text;
+    op.anchor = anchor;
     ops_.push_back(op);
 }
 
@@ -159,9 +170,9 @@ void RecordingCanvas::filledBox(QPointF a, QPointF b)
     add(CanvasOp::FilledBox, a, b, colour());
 }
 
-void RecordingCanvas::PrintAt(QPointF p, const QString& text)
+void RecordingCanvas::PrintAt(QPointF p, const QString& text, TextAnchor anchor)
 {
-    add(CanvasOp::Text, p, p, colour(), text);
+    add(CanvasOp::Text, p, p, colour(), text, anchor);
 }
 
 std::vector<CanvasOp> RecordingCanvas::ofKind(CanvasOp::Kind kind) const

@@ -43,6 +43,11 @@ QColor GridGrey();
 
 enum class LineStyle { Solid, Dotted };
 
+// Which point of a text the position given to PrintAt is: its top left corner, or the middle of
+// its left or right edge (the text's ink centred on the position's height, on the device, so a
+// number stays on its scale line whatever size the surface is shown at).
+enum class TextAnchor { TopLeft, LeftMiddle, RightMiddle };
+
 // The drawing vocabulary of the screens, in logical coordinates of the surface (the
 // measurement screen's picture is 640 by 360, the preparation screen's is in twips), origin at
 // the top left, y growing downwards. A point, a line and a line-to move the current position.
@@ -72,8 +77,10 @@ public:
     // Outline and filled rectangles between two corners, in the current colour.
     virtual void box(QPointF a, QPointF b) = 0;
     virtual void filledBox(QPointF a, QPointF b) = 0;
-    // Text with its top left corner at p, in the current colour and the surface's font.
-    virtual void PrintAt(QPointF p, const QString& text) = 0;
+    // Text placed at p by the anchor (top left corner unless told), in the current colour and
+    // the surface's font.
+    virtual void PrintAt(QPointF p, const QString& text,
+                         TextAnchor anchor = TextAnchor::TopLeft) = 0;
 
 protected:
     void moveTo(QPointF p) { position_ = p; }
@@ -98,7 +105,8 @@ public:
     void line(QPointF a, QPointF b, std::optional<QColor> colour = std::nullopt) override;
     void box(QPointF a, QPointF b) override;
     void filledBox(QPointF a, QPointF b) override;
-    void PrintAt(QPointF p, const QString& text) override;
+    void PrintAt(QPointF p, const QString& text,
+                 TextAnchor anchor = TextAnchor::TopLeft) override;
 
 private:
     QPointF map(QPointF p) const;
@@ -118,6 +126,7 @@ struct CanvasOp {
     QColor colour;
     LineStyle style = LineStyle::Solid;
     QString text;
+    TextAnchor anchor = TextAnchor::TopLeft;
 };
 
 // Records every drawing call, coordinates exactly as given (not-a-number included), for tests.
@@ -130,7 +139,8 @@ public:
     void line(QPointF a, QPointF b, std::optional<QColor> colour = std::nullopt) override;
     void box(QPointF a, QPointF b) override;
     void filledBox(QPointF a, QPointF b) override;
-    void PrintAt(QPointF p, const QString& text) override;
+    void PrintAt(QPointF p, const QString& text,
+                 TextAnchor anchor = TextAnchor::TopLeft) override;
 
     const std::vector<CanvasOp>& ops() const { return ops_; }
     // The calls of one kind, in order.
@@ -142,7 +152,7 @@ public:
 
 private:
     void add(CanvasOp::Kind kind, QPointF a, QPointF b, const QColor& colour,
-             const QString& text = {});
+             const QString& text = {}, TextAnchor anchor = TextAnchor::TopLeft);
 
     std::vector<CanvasOp> ops_;
 };

@@ -16,6 +16,8 @@ namespace {
 constexpr double kLargestMaximum = 1e9;
 // More steps than this thin the scale lines out.
 constexpr double kMostSteps = 50;
+// A scale number ends this far left of its frame, centred on the height of its line.
+constexpr double kScaleNumberGap = 4;
 
 double whole(double value)
 {
@@ -63,7 +65,7 @@ void drawScaleLines(Canvas& canvas, double x0, double y0, const ChartScale& scal
     canvas.setLineStyle(LineStyle::Dotted);
     for (const double v : ScaleMarks(scale)) {
         const double y = whole(y0 - kChartHeight * v / scale.full);
-        canvas.PrintAt({whole(x0 - 40), y - 8}, ChartNumberText(v));
+        canvas.PrintAt({x0 - kScaleNumberGap, y}, ChartNumberText(v), TextAnchor::RightMiddle);
         canvas.line({x0, y}, {x0 + kChartWidth, y}, GridGrey());
     }
     canvas.setLineStyle(LineStyle::Solid);
@@ -196,7 +198,8 @@ void DrawPhaseChart(Canvas& canvas, const MeasurementData& data, int ch)
     canvas.setLineStyle(LineStyle::Dotted);
     for (int v = 0; v <= 360; v += 90) {
         const double y = whole(y0 - kChartHeight * v / 360.0);
-        canvas.PrintAt({320, y - 8}, ChartNumberText(v - 180));
+        canvas.PrintAt({x0 - kScaleNumberGap, y}, ChartNumberText(v - 180),
+                       TextAnchor::RightMiddle);
         canvas.line({x0, y}, {x0 + kChartWidth, y}, GridGrey());
     }
     canvas.setLineStyle(LineStyle::Solid);

@@ -5,6 +5,7 @@
 #include "model/MeasurementData.h"
 #include "model/MeasurementSettings.h"
 
+#include <algorithm>
 #include <cmath>
 #include <optional>
 
@@ -19,6 +20,16 @@ constexpr double kSurfaceFlip = 400;
 constexpr double kHeadLength = 5;
 constexpr double kHeadAngle = 0.5;
 
+// The cells of the vector view and the diagrams' radius when they fit.
+constexpr double kCellLeft = 46;
+constexpr double kCellWidth = 128;
+constexpr double kCellHeight = 180;
+constexpr double kLabelIndent = 34; // the label starts at x 80 + 128 d
+constexpr double kLabelWidth = 48;
+constexpr double kLabelHeight = 16;
+constexpr double kMargin = 2;
+constexpr double kRadius = 50;
+
 double whole(double value)
 {
     return roundHalfEven(value);
@@ -32,6 +43,13 @@ QPointF toSurface(QPointF p)
 bool finite(QPointF p)
 {
     return std::isfinite(p.x()) && std::isfinite(p.y());
+}
+
+// QRectF::contains counts a box of no width (a vertical arrow) as never inside.
+bool inside(const QRectF& box, const QRectF& area)
+{
+    return box.left() >= area.left() && box.right() <= area.right() && box.top() >= area.top() &&
+           box.bottom() <= area.bottom();
 }
 
 // Direction of entry i: (cos theta, sin theta) points along (S, C).
@@ -209,6 +227,80 @@ int VectorDiagramOrder(int d, int j)
     return j == 0 ? base - 1 : base + 1;
 }
 
+QRectF VectorDiagramCell(int d, int j)
+{
+    return {kCellLeft + kCellWidth * d, kCellHeight * j, kCellWidth, kCellHeight};
+}
+
+QRectF VectorLabelBox(int d, int j)
+{
+    const QRectF cell = VectorDiagramCell(d, j);
+    return {cell.left() + kLabelIndent, cell.bottom() - kLabelHeight - kMargin, kLabelWidth,
+            kLabelHeight};
+}
+
+QRectF VectorDiagramArea(int d, int j)
+{
+    const QRectF cell = VectorDiagramCell(d, j);
+    return QRectF(QPointF(cell.left() + kMargin, cell.top() + kMargin),
+                  QPointF(cell.right() - kMargin, VectorLabelBox(d, j).top() - kMargin));
+}
+
+QRectF PhasorDiagramBounds(const std::vector<PhasorStroke>& strokes)
+{
+    bool any = false;
+    double left = 0, top = 0, right = 0, bottom = 0;
+    const auto take = [&](QPointF p) {
+        left = any ? std::min(left, p.x()) : p.x();
+        right = any ? std::max(right, p.x()) : p.x();
+        top = any ? std::min(top, p.y()) : p.y();
+        bottom = any ? std::max(bottom, p.y()) : p.y();
+        any = true;
+    };
+    for (const PhasorStroke& stroke : strokes) {
+        if (!finite(stroke.from) || !finite(stroke.to))
+            continue;
+        take(toSurface(stroke.from));
+        take(toSurface(stroke.to));
+        if (stroke.kind == PhasorStroke::Arrow)
+            for (const QPointF& end : ArrowHead(stroke.from, stroke.to))
+                take(end);
+    }
+    return any ? QRectF(QPointF(left, top), QPointF(right, bottom)) : QRectF();
+}
+
+FittedDiagram FitPhasorDiagram(const VectorInput& input, int elementLast, int measureType,
+                               const QRectF& area)
+{
+    // The centre's height comes out of PhasorDiagram as whole(a / 1.732 + cy); cy is chosen so
+    // that it is the middle of the area whatever the radius.
+    const QPointF middle = area.center();
+    const double cx = whole(middle.x());
+    const double yc = kSurfaceFlip - whole(middle.y());
+    FittedDiagram fit{cx, yc - kRadius / kRoot3, kRadius};
+    for (int attempt = 0; attempt < 12; ++attempt) {
+        const QRectF used = PhasorDiagramBounds(
+            PhasorDiagram(input, elementLast, measureType, fit.cx, fit.cy, fit.a));
+        if (used.isNull() || inside(used, area))
+            break;
+        // The distance from the centre each side may use over the distance it does use; arrow
+        // heads keep their length, so the shaft part shrinks a little more than the ratio.
+        const QPointF c(cx, kSurfaceFlip - yc);
+        double ratio = 1;
+        const auto limit = [&](double allowed, double usedLength) {
+            if (usedLength > allowed)
+                ratio = std::min(ratio, (allowed - kHeadLength) / (usedLength - kHeadLength));
+        };
+        limit(c.x() - area.left(), c.x() - used.left());
+        limit(area.right() - c.x(), used.right() - c.x());
+        limit(c.y() - area.top(), c.y() - used.top());
+        limit(area.bottom() - c.y(), used.bottom() - c.y());
+        fit.a *= std::clamp(ratio, 0.1, 0.98);
+        fit.cy = yc - fit.a / kRoot3;
+    }
+    return fit;
+}
+
 void DrawVectorView(Canvas& canvas, const MeasurementSettings& settings,
                     const MeasurementData& data, int ch)
 {
@@ -217,11 +309,12 @@ void DrawVectorView(Canvas& canvas, const MeasurementSettings& settings,
     for (int d = 0; d <= 3; ++d) {
         for (int j = 0; j <= 1; ++j) {
             const int k = VectorDiagramOrder(d, j);
-            DrawPhasorDiagram(canvas, FillVectorInput(settings, data, ch, k), elementLast, type,
-                              128 * d + 110, 250 - 150 * j, 50);
+            const VectorInput input = FillVectorInput(settings, data, ch, k);
+            const FittedDiagram fit =
+                FitPhasorDiagram(input, elementLast, type, VectorDiagramArea(d, j));
+            DrawPhasorDiagram(canvas, input, elementLast, type, fit.cx, fit.cy, fit.a);
             canvas.setColour(palette::Black);
-            canvas.PrintAt({128.0 * d + 80, 192.0 + 160 * j},
-                           spacedNumber(k) + QStringLiteral("次"));
+            canvas.PrintAt(VectorLabelBox(d, j).topLeft(), spacedNumber(k) + QStringLiteral("次"));
         }
     }
     const auto legend = [&](const char* text, int colour, double x, double y) {

@@ -3,6 +3,7 @@
 #include "render/Canvas.h"
 
 #include <QPointF>
+#include <QRectF>
 
 #include <array>
 #include <vector>
@@ -66,6 +67,28 @@ void DrawPhasorDiagram(Canvas& canvas, const VectorInput& input, int elementLast
 
 // The order of the diagram in column d (0..3) and row j (0..1): 1, 5, 11, 17 and 3, 7, 13, 19.
 int VectorDiagramOrder(int d, int j);
+
+// The picture is cut into eight cells, one per diagram: column d is 128 wide from x 46 + 128 d,
+// row j the upper or lower half of the picture. At the foot of each cell is its order label's
+// box; the diagram, arrow heads included, stays in the area above it.
+QRectF VectorDiagramCell(int d, int j);
+QRectF VectorLabelBox(int d, int j);
+QRectF VectorDiagramArea(int d, int j);
+
+// The picture-coordinate box around what the strokes draw, arrow heads included (empty when
+// they draw nothing).
+QRectF PhasorDiagramBounds(const std::vector<PhasorStroke>& strokes);
+
+// A diagram centred on the middle of `area`, with radius 50 as long as it fits, else with the
+// largest radius at which its strokes stay inside the area (an uneven pair of voltages makes
+// the triangle up to three times as long as the radius).
+struct FittedDiagram {
+    double cx = 0;
+    double cy = 0; // diagram coordinates, y upwards, as PhasorDiagram takes them
+    double a = 50;
+};
+FittedDiagram FitPhasorDiagram(const VectorInput& input, int elementLast, int measureType,
+                               const QRectF& area);
 
 // The whole vector view for feeder ch (0-based): diagrams, order labels and the legend.
 void DrawVectorView(Canvas& canvas, const MeasurementSettings& settings,

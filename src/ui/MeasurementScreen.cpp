@@ -265,7 +265,7 @@ private:
             canvas.filledBox(op.a, op.b);
             break;
         case CanvasOp::Text:
-            canvas.PrintAt(op.a, op.text);
+            canvas.PrintAt(op.a, op.text, op.anchor);
             break;
         }
     }

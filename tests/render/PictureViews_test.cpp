@@ -80,13 +80,94 @@ TEST(Waveforms, PanelsFollowTheVoltagePhasesAndTheChosenFeeder)
     EXPECT_EQ(panels[4].channel, 2);
     EXPECT_EQ(panels[4].rangeInput, 0);
     EXPECT_EQ(panels[4].left, 430);
-    EXPECT_EQ(panels[5].base, 270);
-    EXPECT_EQ(panels[5].labelY, 160);
+    EXPECT_EQ(panels[5].base, 284);
+    EXPECT_EQ(panels[5].labelY, 188);
     EXPECT_EQ(WaveformPanels(0, 0).size(), 2u);
     EXPECT_EQ(WaveformPanels(1, 0).size(), 4u);
-    EXPECT_EQ(WaveformScale(2.0), 128.0 / 1000.0);
-    EXPECT_EQ(WaveformScale(0.0), std::nullopt);
-    EXPECT_EQ(WaveformScale(std::numeric_limits<double>::quiet_NaN()), std::nullopt);
+}
+
+TEST(Waveforms, ScaleRules)
+{
+    EXPECT_EQ(OneTwoFiveAtLeast(2.0), 2.0);
+    EXPECT_EQ(OneTwoFiveAtLeast(2.01), 5.0);
+    EXPECT_EQ(OneTwoFiveAtLeast(6), 10.0);
+    EXPECT_NEAR(*OneTwoFiveAtLeast(0.013), 0.02, 1e-15);
+    EXPECT_EQ(OneTwoFiveAtLeast(0), std::nullopt);
+    EXPECT_EQ(OneTwoFiveAtLeast(std::numeric_limits<double>::quiet_NaN()), std::nullopt);
+    // 1600 counts of 5 V each: 8 kV full scale, 2 kV per division, 70 units for 8 kV.
+    const PanelScale volts = InputPanelScale(5.0, 5.0);
+    EXPECT_EQ(volts.perDivision, 2000.0);
+    EXPECT_DOUBLE_EQ(volts.perCount, 70.0 / 8000 * 5);
+    // A row whose largest count is 0.3 A (480 A, rounded up to 4 x 200 A); a panel of the row
+    // whose count is 0.1 A.
+    const PanelScale amps = InputPanelScale(0.3, 0.1);
+    EXPECT_EQ(amps.perDivision, 200.0);
+    EXPECT_DOUBLE_EQ(amps.perCount, 70.0 / 800 * 0.1);
+    EXPECT_EQ(InputPanelScale(std::nullopt, 0.1).perDivision, std::nullopt);
+    EXPECT_DOUBLE_EQ(InputPanelScale(0.3, std::nullopt).perCount, 70.0 / 1600);
+    // A peak of 20 counts at 70 / 1600 per count is 0.875 high: x50 brings it to 43.75, x100
+    // would leave the frame.
+    EXPECT_EQ(DistortionMagnification(20, 70.0 / 1600), 50);
+    EXPECT_EQ(DistortionMagnification(1600, 70.0 / 1600), 1);
+    EXPECT_EQ(DistortionMagnification(0, 70.0 / 1600), 1);
+    EXPECT_EQ(DistortionMagnification(1e-9, 70.0 / 1600), 100);
+    EXPECT_EQ(PerDivisionText(2000, QStringLiteral("V")), QStringLiteral("2kV/div"));
+    EXPECT_EQ(PerDivisionText(500, QStringLiteral("A")), QStringLiteral("500A/div"));
+    EXPECT_EQ(PerDivisionText(0.5, QStringLiteral("A")), QStringLiteral("0.5A/div"));
+    EXPECT_EQ(PerDivisionText(0.02, QStringLiteral("A")), QStringLiteral("20mA/div"));
+}
+
+// Feeder f (0-based) carrying a sine of `amps` RMS on all three phases, recorded on a range
+// whose count is worth `perCount` amperes; the analysis' RMS values to match.
+void feedCurrent(WaveShot& shot, int f, double amps, double perCount)
+{
+    const int n = shot.settings.SampleCount;
+    for (int phase = 0; phase < 3; ++phase) {
+        double sum = 0;
+        for (int i = 0; i <= n; ++i) {
+            const auto c = static_cast<std::int16_t>(std::lround(
+                amps * std::sqrt(2.0) / perCount * std::sin(6.283185307 * i / n + phase)));
+            shot.data.WaveData(std::size_t(3 * f + 3 + phase), std::size_t(i)) = c;
+            if (i < n)
+                sum += double(c) * c;
+        }
+        shot.data.CurRms(std::size_t(f), std::size_t(phase)) =
+            static_cast<float>(std::sqrt(sum / n) * perCount);
+    }
+}
+
+// The height of the trace of panel p (in drawing order V1, I1, V2, ...) of an input view: each
+// panel draws its 7 division lines, then its n segments.
+double traceHeight(const RecordingCanvas& canvas, int p, int n)
+{
+    const auto lines = canvas.ofKind(CanvasOp::Line);
+    const std::size_t first = std::size_t(p * (7 + n) + 7);
+    double top = 1e9, bottom = -1e9;
+    for (std::size_t k = first; k < first + std::size_t(n) && k < lines.size(); ++k) {
+        top = std::min(top, lines[k].b.y());
+        bottom = std::max(bottom, lines[k].b.y());
+    }
+    return bottom - top;
+}
+
+// A 200 A feeder on a range 2.5 times coarser than a 100 A feeder's is drawn taller, both in
+// their frames; each panel says what a division is worth.
+TEST(Waveforms, ALargerCurrentIsDrawnTallerWhateverItsRange)
+{
+    WaveShot shot(2);
+    feedCurrent(shot, 0, 200, 0.5);
+    feedCurrent(shot, 2, 100, 0.2);
+    RecordingCanvas feeder1, feeder3;
+    DrawPictureView(feeder1, 6, shot.settings, shot.data, 0);
+    DrawPictureView(feeder3, 6, shot.settings, shot.data, 2);
+    const double tall = traceHeight(feeder1, 1, 512);
+    const double small = traceHeight(feeder3, 1, 512);
+    EXPECT_NEAR(tall / small, 2.0, 0.05);
+    EXPECT_LE(tall, 2 * kWaveformHalfHeight);
+    // The coarser range's full scale (1600 x 0.5 A = 800 A) fits: 4 divisions of 200 A.
+    EXPECT_EQ(feeder3.texts(QStringLiteral("200A/div")).size(), 3u);
+    EXPECT_EQ(feeder1.texts(QStringLiteral("200A/div")).size(), 3u);
+    EXPECT_LE(traceHeight(feeder1, 3, 512), 2 * kWaveformHalfHeight);
 }
 
 TEST(Waveforms, ThreePhasesOfFeederThreeAsSampled)
@@ -101,21 +182,22 @@ TEST(Waveforms, ThreePhasesOfFeederThreeAsSampled)
     EXPECT_EQ(textsOf(canvas), std::vector<QString>({"V1", "I1", "V2", "I2", "V3", "I3"}));
     const auto points = canvas.ofKind(CanvasOp::Point);
     ASSERT_EQ(points.size(), 6u);
-    EXPECT_EQ(points[0].a, QPointF(10, 120));
-    EXPECT_EQ(canvas.ofKind(CanvasOp::Line).size(), 6u * 512);
+    EXPECT_EQ(points[0].a, QPointF(10, 104));
+    EXPECT_EQ(canvas.ofKind(CanvasOp::Line).size(), 6u * (7 + 512));
+    EXPECT_EQ(canvas.ofKind(CanvasOp::Box).size(), 6u);
 
-    // The current of phase 3 (channel 11: 1200 counts peak) at a quarter cycle, scale
-    // 128 / (500 x 0.5).
+    // Before an analysis the value of a count is unknown: 1600 counts fill the half height.
+    // The current of phase 3 (channel 11: 1200 counts peak) at a quarter cycle.
     const auto lines = canvas.ofKind(CanvasOp::Line);
-    const CanvasOp& quarter = lines[5 * 512 + 127]; // segment ending at sample 128
+    const CanvasOp& quarter = lines[5 * 519 + 7 + 127]; // segment ending at sample 128
     EXPECT_DOUBLE_EQ(quarter.b.x(), 430 + 200.0 * 128 / 512);
-    EXPECT_NEAR(quarter.b.y(), 270 - 1200 * 128.0 / 250.0, 1e-9);
+    EXPECT_NEAR(quarter.b.y(), 284 - 1200 * 70.0 / 1600, 1e-9);
     EXPECT_EQ(quarter.colour, PaletteColour(palette::Black));
-    // Voltage phase 2 (channel 1: 200 counts), range of input 0.
-    const CanvasOp& voltage = lines[2 * 512 + 127];
-    EXPECT_NEAR(voltage.b.y(), 120 - 200 * 128.0 / 500.0, 1e-9);
+    // Voltage phase 2 (channel 1: 200 counts).
+    const CanvasOp& voltage = lines[2 * 519 + 7 + 127];
+    EXPECT_NEAR(voltage.b.y(), 104 - 200 * 70.0 / 1600, 1e-9);
     // The last segment ends at the panel's right edge.
-    EXPECT_DOUBLE_EQ(lines[512 - 1].b.x(), 210);
+    EXPECT_DOUBLE_EQ(lines[7 + 512 - 1].b.x(), 210);
 }
 
 TEST(Waveforms, OnePhaseAndTwoPhaseTypes)
@@ -125,9 +207,9 @@ TEST(Waveforms, OnePhaseAndTwoPhaseTypes)
     RecordingCanvas one;
     DrawPictureView(one, 6, single.settings, single.data, 1);
     EXPECT_EQ(textsOf(one), std::vector<QString>({"V1", "I1"}));
-    EXPECT_EQ(one.ofKind(CanvasOp::Line).size(), 2u * 256);
+    EXPECT_EQ(one.ofKind(CanvasOp::Line).size(), 2u * (7 + 256));
     // Feeder 2's first current is channel 6 (700 counts peak) at a quarter of 256 samples.
-    EXPECT_NEAR(one.ofKind(CanvasOp::Line)[256 + 63].b.y(), 270 - 700 * 128.0 / 500.0, 1e-9);
+    EXPECT_NEAR(one.ofKind(CanvasOp::Line)[263 + 7 + 63].b.y(), 284 - 700 * 70.0 / 1600, 1e-9);
 
     WaveShot twoPhase(1);
     RecordingCanvas two;
@@ -157,22 +239,57 @@ TEST(Waveforms, DistortionTakesTheFundamentalAwayInLightRed)
     ASSERT_EQ(points.size(), 6u);
     EXPECT_EQ(points[0].colour, PaletteColour(palette::Black));
     const auto lines = canvas.ofKind(CanvasOp::Line);
-    const double scale = 128.0 / 500.0;
+    // The third harmonic (50 counts) magnified 20 times: 20 x 50 x 70 / 1600 = 43.75 high.
+    ASSERT_EQ(canvas.texts(QStringLiteral("歪み×20")).size(), 1u);
+    const double scale = 20 * 70.0 / 1600;
     for (int i = 1; i <= n; ++i) {
-        const CanvasOp& op = lines[std::size_t(i - 1)];
+        const CanvasOp& op = lines[std::size_t(7 + i - 1)];
         ASSERT_EQ(op.colour, PaletteColour(palette::LightRed));
-        const double expected = 120 - 50 * std::sin(3 * 6.28318 * i / n) * scale;
+        const double expected = 104 - 50 * std::sin(3 * 6.28318 * i / n) * scale;
         ASSERT_NEAR(op.b.y(), expected, 0.5 * scale + 1e-9) << i;
     }
-    // The current's fundamental is gone: only rounding remains.
+    // The current's fundamental is gone: only rounding remains, magnified no more than 100
+    // times.
+    ASSERT_EQ(canvas.texts(QStringLiteral("歪み×100")).size(), 1u);
     for (int i = 1; i <= n; ++i)
-        ASSERT_NEAR(lines[std::size_t(n + i - 1)].b.y(), 270, 0.5 * scale + 1e-9) << i;
+        ASSERT_NEAR(lines[std::size_t(n + 14 + i - 1)].b.y(), 284, 0.5 * 100 * 70.0 / 1600 + 1e-9)
+            << i;
 
     RecordingCanvas both;
     DrawPictureView(both, 8, shot.settings, shot.data, 0);
     EXPECT_EQ(both.ofKind(CanvasOp::Point).size(), 12u);
-    EXPECT_EQ(both.ofKind(CanvasOp::Line)[0].colour, PaletteColour(palette::Black));
+    EXPECT_EQ(both.ofKind(CanvasOp::Line)[7].colour, PaletteColour(palette::Black));
     EXPECT_EQ(both.ofKind(CanvasOp::Line).back().colour, PaletteColour(palette::LightRed));
+}
+
+// A 2 % fifth harmonic on a voltage of 700 counts peak: the distortion trace nearly fills its
+// frame, and the panel says by how much it is magnified and what a division then is worth.
+TEST(Waveforms, SmallDistortionIsMagnifiedToItsPanel)
+{
+    WaveShot shot(2);
+    const int n = 512;
+    double sum = 0;
+    for (int i = 0; i <= n; ++i) {
+        const double t = 6.28318 * i / n;
+        const auto c =
+            static_cast<std::int16_t>(std::lround(700 * std::sin(t) + 14 * std::sin(5 * t)));
+        shot.data.WaveData(0, std::size_t(i)) = c;
+        if (i < n)
+            sum += double(c) * c;
+    }
+    shot.data.VoltFundRawSin[0] = 700;
+    shot.data.VoltRms[0] = static_cast<float>(std::sqrt(sum / n) * 10); // 10 V a count
+    RecordingCanvas canvas;
+    DrawPictureView(canvas, 7, shot.settings, shot.data, 0);
+    double reach = 0;
+    const auto lines = canvas.ofKind(CanvasOp::Line);
+    for (std::size_t k = 7; k < 7 + std::size_t(n); ++k)
+        reach = std::max(reach, std::abs(lines[k].b.y() - 104));
+    EXPECT_GT(reach, 0.4 * kWaveformHalfHeight);
+    EXPECT_LE(reach, kWaveformHalfHeight);
+    // 1600 x 10 V = 16 kV: 4 divisions of 5 kV; the 14 counts of the harmonic magnified 100
+    // times reach 49 of the 70 units.
+    EXPECT_EQ(canvas.texts(QStringLiteral("歪み×100 50V/div")).size(), 1u);
 }
 
 // An input whose range was never read (0) or a feeder the data has no channel for leaves its
@@ -186,7 +303,7 @@ TEST(Waveforms, MissingRangeOrChannelLeavesOnlyThatTraceOut)
     DrawPictureView(canvas, 8, shot.settings, shot.data, 0);
     EXPECT_FALSE(canvas.hasNonFinite());
     EXPECT_EQ(canvas.ofKind(CanvasOp::Point).size(), 2u * 3); // the three voltages, twice
-    EXPECT_EQ(canvas.ofKind(CanvasOp::Text).size(), 12u);
+    EXPECT_EQ(canvas.ofKind(CanvasOp::Text).size(), 12u + 3); // labels, the voltages' 歪み×
 
     RecordingCanvas missing;
     DrawPictureView(missing, 6, shot.settings, shot.data, 7); // only 3 feeders
@@ -199,7 +316,7 @@ TEST(Waveforms, MissingRangeOrChannelLeavesOnlyThatTraceOut)
         RecordingCanvas empty;
         DrawPictureView(empty, view, settings, unsized, 0);
         EXPECT_FALSE(empty.hasNonFinite());
-        EXPECT_TRUE(empty.ofKind(CanvasOp::Line).empty());
+        EXPECT_TRUE(empty.ofKind(CanvasOp::Point).empty()); // frames only, no trace
     }
 }
 

@@ -175,10 +175,12 @@ TEST(GraphView, VoltageChartBarsScaleLinesAndLabels)
     ASSERT_TRUE(title);
     EXPECT_EQ(title->a, QPointF(150, 18));
     EXPECT_EQ(title->colour, kBlack);
-    // Scale numbers 8 above their lines at x 10; the lines dotted grey across the frame.
+    // Scale numbers end 4 left of the frame, centred on their lines; the lines dotted grey
+    // across the frame.
     const auto top = text(canvas, QStringLiteral(" 5"));
     ASSERT_TRUE(top);
-    EXPECT_EQ(top->a, QPointF(10, 27));
+    EXPECT_EQ(top->a, QPointF(46, 35));
+    EXPECT_EQ(top->anchor, TextAnchor::RightMiddle);
     bool line = false;
     for (const CanvasOp& op : canvas.ofKind(CanvasOp::Line))
         line |= op.a == QPointF(50, 139) && op.b == QPointF(300, 139) && op.colour == GridGrey() &&
@@ -224,7 +226,7 @@ TEST(GraphView, HighOrderChart)
     EXPECT_EQ(title->a, QPointF(150, 193));
     const auto half = text(canvas, QStringLiteral(" .5"));
     ASSERT_TRUE(half);
-    EXPECT_EQ(half->a, QPointF(10, 202));
+    EXPECT_EQ(half->a, QPointF(46, 210));
     const auto label = text(canvas, QStringLiteral("53"));
     ASSERT_TRUE(label);
     EXPECT_EQ(label->a, QPointF(64, 342));
@@ -276,11 +278,11 @@ TEST(GraphView, CurrentAndPhaseChartsOfTheChosenFeeder)
     EXPECT_NEAR(p2->b.x() - p2->a.x(), 4.0 / 7.0, 1e-12);
     EXPECT_EQ(p2->b.y() - p2->a.y(), 32);
     // Angle scale: -180 at the bottom, 180 at the top, lines at whole units (307.5 -> 308).
-    EXPECT_EQ(text(canvas, QStringLiteral("-180"))->a, QPointF(320, 332));
-    EXPECT_EQ(text(canvas, QStringLiteral("-90"))->a, QPointF(320, 300));
-    EXPECT_EQ(text(canvas, QStringLiteral(" 0"))->a.x(), 10); // voltage chart's zero first
-    EXPECT_EQ(text(canvas, QStringLiteral(" 90"))->a, QPointF(320, 234));
-    EXPECT_EQ(text(canvas, QStringLiteral(" 180"))->a, QPointF(320, 202));
+    EXPECT_EQ(text(canvas, QStringLiteral("-180"))->a, QPointF(366, 340));
+    EXPECT_EQ(text(canvas, QStringLiteral("-90"))->a, QPointF(366, 308));
+    EXPECT_EQ(text(canvas, QStringLiteral(" 0"))->a.x(), 46); // voltage chart's zero first
+    EXPECT_EQ(text(canvas, QStringLiteral(" 90"))->a, QPointF(366, 242));
+    EXPECT_EQ(text(canvas, QStringLiteral(" 180"))->a, QPointF(366, 210));
     EXPECT_TRUE(text(canvas, kPhaseAngleTitle));
 }
 

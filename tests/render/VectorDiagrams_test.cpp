@@ -231,9 +231,9 @@ TEST(VectorView, EightDiagramsWithOrderLabelsAndLegend)
     EXPECT_FALSE(canvas.hasNonFinite());
     const auto label = canvas.texts(QStringLiteral(" 5次"));
     ASSERT_EQ(label.size(), 1u);
-    EXPECT_EQ(label[0].a, QPointF(208, 192));
+    EXPECT_EQ(label[0].a, QPointF(208, 162));
     ASSERT_EQ(canvas.texts(QStringLiteral(" 19次")).size(), 1u);
-    EXPECT_EQ(canvas.texts(QStringLiteral(" 19次"))[0].a, QPointF(464, 352));
+    EXPECT_EQ(canvas.texts(QStringLiteral(" 19次"))[0].a, QPointF(464, 342));
     EXPECT_EQ(canvas.texts(QStringLiteral(" 1次"))[0].colour, PaletteColour(palette::Black));
     for (const char* t : {"V1", "I1", "V2", "I2", "V3", "I3"})
         EXPECT_EQ(canvas.texts(QString::fromLatin1(t)).size(), 1u) << t;
@@ -241,10 +241,16 @@ TEST(VectorView, EightDiagramsWithOrderLabelsAndLegend)
     EXPECT_EQ(canvas.texts(QStringLiteral("I2"))[0].colour, PaletteColour(palette::LightMagenta));
     // Eight diagrams of 5 arrows (3 lines each) and 4 plain lines.
     EXPECT_EQ(canvas.ofKind(CanvasOp::Line).size(), 8u * (5 * 3 + 4));
-    // Diagram 17 (column 3, top row) is centred at x 494, picture height 121.
-    const auto strokes =
-        PhasorDiagram(FillVectorInput(shot.settings, shot.data, 1, 17), 1, 2, 494, 250, 50);
-    EXPECT_EQ(strokes[1].from, QPointF(494, 279));
+    // Diagram 17 (column 3, top row) is centred at x 494, picture height 81; its voltages at
+    // right angles make a triangle too wide for radius 50.
+    const VectorInput in17 = FillVectorInput(shot.settings, shot.data, 1, 17);
+    const FittedDiagram fit = FitPhasorDiagram(in17, 1, 2, VectorDiagramArea(3, 0));
+    EXPECT_LT(fit.a, 50);
+    const auto strokes = PhasorDiagram(in17, 1, 2, fit.cx, fit.cy, fit.a);
+    EXPECT_EQ(strokes[1].from, QPointF(494, 400 - 81));
+    // Line voltages of a balanced three-wire circuit (equal, 60 degrees apart) keep radius 50.
+    const VectorInput balanced = input({{100, 0}, {10, 0}, {50, 86.6f}, {0, 10}});
+    EXPECT_EQ(FitPhasorDiagram(balanced, 1, 2, VectorDiagramArea(0, 1)).a, 50);
 
     VectorShot single(0);
     RecordingCanvas one;
@@ -254,6 +260,57 @@ TEST(VectorView, EightDiagramsWithOrderLabelsAndLegend)
     EXPECT_EQ(one.texts(QStringLiteral("V3")).size(), 0u);
     EXPECT_EQ(one.texts(QStringLiteral("I1")).size(), 1u);
     EXPECT_TRUE(one.ofKind(CanvasOp::Line).empty()); // all zero: labels only
+}
+
+// Uneven voltage pairs (one almost nothing) stretch a triangle to three times the radius; each
+// diagram must still stay in its own cell, clear of its label, and every label inside the
+// picture.
+TEST(VectorView, EveryDiagramAndLabelStaysInItsCell)
+{
+    for (const int type : {1, 2, 4}) {
+        VectorShot shot(type);
+        for (int k : {1, 3, 5, 7, 11, 13, 17, 19}) {
+            const auto sk = std::size_t(k);
+            shot.data.VoltSin(0, sk) = k == 3 ? 1 : 100;
+            shot.data.VoltCos(0, sk) = k == 19 ? -300 : 0;
+            shot.data.VoltCos(1, sk) = k == 3 ? 100 : 0.5f;
+            shot.data.CurSin(0, 0, sk) = 10;
+            shot.data.CurCos(0, 1, sk) = k % 4 == 1 ? -10 : 0.1f;
+        }
+        RecordingCanvas canvas;
+        DrawVectorView(canvas, shot.settings, shot.data, 0);
+        const QRectF picture(0, 0, 640, 360);
+        std::vector<int> linesIn(8, 0);
+        for (const CanvasOp& op : canvas.ofKind(CanvasOp::Line)) {
+            int in = -1;
+            for (int c = 0; c < 8; ++c) {
+                const QRectF area = VectorDiagramArea(c / 2, c % 2);
+                const auto holds = [&](QPointF p) {
+                    return p.x() >= area.left() && p.x() <= area.right() &&
+                           p.y() >= area.top() && p.y() <= area.bottom();
+                };
+                if (holds(op.a) && holds(op.b))
+                    in = c;
+            }
+            ASSERT_GE(in, 0) << type << ": " << op.a.x() << "," << op.a.y() << " - " << op.b.x()
+                             << "," << op.b.y();
+            ++linesIn[std::size_t(in)];
+        }
+        for (int c = 0; c < 8; ++c) {
+            const int d = c / 2, j = c % 2;
+            EXPECT_GT(linesIn[std::size_t(c)], 0) << type << " cell " << c;
+            const QRectF cell = VectorDiagramCell(d, j);
+            const QRectF label = VectorLabelBox(d, j);
+            EXPECT_TRUE(cell.contains(VectorDiagramArea(d, j)));
+            EXPECT_TRUE(cell.contains(label) && picture.contains(cell));
+            EXPECT_FALSE(label.intersects(VectorDiagramArea(d, j)));
+            const auto text = canvas.texts(QStringLiteral(" %1次").arg(VectorDiagramOrder(d, j)));
+            ASSERT_EQ(text.size(), 1u);
+            EXPECT_EQ(text[0].a, label.topLeft());
+            for (int e = c + 1; e < 8; ++e)
+                EXPECT_FALSE(cell.intersects(VectorDiagramCell(e / 2, e % 2)));
+        }
+    }
 }
 
 TEST(VectorView, UnsizedDataOrAMissingFeederDrawsLabelsOnly)

@@ -74,7 +74,30 @@ function updateView(force) {
   }
 }
 
-function drawChart(canvas, series, unit) {
+// The least span of a trend axis: the rule of the station's TrendAxisSpan (src/render/
+// TrendScale.h), kept the same here. A ratio (distortion in %) runs from 0 up to at least 1 %;
+// a magnitude (voltage, current) shows at least 1 % of its mean either side of the mean (1
+// either side of a mean of 0), so that the noise of a steady feeder does not look like swings.
+function trendSpan(values, kind) {
+  if (values.length === 0) return [0, 1];
+  const lo = Math.min(...values), hi = Math.max(...values);
+  if (kind === 'ratio') return [Math.min(0, lo), Math.max(hi, 1)];
+  const mean = values.reduce((a, b) => a + b, 0) / values.length;
+  const least = mean !== 0 ? Math.abs(mean) * 0.01 : 1;
+  return [Math.min(lo, mean - least), Math.max(hi, mean + least)];
+}
+
+// Ticks of 1, 2 or 5 times a power of ten, about four intervals, enclosing [lo, hi].
+function niceTicks(lo, hi) {
+  const raw = (hi - lo) / 4;
+  const power = Math.pow(10, Math.floor(Math.log10(raw)));
+  const step = [1, 2, 5, 10].map((m) => m * power).find((v) => v >= raw);
+  const first = Math.floor(lo / step + 1e-9) * step;
+  const last = Math.max(first + step, Math.ceil(hi / step - 1e-9) * step);
+  return { first, last, step };
+}
+
+function drawChart(canvas, series, unit, kind) {
   const ctx = canvas.getContext('2d');
   const w = canvas.width, h = canvas.height, left = 66, right = 8, top = 8, bottom = 22;
   ctx.fillStyle = '#fff';
@@ -86,20 +109,24 @@ function drawChart(canvas, series, unit) {
   ctx.fillStyle = '#6b7480';
   ctx.font = '11px sans-serif';
   if (all.length === 0) { ctx.fillText('no records yet', left + 10, top + 20); return; }
-  let lo = Math.min(...all), hi = Math.max(...all);
-  if (hi - lo < 1e-9 * Math.max(1, Math.abs(hi))) { lo -= 0.5 * Math.abs(lo || 1) * 0.01 + 0.5; hi += 0.5 * Math.abs(hi || 1) * 0.01 + 0.5; }
-  const pad = (hi - lo) * 0.08;
-  lo -= pad; hi += pad;
+  const [spanLo, spanHi] = trendSpan(all, kind);
+  const ticks = niceTicks(spanLo, spanHi);
+  const lo = ticks.first, hi = ticks.last;
   const x = (i) => left + (n <= 1 ? 0.5 : i / (n - 1)) * (w - left - right);
   const y = (v) => top + (1 - (v - lo) / (hi - lo)) * (h - top - bottom);
-  // Tick labels with as many decimals as their step needs.
-  const decimals = Math.min(6, Math.max(0, 1 - Math.floor(Math.log10((hi - lo) / 4))));
-  for (let k = 0; k <= 4; k++) {
-    const v = lo + (hi - lo) * k / 4;
-    ctx.fillText(v.toFixed(decimals) + unit, 2, y(v) + 4);
+  // Tick labels with as many decimals as their step needs, right-aligned and centred on their
+  // lines.
+  const decimals = Math.min(6, Math.max(0, -Math.floor(Math.log10(ticks.step) + 1e-9)));
+  ctx.textAlign = 'right';
+  ctx.textBaseline = 'middle';
+  for (let k = 0; lo + k * ticks.step <= hi + ticks.step / 2; k++) {
+    const v = lo + k * ticks.step;
+    ctx.fillText(v.toFixed(decimals) + unit, left - 4, y(v));
     ctx.strokeStyle = '#eef0f2';
     ctx.beginPath(); ctx.moveTo(left, y(v)); ctx.lineTo(w - right, y(v)); ctx.stroke();
   }
+  ctx.textAlign = 'left';
+  ctx.textBaseline = 'alphabetic';
   const times = series[0].points.map((p) => p[0]);
   ctx.fillText(shortTime(times[0]).slice(5, 16), left, h - 6);
   if (n > 1) ctx.fillText(shortTime(times[n - 1]).slice(5, 16), w - right - 70, h - 6);
@@ -120,10 +147,10 @@ async function updateTrend() {
   const recs = doc.records;
   const perFeeder = (key) => Array.from({ length: doc.feeders }, (_, f) => ({
     colour: colours[f % colours.length], points: recs.map((x) => [x.time, x[key][f]]) }));
-  drawChart($('chart-v'), [{ colour: colours[0], points: recs.map((x) => [x.time, x.V]) }], '');
-  drawChart($('chart-i'), perFeeder('I'), '');
-  drawChart($('chart-vthd'), [{ colour: colours[0], points: recs.map((x) => [x.time, x.Vthd]) }], '%');
-  drawChart($('chart-ithd'), perFeeder('Ithd'), '%');
+  drawChart($('chart-v'), [{ colour: colours[0], points: recs.map((x) => [x.time, x.V]) }], '', 'magnitude');
+  drawChart($('chart-i'), perFeeder('I'), '', 'magnitude');
+  drawChart($('chart-vthd'), [{ colour: colours[0], points: recs.map((x) => [x.time, x.Vthd]) }], '%', 'ratio');
+  drawChart($('chart-ithd'), perFeeder('Ithd'), '%', 'ratio');
   $('legend').replaceChildren(...Array.from({ length: doc.feeders }, (_, f) => {
     const span = document.createElement('span');
     const i = document.createElement('i');
