@@ -1,5 +1,7 @@
 #include "sim/Scenario.h"
 
+#include "common/RegularFile.h"
+
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -420,9 +422,9 @@ std::optional<Scenario> Scenario::fromJson(const QJsonObject& o, QString* error)
 std::optional<Scenario> Scenario::load(const QString& path, QString* error)
 {
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
+    if (QString why; openRegularFile(file, path, why) != RegularFileOpen::Opened) {
         if (error)
-            *error = QStringLiteral("%1: %2").arg(path, file.errorString());
+            *error = QStringLiteral("%1: %2").arg(path, why);
         return std::nullopt;
     }
     // Scenario files are small; a bound keeps a wrong file from filling memory.

@@ -10,6 +10,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QSaveFile>
 
 #include <cstdio>
 
@@ -75,28 +76,20 @@ bool parseList(const QString& text, std::array<double, 9>& out)
     return true;
 }
 
-bool writeBytes(const QString& path, const QByteArray& bytes)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
-        file.write(bytes) != bytes.size() || !file.flush()) {
-        complain(QStringLiteral("%1: cannot write: %2").arg(path, file.errorString()));
-        return false;
-    }
-    return true;
-}
-
+// Opens a result file for reading its records in turn (checking the whole file) and checks
+// the selection against it.
 bool readResult(const QString& path, int feeders, const ExportSelection& selection,
-                ResultFile& file)
+                ResultRecordReader& reader)
 {
     QString error;
-    if (!ReadResultFile(path, file, error, feeders)) {
+    if (!reader.open(path, error, feeders)) {
         complain(error);
         return false;
     }
+    const ResultFile& file = reader.file();
     if (file.truncated())
         complain(QStringLiteral("note: ") + file.truncationNote());
-    if (file.records.empty()) {
+    if (reader.recordCount() == 0) {
         // An empty file, or one shorter than a record, has nothing to export.
         complain(
             QStringLiteral("%1: no whole record (%2 bytes)").arg(path).arg(QFileInfo(path).size()));
@@ -115,6 +108,23 @@ bool readResult(const QString& path, int feeders, const ExportSelection& selecti
                      .arg(path, orders.join(QLatin1Char(','))));
     }
     return true;
+}
+
+// Writes the export record by record; the target appears only when it is complete.
+bool writeExport(const QString& target, ResultRecordReader& reader,
+                 const ExportSelection& selection, ExportFormat format)
+{
+    QSaveFile file(target);
+    QString error;
+    if (!file.open(QIODevice::WriteOnly))
+        error = file.errorString();
+    else if (WriteResultExport(reader, selection, format, file, error) && !file.commit())
+        error = file.errorString();
+    if (error.isEmpty())
+        return true;
+    complain(reader.error().isEmpty() ? QStringLiteral("%1: cannot write: %2").arg(target, error)
+                                      : error);
+    return false;
 }
 
 int exportComtrade(const QCommandLineParser& parser, const QDir& out)
@@ -233,9 +243,14 @@ bool readSelection(const QCommandLineParser& parser, ExportSelection& selection,
 
 int exportPlot(const QString& path, const QDir& out, int feeders, const ExportSelection& selection)
 {
-    ResultFile file;
-    if (!readResult(path, feeders, selection, file))
+    ResultRecordReader reader;
+    if (!readResult(path, feeders, selection, reader))
         return 1;
+    ResultFile file = reader.file();
+    if (QString error; !ReadRemainingRecords(reader, file, error)) {
+        complain(error);
+        return 1;
+    }
     const QString target = out.filePath(QFileInfo(file.path).fileName() + QStringLiteral(".png"));
     if (!PlotResultTrend(file, selection).save(target, "PNG")) {
         complain(QStringLiteral("%1: cannot write the image").arg(target));
@@ -262,19 +277,18 @@ int exportTables(const QCommandLineParser& parser, const QDir& out, int feeders,
     }
     int status = 0;
     for (const QString& path : files) {
-        ResultFile file;
-        if (!readResult(path, feeders, selection, file)) {
+        ResultRecordReader reader;
+        if (!readResult(path, feeders, selection, reader)) {
             status = 1;
             continue;
         }
         const QString target = out.filePath(QFileInfo(path).fileName() + QLatin1Char('.') + format);
-        const QByteArray bytes = format == QLatin1String("csv") ? ResultCsv(file, selection)
-                                                                : ResultJson(file, selection);
-        if (!writeBytes(target, bytes)) {
+        if (!writeExport(target, reader, selection,
+                         format == QLatin1String("csv") ? ExportFormat::Csv : ExportFormat::Json)) {
             status = 1;
             continue;
         }
-        say(QStringLiteral("%1: %2 records").arg(target).arg(file.records.size()));
+        say(QStringLiteral("%1: %2 records").arg(target).arg(reader.recordCount()));
     }
     return status;
 }

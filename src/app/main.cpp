@@ -9,6 +9,7 @@
 #include <QGuiApplication>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -54,6 +55,10 @@ void provideRuntimeDir()
 
 int main(int argc, char** argv)
 {
+    // A file-size limit (ulimit -f) would otherwise kill the program in the middle of a write,
+    // without a word and with a torn record; ignored, the write fails with EFBIG and is handled
+    // as every other failed write.
+    std::signal(SIGXFSZ, SIG_IGN);
     if (argc > 1 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
         printUsage();
         return 0;

@@ -5,6 +5,8 @@
 #include <QByteArray>
 #include <QString>
 
+class QIODevice;
+
 #include <optional>
 #include <vector>
 
@@ -44,5 +46,12 @@ QByteArray ResultCsv(const ResultFile& file, const ExportSelection& selection);
 // "V": [...], "I": {"1": [...]}, "PA": {...}, "VSA", "ISA1", "Vrms", "Irms": {"1": [R, S, T]}}]}
 // with one array entry per selected order.
 QByteArray ResultJson(const ResultFile& file, const ExportSelection& selection);
+
+// The same CSV or JSON, written to out record by record as the reader gives them, so that a file
+// of any size is exported in little memory. False with error set when the file cannot be read
+// to its end or out cannot be written; what was written is then incomplete.
+enum class ExportFormat { Csv, Json };
+bool WriteResultExport(ResultRecordReader& reader, const ExportSelection& selection,
+                       ExportFormat format, QIODevice& out, QString& error);
 
 } // namespace hs

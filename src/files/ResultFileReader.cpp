@@ -1,5 +1,7 @@
 #include "files/ResultFileReader.h"
 
+#include "common/RegularFile.h"
+
 #include <algorithm>
 
 #include <QFile>
@@ -26,22 +28,36 @@ std::int16_t int16At(const char* p)
     return qFromLittleEndian<std::int16_t>(p);
 }
 
-// Whether the records of a layout in data carry valid dates that never go back in time; an
-// incomplete last record counts too when its date field is there.
-bool recordsSound(const RecordLayout& layout, const QByteArray& data)
+// Bytes read at a time while a file is checked.
+constexpr qint64 kCheckChunkBytes = 1 << 20;
+
+// The first record of a layout in the file that carries no valid date or goes back in time
+// (an incomplete last record counts too when its date field is there), or -1 when there is
+// none. firstYear is set to the first record's year. A read failure counts as a bad record.
+qint64 firstUnsoundRecord(QFile& in, qint64 size, const RecordLayout& layout, int& firstYear)
 {
     const qint64 length = layout.recordLength();
-    const qint64 whole = data.size() / length;
-    const qint64 count = data.size() - whole * length >= 6 ? whole + 1 : whole;
+    const qint64 chunkRecords = std::max<qint64>(1, kCheckChunkBytes / length);
+    QByteArray chunk(chunkRecords * length, Qt::Uninitialized);
+    firstYear = kFirstRecordYear;
     QDateTime previous;
-    for (qint64 r = 0; r < count; ++r) {
-        const char* p = data.constData() + r * length;
-        const auto t = RecordFieldsTime(floatAt(p), int16At(p + 4));
-        if (!t || (previous.isValid() && *t < previous))
-            return false;
-        previous = *t;
+    if (!in.seek(0))
+        return 0;
+    for (qint64 first = 0; first * length < size; first += chunkRecords) {
+        const qint64 want = std::min(chunk.size(), size - first * length);
+        if (in.read(chunk.data(), want) != want)
+            return first;
+        for (qint64 r = 0; r * length + 6 <= want; ++r) {
+            const char* p = chunk.constData() + r * length;
+            const auto t = RecordFieldsTime(floatAt(p), int16At(p + 4), firstYear);
+            if (!t || (previous.isValid() && *t < previous))
+                return first + r;
+            if (!previous.isValid())
+                firstYear = t->date().year();
+            previous = *t;
+        }
     }
-    return true;
+    return -1;
 }
 
 } // namespace
@@ -86,27 +102,27 @@ std::optional<ResultFileKind> ResultFileKindFromName(const QString& path)
     return kind;
 }
 
-std::optional<QDateTime> RecordFieldsTime(float dateValue, std::int16_t timeValue)
+std::optional<QDateTime> RecordFieldsTime(float dateValue, std::int16_t timeValue, int fromYear)
 {
     if (!std::isfinite(dateValue) || dateValue < 0 || dateValue > 991231 ||
         dateValue != std::floor(dateValue))
         return std::nullopt;
     const int v = static_cast<int>(dateValue);
-    const int yy = v / 10000;
-    const QDate date(yy < 30 ? 2000 + yy : 1900 + yy, (v / 100) % 100, v % 100);
+    const int year = fromYear + (v / 10000 - fromYear % 100 + 100) % 100;
+    const QDate date(year, (v / 100) % 100, v % 100);
     const QTime time(timeValue / 100, timeValue % 100);
     if (!date.isValid() || timeValue < 0 || !time.isValid())
         return std::nullopt;
     return QDateTime(date, time);
 }
 
-ResultRecord DecodeResultRecord(const RecordLayout& layout, const char* p)
+ResultRecord DecodeResultRecord(const RecordLayout& layout, const char* p, int fromYear)
 {
     const int n = layout.orderCount();
     ResultRecord r;
     r.dateValue = floatAt(p);
     r.timeValue = int16At(p + 4);
-    r.time = RecordFieldsTime(r.dateValue, r.timeValue).value_or(QDateTime());
+    r.time = RecordFieldsTime(r.dateValue, r.timeValue, fromYear).value_or(QDateTime());
     p += 6;
     auto floats = [&p, n] {
         std::vector<float> v(static_cast<std::size_t>(n));
@@ -161,10 +177,15 @@ QString ResultFile::truncationNote() const
         .arg(trailingBytes);
 }
 
-bool ReadResultFile(const QString& path, ResultFile& out, QString& error, int feeders)
+bool ResultRecordReader::open(const QString& path, QString& error, int feeders)
 {
-    out = ResultFile{};
-    out.path = path;
+    file_ = ResultFile{};
+    file_.path = path;
+    done_ = 0;
+    chunk_.clear();
+    chunkAt_ = 0;
+    error_.clear();
+    in_.close();
     const auto kind = ResultFileKindFromName(path);
     if (!kind) {
         error = QStringLiteral("%1: not a result file name (expected .hmN, .ha4, .ha5, .hvN, .hnN "
@@ -176,20 +197,38 @@ bool ReadResultFile(const QString& path, ResultFile& out, QString& error, int fe
         error = QStringLiteral("%1: the number of feeders must be 1..9").arg(path);
         return false;
     }
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        error = QStringLiteral("%1: cannot open: %2").arg(path, file.errorString());
+    QString why;
+    if (openRegularFile(in_, path, why) != RegularFileOpen::Opened) {
+        error = QStringLiteral("%1: cannot open: %2").arg(path, why);
         return false;
     }
-    const QByteArray data = file.readAll();
-    const qint64 size = data.size();
+    if (!findLayout(*kind, feeders, error)) {
+        in_.close();
+        return false;
+    }
+    file_.kind = *kind;
+    file_.kind.feeders = file_.layout.feeders;
+    file_.orders = OrderSet(file_.layout.orders256);
+    file_.trailingBytes = file_.fileSize % file_.layout.recordLength();
+    if (!in_.seek(0)) {
+        error = QStringLiteral("%1: cannot read: %2").arg(path, in_.errorString());
+        return false;
+    }
+    return true;
+}
+
+bool ResultRecordReader::findLayout(const ResultFileKind& kind, int feeders, QString& error)
+{
+    const QString& path = file_.path;
+    const qint64 size = in_.size();
+    file_.fileSize = size;
 
     // Candidate feeder counts: the caller's, the extension's, or every count 1..9.
     std::vector<int> candidates;
     if (feeders > 0)
         candidates.push_back(feeders);
-    else if (kind->feeders > 0)
-        candidates.push_back(kind->feeders);
+    else if (kind.feeders > 0)
+        candidates.push_back(kind.feeders);
     else
         for (int f = 1; f <= 9; ++f)
             candidates.push_back(f);
@@ -197,7 +236,7 @@ bool ReadResultFile(const QString& path, ResultFile& out, QString& error, int fe
     // Shorter than the shortest record the file can hold: there is nothing to read.
     qint64 shortest = 0;
     for (int f : candidates) {
-        const qint64 length = RecordLayout{kind->saveOption, f, kind->orders256()}.recordLength();
+        const qint64 length = RecordLayout{kind.saveOption, f, kind.orders256()}.recordLength();
         shortest = shortest == 0 ? length : std::min(shortest, length);
     }
     if (size < shortest) {
@@ -208,27 +247,32 @@ bool ReadResultFile(const QString& path, ResultFile& out, QString& error, int fe
         return false;
     }
 
-    std::vector<RecordLayout> exact, cut;
+    std::vector<std::pair<RecordLayout, int>> exact, cut; // with the first record's year
+    qint64 badRecord = -1;
     for (int f : candidates) {
-        const RecordLayout layout{kind->saveOption, f, kind->orders256()};
+        const RecordLayout layout{kind.saveOption, f, kind.orders256()};
         const qint64 length = layout.recordLength();
-        const qint64 whole = size / length;
-        if (!recordsSound(layout, data))
+        int firstYear = kFirstRecordYear;
+        badRecord = firstUnsoundRecord(in_, size, layout, firstYear);
+        if (badRecord >= 0)
             continue;
         if (size % length == 0)
-            exact.push_back(layout);
-        else if (whole > 0 || candidates.size() == 1)
-            cut.push_back(layout);
+            exact.emplace_back(layout, firstYear);
+        else if (size / length > 0 || candidates.size() == 1)
+            cut.emplace_back(layout, firstYear);
     }
-    const std::vector<RecordLayout>& fits = exact.empty() ? cut : exact;
+    const auto& fits = exact.empty() ? cut : exact;
     if (fits.empty()) {
-        const RecordLayout first{kind->saveOption, candidates.front(), kind->orders256()};
+        const RecordLayout first{kind.saveOption, candidates.front(), kind.orders256()};
         error = candidates.size() == 1
                     ? QStringLiteral("%1: %2 bytes do not hold records of %3 bytes with valid "
-                                     "dates: not a file of the layout its name announces")
+                                     "dates in time order (record %4 at byte %5 is none): not "
+                                     "a file of the layout its name announces")
                           .arg(path)
                           .arg(size)
                           .arg(first.recordLength())
+                          .arg(badRecord + 1)
+                          .arg(badRecord * first.recordLength())
                     : QStringLiteral(
                           "%1: %2 bytes fit no number of feeders 1..9 with valid record dates")
                           .arg(path)
@@ -242,18 +286,70 @@ bool ReadResultFile(const QString& path, ResultFile& out, QString& error, int fe
                     .arg(fits.size());
         return false;
     }
-    out.kind = *kind;
-    out.layout = fits.front();
-    out.kind.feeders = out.layout.feeders;
-    out.orders = OrderSet(out.layout.orders256);
-    out.fileSize = size;
-    const qint64 length = out.layout.recordLength();
-    const qint64 whole = size / length;
-    out.trailingBytes = size - whole * length;
-    out.records.reserve(static_cast<std::size_t>(whole));
-    for (qint64 r = 0; r < whole; ++r)
-        out.records.push_back(DecodeResultRecord(out.layout, data.constData() + r * length));
+    file_.layout = fits.front().first;
+    firstYear_ = fits.front().second;
     return true;
+}
+
+qint64 ResultRecordReader::recordCount() const
+{
+    return file_.layout.recordLength() > 0 && in_.isOpen()
+               ? file_.fileSize / file_.layout.recordLength()
+               : 0;
+}
+
+bool ResultRecordReader::next(ResultRecord& record)
+{
+    if (done_ >= recordCount() || !error_.isEmpty())
+        return false;
+    const qint64 length = file_.layout.recordLength();
+    if (chunkAt_ >= chunk_.size() && !readChunk())
+        return false;
+    record = DecodeResultRecord(file_.layout, chunk_.constData() + chunkAt_, firstYear_);
+    if (!record.time.isValid()) {
+        // The check at open() found a date here: the file was changed under the reader.
+        error_ = QStringLiteral("%1: record %2 changed while the file was read")
+                     .arg(file_.path)
+                     .arg(done_ + 1);
+        return false;
+    }
+    chunkAt_ += length;
+    ++done_;
+    return true;
+}
+
+bool ResultRecordReader::readChunk()
+{
+    const qint64 length = file_.layout.recordLength();
+    const qint64 records =
+        std::min(std::max<qint64>(1, kCheckChunkBytes / length), recordCount() - done_);
+    chunk_.resize(records * length);
+    chunkAt_ = 0;
+    if (in_.read(chunk_.data(), chunk_.size()) == chunk_.size())
+        return true;
+    error_ = QStringLiteral("%1: cannot read record %2: %3")
+                 .arg(file_.path)
+                 .arg(done_ + 1)
+                 .arg(in_.errorString());
+    return false;
+}
+
+bool ReadRemainingRecords(ResultRecordReader& reader, ResultFile& out, QString& error)
+{
+    out.records.reserve(static_cast<std::size_t>(reader.recordCount()));
+    ResultRecord record;
+    while (reader.next(record))
+        out.records.push_back(std::move(record));
+    error = reader.error();
+    return error.isEmpty();
+}
+
+bool ReadResultFile(const QString& path, ResultFile& out, QString& error, int feeders)
+{
+    ResultRecordReader reader;
+    const bool opened = reader.open(path, error, feeders);
+    out = reader.file();
+    return opened && ReadRemainingRecords(reader, out, error);
 }
 
 } // namespace hs

@@ -4,6 +4,7 @@
 
 #include <QChar>
 #include <QDateTime>
+#include <QFile>
 #include <QString>
 
 #include <array>
@@ -58,18 +59,57 @@ struct ResultFile {
     QString truncationNote() const;
 };
 
-// Decodes one record of a layout from exactly layout.recordLength() bytes.
-ResultRecord DecodeResultRecord(const RecordLayout& layout, const char* bytes);
+// Whether a stored date and time field pair is a real date and time of day. The two-digit year
+// is read as the year of the hundred years that begin with fromYear. A file's first record is
+// read from 1930 (1930..2029, as in the date boxes); every later record from the first record's
+// year, so that a file that runs from 2029 into 2030 stays in time order.
+inline constexpr int kFirstRecordYear = 1930;
+std::optional<QDateTime> RecordFieldsTime(float dateValue, std::int16_t timeValue,
+                                          int fromYear = kFirstRecordYear);
 
-// Whether a stored date and time field pair is a real date and time of day; the century is
-// 1930..2029, as in the date boxes.
-std::optional<QDateTime> RecordFieldsTime(float dateValue, std::int16_t timeValue);
+// Decodes one record of a layout from exactly layout.recordLength() bytes; fromYear as for
+// RecordFieldsTime.
+ResultRecord DecodeResultRecord(const RecordLayout& layout, const char* bytes,
+                                int fromYear = kFirstRecordYear);
+
+// Reads a result file's records one at a time through a bounded buffer, so that a file of any
+// size is read in little memory. open() checks the whole file in one pass (the layout, every
+// record's date and their time order) and refuses it as ReadResultFile does; next() then decodes
+// the records in turn. A file that grows meanwhile is read to the size it had at open().
+class ResultRecordReader {
+public:
+    bool open(const QString& path, QString& error, int feeders = 0);
+    // The file as open() found it (kind, layout, orders, size, trailing bytes); no records.
+    const ResultFile& file() const { return file_; }
+    qint64 recordCount() const;
+    // The next whole record; false after the last one or when the file can no longer be read
+    // as it was checked (error() then says why).
+    bool next(ResultRecord& record);
+    const QString& error() const { return error_; }
+
+private:
+    bool findLayout(const ResultFileKind& kind, int feeders, QString& error);
+    bool readChunk();
+
+    QFile in_;
+    ResultFile file_;
+    int firstYear_ = kFirstRecordYear;
+    qint64 done_ = 0;
+    QByteArray chunk_; // whole records read ahead, up to about a megabyte
+    qsizetype chunkAt_ = 0;
+    QString error_;
+};
+
+// Reads the records a reader has not given yet into out.records; false with error set when the
+// file cannot be read to its end.
+bool ReadRemainingRecords(ResultRecordReader& reader, ResultFile& out, QString& error);
 
 // Reads a result file. feeders overrides the count the extension gives (needed only when the
 // file cannot tell, see above); 0 means automatic. A file whose size is no whole number of
 // records but whose whole records are sound is read with trailingBytes set (a run that was cut
-// short); a file whose records do not carry valid dates at their places is refused: it is not
-// a file of the layout its name announces. Returns false with error set on refusal.
+// short); a file whose records do not carry valid dates at their places, in time order, is
+// refused: it is not a file of the layout its name announces (a stretch of zero bytes, as a
+// sparse or damaged file holds, is no record). Returns false with error set on refusal.
 bool ReadResultFile(const QString& path, ResultFile& out, QString& error, int feeders = 0);
 
 } // namespace hs

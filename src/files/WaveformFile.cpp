@@ -1,5 +1,7 @@
 #include "files/WaveformFile.h"
 
+#include "common/RegularFile.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
@@ -44,12 +46,15 @@ bool ReadWaveformFile(const QString& path, WaveformFile& out, QString& error)
 {
     out = WaveformFile{};
     out.path = path;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        error = QStringLiteral("%1: cannot open: %2").arg(path, file.errorString());
+    QFile file;
+    QString why;
+    if (openRegularFile(file, path, why) != RegularFileOpen::Opened) {
+        error = QStringLiteral("%1: cannot open: %2").arg(path, why);
         return false;
     }
-    const QByteArray data = file.readAll();
+    // The largest file: 30 channels of 16385 samples; a larger one is refused by its size below.
+    constexpr qint64 kLargestFile = 4 + 2 * 30 * 16385 + 4 * 21;
+    const QByteArray data = file.read(kLargestFile + 1);
     if (data.size() < 4) {
         error = QStringLiteral("%1: %2 bytes are too short for a waveform file")
                     .arg(path)
@@ -74,7 +79,7 @@ bool ReadWaveformFile(const QString& path, WaveformFile& out, QString& error)
     if (data.size() != expected) {
         error = QStringLiteral("%1: %2 bytes, but %3 channels of %4 samples need %5 bytes")
                     .arg(path)
-                    .arg(data.size())
+                    .arg(file.size())
                     .arg(lastChannel + 1)
                     .arg(n + 1)
                     .arg(expected);

@@ -1,6 +1,7 @@
 #include "model/SettingsFile.h"
 
 #include "common/DateText.h"
+#include "common/RegularFile.h"
 #include "model/RcComplement.h"
 #include "model/RecorderFacts.h"
 #include "model/SettingsRules.h"
@@ -484,14 +485,22 @@ SettingsFileResult parseSettingsJson(const QByteArray& json, const QDateTime& no
 
 SettingsFileResult readSettingsFile(const QString& path, const QDateTime& now)
 {
+    // Settings files are a few kilobytes; the bound keeps a wrong file from filling memory.
+    constexpr qint64 kMaxSettingsBytes = 1024 * 1024;
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        SettingsFileResult result;
-        result.error =
-            QStringLiteral("settings file \"%1\" cannot be read: %2").arg(path, file.errorString());
+    SettingsFileResult result;
+    if (QString why; openRegularFile(file, path, why) != RegularFileOpen::Opened) {
+        result.error = QStringLiteral("settings file \"%1\" cannot be read: %2").arg(path, why);
         return result;
     }
-    return parseSettingsJson(file.readAll(), now);
+    const QByteArray bytes = file.read(kMaxSettingsBytes + 1);
+    if (bytes.size() > kMaxSettingsBytes) {
+        result.error = QStringLiteral("settings file \"%1\" is larger than %2 bytes")
+                           .arg(path)
+                           .arg(kMaxSettingsBytes);
+        return result;
+    }
+    return parseSettingsJson(bytes, now);
 }
 
 namespace {

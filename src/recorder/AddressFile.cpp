@@ -1,5 +1,7 @@
 #include "recorder/AddressFile.h"
 
+#include "common/RegularFile.h"
+
 #include <QByteArray>
 #include <QFile>
 #include <QSaveFile>
@@ -38,10 +40,14 @@ void putText(QByteArray& out, const QByteArray& bytes)
 
 } // namespace
 
-std::optional<AddressTexts> readAddressFile(const QString& path)
+std::optional<AddressTexts> readAddressFile(const QString& path, bool* notAFile)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    QFile file;
+    QString why;
+    const RegularFileOpen opened = openRegularFile(file, path, why);
+    if (notAFile)
+        *notAFile = opened == RegularFileOpen::NotRegular;
+    if (opened != RegularFileOpen::Opened)
         return std::nullopt;
     const QByteArray data = file.read(kMaxFileBytes);
     if (file.error() != QFileDevice::NoError)

@@ -23,8 +23,10 @@ inline constexpr int kAddressTextMaxBytes = 255;
 
 // Reads the four texts. nullopt when the file is missing or unreadable: too short for its
 // counts, a count that is negative or above kAddressTextMaxBytes. Bytes after the fourth text are
-// ignored. Never reads more than the four largest entries' worth of bytes.
-std::optional<AddressTexts> readAddressFile(const QString& path);
+// ignored. Never reads more than the four largest entries' worth of bytes. A path that names no
+// regular file (a FIFO, a folder) is never opened for reading, so it cannot block the start:
+// nullopt, with *notAFile set to true when given.
+std::optional<AddressTexts> readAddressFile(const QString& path, bool* notAFile = nullptr);
 
 // Writes the four texts (a fresh file, replaced as a whole). False when the file could not be
 // written or a text is longer than kAddressTextMaxBytes bytes; the old file is then left as it was.

@@ -55,9 +55,18 @@ ConnectionScreen::ConnectionScreen(LanModule& lan, RecorderFacts& facts, const Q
 
     // Screen load: the addresses of the last successful initialisation, when the file holds them.
     if (!addressFile_.isEmpty()) {
-        const std::optional<AddressTexts> stored = readAddressFile(addressFile_);
+        bool notAFile = false;
+        const std::optional<AddressTexts> stored = readAddressFile(addressFile_, &notAFile);
         if (stored && !stored->addresses[0].isEmpty())
             setAddressTexts(*stored);
+        // Told once the screen is up (and its message function set), not from the constructor.
+        if (notAFile)
+            QTimer::singleShot(0, this, [this] {
+                message(QStringLiteral("「%1」は通常のファイルではないため、測定器のアドレスを"
+                                       "読み込みませんでした。既定値が表示されます。")
+                            .arg(addressFile_),
+                        QStringLiteral("エラー"));
+            });
     }
 }
 

@@ -1,5 +1,7 @@
 #include "web/WebAccess.h"
 
+#include "common/RegularFile.h"
+
 #include <QCryptographicHash>
 #include <QFile>
 
@@ -18,10 +20,11 @@ std::optional<ServeOptions> failWith(QString* error, const QString& why)
 
 bool readToken(const QString& path, QByteArray& token, QString* error)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
+    QFile file;
+    QString why;
+    if (openRegularFile(file, path, why) != RegularFileOpen::Opened) {
         if (error)
-            *error = QStringLiteral("--serve-token: cannot read ") + path;
+            *error = QStringLiteral("--serve-token: cannot read %1: %2").arg(path, why);
         return false;
     }
     const QByteArray head = file.read(kMaxTokenLength + 2);

@@ -9,7 +9,9 @@
 
 #include <QDir>
 #include <QFile>
+#include <QEventLoop>
 #include <QFileInfo>
+#include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -21,6 +23,7 @@
 #include <cstring>
 #include <functional>
 #include <memory>
+#include <sys/resource.h>
 #include <unistd.h>
 
 namespace {
@@ -379,6 +382,33 @@ TEST_F(MeasureFaults, FullDiskNamesTheReason)
     EXPECT_TRUE(err.contains(output)) << qPrintable(err);
     EXPECT_TRUE(err.contains(QString::fromLocal8Bit(std::strerror(ENOSPC)))) << qPrintable(err);
     EXPECT_TRUE(out.contains(QStringLiteral("measurement stopped by an error")));
+}
+
+// A file-size limit (ulimit -f) is a write failure like a full disk, not the end of the process:
+// the program itself runs under the limit, since it is the process that the signal would kill.
+TEST_F(MeasureFaults, FileSizeLimitIsAWriteFailure)
+{
+    ASSERT_TRUE(QDir().mkpath(QFileInfo(output).path()));
+    QProcess run;
+    // Two records and part of a third fit.
+    run.setChildProcessModifier([] {
+        const rlimit limit{2 * kRecordBytes + 100, 2 * kRecordBytes + 100};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+    });
+    run.start(qEnvironmentVariable("HS_BINARY"),
+              {QStringLiteral("measure"), QStringLiteral("--settings"), writeSettings(5, output, 1),
+               QStringLiteral("--time-scale"), QString::number(kScale), QStringLiteral("--quiet")});
+    QEventLoop loop; // the simulated recorder answers from this process's event loop
+    QObject::connect(&run, &QProcess::finished, &loop, &QEventLoop::quit);
+    QTimer::singleShot(60000, &loop, &QEventLoop::quit);
+    loop.exec();
+    ASSERT_EQ(run.state(), QProcess::NotRunning);
+    err = QString::fromLocal8Bit(run.readAllStandardError());
+    ASSERT_EQ(run.exitStatus(), QProcess::NormalExit) << "killed by signal " << run.exitCode();
+    EXPECT_EQ(run.exitCode(), hs::kMeasureFailed) << qPrintable(err);
+    EXPECT_TRUE(err.contains(output)) << qPrintable(err);
+    EXPECT_TRUE(err.contains(QString::fromLocal8Bit(std::strerror(EFBIG)))) << qPrintable(err);
+    EXPECT_EQ(QFileInfo(output).size(), 2 * kRecordBytes);
 }
 
 // A second run with the same settings does not truncate the first run's records unless asked.

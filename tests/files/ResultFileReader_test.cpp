@@ -1,17 +1,24 @@
 #include "common/Clock.h"
 #include "model/MeasurementData.h"
 #include "engine/ResultFiles.h"
+#include "files/ResultExport.h"
 #include "files/ResultFileReader.h"
 #include "files/WaveformFile.h"
 #include "model/MeasurementSettings.h"
 
+#include <QBuffer>
 #include <QFile>
+#include <QJsonDocument>
+#include <QtEndian>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
+
+#include <sys/resource.h>
 
 using namespace hs;
 
@@ -230,6 +237,99 @@ TEST(ResultFileReader, TruncatedFileKeepsItsWholeRecordsAndWrongLayoutIsRefused)
     // An explicit, wrong feeder count is refused too.
     EXPECT_FALSE(ReadResultFile(w.settings.OutputFile, file, error, 3));
     EXPECT_TRUE(ReadResultFile(w.settings.OutputFile, file, error, 2));
+}
+
+namespace {
+
+// A run's file of `records` records of one feeder (".hv1"), saved a minute apart from 23:50.
+QString writeRun(Writer& w, int records)
+{
+    ResultFiles files(w.settings, w.data, w.clock);
+    EXPECT_EQ(files.Open(), ResultFiles::kOk);
+    for (int r = 0; r < records; ++r) {
+        w.fill();
+        std::int16_t shots = 1;
+        EXPECT_EQ(files.WriteResultRecord(shots), ResultFiles::kOk);
+    }
+    files.Close();
+    return w.settings.OutputFile;
+}
+
+void setRecordTime(const QString& path, int record, float yymmdd, std::int16_t hhmm)
+{
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+    ASSERT_TRUE(f.seek(qint64(record) * RecordLayout{3, 1, false}.recordLength()));
+    char field[6];
+    std::uint32_t bits;
+    std::memcpy(&bits, &yymmdd, sizeof bits);
+    qToLittleEndian(bits, field);
+    qToLittleEndian(hhmm, field + 4);
+    ASSERT_EQ(f.write(field, 6), 6);
+}
+
+long peakKilobytes()
+{
+    rusage usage{};
+    ::getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss;
+}
+
+} // namespace
+
+// Zero bytes (a sparse file, a stretch never written) carry no date: they are no records. Such
+// a file is refused at its first zero record, without reading gigabytes into memory.
+TEST(ResultFileReader, ASparseStretchIsRefusedAtItsFirstRecordInLittleMemory)
+{
+    Writer w(2, 3, 0, QStringLiteral(".hv1"));
+    const QString path = writeRun(w, 2);
+    ASSERT_TRUE(QFile(path).resize(3LL << 30));
+    const long before = peakKilobytes();
+    ResultFile file;
+    QString error;
+    EXPECT_FALSE(ReadResultFile(path, file, error));
+    EXPECT_TRUE(error.contains(QStringLiteral("record 3 at byte 660"))) << error.toStdString();
+    EXPECT_LT(peakKilobytes() - before, 64 * 1024);
+}
+
+// Two-digit years follow the file's first record: a run from 2029 into 2030 stays in order.
+TEST(ResultFileReader, ACenturyTurnInsideAFileKeepsTheRecordsInOrder)
+{
+    Writer w(2, 3, 0, QStringLiteral(".hv1"));
+    const QString path = writeRun(w, 3);
+    setRecordTime(path, 0, 291231.0f, 2359);
+    setRecordTime(path, 1, 300101.0f, 0);
+    setRecordTime(path, 2, 300101.0f, 1);
+    ResultFile file;
+    QString error;
+    ASSERT_TRUE(ReadResultFile(path, file, error)) << error.toStdString();
+    ASSERT_EQ(file.records.size(), 3u);
+    EXPECT_EQ(file.records[0].time, QDateTime(QDate(2029, 12, 31), QTime(23, 59)));
+    EXPECT_EQ(file.records[1].time, QDateTime(QDate(2030, 1, 1), QTime(0, 0)));
+    // A later record that goes back in time is still refused.
+    setRecordTime(path, 2, 291231.0f, 2358);
+    EXPECT_FALSE(ReadResultFile(path, file, error));
+}
+
+// The export written record by record is the same text as the one made in memory (and the JSON
+// is the document Qt itself writes).
+TEST(ResultFileReader, StreamedExportsEqualTheInMemoryOnes)
+{
+    Writer w(2, 3, 0, QStringLiteral(".hv1"));
+    const QString path = writeRun(w, 3);
+    ResultFile file;
+    QString error;
+    ASSERT_TRUE(ReadResultFile(path, file, error)) << error.toStdString();
+    const QByteArray json = ResultJson(file, {});
+    EXPECT_EQ(QJsonDocument::fromJson(json).toJson(QJsonDocument::Indented), json);
+    for (const ExportFormat format : {ExportFormat::Csv, ExportFormat::Json}) {
+        ResultRecordReader reader;
+        ASSERT_TRUE(reader.open(path, error)) << error.toStdString();
+        QBuffer out;
+        out.open(QIODevice::WriteOnly);
+        ASSERT_TRUE(WriteResultExport(reader, {}, format, out, error)) << error.toStdString();
+        EXPECT_EQ(out.data(), format == ExportFormat::Csv ? ResultCsv(file, {}) : json);
+    }
 }
 
 TEST(ResultFileReader, WaveformFileReadsBackAndWrongSizeIsRefused)

@@ -1,5 +1,6 @@
 #include "model/RecorderFacts.h"
 #include "model/SettingsFile.h"
+#include "support/BlockingFifo.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -229,6 +230,20 @@ TEST(SettingsFile, BrokenOrMissingFilesAreRefused)
     file.write(QJsonDocument(exampleObject()).toJson());
     file.close();
     EXPECT_TRUE(readSettingsFile(file.fileName(), kNow).ok);
+
+    // Neither a FIFO nor a file of megabytes is read: the one would block for good, the other
+    // fill memory.
+    test::BlockingFifo fifo(dir.filePath("fifo.json"));
+    ASSERT_TRUE(fifo.made());
+    EXPECT_FALSE(readSettingsFile(dir.filePath("fifo.json"), kNow).ok);
+    EXPECT_FALSE(fifo.readerBlocked());
+    QFile big(dir.filePath("big.json"));
+    ASSERT_TRUE(big.open(QIODevice::WriteOnly));
+    big.write(QByteArray(2 * 1024 * 1024, ' ') + QJsonDocument(exampleObject()).toJson());
+    big.close();
+    const SettingsFileResult tooLarge = readSettingsFile(big.fileName(), kNow);
+    EXPECT_FALSE(tooLarge.ok);
+    EXPECT_TRUE(tooLarge.error.contains("larger than")) << qPrintable(tooLarge.error);
 }
 
 namespace {

@@ -1,5 +1,6 @@
 #include "app/SimulateCommand.h"
 #include "sim/Scenario.h"
+#include "support/BlockingFifo.h"
 
 #include <QDir>
 #include <QFile>
@@ -150,3 +151,15 @@ TEST(SimulateOptions, DefaultsOverridesAndErrors)
 
 } // namespace
 } // namespace hs::sim
+
+TEST(Scenario, AFifoIsRefusedWithoutBlocking)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    hs::test::BlockingFifo fifo(dir.filePath(QStringLiteral("scenario.json")));
+    ASSERT_TRUE(fifo.made());
+    QString error;
+    EXPECT_FALSE(hs::sim::Scenario::load(dir.filePath(QStringLiteral("scenario.json")), &error));
+    EXPECT_TRUE(error.contains(QStringLiteral("not a regular file"))) << qPrintable(error);
+    EXPECT_FALSE(fifo.readerBlocked());
+}

@@ -13,6 +13,7 @@
 #include <QTemporaryDir>
 
 #include "sim/SimServer.h"
+#include "support/BlockingFifo.h"
 
 #include <gtest/gtest.h>
 
@@ -192,6 +193,22 @@ TEST_F(ConnectionScreenTest, AnEmptyFirstAddressOrADamagedFileKeepsTheDefaults)
     auto screen = makeScreen(addressFilePath());
     EXPECT_EQ(screen->request().addresses[0], QStringLiteral("192.168.1.5"));
     EXPECT_TRUE(messages.empty());
+}
+
+// An address file that is a FIFO (or a folder) is never opened for reading, so the screen comes
+// up at once with the defaults, and the operator is told why.
+TEST_F(ConnectionScreenTest, AnAddressFileThatIsNoRegularFileIsReportedWithoutBlocking)
+{
+    hs::test::BlockingFifo fifo(addressFilePath());
+    ASSERT_TRUE(fifo.made());
+    auto screen = makeScreen(addressFilePath());
+    QApplication::processEvents();
+    EXPECT_FALSE(fifo.readerBlocked());
+    EXPECT_EQ(screen->request().addresses[0], QStringLiteral("192.168.1.5"));
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_TRUE(messages[0].first.contains(addressFilePath())) << qPrintable(messages[0].first);
+    EXPECT_TRUE(messages[0].first.contains(QStringLiteral("通常のファイルではない")));
+    EXPECT_EQ(messages[0].second, QStringLiteral("エラー"));
 }
 
 // The addresses that cannot be kept for the next start: the operator is told which file.

@@ -9,6 +9,7 @@
 #include "web/RunFeed.h"
 #include "web/StatusJson.h"
 #include "web/WebAccess.h"
+#include "support/BlockingFifo.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -74,6 +75,19 @@ TEST(ServeOptions, MeasureCommandLine)
     EXPECT_FALSE(parse({QStringLiteral("--serve-token"), QStringLiteral("t")}));
     EXPECT_FALSE(parse({QStringLiteral("--serve"), QStringLiteral("0.0.0.0:8080"),
                         QStringLiteral("--serve-token"), QStringLiteral("/nonexistent/t")}));
+
+    // A token "file" that is a FIFO is refused at once rather than waited on.
+    QTemporaryDir dir;
+    hs::test::BlockingFifo fifo(dir.filePath(QStringLiteral("token")));
+    ASSERT_TRUE(fifo.made());
+    QString error;
+    EXPECT_FALSE(hs::parseMeasureOptions({QStringLiteral("--settings"), QStringLiteral("a.json"),
+                                          QStringLiteral("--serve"), QStringLiteral("0"),
+                                          QStringLiteral("--serve-token"),
+                                          dir.filePath(QStringLiteral("token"))},
+                                         &error));
+    EXPECT_TRUE(error.contains(QStringLiteral("not a regular file"))) << qPrintable(error);
+    EXPECT_FALSE(fifo.readerBlocked());
 }
 
 TEST(ServeOptions, SecretsCookiesAndHosts)
