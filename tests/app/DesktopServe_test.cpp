@@ -241,9 +241,10 @@ TEST_F(DesktopServe, ThePageFollowsTheOperatorToTheMeasurementAndItsShots)
     // and the end button pressed.
     QStringList statuses, summaries;
     qsizetype reconnectedAt = -1; // summaries shown when the reconnection was reported
-    QObject::connect(form03, &hs::MeasurementScreen::statusTextChanged, [&](const QString& t) {
-        statuses << t;
-        if (t.contains(hs::kReconnectedText))
+    QObject::connect(form03, &hs::MeasurementScreen::statusTextChanged,
+                     [&](const QString& t) { statuses << t; });
+    QObject::connect(form03, &hs::MeasurementScreen::runEventReported, [&](const hs::RunEvent& e) {
+        if (e.is<hs::run::LinkBack>())
             reconnectedAt = summaries.size();
     });
     QObject::connect(form03, &hs::MeasurementScreen::summaryTextChanged,

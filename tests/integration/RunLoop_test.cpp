@@ -160,12 +160,16 @@ TEST(RunLoop, EndTimeAlreadyPastEndsAfterOneShot)
     ASSERT_EQ(run.shots.size(), 1u);
     EXPECT_TRUE(run.shots[0].Saved);
     EXPECT_EQ(QFileInfo(st.settings.OutputFile).size(), kRecordBytes);
-    ASSERT_EQ(st.observer.summaries.size(), 1);
-    EXPECT_TRUE(st.observer.summaries[0].startsWith(QStringLiteral("基本波＝")))
-        << qPrintable(st.observer.summaries[0]);
-    EXPECT_NEAR(summaryVolts(st.observer.summaries[0]), 6600.0, 66.0)
-        << qPrintable(st.observer.summaries[0]);
-    EXPECT_EQ(st.observer.draws, 1);
+    ASSERT_EQ(st.observer.summaries().size(), 1);
+    EXPECT_TRUE(st.observer.summaries()[0].startsWith(QStringLiteral("基本波＝")))
+        << qPrintable(st.observer.summaries()[0]);
+    EXPECT_NEAR(summaryVolts(st.observer.summaries()[0]), 6600.0, 66.0)
+        << qPrintable(st.observer.summaries()[0]);
+    ASSERT_EQ(st.observer.count<hs::run::ShotAnalysed>(), 1);
+    const auto ended = st.observer.eventsOf<hs::run::RunEnded>();
+    ASSERT_EQ(ended.size(), 1u);
+    EXPECT_EQ(ended[0].as<hs::run::RunEnded>()->outcome, hs::RunOutcome::Complete);
+    EXPECT_EQ(ended[0].as<hs::run::RunEnded>()->recordsWritten, 1);
     // Each shot's statuses in order.
     const QStringList expected = {QStringLiteral("測定中"), QStringLiteral("周波数確認中")};
     EXPECT_EQ(st.observer.statuses.mid(st.observer.statuses.indexOf(QStringLiteral("測定中")), 2),
@@ -224,9 +228,9 @@ TEST(RunLoop, RangeChangeRepeatsTheShot)
     EXPECT_DOUBLE_EQ(st.sim->recorder(0).range(1), 10.0);
     EXPECT_DOUBLE_EQ(st.sim->recorder(0).range(2), 10.0);
     EXPECT_EQ(st.observer.statuses.count(QStringLiteral("測定中")), 2);
-    ASSERT_EQ(st.observer.summaries.size(), 1);
-    EXPECT_NEAR(summaryVolts(st.observer.summaries[0]), 6600.0, 66.0)
-        << qPrintable(st.observer.summaries[0]);
+    ASSERT_EQ(st.observer.summaries().size(), 1);
+    EXPECT_NEAR(summaryVolts(st.observer.summaries()[0]), 6600.0, 66.0)
+        << qPrintable(st.observer.summaries()[0]);
 }
 
 // Stopping from inside a wait (the end button, Ctrl+C): the recorders get ":ABORT", the links
@@ -236,13 +240,17 @@ TEST(RunLoop, StopRequestAbortsAndCloses)
     SimStation st(kScale);
     ASSERT_TRUE(st.connect(1, 2));
     st.settings.EndDateTime = st.clock.now().addSecs(3600);
-    const RunOutcome run = measure(st, {}, [&] { return st.observer.summaries.size() >= 1; });
+    const RunOutcome run = measure(st, {}, [&] { return st.observer.summaries().size() >= 1; });
     EXPECT_EQ(run.status, hs::RunStopped);
     EXPECT_EQ(run.shots.size(), 1u);
     st.clock.waitUntil([&] { return st.sim->connectionCount(0) == 0; }, 5000);
     EXPECT_EQ(st.sim->connectionCount(0), 0);
     EXPECT_EQ(st.lines().last(), QStringLiteral(":ABORT"));
     EXPECT_EQ(QFileInfo(st.settings.OutputFile).size(), kRecordBytes);
+    const auto ended = st.observer.eventsOf<hs::run::RunEnded>();
+    ASSERT_EQ(ended.size(), 1u);
+    EXPECT_EQ(ended[0].as<hs::run::RunEnded>()->outcome, hs::RunOutcome::Stopped);
+    EXPECT_EQ(ended[0].display(), hs::RunEventDisplay::None) << "nothing new for the operator";
 }
 
 // A file that cannot be written stops the measurement with a message naming it.
@@ -257,10 +265,14 @@ TEST(RunLoop, FileErrorStopsWithTheFileNamed)
     st.settings.EndDateTime = st.clock.now().addSecs(3600);
     const RunOutcome run = measure(st);
     EXPECT_EQ(run.status, hs::RunFileError);
-    ASSERT_EQ(st.observer.messages.size(), 1u);
-    EXPECT_TRUE(st.observer.messages[0].first.contains(QStringLiteral("/dev/full")))
-        << qPrintable(st.observer.messages[0].first);
-    EXPECT_EQ(st.observer.messages[0].second, QStringLiteral("エラー"));
+    const auto failed = st.observer.eventsOf<hs::run::WriteFailed>();
+    ASSERT_EQ(failed.size(), 1u);
+    EXPECT_EQ(failed[0].display(), hs::RunEventDisplay::Message);
+    EXPECT_TRUE(failed[0].text.contains(QStringLiteral("/dev/full"))) << qPrintable(failed[0].text);
+    EXPECT_EQ(failed[0].title, QStringLiteral("エラー"));
+    const auto ended = st.observer.eventsOf<hs::run::RunEnded>();
+    ASSERT_EQ(ended.size(), 1u);
+    EXPECT_EQ(ended[0].as<hs::run::RunEnded>()->outcome, hs::RunOutcome::Error);
     EXPECT_EQ(run.shots.size(), 0u);
 }
 
@@ -326,7 +338,7 @@ TEST(RunLoop, AShotTheRecorderDidNotStoreIsTakenAgain)
         // After the first analysed shot the memory count is never answered.
         auto* timer = new QTimer(station.sim.get());
         QObject::connect(timer, &QTimer::timeout, [&station, &faulty, timer] {
-            if (station.observer.summaries.isEmpty())
+            if (station.observer.summaries().isEmpty())
                 return;
             hs::sim::FaultPlan plan;
             plan.silentCommand = QStringLiteral(":MEM:MAXP?");
@@ -339,7 +351,7 @@ TEST(RunLoop, AShotTheRecorderDidNotStoreIsTakenAgain)
     ASSERT_TRUE(faulty);
     EXPECT_EQ(run.status, hs::RunEndedIncomplete);
     EXPECT_EQ(run.state.ShotsAnalysed, 1);
-    EXPECT_EQ(st.observer.summaries.size(), 1);
+    EXPECT_EQ(st.observer.summaries().size(), 1);
     EXPECT_LE(QFileInfo(st.settings.OutputFile).size(), kRecordBytes);
 }
 
