@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <vector>
 
 namespace {
@@ -353,6 +354,63 @@ TEST(RunLoop, AShotTheRecorderDidNotStoreIsTakenAgain)
     EXPECT_EQ(run.state.ShotsAnalysed, 1);
     EXPECT_EQ(st.observer.summaries().size(), 1);
     EXPECT_LE(QFileInfo(st.settings.OutputFile).size(), kRecordBytes);
+}
+
+// A dropped link is reported as events with what they are about: the lost recorder, each
+// attempt to connect again (on the status line), the outage's length; the shots after it
+// carry snapshots numbered on from the ones before.
+TEST(RunLoop, ADroppedLinkIsReportedAsTypedEvents)
+{
+    SimStation st(kScale);
+    ASSERT_TRUE(st.connect(1, 2));
+    st.settings.EndDateTime = st.clock.now().addSecs(3600);
+    // Stop at the first shot analysed after the link came back.
+    const auto shotAfterTheLinkCameBack = [&] {
+        const auto& e = st.observer.events;
+        const auto back = std::find_if(
+            e.begin(), e.end(), [](const hs::RunEvent& x) { return x.is<hs::run::LinkBack>(); });
+        return std::any_of(back, e.end(),
+                           [](const hs::RunEvent& x) { return x.is<hs::run::ShotAnalysed>(); });
+    };
+    bool dropped = false;
+    const RunOutcome run = measure(
+        st,
+        [&](SimStation& station) {
+            auto* timer = new QTimer(station.sim.get());
+            QObject::connect(timer, &QTimer::timeout, [&station, &dropped, timer] {
+                if (station.observer.count<hs::run::ShotAnalysed>() < 2)
+                    return;
+                station.sim->dropConnections(0);
+                dropped = true;
+                timer->stop();
+            });
+            timer->start(1);
+        },
+        shotAfterTheLinkCameBack);
+    ASSERT_TRUE(dropped);
+    EXPECT_EQ(run.status, hs::RunStopped);
+
+    const auto lost = st.observer.eventsOf<hs::run::LinkLost>();
+    ASSERT_EQ(lost.size(), 1u);
+    EXPECT_EQ(lost[0].as<hs::run::LinkLost>()->recorders, std::vector<int>{1});
+    EXPECT_EQ(lost[0].display(), hs::RunEventDisplay::Notice);
+    const auto attempts = st.observer.eventsOf<hs::run::ReconnectAttempt>();
+    ASSERT_GE(attempts.size(), 1u);
+    for (std::size_t i = 0; i < attempts.size(); ++i) {
+        EXPECT_EQ(attempts[i].as<hs::run::ReconnectAttempt>()->attempt, static_cast<int>(i + 1));
+        EXPECT_EQ(attempts[i].display(), hs::RunEventDisplay::Status);
+    }
+    const auto back = st.observer.eventsOf<hs::run::LinkBack>();
+    ASSERT_EQ(back.size(), 1u);
+    EXPECT_GE(back[0].as<hs::run::LinkBack>()->outageSeconds, 2) << "the first pause is 2 s";
+
+    qint64 shot = 0;
+    for (const hs::RunEvent& e : st.observer.eventsOf<hs::run::ShotAnalysed>())
+        EXPECT_EQ(e.as<hs::run::ShotAnalysed>()->snapshot->Shot, ++shot);
+    EXPECT_EQ(shot, run.state.ShotsAnalysed);
+    const auto ended = st.observer.eventsOf<hs::run::RunEnded>();
+    ASSERT_EQ(ended.size(), 1u);
+    EXPECT_EQ(ended[0].as<hs::run::RunEnded>()->outcome, hs::RunOutcome::Stopped);
 }
 
 TEST(RunLoop, PowerUnitOfTheSummary)
