@@ -177,6 +177,9 @@ TEST(RunLoop, EndTimeAlreadyPastEndsAfterOneShot)
               expected);
     EXPECT_TRUE(st.observer.statuses.contains(QStringLiteral("データ表示中")));
     EXPECT_TRUE(st.observer.statuses.contains(QStringLiteral("ＦＦＴ演算中")));
+    EXPECT_TRUE(std::all_of(st.observer.statusKinds.begin(), st.observer.statusKinds.end(),
+                            [](auto kind) { return kind == hs::RunStatus::Kind::Usual; }))
+        << "a clean shot shows only the usual course";
     // The link is closed at the end.
     st.clock.waitUntil([&] { return st.sim->connectionCount(0) == 0; }, 5000);
     EXPECT_EQ(st.sim->connectionCount(0), 0);
