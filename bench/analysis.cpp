@@ -2,7 +2,7 @@
 // orders up to 256) against the 30 Fourier transforms it contains, measured in the same run.
 // Targets: the whole analysis below 3 times the transforms, and below 5 ms per shot.
 
-#include "common/EngineObserver.h"
+#include "model/EngineObserver.h"
 #include "engine/HarmonicAnalysis.h"
 #include "model/MeasurementData.h"
 #include "model/RecorderFacts.h"

@@ -4,7 +4,7 @@
 // the round trips themselves; the target is below 1.5.
 
 #include "common/Clock.h"
-#include "common/EngineObserver.h"
+#include "model/EngineObserver.h"
 #include "engine/Acquisition.h"
 #include "engine/EngineContext.h"
 #include "model/MeasurementData.h"

@@ -4,7 +4,7 @@
 // budget each view takes. Also the cost of one `measure --snapshot` (27 PNG files).
 
 #include "render/Snapshot.h"
-#include "common/EngineObserver.h"
+#include "model/EngineObserver.h"
 #include "render/Canvas.h"
 #include "render/PictureViews.h"
 #include "engine/HarmonicAnalysis.h"

@@ -2,7 +2,7 @@
 
 #include "render/Snapshot.h"
 #include "common/Clock.h"
-#include "common/EngineObserver.h"
+#include "model/EngineObserver.h"
 #include "engine/Acquisition.h"
 #include "engine/EngineContext.h"
 #include "engine/Measurement.h"
@@ -56,13 +56,13 @@ class ConsoleObserver : public EngineObserver {
 public:
     ConsoleObserver(const Clock& clock, bool quiet) : clock_(clock), quiet_(quiet) {}
 
-    void statusText(const QString& text) override
+    void status(const RunStatus& status) override
     {
-        if (text == lastStatus_)
+        if (status.text == lastStatus_)
             return;
-        lastStatus_ = text;
+        lastStatus_ = status.text;
         if (!quiet_)
-            line(text);
+            line(status.text);
     }
     void summaryText(const QString& text) override
     {
@@ -73,8 +73,8 @@ public:
     {
         writeLine(stderr, title.isEmpty() ? text : title + QStringLiteral(": ") + text);
     }
-    // Events of the run (the text starts with the station time): on stderr, whatever the
-    // verbosity, as they happen.
+    // Events of the run shown as notices (the text starts with the station time): on stderr,
+    // whatever the verbosity, as they happen. An attempt to connect again is a status line.
     void notice(const QString& text) override { writeLine(stderr, text); }
 
     // A line that is shown whatever the verbosity.

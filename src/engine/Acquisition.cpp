@@ -1,7 +1,7 @@
 #include "engine/Acquisition.h"
 
 #include "common/Clock.h"
-#include "common/EngineObserver.h"
+#include "model/EngineObserver.h"
 #include "common/Numbers.h"
 #include "model/MeasurementData.h"
 #include "recorder/LanModule.h"
@@ -148,7 +148,7 @@ void StartShot(EngineContext& ctx, int recorder, std::int16_t& status)
             // without counting an attempt, a bounded number of times.
             if (++laggingRepeats > kShotLaggingRecorderRepeats) {
                 status = -1;
-                ctx.observer.statusText(kShotNotStoredText);
+                ctx.observer.status(RunStatus::trouble(kShotNotStoredText));
                 return;
             }
         }
@@ -235,7 +235,7 @@ int FindRisingCrossing(EngineContext& ctx, std::int16_t& position, int channel, 
             // A crossing that falls between two windows makes the search swing between them;
             // the newer recorders' search is bounded too, and says so.
             if (modelClass != 0)
-                ctx.observer.statusText(kCrossingGivenUpText);
+                ctx.observer.status(RunStatus::trouble(kCrossingGivenUpText));
             return giveUp();
         }
         position = static_cast<std::int16_t>(position + (verdict.kind == CrossingVerdict::MoveBack
@@ -344,8 +344,8 @@ int FindPeriodEnd(EngineContext& ctx, int expectedEnd, int channel, int recorder
         const int base = static_cast<int>(samples.size());
         receiveBlock(ctx, id, bytes);
         if (lan.LinkResult != 0) {
-            ctx.observer.statusText(
-                transferErrorText(channel, base, errors, lan.ReceivedByteCount()));
+            ctx.observer.status(RunStatus::trouble(
+                transferErrorText(channel, base, errors, lan.ReceivedByteCount())));
             ctx.send(recorder, cmd::memPoint(channel, base, true));
             ctx.send(recorder, cmd::memBinaryData(perBlock));
             WaitMilliseconds(ctx.clock, 10);
@@ -415,8 +415,8 @@ void DownloadWaveforms(EngineContext& ctx, int start, int end, std::int16_t& rec
         for (int base = 0; base <= span;) {
             receiveBlock(ctx, id, bytes);
             if (lan.LinkResult != 0) {
-                ctx.observer.statusText(
-                    transferErrorText(ch, start + base, errorCount, lan.ReceivedByteCount()));
+                ctx.observer.status(RunStatus::trouble(
+                    transferErrorText(ch, start + base, errorCount, lan.ReceivedByteCount())));
                 ctx.send(rec, cmd::memPoint(ch, start + base, true));
                 ctx.send(rec, cmd::memBinaryData(perBlock));
                 WaitMilliseconds(ctx.clock, 10);

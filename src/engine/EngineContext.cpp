@@ -1,7 +1,7 @@
 #include "engine/EngineContext.h"
 
 #include "common/Clock.h"
-#include "common/EngineObserver.h"
+#include "model/EngineObserver.h"
 #include "recorder/LanModule.h"
 #include "model/RecorderFacts.h"
 
@@ -30,7 +30,7 @@ const QString& EngineContext::query(int recorder, const QString& line)
 
 void EngineContext::status(const QString& text)
 {
-    observer.statusText(text);
+    observer.status(RunStatus::usual(text));
     Clock::pumpEvents();
 }
 

@@ -31,7 +31,8 @@ struct EngineContext {
     // A query: the reply text is emptied, the command sent and the reply collected (empty on
     // a time-out).
     const QString& query(int recorder, const QString& line);
-    // A status-line text, followed by one event pump so that it shows at once.
+    // A status-line text of the usual course, followed by one event pump so that it shows at
+    // once.
     void status(const QString& text);
 };
 

@@ -1,7 +1,7 @@
 #include "engine/HarmonicAnalysis.h"
 
 #include "common/Clock.h"
-#include "common/EngineObserver.h"
+#include "model/EngineObserver.h"
 #include "common/Numbers.h"
 #include "model/MeasurementData.h"
 #include "model/RecorderFacts.h"
@@ -609,12 +609,12 @@ int AnalyseShot(MeasurementData& data, const MeasurementSettings& settings,
         return derived;
     const ShotScales scales = shotScales(data, settings, facts, end - start);
 
-    observer.statusText(QStringLiteral("ＦＦＴ演算中"));
+    observer.status(RunStatus::usual(QStringLiteral("ＦＦＴ演算中")));
     Clock::pumpEvents();
     if (const int st = harmonicComponents(data, settings, scales); st != AnalysisOk)
         return st;
 
-    observer.statusText(QStringLiteral("各種演算中"));
+    observer.status(RunStatus::usual(QStringLiteral("各種演算中")));
     Clock::pumpEvents();
     trueRms(data, settings, scales);
     perOrderQuantities(data, settings);

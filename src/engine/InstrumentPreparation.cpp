@@ -1,7 +1,7 @@
 #include "engine/InstrumentPreparation.h"
 
 #include "common/Clock.h"
-#include "common/EngineObserver.h"
+#include "model/EngineObserver.h"
 #include "common/NumberFormat.h"
 #include "common/Numbers.h"
 #include "engine/Acquisition.h"

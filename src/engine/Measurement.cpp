@@ -1,6 +1,6 @@
 #include "engine/Measurement.h"
 
-#include "common/EngineObserver.h"
+#include "model/EngineObserver.h"
 #include "engine/Acquisition.h"
 #include "engine/HarmonicAnalysis.h"
 #include "model/MeasurementData.h"
@@ -60,7 +60,7 @@ int Measurement::Start(const RunLoopHooks& hooks)
         return RunStopped;
     started_ = true;
     if (files_.Open() != ResultFiles::kOk) {
-        ctx_.observer.message(files_.ErrorText(), kErrorTitle);
+        ctx_.observer.runEvent({run::WriteFailed{}, files_.ErrorText(), kErrorTitle});
         return RunFileError;
     }
     state_.NextPrintTime = ctx_.settings.StartDateTime;

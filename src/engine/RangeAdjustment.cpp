@@ -1,7 +1,7 @@
 #include "engine/RangeAdjustment.h"
 
 #include "common/Clock.h"
-#include "common/EngineObserver.h"
+#include "model/EngineObserver.h"
 #include "common/Numbers.h"
 #include "engine/Acquisition.h"
 #include "model/MeasurementData.h"
@@ -45,7 +45,7 @@ int firstSignificantDigit(const QString& text)
 
 void showAdjusting(EngineContext& ctx)
 {
-    ctx.observer.statusText(kRangeAdjustingText);
+    ctx.observer.status(RunStatus::usual(kRangeAdjustingText));
     Clock::pumpEvents();
 }
 
@@ -100,7 +100,7 @@ bool ReadInputRange(EngineContext& ctx, int channel, int recorder, float& range,
     }
     // The recorder keeps answering with nothing usable: the caller sees range 0, its sign of a
     // failed read.
-    ctx.observer.statusText(kRangeReadFailedText + plainNumber(channel));
+    ctx.observer.status(RunStatus::trouble(kRangeReadFailedText + plainNumber(channel)));
     Clock::pumpEvents();
     range = 0.0f;
     divisor = 1.0f;

@@ -2,7 +2,7 @@
 
 #include "common/Clock.h"
 #include "common/DateText.h"
-#include "common/EngineObserver.h"
+#include "model/EngineObserver.h"
 #include "common/NumberFormat.h"
 #include "engine/FloppySave.h"
 #include "model/MeasurementData.h"
@@ -164,14 +164,24 @@ private:
     int finish(int status);
     bool halted() const { return hooks_.stopRequested && hooks_.stopRequested(); }
     bool endReached() const { return s_.EndDateTime <= ctx_.clock.now(); }
+    run::RunEnded runEnded(RunOutcome outcome) const
+    {
+        return {outcome, st_.SavesWritten, st_.RecordsExpected(), st_.Gaps};
+    }
     void showStatus(const QString& text)
     {
-        ctx_.observer.statusText(text);
+        ctx_.observer.status(RunStatus::usual(text));
         Clock::pumpEvents();
     }
-    void notice(const QString& text)
+    // An event of the run shown as a notice: its text starts with the station time.
+    void notice(RunEvent::What what, const QString& text)
     {
-        ctx_.observer.notice(stamp(ctx_.clock.now()) + u' ' + text);
+        ctx_.observer.runEvent({std::move(what), stamp(ctx_.clock.now()) + u' ' + text, {}});
+    }
+    // An event of the run shown in a message box.
+    void error(RunEvent::What what, const QString& text)
+    {
+        ctx_.observer.runEvent({std::move(what), text, kErrorTitle});
     }
 
     EngineContext& ctx_;
@@ -274,8 +284,12 @@ void RunLoopRunner::showSummary()
     st_.PowerFormat = unit.format;
     st_.PowerDivisor = unit.divisor;
     showStatus(kDisplayingDataText);
-    ctx_.observer.summaryText(SummaryLine(d_, f, unit));
-    ctx_.observer.drawResults();
+    auto snapshot = std::make_shared<ShotSnapshot>();
+    snapshot->Shot = st_.ShotsAnalysed;
+    snapshot->Time = ctx_.clock.now();
+    snapshot->Data = d_;
+    snapshot->Settings = s_;
+    ctx_.observer.runEvent({run::ShotAnalysed{std::move(snapshot)}, SummaryLine(d_, f, unit), {}});
 }
 
 // Steps 1 to 9 of one attempt. status is set when the run cannot go on (analysis error) or was
@@ -332,9 +346,8 @@ RunLoopRunner::Attempt RunLoopRunner::takeShot(ShotReport& report, int& status)
 
     const int analysis = AnalyseShot(d_, s_, ctx_.facts, start, end, ctx_.observer);
     if (analysis != AnalysisOk) {
-        ctx_.observer.message(kAnalysisFailedText + QStringLiteral(" (") +
-                                  QString::number(analysis) + QStringLiteral(")"),
-                              kErrorTitle);
+        error(run::AnalysisFailed{analysis}, kAnalysisFailedText + QStringLiteral(" (") +
+                                                 QString::number(analysis) + QStringLiteral(")"));
         return status = RunAnalysisError, Attempt::Failed;
     }
     ++st_.ShotsAnalysed;
@@ -398,7 +411,7 @@ int RunLoopRunner::writeRecord(const QDateTime& now)
     const QDateTime saveTime = s_.StartDateTime;
     const int written = files_.WriteSave(d_.ShotCount);
     if (forwardFileNotices(); written != ResultFiles::kOk) {
-        ctx_.observer.message(files_.ErrorText(), kErrorTitle);
+        error(run::WriteFailed{}, files_.ErrorText());
         return RunFileError;
     }
     firstDeadline_ = QDateTime();
@@ -412,7 +425,10 @@ int RunLoopRunner::writeRecord(const QDateTime& now)
     const qint64 late = std::max(saveTime, runStart_).secsTo(now);
     if (late > kLateSaveSeconds) {
         ++st_.LateSaves;
-        notice(stamp(saveTime) + kLateRecordText + minutesText(late));
+        notice(run::RecordSavedLate{saveTime, late},
+               stamp(saveTime) + kLateRecordText + minutesText(late));
+    } else {
+        ctx_.observer.runEvent({run::RecordSaved{saveTime}, {}, {}});
     }
     return RunEnded;
 }
@@ -446,7 +462,7 @@ void RunLoopRunner::reportGap()
 {
     if (gap_.Count == 0)
         return;
-    notice(gapText(gap_));
+    notice(run::RecordsMissing{gap_}, gapText(gap_));
     st_.Gaps.push_back(gap_);
     gap_ = RunGap{};
 }
@@ -455,7 +471,7 @@ int RunLoopRunner::forwardFileNotices()
 {
     const QStringList notices = files_.TakeNotices();
     for (const QString& text : notices)
-        ctx_.observer.notice(text);
+        ctx_.observer.runEvent({run::FileRecreated{}, text, {}});
     return static_cast<int>(notices.size());
 }
 
@@ -473,15 +489,16 @@ void RunLoopRunner::shotFailed()
 {
     ++st_.FailedShots;
     if (st_.FailedShots == kFailedShotLimit || st_.FailedShots % (kFailedShotLimit * 12) == 0)
-        notice(kShotsFailingText + QString::number(st_.FailedShots));
+        notice(run::Stalled{st_.FailedShots}, kShotsFailingText + QString::number(st_.FailedShots));
 }
 
 void RunLoopRunner::shotAnalysed()
 {
     outage_ = false; // intervals until the first shot after an outage are the outage's
     if (st_.FailedShots >= kFailedShotLimit)
-        notice(kShotsBackText + QStringLiteral("（不成立 ") + QString::number(st_.FailedShots) +
-               QStringLiteral("回）"));
+        notice(run::ShotsResumed{st_.FailedShots}, kShotsBackText + QStringLiteral("（不成立 ") +
+                                                       QString::number(st_.FailedShots) +
+                                                       QStringLiteral("回）"));
     st_.FailedShots = 0;
 }
 
@@ -507,9 +524,8 @@ Recovery RunLoopRunner::reconnectOnce()
         QString change;
         const ReinitialiseStatus status = setup.reinitialise(r, &change);
         if (status == ReinitialiseStatus::Different) {
-            ctx_.observer.message(kRecorderChangedText + QStringLiteral("測定器") +
-                                      QString::number(r + 1) + u' ' + change,
-                                  kErrorTitle);
+            error(run::RecorderChanged{r + 1}, kRecorderChangedText + QStringLiteral("測定器") +
+                                                   QString::number(r + 1) + u' ' + change);
             return Recovery::Changed;
         }
         if (status != ReinitialiseStatus::Ok || !lan_.LinkUp(r))
@@ -528,11 +544,14 @@ Recovery RunLoopRunner::recover(bool lost)
 {
     const QDateTime began = ctx_.clock.now();
     if (lost) {
+        run::LinkLost lostLinks;
         QStringList which;
         for (int r = 0; r <= lastRecorder_; ++r)
-            if (!lan_.LinkUp(r))
+            if (!lan_.LinkUp(r)) {
+                lostLinks.recorders.push_back(r + 1);
                 which << QString::number(r + 1);
-        notice(kLinkLostText + which.join(QStringLiteral("、")));
+            }
+        notice(std::move(lostLinks), kLinkLostText + which.join(QStringLiteral("、")));
         ++st_.Outages;
         outage_ = true;
     }
@@ -547,12 +566,16 @@ Recovery RunLoopRunner::recover(bool lost)
             return Recovery::FileError;
         if (endReached())
             return Recovery::EndReached;
-        showStatus(kReconnectingText + QString::number(attempt + 1));
+        ctx_.observer.runEvent({run::ReconnectAttempt{static_cast<int>(attempt + 1)},
+                                kReconnectingText + QString::number(attempt + 1),
+                                {}});
+        Clock::pumpEvents();
         const Recovery result = reconnectOnce();
         if (result == Recovery::Ok) {
             ++st_.Reconnections;
-            notice(kReconnectedText + QStringLiteral("（中断 ") +
-                   minutesText(began.secsTo(ctx_.clock.now())) + QStringLiteral("）"));
+            const qint64 outage = began.secsTo(ctx_.clock.now());
+            notice(run::LinkBack{outage}, kReconnectedText + QStringLiteral("（中断 ") +
+                                              minutesText(outage) + QStringLiteral("）"));
             return Recovery::Ok;
         }
         if (result == Recovery::Stopped || result == Recovery::Changed)
@@ -565,6 +588,7 @@ int RunLoopRunner::stop()
     reportGap();
     AbortRecorders(ctx_);
     files_.Close();
+    ctx_.observer.runEvent({runEnded(RunOutcome::Stopped), {}, {}});
     return RunStopped;
 }
 
@@ -585,7 +609,10 @@ int RunLoopRunner::finish(int status)
     if (st_.RecordsMissing > 0)
         end +=
             QStringLiteral("、欠測 ") + QString::number(st_.RecordsMissing) + QStringLiteral("件");
-    notice(end);
+    const RunOutcome outcome = status == RunEnded             ? RunOutcome::Complete
+                               : status == RunEndedIncomplete ? RunOutcome::Incomplete
+                                                              : RunOutcome::Error;
+    notice(runEnded(outcome), end);
     return status;
 }
 

@@ -3,6 +3,7 @@
 #include "engine/Acquisition.h"
 #include "engine/EngineContext.h"
 #include "engine/HarmonicAnalysis.h"
+#include "model/RunEvents.h"
 
 #include <QDateTime>
 #include <QString>
@@ -74,14 +75,6 @@ inline constexpr int kPeriodRetryLimit = 5;
 // Shots taken again in a row (period, download or range failures) after which a run whose end
 // time has passed ends without a further complete shot.
 inline constexpr int kRepeatsPastEnd = 10;
-
-// Save times in a row that have no record, and why.
-struct RunGap {
-    QDateTime First; // the first save time without a record
-    QDateTime Last;  // the last one
-    int Count = 0;
-    QString Reason;
-};
 
 // The run-loop state. The caller sets NextPrintTime and NextFdSaveTime (both to StartDateTime)
 // before the run; CurrentChannel and CurrentView are the display selection, which the

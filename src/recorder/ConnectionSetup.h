@@ -1,6 +1,6 @@
 #pragma once
 
-#include "common/EngineObserver.h"
+#include "model/EngineObserver.h"
 #include "recorder/LanModule.h"
 #include "model/RecorderFacts.h"
 

@@ -1,6 +1,6 @@
 #include "render/Snapshot.h"
 
-#include "common/EngineObserver.h"
+#include "model/EngineObserver.h"
 #include "render/Canvas.h"
 #include "render/PictureViews.h"
 #include "render/ResultTables.h"

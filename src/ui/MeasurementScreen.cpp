@@ -477,7 +477,7 @@ void MeasurementScreen::startMeasurement()
         // A run that lost records does not end as if it were complete: the operator reads
         // which save times have no record before the program ends.
         const QString account = RunAccountText(measurement_.State());
-        statusText(account.section(QStringLiteral("\r\n"), 0, 0));
+        status(RunStatus::trouble(account.section(QStringLiteral("\r\n"), 0, 0)));
         message(kRunIncompleteText + QStringLiteral("\r\n") + account, QStringLiteral("エラー"));
         endProgram(RunExitStatus(runStatus_));
         return;
@@ -573,15 +573,21 @@ void MeasurementScreen::closeEvent(QCloseEvent* event)
 
 bool MeasurementScreen::DataExist() const
 {
-    const std::vector<float>& v = station_.data.VoltByOrder;
+    if (!lastShot_)
+        return false;
+    const std::vector<float>& v = lastShot_->Data.VoltByOrder;
     return v.size() > 1 && v[1] > 0.0f;
 }
 
 void MeasurementScreen::DrawResults(int view)
 {
+    if (!lastShot_)
+        return;
+    const MeasurementSettings& settings = lastShot_->Settings;
+    const MeasurementData& results = lastShot_->Data;
     const int channel = CurrentChannel();
     picture_->setDrawing({});
-    if (FillResultTables(grids_, view, station_.settings, station_.data, channel)) {
+    if (FillResultTables(grids_, view, settings, results, channel)) {
         for (std::size_t g = 0; g < 2; ++g) {
             gridModel_[g]->refresh();
             QHeaderView* header = gridView_[g]->horizontalHeader();
@@ -593,7 +599,7 @@ void MeasurementScreen::DrawResults(int view)
     }
     showGrids(false);
     RecordingCanvas canvas(QSizeF(640, 360));
-    DrawPictureView(canvas, view, station_.settings, station_.data, channel);
+    DrawPictureView(canvas, view, settings, results, channel);
     picture_->setDrawing(canvas.ops());
 }
 
@@ -612,45 +618,55 @@ void MeasurementScreen::showStatus(const QString& text)
     emit statusTextChanged(text);
 }
 
-void MeasurementScreen::statusText(const QString& text)
+void MeasurementScreen::showMessage(const QString& text, const QString& title)
 {
-    showStatus(text);
-    if (tap_)
-        tap_->statusText(text);
-}
-
-// An event of the run shows in the status line; the listener hears it as the event it is.
-void MeasurementScreen::notice(const QString& text)
-{
-    showStatus(text);
-    if (tap_)
-        tap_->notice(text);
-}
-
-void MeasurementScreen::summaryText(const QString& text)
-{
-    summaryLabel_->setText(text);
-    emit summaryTextChanged(text);
-    if (tap_)
-        tap_->summaryText(text);
-}
-
-void MeasurementScreen::drawResults()
-{
-    DrawResults(CurrentView());
-    if (tap_)
-        tap_->drawResults();
-}
-
-void MeasurementScreen::message(const QString& text, const QString& title)
-{
-    // The listener hears of it before the box waits for the operator.
-    if (tap_)
-        tap_->message(text, title);
     if (showMessage_)
         showMessage_(text, title);
     else
         showMessageBox(this, text, title);
+}
+
+void MeasurementScreen::status(const RunStatus& status)
+{
+    showStatus(status.text);
+    if (tap_)
+        tap_->status(status);
+}
+
+// An event of the run shows in the summary line, the status line or a message box; an analysed
+// shot becomes the snapshot the views draw from, and the current view is drawn from it.
+void MeasurementScreen::runEvent(const RunEvent& event)
+{
+    // The listener hears of it before a message box waits for the operator.
+    if (tap_)
+        tap_->runEvent(event);
+    switch (event.display()) {
+    case RunEventDisplay::Summary:
+        summaryLabel_->setText(event.text);
+        emit summaryTextChanged(event.text);
+        break;
+    case RunEventDisplay::Notice:
+    case RunEventDisplay::Status:
+        showStatus(event.text);
+        break;
+    case RunEventDisplay::Message:
+        showMessage(event.text, event.title);
+        break;
+    case RunEventDisplay::None:
+        break;
+    }
+    if (const auto* shot = event.as<run::ShotAnalysed>()) {
+        lastShot_ = shot->snapshot;
+        DrawResults(CurrentView());
+    }
+    emit runEventReported(event);
+}
+
+void MeasurementScreen::message(const QString& text, const QString& title)
+{
+    if (tap_)
+        tap_->message(text, title);
+    showMessage(text, title);
 }
 
 } // namespace hs

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "engine/Station.h"
-#include "common/EngineObserver.h"
+#include "model/EngineObserver.h"
 #include "render/Canvas.h"
 #include "render/ResultTables.h"
 #include "engine/EngineContext.h"
@@ -11,6 +11,7 @@
 
 #include <array>
 #include <functional>
+#include <memory>
 #include <vector>
 
 class QFrame;
@@ -53,6 +54,8 @@ public:
     // after the screen has taken it. Reports of the load, made while the screen is built, come
     // before any listener can be set. nullptr: none.
     void setObserverTap(EngineObserver* tap) { tap_ = tap; }
+    // What the engine reports to while this screen runs it.
+    EngineObserver& observer() { return *this; }
 
     // Activation: starts the run when the start button is still shown. Returns when the run is
     // over (or at once when it has already started). Showing the screen activates it from the
@@ -70,13 +73,15 @@ public:
     // Command4 pressed at x twips from its left edge: "+" right of 362 twips, "- ch" else.
     void pressChannelSwitch(int xTwips);
 
-    // Redraws the picture or the grids for a view from the last analysed shot.
+    // Redraws the picture or the grids for a view from the snapshot of the last analysed shot.
     void DrawResults(int view);
 
     int CurrentView() const { return measurement_.State().CurrentView; }
     int CurrentChannel() const { return measurement_.State().CurrentChannel; }
-    // The first shot has been analysed (the fundamental voltage is above 0).
+    // A shot has been analysed (its fundamental voltage is above 0).
     bool DataExist() const;
+    // The snapshot the views draw from; nullptr before the first analysed shot.
+    const ShotSnapshot* lastShot() const { return lastShot_.get(); }
     const ResultGridPair& grids() const { return grids_; }
     Measurement& measurement() { return measurement_; }
     // The status of the run once it has returned (a RunLoopStatus), -1 before.
@@ -96,6 +101,8 @@ signals:
     // Each text the engine writes into the status line (Label2) and the summary line (Label1).
     void statusTextChanged(const QString& text);
     void summaryTextChanged(const QString& text);
+    // Each event of the run, once the screen has shown it.
+    void runEventReported(const hs::RunEvent& event);
 
 protected:
     void changeEvent(QEvent* event) override;
@@ -107,13 +114,12 @@ protected:
 
 private:
     // EngineObserver
-    void statusText(const QString& text) override;
-    void summaryText(const QString& text) override;
-    void drawResults() override;
+    void status(const RunStatus& status) override;
+    void runEvent(const RunEvent& event) override;
     void message(const QString& text, const QString& title) override;
-    void notice(const QString& text) override;
     // The status line (Label2) and its signal.
     void showStatus(const QString& text);
+    void showMessage(const QString& text, const QString& title);
 
     void buildControls();
     void buildGrids();
@@ -130,6 +136,7 @@ private:
     MessageFunction showMessage_;
     std::function<void(int)> endProgram_;
     EngineObserver* tap_ = nullptr;
+    std::shared_ptr<const ShotSnapshot> lastShot_;
     bool endRequested_ = false;
     bool activationQueued_ = false;
     bool running_ = false;

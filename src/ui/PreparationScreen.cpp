@@ -1,6 +1,6 @@
 #include "ui/PreparationScreen.h"
 
-#include "common/EngineObserver.h"
+#include "model/EngineObserver.h"
 #include "render/Canvas.h"
 
 #include <QCloseEvent>
@@ -76,7 +76,10 @@ void fitFont(QLabel* label)
 class PreparationScreen::Observer : public EngineObserver {
 public:
     explicit Observer(PreparationScreen& screen) : screen_(screen) {}
-    void statusText(const QString& text) override { screen_.configuringLabel_->setText(text); }
+    void status(const RunStatus& status) override
+    {
+        screen_.configuringLabel_->setText(status.text);
+    }
     void message(const QString& text, const QString& title) override
     {
         screen_.lastMessage_ = text;

@@ -2,7 +2,7 @@
 
 #include "engine/Station.h"
 #include "common/DateText.h"
-#include "common/EngineObserver.h"
+#include "model/EngineObserver.h"
 #include "engine/EngineContext.h"
 #include "engine/ResultFiles.h"
 #include "engine/RunLoop.h"

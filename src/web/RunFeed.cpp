@@ -1,31 +1,20 @@
 #include "web/RunFeed.h"
 
 #include "common/Clock.h"
-#include "engine/Acquisition.h"
-#include "engine/HarmonicAnalysis.h"
-#include "engine/RangeAdjustment.h"
-#include "engine/RunLoop.h"
-#include "engine/InstrumentPreparation.h"
 
 #include <algorithm>
 
 namespace hs::web {
 
-bool IsUsualStatusText(const QString& text)
+namespace {
+
+// An outage's reason when a message began it.
+QString messageReason(const QString& text, const QString& title)
 {
-    static const QString usual[] = {
-        kMeasuringText,
-        kCheckingFrequencyText,
-        kDisplayingDataText,
-        kRangeAdjustingText,
-        kAsciiTransferText,
-        kConfiguringText,
-        QStringLiteral("ＦＦＴ演算中"),
-        QStringLiteral("各種演算中"),
-    };
-    return text.isEmpty() || text.startsWith(kFundamentalFrequencyText) ||
-           std::find(std::begin(usual), std::end(usual), text) != std::end(usual);
+    return title.isEmpty() ? text : title + QStringLiteral(": ") + text;
 }
+
+} // namespace
 
 RunFeed::RunFeed(const StationRefs& station, EngineObserver* next) : station_(station), next_(next)
 {
@@ -37,49 +26,63 @@ void RunFeed::setWaiting(const QString& text)
     status_ = text;
 }
 
-void RunFeed::statusText(const QString& text)
+void RunFeed::status(const RunStatus& status)
 {
-    status_ = text;
-    if (!IsUsualStatusText(text))
-        trouble(text);
+    status_ = status.text;
+    if (status.isTrouble())
+        trouble(status.text);
     if (next_)
-        next_->statusText(text);
+        next_->status(status);
 }
 
-void RunFeed::summaryText(const QString& text)
+const ShotSnapshot& RunFeed::lastShot() const
 {
-    summary_ = text;
-    if (next_)
-        next_->summaryText(text);
+    static const ShotSnapshot none;
+    return shot_ ? *shot_ : none;
 }
 
-void RunFeed::drawResults()
+void RunFeed::shotAnalysed(const RunEvent& event)
 {
     ++shots_;
     lastShotTime_ = station_.clock.now();
-    shot_ = station_.data;
-    shotSettings_ = station_.settings;
+    shot_ = event.as<run::ShotAnalysed>()->snapshot;
+    summary_ = event.text;
     if (!outages_.empty() && outages_.back().ongoing())
         outages_.back().to = lastShotTime_;
+}
+
+void RunFeed::runEvent(const RunEvent& event)
+{
+    switch (event.display()) {
+    case RunEventDisplay::Notice:
+        keep(event.text, QString());
+        break;
+    case RunEventDisplay::Message:
+        keep(event.text, event.title);
+        break;
+    case RunEventDisplay::Status:
+        status_ = event.text;
+        break;
+    default:
+        break;
+    }
+    if (event.is<run::ShotAnalysed>())
+        shotAnalysed(event);
+    else if (event.display() == RunEventDisplay::Message)
+        trouble(messageReason(event.text, event.title));
+    else if (event.is<run::LinkLost>() || event.is<run::Stalled>() ||
+             event.is<run::ReconnectAttempt>())
+        trouble(event.text);
     if (next_)
-        next_->drawResults();
+        next_->runEvent(event);
 }
 
 void RunFeed::message(const QString& text, const QString& title)
 {
     keep(text, title);
-    trouble(title.isEmpty() ? text : title + QStringLiteral(": ") + text);
+    trouble(messageReason(text, title));
     if (next_)
         next_->message(text, title);
-}
-
-void RunFeed::notice(const QString& text)
-{
-    keep(text, QString());
-    if (text.contains(kLinkLostText) || text.contains(kShotsFailingText))
-        trouble(text);
-    if (next_)
-        next_->notice(text);
 }
 
 void RunFeed::keep(const QString& text, const QString& title)

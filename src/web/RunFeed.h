@@ -1,6 +1,6 @@
 #pragma once
 
-#include "common/EngineObserver.h"
+#include "model/EngineObserver.h"
 #include "model/MeasurementData.h"
 #include "model/MeasurementSettings.h"
 
@@ -34,10 +34,9 @@ struct RunMessage {
     QString text;
 };
 
-// A stretch without analysed shots that began with a trouble report (a status text other
-// than the measurement's usual ones, a message to the operator, a notice of a lost link or of
-// shots that keep failing) after a good shot. `to` is
-// the next good shot; invalid while the outage lasts.
+// A stretch without analysed shots that began with a trouble report (a trouble status, a
+// message to the operator, a lost link, shots that keep failing, an attempt to connect again)
+// after a good shot. `to` is the next good shot; invalid while the outage lasts.
 struct Outage {
     QDateTime from;
     QDateTime to;
@@ -45,13 +44,10 @@ struct Outage {
     bool ongoing() const { return !to.isValid(); }
 };
 
-// Whether a status text is one the measurement shows in its normal course.
-bool IsUsualStatusText(const QString& text);
-
 // The run's observer feed for the status page. It sits between the engine and whoever else
 // listens (the console, the measurement screen): every report is passed on to `next` unchanged
-// and noted here. At each analysed shot ("draw the results") it keeps a copy of the results
-// and the settings, so that the page always shows one whole shot, never one half analysed.
+// and noted here. It keeps the snapshot of each analysed shot, so that the page always shows
+// one whole shot, never one half analysed.
 class RunFeed : public EngineObserver {
 public:
     static constexpr std::size_t kMessagesKept = 100;
@@ -59,14 +55,12 @@ public:
 
     explicit RunFeed(const StationRefs& station, EngineObserver* next = nullptr);
 
-    void statusText(const QString& text) override;
-    void summaryText(const QString& text) override;
-    void drawResults() override;
+    void status(const RunStatus& status) override;
+    // An event of the run: the events shown as notices and messages are kept with the
+    // messages. Trouble (a lost link, shots that keep failing, an attempt to connect again, an
+    // error) begins an outage; an analysed shot ends it.
+    void runEvent(const RunEvent& event) override;
     void message(const QString& text, const QString& title) override;
-    // An event of the run (a recorder lost or back, missing or late records, the end): kept
-    // with the messages, passed on as a notice. A lost link or shots that keep failing begin
-    // an outage; the other events do not.
-    void notice(const QString& text) override;
 
     // Before the run (the desktop program's connection, settings and preparation screens): what
     // the station is doing, as the status line. The result files named in the settings belong
@@ -87,13 +81,15 @@ public:
     qint64 shots() const { return shots_; }
     QDateTime lastShotTime() const { return lastShotTime_; }
     // The results and settings of the last analysed shot (empty before the first).
-    bool hasShot() const { return shots_ > 0; }
-    const MeasurementData& shot() const { return shot_; }
-    const MeasurementSettings& shotSettings() const { return shotSettings_; }
+    bool hasShot() const { return shot_ != nullptr; }
+    const MeasurementData& shot() const { return lastShot().Data; }
+    const MeasurementSettings& shotSettings() const { return lastShot().Settings; }
     const std::deque<RunMessage>& messages() const { return messages_; }
     const std::deque<Outage>& outages() const { return outages_; }
 
 private:
+    const ShotSnapshot& lastShot() const;
+    void shotAnalysed(const RunEvent& event);
     void trouble(const QString& reason);
     void keep(const QString& text, const QString& title);
 
@@ -104,8 +100,7 @@ private:
     QString summary_;
     qint64 shots_ = 0;
     QDateTime lastShotTime_;
-    MeasurementData shot_;
-    MeasurementSettings shotSettings_;
+    std::shared_ptr<const ShotSnapshot> shot_;
     std::deque<RunMessage> messages_;
     std::deque<Outage> outages_;
 };

@@ -241,10 +241,15 @@ TEST_F(DesktopServe, ThePageFollowsTheOperatorToTheMeasurementAndItsShots)
     // and the end button pressed.
     QStringList statuses, summaries;
     qsizetype reconnectedAt = -1; // summaries shown when the reconnection was reported
-    QObject::connect(form03, &hs::MeasurementScreen::statusTextChanged, [&](const QString& t) {
-        statuses << t;
-        if (t.contains(hs::kReconnectedText))
+    QObject::connect(form03, &hs::MeasurementScreen::statusTextChanged,
+                     [&](const QString& t) { statuses << t; });
+    int linksLost = 0, linksBack = 0;
+    QObject::connect(form03, &hs::MeasurementScreen::runEventReported, [&](const hs::RunEvent& e) {
+        linksLost += e.is<hs::run::LinkLost>() ? 1 : 0;
+        if (e.is<hs::run::LinkBack>()) {
+            ++linksBack;
             reconnectedAt = summaries.size();
+        }
     });
     QObject::connect(form03, &hs::MeasurementScreen::summaryTextChanged,
                      [&](const QString& t) { summaries << t; });
@@ -301,8 +306,10 @@ TEST_F(DesktopServe, ThePageFollowsTheOperatorToTheMeasurementAndItsShots)
     EXPECT_EQ(files[0].toObject()[QStringLiteral("name")].toString(),
               QFileInfo(station.settings.OutputFile).fileName());
 
-    // The lost link: one outage from the loss to the first shot after it, and the loss and the
-    // reconnection among the messages.
+    // The lost link: one loss and one reconnection; one outage on the page from the loss to
+    // the first shot after it, and the page's messages show both as the screen did.
+    EXPECT_EQ(linksLost, 1);
+    EXPECT_EQ(linksBack, 1);
     EXPECT_GT(after[QStringLiteral("shots")].toInteger(),
               during[QStringLiteral("shots")].toInteger());
     const QJsonArray outages = after[QStringLiteral("outages")].toArray();

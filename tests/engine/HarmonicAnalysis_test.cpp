@@ -1,7 +1,7 @@
 #include "engine/HarmonicAnalysis.h"
 #include "support/RecordingObserver.h"
 
-#include "common/EngineObserver.h"
+#include "model/EngineObserver.h"
 #include "model/MeasurementData.h"
 #include "model/RecorderFacts.h"
 #include "model/MeasurementSettings.h"

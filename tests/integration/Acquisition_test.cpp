@@ -239,6 +239,7 @@ TEST_F(Acquisition, BlockCutShortNeverLeavesItsBytesInFrontOfTheRetry)
         EXPECT_EQ(errors, 0);
         EXPECT_TRUE(observer.sawStarting(QStringLiteral("データ転送エラー CH=1")))
             << observer.statuses.join('\n').toStdString();
+        EXPECT_EQ(observer.statusKinds.back(), RunStatus::Kind::Trouble);
         expectWaveMatches(0, 200);
         expectWaveMatches(2, 200);
     }

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "common/Clock.h"
-#include "common/EngineObserver.h"
+#include "model/EngineObserver.h"
 #include "engine/EngineContext.h"
 #include "model/MeasurementData.h"
 #include "recorder/LanModule.h"

@@ -229,6 +229,51 @@ TEST_F(LiveScreen, RunsOnItsOwnShowsTheResultsAndEndsWithTheEndButton)
     }
 }
 
+// A view button pressed while a shot is analysed (the analysis pumps events between its stages,
+// its result arrays half written) draws the last whole shot: every cell of both grids is the
+// snapshot's, and the snapshot is that of the last summary shown.
+TEST_F(LiveScreen, AViewPressedDuringTheAnalysisDrawsTheLastWholeShot)
+{
+    hs::MeasurementScreen screen(station, [](const QString&, const QString&) {});
+    screen.setEndProgram([](int) {});
+    qint64 summaries = 0;
+    QObject::connect(&screen, &hs::MeasurementScreen::summaryTextChanged,
+                     [&](const QString&) { ++summaries; });
+    bool checked = false;
+    const auto pressDuringTheAnalysis = [&] {
+        button(screen, QStringLiteral("Command3(1)"))->click();
+        const hs::ShotSnapshot* shot = screen.lastShot();
+        ASSERT_NE(shot, nullptr);
+        EXPECT_EQ(shot->Shot, summaries);
+        hs::ResultGridPair expected;
+        hs::PrepareResultGrids(expected, shot->Settings.MaxHarmonicOrder);
+        ASSERT_TRUE(
+            hs::FillResultTables(expected, 2, shot->Settings, shot->Data, screen.CurrentChannel()));
+        const auto cells = [](const hs::ResultGridPair& grids) {
+            QStringList all;
+            for (const hs::ResultGrid& grid : grids)
+                for (int r = 0; r < grid.rowCount(); ++r)
+                    for (int c = 0; c < grid.columnCount(); ++c)
+                        all << grid.text(r, c);
+            return all.join(QLatin1Char('|')).toStdString();
+        };
+        EXPECT_EQ(cells(screen.grids()), cells(expected));
+        checked = true;
+        button(screen, QStringLiteral("Command1"))->click();
+    };
+    QObject::connect(&screen, &hs::MeasurementScreen::statusTextChanged, [&](const QString& t) {
+        if (checked || summaries < 2 || t != QStringLiteral("ＦＦＴ演算中"))
+            return;
+        // What arrays half written look like: values of no shot.
+        std::fill(station.data.VoltByOrder.begin() + 1, station.data.VoltByOrder.end(), 1234.5f);
+        QTimer::singleShot(0, &screen, pressDuringTheAnalysis);
+    });
+    screen.show();
+    EXPECT_TRUE(station.clock.waitUntil([&] { return screen.runStatus() != -1; }, 3600 * 1000));
+    EXPECT_TRUE(checked);
+    EXPECT_EQ(screen.runStatus(), hs::RunStopped);
+}
+
 // The end time ends the program (the links and the files already closed by the run).
 TEST_F(LiveScreen, TheEndTimeEndsTheProgram)
 {

@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <vector>
 
 namespace {
@@ -160,18 +161,25 @@ TEST(RunLoop, EndTimeAlreadyPastEndsAfterOneShot)
     ASSERT_EQ(run.shots.size(), 1u);
     EXPECT_TRUE(run.shots[0].Saved);
     EXPECT_EQ(QFileInfo(st.settings.OutputFile).size(), kRecordBytes);
-    ASSERT_EQ(st.observer.summaries.size(), 1);
-    EXPECT_TRUE(st.observer.summaries[0].startsWith(QStringLiteral("基本波＝")))
-        << qPrintable(st.observer.summaries[0]);
-    EXPECT_NEAR(summaryVolts(st.observer.summaries[0]), 6600.0, 66.0)
-        << qPrintable(st.observer.summaries[0]);
-    EXPECT_EQ(st.observer.draws, 1);
+    ASSERT_EQ(st.observer.summaries().size(), 1);
+    EXPECT_TRUE(st.observer.summaries()[0].startsWith(QStringLiteral("基本波＝")))
+        << qPrintable(st.observer.summaries()[0]);
+    EXPECT_NEAR(summaryVolts(st.observer.summaries()[0]), 6600.0, 66.0)
+        << qPrintable(st.observer.summaries()[0]);
+    ASSERT_EQ(st.observer.count<hs::run::ShotAnalysed>(), 1);
+    const auto ended = st.observer.eventsOf<hs::run::RunEnded>();
+    ASSERT_EQ(ended.size(), 1u);
+    EXPECT_EQ(ended[0].as<hs::run::RunEnded>()->outcome, hs::RunOutcome::Complete);
+    EXPECT_EQ(ended[0].as<hs::run::RunEnded>()->recordsWritten, 1);
     // Each shot's statuses in order.
     const QStringList expected = {QStringLiteral("測定中"), QStringLiteral("周波数確認中")};
     EXPECT_EQ(st.observer.statuses.mid(st.observer.statuses.indexOf(QStringLiteral("測定中")), 2),
               expected);
     EXPECT_TRUE(st.observer.statuses.contains(QStringLiteral("データ表示中")));
     EXPECT_TRUE(st.observer.statuses.contains(QStringLiteral("ＦＦＴ演算中")));
+    EXPECT_TRUE(std::all_of(st.observer.statusKinds.begin(), st.observer.statusKinds.end(),
+                            [](auto kind) { return kind == hs::RunStatus::Kind::Usual; }))
+        << "a clean shot shows only the usual course";
     // The link is closed at the end.
     st.clock.waitUntil([&] { return st.sim->connectionCount(0) == 0; }, 5000);
     EXPECT_EQ(st.sim->connectionCount(0), 0);
@@ -224,9 +232,9 @@ TEST(RunLoop, RangeChangeRepeatsTheShot)
     EXPECT_DOUBLE_EQ(st.sim->recorder(0).range(1), 10.0);
     EXPECT_DOUBLE_EQ(st.sim->recorder(0).range(2), 10.0);
     EXPECT_EQ(st.observer.statuses.count(QStringLiteral("測定中")), 2);
-    ASSERT_EQ(st.observer.summaries.size(), 1);
-    EXPECT_NEAR(summaryVolts(st.observer.summaries[0]), 6600.0, 66.0)
-        << qPrintable(st.observer.summaries[0]);
+    ASSERT_EQ(st.observer.summaries().size(), 1);
+    EXPECT_NEAR(summaryVolts(st.observer.summaries()[0]), 6600.0, 66.0)
+        << qPrintable(st.observer.summaries()[0]);
 }
 
 // Stopping from inside a wait (the end button, Ctrl+C): the recorders get ":ABORT", the links
@@ -236,13 +244,17 @@ TEST(RunLoop, StopRequestAbortsAndCloses)
     SimStation st(kScale);
     ASSERT_TRUE(st.connect(1, 2));
     st.settings.EndDateTime = st.clock.now().addSecs(3600);
-    const RunOutcome run = measure(st, {}, [&] { return st.observer.summaries.size() >= 1; });
+    const RunOutcome run = measure(st, {}, [&] { return st.observer.summaries().size() >= 1; });
     EXPECT_EQ(run.status, hs::RunStopped);
     EXPECT_EQ(run.shots.size(), 1u);
     st.clock.waitUntil([&] { return st.sim->connectionCount(0) == 0; }, 5000);
     EXPECT_EQ(st.sim->connectionCount(0), 0);
     EXPECT_EQ(st.lines().last(), QStringLiteral(":ABORT"));
     EXPECT_EQ(QFileInfo(st.settings.OutputFile).size(), kRecordBytes);
+    const auto ended = st.observer.eventsOf<hs::run::RunEnded>();
+    ASSERT_EQ(ended.size(), 1u);
+    EXPECT_EQ(ended[0].as<hs::run::RunEnded>()->outcome, hs::RunOutcome::Stopped);
+    EXPECT_EQ(ended[0].display(), hs::RunEventDisplay::None) << "nothing new for the operator";
 }
 
 // A file that cannot be written stops the measurement with a message naming it.
@@ -257,10 +269,14 @@ TEST(RunLoop, FileErrorStopsWithTheFileNamed)
     st.settings.EndDateTime = st.clock.now().addSecs(3600);
     const RunOutcome run = measure(st);
     EXPECT_EQ(run.status, hs::RunFileError);
-    ASSERT_EQ(st.observer.messages.size(), 1u);
-    EXPECT_TRUE(st.observer.messages[0].first.contains(QStringLiteral("/dev/full")))
-        << qPrintable(st.observer.messages[0].first);
-    EXPECT_EQ(st.observer.messages[0].second, QStringLiteral("エラー"));
+    const auto failed = st.observer.eventsOf<hs::run::WriteFailed>();
+    ASSERT_EQ(failed.size(), 1u);
+    EXPECT_EQ(failed[0].display(), hs::RunEventDisplay::Message);
+    EXPECT_TRUE(failed[0].text.contains(QStringLiteral("/dev/full"))) << qPrintable(failed[0].text);
+    EXPECT_EQ(failed[0].title, QStringLiteral("エラー"));
+    const auto ended = st.observer.eventsOf<hs::run::RunEnded>();
+    ASSERT_EQ(ended.size(), 1u);
+    EXPECT_EQ(ended[0].as<hs::run::RunEnded>()->outcome, hs::RunOutcome::Error);
     EXPECT_EQ(run.shots.size(), 0u);
 }
 
@@ -326,7 +342,7 @@ TEST(RunLoop, AShotTheRecorderDidNotStoreIsTakenAgain)
         // After the first analysed shot the memory count is never answered.
         auto* timer = new QTimer(station.sim.get());
         QObject::connect(timer, &QTimer::timeout, [&station, &faulty, timer] {
-            if (station.observer.summaries.isEmpty())
+            if (station.observer.summaries().isEmpty())
                 return;
             hs::sim::FaultPlan plan;
             plan.silentCommand = QStringLiteral(":MEM:MAXP?");
@@ -339,8 +355,65 @@ TEST(RunLoop, AShotTheRecorderDidNotStoreIsTakenAgain)
     ASSERT_TRUE(faulty);
     EXPECT_EQ(run.status, hs::RunEndedIncomplete);
     EXPECT_EQ(run.state.ShotsAnalysed, 1);
-    EXPECT_EQ(st.observer.summaries.size(), 1);
+    EXPECT_EQ(st.observer.summaries().size(), 1);
     EXPECT_LE(QFileInfo(st.settings.OutputFile).size(), kRecordBytes);
+}
+
+// A dropped link is reported as events with what they are about: the lost recorder, each
+// attempt to connect again (on the status line), the outage's length; the shots after it
+// carry snapshots numbered on from the ones before.
+TEST(RunLoop, ADroppedLinkIsReportedAsTypedEvents)
+{
+    SimStation st(kScale);
+    ASSERT_TRUE(st.connect(1, 2));
+    st.settings.EndDateTime = st.clock.now().addSecs(3600);
+    // Stop at the first shot analysed after the link came back.
+    const auto shotAfterTheLinkCameBack = [&] {
+        const auto& e = st.observer.events;
+        const auto back = std::find_if(
+            e.begin(), e.end(), [](const hs::RunEvent& x) { return x.is<hs::run::LinkBack>(); });
+        return std::any_of(back, e.end(),
+                           [](const hs::RunEvent& x) { return x.is<hs::run::ShotAnalysed>(); });
+    };
+    bool dropped = false;
+    const RunOutcome run = measure(
+        st,
+        [&](SimStation& station) {
+            auto* timer = new QTimer(station.sim.get());
+            QObject::connect(timer, &QTimer::timeout, [&station, &dropped, timer] {
+                if (station.observer.count<hs::run::ShotAnalysed>() < 2)
+                    return;
+                station.sim->dropConnections(0);
+                dropped = true;
+                timer->stop();
+            });
+            timer->start(1);
+        },
+        shotAfterTheLinkCameBack);
+    ASSERT_TRUE(dropped);
+    EXPECT_EQ(run.status, hs::RunStopped);
+
+    const auto lost = st.observer.eventsOf<hs::run::LinkLost>();
+    ASSERT_EQ(lost.size(), 1u);
+    EXPECT_EQ(lost[0].as<hs::run::LinkLost>()->recorders, std::vector<int>{1});
+    EXPECT_EQ(lost[0].display(), hs::RunEventDisplay::Notice);
+    const auto attempts = st.observer.eventsOf<hs::run::ReconnectAttempt>();
+    ASSERT_GE(attempts.size(), 1u);
+    for (std::size_t i = 0; i < attempts.size(); ++i) {
+        EXPECT_EQ(attempts[i].as<hs::run::ReconnectAttempt>()->attempt, static_cast<int>(i + 1));
+        EXPECT_EQ(attempts[i].display(), hs::RunEventDisplay::Status);
+    }
+    const auto back = st.observer.eventsOf<hs::run::LinkBack>();
+    ASSERT_EQ(back.size(), 1u);
+    EXPECT_GE(back[0].as<hs::run::LinkBack>()->outageSeconds, 2) << "the first pause is 2 s";
+
+    qint64 shot = 0;
+    for (const hs::RunEvent& e : st.observer.eventsOf<hs::run::ShotAnalysed>())
+        EXPECT_EQ(e.as<hs::run::ShotAnalysed>()->snapshot->Shot, ++shot);
+    EXPECT_EQ(shot, run.state.ShotsAnalysed);
+    const auto ended = st.observer.eventsOf<hs::run::RunEnded>();
+    ASSERT_EQ(ended.size(), 1u);
+    EXPECT_EQ(ended[0].as<hs::run::RunEnded>()->outcome, hs::RunOutcome::Stopped);
 }
 
 TEST(RunLoop, PowerUnitOfTheSummary)

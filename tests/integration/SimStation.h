@@ -4,7 +4,7 @@
 // preparation tests: clock, link, recorder facts, settings and data, all fresh per test.
 
 #include "common/Clock.h"
-#include "common/EngineObserver.h"
+#include "model/EngineObserver.h"
 #include "engine/EngineContext.h"
 #include "model/MeasurementData.h"
 #include "recorder/ConnectionSetup.h"

@@ -2,7 +2,7 @@
 
 #include "app/MeasureCommand.h"
 #include "common/Clock.h"
-#include "common/EngineObserver.h"
+#include "model/EngineObserver.h"
 #include "render/Canvas.h"
 #include "model/MeasurementData.h"
 #include "model/MeasurementSettings.h"

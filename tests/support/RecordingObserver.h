@@ -2,7 +2,7 @@
 
 // The engine observer of the tests: keeps everything the engine reports, in order.
 
-#include "common/EngineObserver.h"
+#include "model/EngineObserver.h"
 
 #include <QString>
 #include <QStringList>
@@ -14,10 +14,12 @@
 namespace hs::testing {
 
 struct RecordingObserver : EngineObserver {
-    void statusText(const QString& text) override { statuses << text; }
-    void summaryText(const QString& text) override { summaries << text; }
-    void drawResults() override { ++draws; }
-    void notice(const QString& text) override { notices << text; }
+    void status(const RunStatus& s) override
+    {
+        statuses << s.text;
+        statusKinds.push_back(s.kind);
+    }
+    void runEvent(const RunEvent& e) override { events.push_back(e); }
     void message(const QString& text, const QString& title) override
     {
         messages.emplace_back(text, title);
@@ -29,11 +31,27 @@ struct RecordingObserver : EngineObserver {
         return std::any_of(statuses.begin(), statuses.end(),
                            [&prefix](const QString& s) { return s.startsWith(prefix); });
     }
+    // The events of one type, in order.
+    template <typename T> std::vector<RunEvent> eventsOf() const
+    {
+        std::vector<RunEvent> found;
+        std::copy_if(events.begin(), events.end(), std::back_inserter(found),
+                     [](const RunEvent& e) { return e.is<T>(); });
+        return found;
+    }
+    template <typename T> int count() const { return static_cast<int>(eventsOf<T>().size()); }
+    // The summary lines of the analysed shots.
+    QStringList summaries() const
+    {
+        QStringList lines;
+        for (const RunEvent& e : eventsOf<run::ShotAnalysed>())
+            lines << e.text;
+        return lines;
+    }
 
     QStringList statuses;
-    QStringList summaries;
-    int draws = 0;
-    QStringList notices;
+    std::vector<RunStatus::Kind> statusKinds;
+    std::vector<RunEvent> events;
     std::vector<std::pair<QString, QString>> messages; // text, title
 };
 

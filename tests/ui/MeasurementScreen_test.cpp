@@ -61,13 +61,18 @@ protected:
                             Qt::NoButton, Qt::NoModifier);
         QApplication::sendEvent(sw, &release);
     }
-    // What an analysed shot leaves: the fundamental and feeder f's current marked by f.
-    void giveResults()
+    // An analysed shot reported to the screen: the fundamental, and feeder f's current marked
+    // by f.
+    void giveResults(hs::MeasurementScreen& screen, float volts = 6600.0f)
     {
         hs::MeasurementData& d = station.data;
-        d.VoltByOrder[1] = 6600.0f;
+        d.VoltByOrder[1] = volts;
         for (std::size_t f = 0; f < d.CurByOrder.dim0(); ++f)
             d.CurByOrder(f, 1) = 100.0f + static_cast<float>(f);
+        auto snapshot = std::make_shared<hs::ShotSnapshot>();
+        snapshot->Data = d;
+        snapshot->Settings = station.settings;
+        screen.observer().runEvent({hs::run::ShotAnalysed{snapshot}, {}, {}});
     }
     static bool bold(QWidget* w) { return w->font().bold(); }
     static QString gridCell(const hs::MeasurementScreen& s, int g, int row, int column)
@@ -136,7 +141,7 @@ TEST_F(MeasurementScreenTest, ViewButtonsSelectAndDrawOnlyOnceDataExist)
     EXPECT_TRUE(grid0->isHidden()) << "nothing is drawn before the first analysis";
     EXPECT_TRUE(gridCell(*screen, 0, 1, 0).isEmpty());
 
-    giveResults();
+    giveResults(*screen);
     viewButton(*screen, 1)->click();
     EXPECT_FALSE(grid0->isHidden());
     EXPECT_EQ(gridCell(*screen, 0, 1, 1), QStringLiteral("6600.0V"));
@@ -150,12 +155,19 @@ TEST_F(MeasurementScreenTest, ViewButtonsSelectAndDrawOnlyOnceDataExist)
 
     // Enter presses the default button, the one pressed last: the view is drawn again.
     viewButton(*screen, 1)->click();
-    station.data.VoltByOrder[1] = 6700.0f;
-    EXPECT_EQ(gridCell(*screen, 0, 1, 1), QStringLiteral("6600.0V"));
+    screen->DrawResults(6);
+    ASSERT_TRUE(grid0->isHidden());
     QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
     QApplication::sendEvent(screen.get(), &enter);
     EXPECT_EQ(screen->CurrentView(), 2);
-    EXPECT_EQ(gridCell(*screen, 0, 1, 1), QStringLiteral("6700.0V"));
+    EXPECT_FALSE(grid0->isHidden());
+
+    // Views draw the last shot reported, never the arrays the engine writes after it.
+    station.data.VoltByOrder[1] = 6700.0f;
+    viewButton(*screen, 1)->click();
+    EXPECT_EQ(gridCell(*screen, 0, 1, 1), QStringLiteral("6600.0V"));
+    giveResults(*screen, 6700.0f);
+    EXPECT_EQ(gridCell(*screen, 0, 1, 1), QStringLiteral("6700.0V")) << "drawn with the shot";
 }
 
 TEST_F(MeasurementScreenTest, ChannelSwitchReactsToThePressPosition)
@@ -177,7 +189,7 @@ TEST_F(MeasurementScreenTest, ChannelSwitchReactsToThePressPosition)
     EXPECT_TRUE(gridCell(*screen, 0, 1, 3).isEmpty()) << "no data: nothing drawn";
 
     // With data, the shown view follows the channel at once.
-    giveResults();
+    giveResults(*screen);
     screen->selectView(2);
     EXPECT_EQ(gridCell(*screen, 0, 1, 3), QStringLiteral("100.0A"));
     pressSwitch(*screen, 500);
@@ -213,9 +225,11 @@ TEST_F(MeasurementScreenTest, AListenerSetBesideTheScreenHearsWhatTheScreenShows
 {
     struct Recorder : hs::EngineObserver {
         QStringList heard;
-        void statusText(const QString& t) override { heard << QStringLiteral("status ") + t; }
+        void status(const hs::RunStatus& s) override
+        {
+            heard << QStringLiteral("status ") + s.text;
+        }
         void summaryText(const QString& t) override { heard << QStringLiteral("summary ") + t; }
-        void drawResults() override { heard << QStringLiteral("draw"); }
         void message(const QString& text, const QString& title) override
         {
             heard << QStringLiteral("message ") + title + QLatin1Char(' ') + text;

@@ -1,7 +1,7 @@
 #include "ui/SettingsScreen.h"
 
 #include "engine/Station.h"
-#include "common/EngineObserver.h"
+#include "model/EngineObserver.h"
 #include "recorder/ConnectionSetup.h"
 #include "sim/SimServer.h"
 

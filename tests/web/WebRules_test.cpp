@@ -157,17 +157,24 @@ TEST(RunHealth, DistortionOverTheStoredOrders)
     EXPECT_EQ(DistortionPercent({}), 0.0);
 }
 
+// The listener behind the feed: the default presentation, written down in order.
 struct Recorder : EngineObserver {
     QStringList seen;
-    void statusText(const QString& t) override { seen << QStringLiteral("status ") + t; }
+    void status(const RunStatus& s) override { seen << QStringLiteral("status ") + s.text; }
     void summaryText(const QString& t) override { seen << QStringLiteral("summary ") + t; }
-    void drawResults() override { seen << QStringLiteral("draw"); }
     void notice(const QString& t) override { seen << QStringLiteral("notice ") + t; }
     void message(const QString& t, const QString& title) override
     {
         seen << QStringLiteral("message ") + title + t;
     }
 };
+
+RunEvent shotOf(const MeasurementData& data, const QString& summary)
+{
+    auto snapshot = std::make_shared<ShotSnapshot>();
+    snapshot->Data = data;
+    return {run::ShotAnalysed{snapshot}, summary, {}};
+}
 
 TEST(RunFeed, PassesEverythingOnKeepsWholeShotsAndNotesOutages)
 {
@@ -180,45 +187,41 @@ TEST(RunFeed, PassesEverythingOnKeepsWholeShotsAndNotesOutages)
     Recorder next;
     RunFeed feed({clock, lan, facts, settings, data}, &next);
 
-    feed.statusText(QStringLiteral("測定中"));
-    feed.statusText(QStringLiteral("測定器の記録が完了しません")); // before any shot: set-up
+    feed.status(RunStatus::usual(QStringLiteral("測定中")));
+    feed.status(RunStatus::trouble(QStringLiteral("データ転送エラー"))); // before any shot
     EXPECT_TRUE(feed.outages().empty());
-    feed.summaryText(QStringLiteral("line 1"));
-    feed.drawResults();
+    feed.runEvent(shotOf(data, QStringLiteral("line 1")));
     EXPECT_EQ(feed.shots(), 1);
     EXPECT_EQ(feed.summary(), QStringLiteral("line 1"));
-    // The copy is the shot as it was drawn, whatever the engine does next.
+    // The shot shown is the snapshot, whatever the engine writes next.
     data.VoltByOrder[1] = 1.0f;
     EXPECT_EQ(feed.shot().VoltByOrder[1], 6600.0f);
 
-    feed.statusText(QStringLiteral("基本周波数 50.00Hz"));
-    feed.statusText(QStringLiteral("ＦＦＴ演算中"));
+    feed.status(RunStatus::usual(QStringLiteral("ＦＦＴ演算中")));
     EXPECT_TRUE(feed.outages().empty());
-    feed.statusText(QStringLiteral("データ転送エラー CH=1"));
+    feed.status(RunStatus::trouble(QStringLiteral("データ転送エラー CH=1")));
     feed.message(QStringLiteral("lost"), QStringLiteral("エラー"));
     ASSERT_EQ(feed.outages().size(), 1u);
     EXPECT_TRUE(feed.outages().back().ongoing());
     EXPECT_EQ(feed.outages().back().reason, QStringLiteral("データ転送エラー CH=1"));
     ASSERT_EQ(feed.messages().size(), 1u);
     EXPECT_EQ(feed.messages().back().title, QStringLiteral("エラー"));
-    feed.drawResults();
+    feed.runEvent(shotOf(data, QStringLiteral("line 2")));
     EXPECT_FALSE(feed.outages().back().ongoing());
     EXPECT_EQ(feed.outages().back().to, feed.lastShotTime());
 
-    EXPECT_EQ(next.seen,
-              (QStringList{QStringLiteral("status 測定中"),
-                           QStringLiteral("status 測定器の記録が完了しません"),
-                           QStringLiteral("summary line 1"), QStringLiteral("draw"),
-                           QStringLiteral("status 基本周波数 50.00Hz"),
-                           QStringLiteral("status ＦＦＴ演算中"),
-                           QStringLiteral("status データ転送エラー CH=1"),
-                           QStringLiteral("message エラーlost"), QStringLiteral("draw")}));
+    EXPECT_EQ(
+        next.seen,
+        (QStringList{QStringLiteral("status 測定中"), QStringLiteral("status データ転送エラー"),
+                     QStringLiteral("summary line 1"), QStringLiteral("status ＦＦＴ演算中"),
+                     QStringLiteral("status データ転送エラー CH=1"),
+                     QStringLiteral("message エラーlost"), QStringLiteral("summary line 2")}));
 }
 
-// The run's events: kept with the messages and passed on as events (the console writes them
-// apart from the status line); only a lost link or failing shots begin an outage, and the
-// reconnection, missing or late records and the end of the run do not begin another.
-TEST(RunFeed, EventsOfTheRunAreKeptAndOnlyALostLinkOrFailingShotsBeginAnOutage)
+// The run's events: notices and messages are kept with the messages and passed on; only
+// trouble (a lost link, failing shots, an error) begins an outage, and the reconnection,
+// missing or late records and the end of the run do not begin another.
+TEST(RunFeed, EventsOfTheRunAreKeptAndOnlyTroubleBeginsAnOutage)
 {
     Clock clock(0.001);
     LanModule lan(clock);
@@ -227,35 +230,42 @@ TEST(RunFeed, EventsOfTheRunAreKeptAndOnlyALostLinkOrFailingShotsBeginAnOutage)
     MeasurementData data;
     Recorder next;
     RunFeed feed({clock, lan, facts, settings, data}, &next);
-    const QString stamp = QStringLiteral("2026/12/08 10:00 ");
+    const auto notice = [&](RunEvent::What what) {
+        feed.runEvent({std::move(what), QStringLiteral("notice"), {}});
+    };
 
-    feed.drawResults();
-    feed.notice(stamp + QStringLiteral("2026/12/08 09:55") + kLateRecordText +
-                QStringLiteral("1分"));
+    feed.runEvent(shotOf(data, QString()));
+    notice(run::RecordSavedLate{});
+    feed.runEvent({run::RecordSaved{}, {}, {}});
     EXPECT_TRUE(feed.outages().empty());
-    const QString lost = stamp + kLinkLostText + QStringLiteral("1");
-    feed.notice(lost);
-    feed.statusText(kReconnectingText + QStringLiteral("1"));
-    feed.notice(stamp + kReconnectedText + QStringLiteral("（中断 1分）"));
+    feed.runEvent({run::LinkLost{{1}}, QStringLiteral("lost"), {}});
+    feed.runEvent({run::ReconnectAttempt{1}, QStringLiteral("attempt 1"), {}});
+    notice(run::LinkBack{60});
     ASSERT_EQ(feed.outages().size(), 1u);
-    EXPECT_EQ(feed.outages().back().reason, lost);
+    EXPECT_EQ(feed.outages().back().reason, QStringLiteral("lost"));
     EXPECT_TRUE(feed.outages().back().ongoing());
-    feed.drawResults();
+    EXPECT_EQ(feed.status(), QStringLiteral("attempt 1"));
+    feed.runEvent(shotOf(data, QString()));
     EXPECT_FALSE(feed.outages().back().ongoing());
 
-    feed.notice(stamp + kNoRecordText + QStringLiteral(" 10:01～10:01（1件、接続断）"));
-    feed.notice(stamp + kRunEndText + QStringLiteral(": 記録 9件／予定 10件、欠測 1件"));
+    notice(run::RecordsMissing{});
+    notice(run::FileRecreated{});
+    notice(run::RunEnded{});
     EXPECT_EQ(feed.outages().size(), 1u);
-    feed.notice(stamp + kShotsFailingText + QStringLiteral("5"));
+    notice(run::Stalled{8});
     EXPECT_EQ(feed.outages().size(), 2u);
+    feed.runEvent(shotOf(data, QString()));
+    feed.runEvent({run::WriteFailed{}, QStringLiteral("disk full"), QStringLiteral("エラー")});
+    ASSERT_EQ(feed.outages().size(), 3u);
+    EXPECT_EQ(feed.outages().back().reason, QStringLiteral("エラー: disk full"));
 
-    ASSERT_EQ(feed.messages().size(), 6u);
-    EXPECT_EQ(feed.messages()[1].text, lost);
+    ASSERT_EQ(feed.messages().size(), 8u);
+    EXPECT_EQ(feed.messages()[1].text, QStringLiteral("lost"));
     EXPECT_TRUE(feed.messages()[1].title.isEmpty());
-    EXPECT_EQ(next.seen.mid(2, 2),
-              (QStringList{QStringLiteral("notice ") + lost,
-                           QStringLiteral("status ") + kReconnectingText + QStringLiteral("1")}));
-    EXPECT_EQ(next.seen.filter(QStringLiteral("notice ")).size(), 6);
+    EXPECT_EQ(feed.messages().back().title, QStringLiteral("エラー"));
+    EXPECT_EQ(next.seen.mid(1, 2),
+              (QStringList{QStringLiteral("notice lost"), QStringLiteral("status attempt 1")}));
+    EXPECT_EQ(next.seen.filter(QStringLiteral("notice ")).size(), 7);
 }
 
 } // namespace
