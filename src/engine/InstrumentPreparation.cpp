@@ -8,8 +8,7 @@
 #include "model/MeasurementData.h"
 #include "engine/RangeAdjustment.h"
 #include "engine/RecorderSetup.h"
-#include "recorder/LanModule.h"
-#include "recorder/RecorderCommands.h"
+#include "recorder/Recorder.h"
 #include "model/RecorderFacts.h"
 #include "model/MeasurementSettings.h"
 
@@ -137,7 +136,7 @@ int InstrumentPreparation::Configure()
 {
     MeasurementSettings& s = ctx_.settings;
     MeasurementData& d = ctx_.data;
-    const int lastRecorder = ctx_.facts.LastRecorder == 1 ? 1 : 0;
+    const int lastRecorder = ctx_.lastRecorder();
     ctx_.status(kConfiguringText);
 
     // 1. Analysis tables and the wattmeter elements of the measure type.
@@ -146,10 +145,10 @@ int InstrumentPreparation::Configure()
 
     // 2. Stop whatever the recorders do; no headers in replies.
     for (int r = 0; r <= lastRecorder; ++r)
-        ctx_.send(r, cmd::abort());
+        ctx_.recorder(r).abort();
     WaitMilliseconds(ctx_.clock, 300);
     for (int r = 0; r <= lastRecorder; ++r)
-        ctx_.send(r, cmd::headerOff());
+        ctx_.recorder(r).headerOff();
 
     // 3 to 5. Display, time base and memory format of each recorder.
     displaySetup(0);
@@ -200,8 +199,8 @@ int InstrumentPreparation::Configure()
 
     // 11. Zero adjustment, recorder 2 first.
     if (lastRecorder == 1)
-        ctx_.send(1, cmd::unitAdjust());
-    ctx_.send(0, cmd::unitAdjust());
+        ctx_.recorder(1).zeroAdjust();
+    ctx_.recorder(0).zeroAdjust();
     WaitMilliseconds(ctx_.clock, 2500);
     return stopped() ? PreparationStopped : PreparationOk;
 }
@@ -210,19 +209,19 @@ int InstrumentPreparation::CheckShot(PreparationResult& result)
 {
     const MeasurementSettings& s = ctx_.settings;
     const RecorderFacts& facts = ctx_.facts;
-    const int lastRecorder = facts.LastRecorder == 1 ? 1 : 0;
+    const int lastRecorder = ctx_.lastRecorder();
     const int c0 = s.InputChannel[0];
     std::int16_t errorCount = 0;
 
     for (int attempt = 1; attempt <= kCheckShotAttempts; ++attempt) {
         result.Attempts = attempt;
         if (lastRecorder == 1) {
-            ctx_.query(1, cmd::identify()); // the reply is not used
-            ctx_.send(1, cmd::start());
+            ctx_.recorder(1).identify(); // the reply is not used
+            ctx_.recorder(1).start();
             const bool slowSecond = facts.ModelClass[1] == 0 && facts.ModelClass[0] != 0;
             WaitMilliseconds(ctx_.clock, slowSecond ? 2000 : 500);
         }
-        ctx_.send(0, cmd::start());
+        ctx_.recorder(0).start();
         if (onShotStarted)
             onShotStarted();
         WaitMilliseconds(ctx_.clock, 4000);
@@ -266,10 +265,10 @@ int InstrumentPreparation::Run(PreparationResult& result)
 void InstrumentPreparation::Cancel()
 {
     WaitMilliseconds(ctx_.clock, 3000);
-    const int lastRecorder = ctx_.facts.LastRecorder == 1 ? 1 : 0;
+    const int lastRecorder = ctx_.lastRecorder();
     for (int r = 0; r <= lastRecorder; ++r) {
-        ctx_.send(r, cmd::idleSetup());
-        ctx_.send(r, cmd::headerOff());
+        ctx_.recorder(r).idleSetup();
+        ctx_.recorder(r).headerOff();
     }
 }
 

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "common/EngineObserver.h"
-#include "recorder/LanModule.h"
+#include "recorder/Recorder.h"
 #include "model/RecorderFacts.h"
 
 #include <QString>
@@ -69,7 +69,7 @@ QString portTextMessage(const QString& text);
 // title "エラー". The program's single thread runs events during every wait.
 class ConnectionSetup {
 public:
-    ConnectionSetup(LanModule& lan, RecorderFacts& facts, EngineObserver& observer);
+    ConnectionSetup(RecorderPair& recorders, EngineObserver& observer);
 
     void setProgress(ConnectionProgress progress) { progress_ = std::move(progress); }
 
@@ -90,7 +90,7 @@ private:
     void setRecorderClock(int r);
     void report(const QString& text);
 
-    LanModule& lan_;
+    RecorderPair& recorders_;
     RecorderFacts& facts_;
     EngineObserver& observer_;
     ConnectionProgress progress_;

@@ -242,7 +242,7 @@ void PreparationScreen::runPreparation()
     setBusyPointer(true);
 
     Observer observer(*this);
-    EngineContext ctx{station_.lan,  station_.facts, station_.settings,
+    EngineContext ctx{station_.recorders,  station_.facts, station_.settings,
                       station_.data, station_.clock, observer};
     InstrumentPreparation preparation(ctx);
     preparation.onShotStarted = [this] {
@@ -286,7 +286,7 @@ void PreparationScreen::cancel()
     for (QPushButton* b : buttons_)
         b->setEnabled(false);
     NullObserver observer;
-    EngineContext ctx{station_.lan,  station_.facts, station_.settings,
+    EngineContext ctx{station_.recorders,  station_.facts, station_.settings,
                       station_.data, station_.clock, observer};
     InstrumentPreparation(ctx).Cancel();
     closeScreen(QDialog::Rejected);

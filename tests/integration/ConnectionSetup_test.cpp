@@ -1,4 +1,5 @@
 #include "recorder/ConnectionSetup.h"
+#include "recorder/LanModule.h"
 
 #include "sim/FaultPlan.h"
 #include "sim/SimServer.h"
@@ -95,7 +96,8 @@ protected:
     hs::LanModule lan{clock};
     hs::RecorderFacts facts;
     RecordingObserver observer;
-    hs::ConnectionSetup setup{lan, facts, observer};
+    hs::RecorderPair pair{lan, facts};
+    hs::ConnectionSetup setup{pair, observer};
     std::unique_ptr<hs::sim::SimServer> sim;
     std::vector<std::pair<int, int>> models, counts;
     int opened[2] = {0, 0};
