@@ -463,13 +463,13 @@ int runMeasureCommand(const QStringList& args)
     InstrumentPreparation preparation(ctx);
     preparation.stopRequested = stopRequested;
     PreparationResult checked;
-    const int prepared = preparation.Run(checked);
-    if (prepared == PreparationStopped) {
+    const Result<void> prepared = preparation.Run(checked);
+    if (!prepared && prepared.error().is(PreparationStopped)) {
         AbortRecorders(ctx);
         observer.finalLine(QStringLiteral("interrupted during the preparation"));
         return kMeasureInterrupted;
     }
-    if (prepared != PreparationOk) {
+    if (!prepared) {
         AbortRecorders(ctx);
         return kMeasureFailed;
     }

@@ -13,6 +13,9 @@ namespace hs {
 struct Error {
     int code = 0;
     QString text;
+
+    // Whether the code is that value of a module's failure enumeration.
+    template <typename Code> bool is(Code value) const { return code == static_cast<int>(value); }
 };
 
 // The failure side of a Result, so that an error never converts into a value by accident:

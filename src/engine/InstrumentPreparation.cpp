@@ -132,7 +132,14 @@ void InstrumentPreparation::displaySetup(int recorder)
     SendDisplaySetup(ctx_, recorder);
 }
 
-int InstrumentPreparation::Configure()
+Result<void> InstrumentPreparation::failed(PreparationStatus code, const QString& text)
+{
+    if (!text.isEmpty())
+        ctx_.observer.message(text, kErrorTitle);
+    return fail(Error{code, text});
+}
+
+Result<void> InstrumentPreparation::Configure()
 {
     MeasurementSettings& s = ctx_.settings;
     MeasurementData& d = ctx_.data;
@@ -158,7 +165,7 @@ int InstrumentPreparation::Configure()
     // 6.
     WaitMilliseconds(ctx_.clock, 3000);
     if (stopped())
-        return PreparationStopped;
+        return failed(PreparationStopped, {});
 
     // 7. Ranges, zero positions, triggers off and graphs of every input.
     for (int k = 0; k <= lastInput(); k += inputStep()) {
@@ -166,14 +173,13 @@ int InstrumentPreparation::Configure()
         const int ch = s.InputChannel[at(k)];
         float range = 0.0f, divisor = 1.0f;
         if (!validChannel(ch) || !ReadInputRange(ctx_, ch, rec, range, divisor)) {
-            ctx_.observer.message(kRangeUnreadableText + plainNumber(ch), kErrorTitle);
-            return PreparationRangeUnreadable;
+            return failed(PreparationRangeUnreadable, kRangeUnreadableText + plainNumber(ch));
         }
         d.InputRange[at(k)] = range;
         d.InputDivisor[at(k)] = divisor;
         SendInputSetup(ctx_, k, rec, ch);
         if (stopped())
-            return PreparationStopped;
+            return failed(PreparationStopped, {});
     }
 
     // 8, 9. Recorder 1 triggers on a rising zero crossing of the first input, 2 % pre-trigger;
@@ -202,10 +208,12 @@ int InstrumentPreparation::Configure()
         ctx_.recorder(1).zeroAdjust();
     ctx_.recorder(0).zeroAdjust();
     WaitMilliseconds(ctx_.clock, 2500);
-    return stopped() ? PreparationStopped : PreparationOk;
+    if (stopped())
+        return failed(PreparationStopped, {});
+    return {};
 }
 
-int InstrumentPreparation::CheckShot(PreparationResult& result)
+Result<void> InstrumentPreparation::CheckShot(PreparationResult& result)
 {
     const MeasurementSettings& s = ctx_.settings;
     const RecorderFacts& facts = ctx_.facts;
@@ -226,13 +234,13 @@ int InstrumentPreparation::CheckShot(PreparationResult& result)
             onShotStarted();
         WaitMilliseconds(ctx_.clock, 4000);
         if (stopped())
-            return PreparationStopped;
+            return failed(PreparationStopped, {});
 
         std::int16_t from = 150;
         const int start = FindRisingCrossing(ctx_, from, c0, 0, 0);
         const int end = FindRisingCrossing(ctx_, crossingPosition_, c0, 0, 3000);
         if (stopped())
-            return PreparationStopped;
+            return failed(PreparationStopped, {});
         if (start < 0 || end < 0 || end <= start)
             continue;
         result.Start = static_cast<std::int16_t>(start);
@@ -244,22 +252,21 @@ int InstrumentPreparation::CheckShot(PreparationResult& result)
         std::int16_t recorder = 0;
         DownloadWaveforms(ctx_, start, end, recorder, errorCount);
         if (stopped())
-            return PreparationStopped;
+            return failed(PreparationStopped, {});
         if (errorCount > 3) {
             errorCount = 0;
             continue;
         }
         ComputePreparationResult(ctx_, result);
-        return PreparationOk;
+        return {};
     }
-    ctx_.observer.message(kCheckShotFailedText, kErrorTitle);
-    return PreparationCheckShotFailed;
+    return failed(PreparationCheckShotFailed, kCheckShotFailedText);
 }
 
-int InstrumentPreparation::Run(PreparationResult& result)
+Result<void> InstrumentPreparation::Run(PreparationResult& result)
 {
-    const int status = Configure();
-    return status != PreparationOk ? status : CheckShot(result);
+    const Result<void> configured = Configure();
+    return configured ? CheckShot(result) : configured;
 }
 
 void InstrumentPreparation::Cancel()

@@ -492,15 +492,15 @@ Recovery RunLoopRunner::reconnectOnce()
         return Recovery::NotYet;
     ConnectionSetup setup(recorders_, ctx_.observer);
     for (int r = 0; r <= lastRecorder_; ++r) {
-        QString change;
-        const ReinitialiseStatus status = setup.reinitialise(r, &change);
-        if (status == ReinitialiseStatus::Different) {
+        const Result<void> again = setup.reinitialise(r);
+        const QString change = again ? QString() : again.error().text;
+        if (!again && again.error().is(ReinitialiseFailure::Different)) {
             ctx_.observer.message(kRecorderChangedText + QStringLiteral("測定器") +
                                       QString::number(r + 1) + u' ' + change,
                                   kErrorTitle);
             return Recovery::Changed;
         }
-        if (status != ReinitialiseStatus::Ok || !recorders_[r].isOpen())
+        if (!again || !recorders_[r].isOpen())
             return Recovery::NotYet;
     }
     if (!ReapplyConfiguration(ctx_, [this] { return halted(); }))
@@ -663,7 +663,8 @@ int RunLoopRunner::run()
             return stop();
         if (status >= 0)
             return finish(status);
-        if (attempt == Attempt::Failed)
+        // A shot cut short by a lost link is the outage's, not a failed shot.
+        if (attempt == Attempt::Failed && !linkDown())
             shotFailed();
         if (attempt != Attempt::Analysed)
             continue;

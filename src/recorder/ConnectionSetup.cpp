@@ -168,7 +168,7 @@ RecorderIdentity ConnectionSetup::readIdentity(int r)
     return identity;
 }
 
-ReinitialiseStatus ConnectionSetup::reinitialise(int r, QString* change)
+Result<void> ConnectionSetup::reinitialise(int r)
 {
     Transport& link = recorders_.link();
     link.setTerminators(10, 138);
@@ -176,18 +176,16 @@ ReinitialiseStatus ConnectionSetup::reinitialise(int r, QString* change)
     recorders_[r].clearReceived();
     const RecorderIdentity identity = readIdentity(r);
     if (identity.model <= 8829)
-        return ReinitialiseStatus::NoAnswer;
+        return fail(Error{static_cast<int>(ReinitialiseFailure::NoAnswer), identifyMessage(r + 1)});
     const QString difference = identityChange(facts_, r, identity);
-    if (change != nullptr)
-        *change = difference;
     if (!difference.isEmpty())
-        return ReinitialiseStatus::Different;
+        return fail(Error{static_cast<int>(ReinitialiseFailure::Different), difference});
     recorders_[r].reset();
     link.waitSeconds(3);
     preconfigure(r);
     link.waitSeconds(1);
     setRecorderClock(r);
-    return ReinitialiseStatus::Ok;
+    return {};
 }
 
 bool ConnectionSetup::connectAll(const ConnectionRequest& request)

@@ -252,7 +252,8 @@ void PreparationScreen::runPreparation()
         setBusyPointer(true);
     };
     result_ = PreparationResult{};
-    status_ = preparation.Run(result_);
+    const Result<void> prepared = preparation.Run(result_);
+    status_ = prepared ? PreparationOk : prepared.error().code;
 
     if (status_ == PreparationOk) {
         const MeasurementSettings& s = station_.settings;

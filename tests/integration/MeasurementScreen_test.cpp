@@ -65,7 +65,7 @@ protected:
                               station.data, station.clock, quiet};
         hs::InstrumentPreparation prep(ctx);
         hs::PreparationResult checked;
-        ASSERT_EQ(prep.Run(checked), hs::PreparationOk);
+        ASSERT_TRUE(prep.Run(checked).ok());
         s.StartConfirmed = true;
         server->recorder(0).clearLog();
     }
