@@ -244,8 +244,8 @@ LinkReply<std::span<const std::uint8_t>> LanModule::receiveBlock(int r, int byte
                 if (held > 0)
                     got = c->socket->read(reinterpret_cast<char*>(blockBuffer_.data() + 1), held);
                 c->pendingBytes = 0;
-                return std::span<const std::uint8_t>(blockBuffer_.data(),
-                                                     static_cast<std::size_t>(1 + std::max<qint64>(got, 0)));
+                return std::span<const std::uint8_t>(
+                    blockBuffer_.data(), static_cast<std::size_t>(1 + std::max<qint64>(got, 0)));
             }
             // The socket lost what was announced (closed under the wait): keep waiting.
             c->pendingBytes = static_cast<int>(held);

@@ -35,7 +35,7 @@ public:
 
     // --- Identification and set-up ---
     LinkStatus clearStatus();
-    LinkReply<std::int16_t> identify();                   // the model (0 when none reads)
+    LinkReply<std::int16_t> identify();                  // the model (0 when none reads)
     LinkReply<std::array<std::int16_t, 16>> unitCodes(); // input unit of channels 1..16
     LinkStatus reset();
     LinkStatus idleSetup();
