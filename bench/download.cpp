@@ -9,7 +9,7 @@
 #include "engine/EngineContext.h"
 #include "model/MeasurementData.h"
 #include "recorder/LanModule.h"
-#include "recorder/RecorderCommands.h"
+#include "recorder/Recorder.h"
 #include "model/RecorderFacts.h"
 #include "model/MeasurementSettings.h"
 #include "sim/SimServer.h"
@@ -62,10 +62,11 @@ int main(int argc, char** argv)
     sim::SimServer server(clock, scenario(), 2);
     LanModule lan(clock);
     RecorderFacts facts;
+    RecorderPair recorders(lan, facts);
     MeasurementSettings settings;
     MeasurementData data;
     NullObserver observer;
-    EngineContext ctx{lan, facts, settings, data, clock, observer};
+    EngineContext ctx{recorders, facts, settings, data, clock, observer};
 
     facts.LastRecorder = 1;
     for (int r = 0; r < 2; ++r) {
@@ -92,15 +93,11 @@ int main(int argc, char** argv)
 
     // The recorders as the preparation leaves them, and one stored shot.
     for (int r = 0; r < 2; ++r) {
-        lan.SendCommand(QString::number(r), cmd::headerOff());
-        lan.SendCommand(QString::number(r), cmd::configureMeasurement(true));
+        recorders[r].headerOff();
+        recorders[r].setMemoryFormat(true);
     }
-    lan.SendCommand(QStringLiteral("0"), cmd::triggerKindLevel(1));
-    lan.SendCommand(QStringLiteral("0"), cmd::triggerLevelSlope(1));
-    lan.SendCommand(QStringLiteral("0"), cmd::triggerModeSingle());
-    for (const QString& line : {cmd::triggerKindCh1Level(), cmd::triggerModeSingle(),
-                                cmd::triggerExternalOn(), cmd::triggerKindCh1Off()})
-        lan.SendCommand(QStringLiteral("1"), line);
+    recorders[0].triggerOnRisingZero(1);
+    recorders[1].followExternalTrigger();
     clock.waitMs(500);
     std::int16_t status = 0;
     StartShot(ctx, 0, status);
@@ -127,10 +124,8 @@ int main(int argc, char** argv)
 
         t.restart();
         for (int i = 0; i < roundTrips; ++i) {
-            const QString id = QString::number(i * 2 / roundTrips); // half on each recorder
-            lan.ReplyText.clear();
-            lan.SendCommand(id, cmd::memMaxPoint());
-            if (lan.ReceiveResponse(id, lan.ReplyText) != 0) {
+            const int r = i * 2 / roundTrips; // half on each recorder
+            if (!recorders[r].storedSamples().ok()) {
                 std::fprintf(stderr, "round trip failed\n");
                 return 1;
             }

@@ -146,7 +146,7 @@ int liveRun(double seconds)
         request.ports[static_cast<std::size_t>(r)] = QString::number(server.port(r));
     }
     hs::NullObserver quiet;
-    hs::ConnectionSetup setup(station.lan, station.facts, quiet);
+    hs::ConnectionSetup setup(station.recorders, quiet);
     if (setup.initialise(request) != hs::ConnectionStatus::Ok) {
         std::fprintf(stderr, "the simulated recorders could not be initialised\n");
         return 1;
@@ -164,11 +164,11 @@ int liveRun(double seconds)
     s.SaveIntervalMin = 1;
     s.StartDateTime = station.clock.now();
     s.EndDateTime = station.clock.now().addSecs(3600);
-    hs::EngineContext ctx{station.lan,  station.facts, station.settings,
+    hs::EngineContext ctx{station.recorders,  station.facts, station.settings,
                           station.data, station.clock, quiet};
     hs::InstrumentPreparation prep(ctx);
     hs::PreparationResult checked;
-    if (prep.Run(checked) != hs::PreparationOk) {
+    if (!prep.Run(checked)) {
         std::fprintf(stderr, "the preparation failed\n");
         return 1;
     }

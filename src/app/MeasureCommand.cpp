@@ -10,7 +10,7 @@
 #include "engine/ResultFiles.h"
 #include "recorder/ConnectionSetup.h"
 #include "recorder/LanModule.h"
-#include "recorder/RecorderCommands.h"
+#include "recorder/Recorder.h"
 #include "model/RecorderFacts.h"
 #include "engine/InstrumentPreparation.h"
 #include "model/SettingsFile.h"
@@ -404,6 +404,7 @@ int runMeasureCommand(const QStringList& args)
 
     LanModule lan(clock);
     RecorderFacts facts;
+    RecorderPair recorders(lan, facts);
     MeasurementData data;
 
     // Connection set-up.
@@ -414,7 +415,7 @@ int runMeasureCommand(const QStringList& args)
         request.addresses[static_cast<std::size_t>(r)] = a.address;
         request.ports[static_cast<std::size_t>(r)] = QString::number(a.port);
     }
-    ConnectionSetup setup(lan, facts, observer);
+    ConnectionSetup setup(recorders, observer);
     setup.setProgress(
         {[&](int r, int model) {
              observer.progress(QStringLiteral("recorder %1: model %2").arg(r + 1).arg(model));
@@ -444,13 +445,13 @@ int runMeasureCommand(const QStringList& args)
         observer.finalLine(QStringLiteral("status page: ") + page->url());
     }
     EngineObserver& runObserver = page ? page->observer() : static_cast<EngineObserver&>(observer);
-    EngineContext ctx{lan, facts, settings, data, clock, runObserver};
+    EngineContext ctx{recorders, facts, settings, data, clock, runObserver};
 
     // What the settings screen does when it opens: the recorders' automatic set-up (after the
     // reset of the connection set-up every range is at its maximum), and the 9 s before its
     // start button can be pressed, in which the recorders finish it.
-    for (int r = 0; r <= facts.LastRecorder; ++r)
-        ctx.send(r, cmd::autoSetup());
+    for (int r = 0; r <= recorders.lastInUse(); ++r)
+        recorders[r].autoSetup();
     observer.progress(QStringLiteral("automatic set-up of the recorders (\":AUTO\")"));
     WaitMilliseconds(clock, kSettingsLockOutMs);
     if (InterruptGuard::interrupted()) {
@@ -462,13 +463,13 @@ int runMeasureCommand(const QStringList& args)
     InstrumentPreparation preparation(ctx);
     preparation.stopRequested = stopRequested;
     PreparationResult checked;
-    const int prepared = preparation.Run(checked);
-    if (prepared == PreparationStopped) {
+    const Result<void> prepared = preparation.Run(checked);
+    if (!prepared && prepared.error().is(PreparationStopped)) {
         AbortRecorders(ctx);
         observer.finalLine(QStringLiteral("interrupted during the preparation"));
         return kMeasureInterrupted;
     }
-    if (prepared != PreparationOk) {
+    if (!prepared) {
         AbortRecorders(ctx);
         return kMeasureFailed;
     }

@@ -4,8 +4,7 @@
 #include "model/EngineObserver.h"
 #include "common/Numbers.h"
 #include "model/MeasurementData.h"
-#include "recorder/LanModule.h"
-#include "recorder/RecorderCommands.h"
+#include "recorder/Recorder.h"
 #include "model/RecorderFacts.h"
 #include "model/MeasurementSettings.h"
 
@@ -31,29 +30,9 @@ QString transferErrorText(int channel, int position, int count, int received)
            spacedNumber(count) + QStringLiteral("受信データ数=") + plainNumber(received);
 }
 
-std::span<const std::uint8_t> blockBytes(const LanModule& lan)
+int sampleOfBlock(std::span<const std::uint8_t> block, int i, int modelClass)
 {
-    return {lan.BlockBuffer().data(), lan.BlockBuffer().size()};
-}
-
-// One block of exactly `bytes` bytes from the recorder. A block of any other length is not the
-// one asked for (the remains of an earlier block cut short in front of it, or more than one
-// reply joined): it fails like a block that never came, and whatever the connection still
-// holds is dropped so that the block asked for again arrives alone. LinkResult is 0 or 3.
-int receiveBlock(EngineContext& ctx, const QString& id, int bytes)
-{
-    LanModule& lan = ctx.lan;
-    lan.LinkResult = lan.ReceiveBinaryBlock(id, bytes);
-    if (lan.LinkResult == 0 && lan.ReceivedByteCount() != bytes)
-        lan.LinkResult = 3;
-    if (lan.LinkResult != 0)
-        lan.DiscardReceived(id);
-    return lan.LinkResult;
-}
-
-int sampleOfBlock(const LanModule& lan, int i, int modelClass)
-{
-    return cmd::blockSample(blockBytes(lan), i, modelClass).value_or(0);
+    return cmd::blockSample(block, i, modelClass).value_or(0);
 }
 
 // Stores the points of one received stretch of samples (first .. first + length - 1 of the
@@ -88,12 +67,12 @@ void storePoints(EngineContext& ctx, int input, int first, int length, int& next
 // 100-division shots, on every recorder.
 void recoverClass0(EngineContext& ctx)
 {
-    const int last = ctx.facts.LastRecorder == 1 ? 1 : 0;
+    const int last = ctx.lastRecorder();
     for (int r = 0; r <= last; ++r)
-        ctx.send(r, cmd::fdiskModeOff());
+        ctx.recorder(r).floppyOff();
     WaitMilliseconds(ctx.clock, 2500);
     for (int r = 0; r <= last; ++r)
-        ctx.send(r, cmd::configureShot100());
+        ctx.recorder(r).configureShot100();
     WaitMilliseconds(ctx.clock, 500);
 }
 
@@ -106,17 +85,16 @@ void WaitMilliseconds(const Clock& clock, std::int16_t ms)
 
 void StartShot(EngineContext& ctx, int recorder, std::int16_t& status)
 {
-    LanModule& lan = ctx.lan;
-    const int last = ctx.facts.LastRecorder == 1 ? 1 : 0;
-    lan.SetReplyTimeout(2);
+    const int last = ctx.lastRecorder();
+    ctx.recorders.setReplyTimeout(2);
     int attempts = 0;
     int laggingRepeats = 0;
     for (;;) {
         if (last == 1) {
-            ctx.send(1, cmd::start());
+            ctx.recorder(1).start();
             WaitMilliseconds(ctx.clock, 100);
         }
-        ctx.send(recorder, cmd::start());
+        ctx.recorder(recorder).start();
         WaitMilliseconds(ctx.clock, 500);
 
         double sum = 0;
@@ -124,14 +102,14 @@ void StartShot(EngineContext& ctx, int recorder, std::int16_t& status)
         for (int poll = 0; poll < 2; ++poll) {
             sum = 0;
             for (int r = 0; r <= last; ++r) {
-                lastCount = cmd::parseMaxPoint(ctx.query(r, cmd::memMaxPoint()));
+                lastCount = ctx.recorder(r).storedSamples().valueOr(0);
                 sum += lastCount;
             }
             if (sum != 0 || poll == 1)
                 break;
             // Nothing stored yet: forget what may be queued and look once more.
             for (int r = 0; r <= last; ++r)
-                lan.ClearReceiveBuffer(ctx.id(r));
+                ctx.recorder(r).clearReceived();
             WaitMilliseconds(ctx.clock, 500);
         }
 
@@ -141,7 +119,7 @@ void StartShot(EngineContext& ctx, int recorder, std::int16_t& status)
                 status = -1;
                 return;
             }
-            lan.ClearReceiveBuffer(ctx.id(recorder));
+            ctx.recorder(recorder).clearReceived();
             WaitMilliseconds(ctx.clock, 100);
         } else if (lastCount < kShotMinimumCount) {
             // Recorder 1 holds the shot but the last recorder does not: the shot is taken again
@@ -175,8 +153,7 @@ CrossingVerdict ClassifyCrossingWindow(std::span<const int> window)
 int FindRisingCrossing(EngineContext& ctx, std::int16_t& position, int channel, int recorder,
                        int lowerLimit)
 {
-    LanModule& lan = ctx.lan;
-    const QString& id = ctx.id(recorder);
+    Recorder& rec = ctx.recorder(recorder);
     // Samples are judged with the encoding of recorder 1, whichever recorder is read.
     const int modelClass = ctx.facts.ModelClass[0];
     const int moveLimit = modelClass == 0 ? kCrossingMovesClass0 : kCrossingMovesOther;
@@ -193,14 +170,15 @@ int FindRisingCrossing(EngineContext& ctx, std::int16_t& position, int channel, 
         if (position < lowerLimit || position > lowerLimit + kWindowRange)
             return giveUp();
         const auto request = [&] {
-            ctx.send(recorder, cmd::memPoint(channel, position, true));
-            ctx.send(recorder, cmd::memBinaryData(cmd::kBlockSamplesSearch));
+            rec.pointAt(channel, position);
+            rec.requestBlock(cmd::kBlockSamplesSearch);
         };
         request();
+        std::span<const std::uint8_t> block;
         for (;;) {
-            receiveBlock(ctx, id, blockBytesWanted);
-            if (lan.LinkResult != 0) {
-                lan.ClearReceiveBuffer(id);
+            const auto received = rec.receiveBlock(blockBytesWanted);
+            if (!received) {
+                rec.clearReceived();
                 WaitMilliseconds(ctx.clock, 500);
                 if (++failures >= kCrossingFailureLimit)
                     return giveUp();
@@ -208,7 +186,8 @@ int FindRisingCrossing(EngineContext& ctx, std::int16_t& position, int channel, 
                     request();
                 continue;
             }
-            if (lan.BlockBuffer()[1] == 0) {
+            block = *received;
+            if (block[1] == 0) {
                 // Not a data block: ask for the same window again (counted with the failures,
                 // so that a recorder that keeps answering so cannot hold the search forever).
                 if (++failures >= kCrossingFailureLimit)
@@ -222,7 +201,7 @@ int FindRisingCrossing(EngineContext& ctx, std::int16_t& position, int channel, 
 
         std::array<int, kWindowSamples> window{};
         for (int i = 0; i < kWindowSamples; ++i)
-            window[static_cast<std::size_t>(i)] = sampleOfBlock(lan, i, modelClass);
+            window[static_cast<std::size_t>(i)] = sampleOfBlock(block, i, modelClass);
         const CrossingVerdict verdict = ClassifyCrossingWindow(window);
         if (verdict.kind == CrossingVerdict::Found) {
             if (verdict.index == 0)
@@ -322,9 +301,8 @@ int SearchPeriodEnd(std::span<const int> samples, int n)
 int FindPeriodEnd(EngineContext& ctx, int expectedEnd, int channel, int recorder,
                   std::int16_t& start)
 {
-    LanModule& lan = ctx.lan;
-    const QString& id = ctx.id(recorder);
-    lan.SetReplyTimeout(1);
+    Recorder& rec = ctx.recorder(recorder);
+    ctx.recorders.setReplyTimeout(1);
     start = kTriggerPosition;
     const int n = expectedEnd;
     if (n - 300 < 1 || n + 50 > 32767)
@@ -337,17 +315,17 @@ int FindPeriodEnd(EngineContext& ctx, int expectedEnd, int channel, int recorder
     std::vector<int> samples;
     samples.reserve(wanted + static_cast<std::size_t>(perBlock));
 
-    ctx.send(recorder, cmd::memPoint(channel, 0, false));
-    ctx.send(recorder, cmd::memBinaryData(perBlock));
+    rec.pointAt(channel, 0, false);
+    rec.requestBlock(perBlock);
     int errors = 0;
     while (samples.size() < wanted) {
         const int base = static_cast<int>(samples.size());
-        receiveBlock(ctx, id, bytes);
-        if (lan.LinkResult != 0) {
+        const auto block = rec.receiveBlock(bytes);
+        if (!block) {
             ctx.observer.status(RunStatus::trouble(
-                transferErrorText(channel, base, errors, lan.ReceivedByteCount())));
-            ctx.send(recorder, cmd::memPoint(channel, base, true));
-            ctx.send(recorder, cmd::memBinaryData(perBlock));
+                transferErrorText(channel, base, errors, block.error().received)));
+            rec.pointAt(channel, base);
+            rec.requestBlock(perBlock);
             WaitMilliseconds(ctx.clock, 10);
             if (++errors > kConsecutiveErrorLimit)
                 return -1;
@@ -356,9 +334,9 @@ int FindPeriodEnd(EngineContext& ctx, int expectedEnd, int channel, int recorder
         errors = 0;
         // Ask for the next block first; the received one stays in the block buffer meanwhile.
         if (samples.size() + static_cast<std::size_t>(perBlock) < wanted)
-            ctx.send(recorder, cmd::memBinaryData(perBlock));
+            rec.requestBlock(perBlock);
         for (int i = 0; i < perBlock; ++i)
-            samples.push_back(sampleOfBlock(lan, i, modelClass));
+            samples.push_back(sampleOfBlock(*block, i, modelClass));
     }
     return SearchPeriodEnd(samples, n);
 }
@@ -379,13 +357,12 @@ void MakeSamplePositions(int start, int end, int sampleCount,
 void DownloadWaveforms(EngineContext& ctx, int start, int end, std::int16_t& recorder,
                        std::int16_t& errorCount)
 {
-    LanModule& lan = ctx.lan;
     MeasurementData& data = ctx.data;
     const MeasurementSettings& settings = ctx.settings;
-    lan.SetReplyTimeout(1);
+    ctx.recorders.setReplyTimeout(1);
     MakeSamplePositions(start, end, settings.SampleCount, data.SamplePosition);
     const auto finish = [&] {
-        lan.SetReplyTimeout(2);
+        ctx.recorders.setReplyTimeout(2);
         recorder = 0;
     };
     const int span = end - start;
@@ -400,9 +377,9 @@ void DownloadWaveforms(EngineContext& ctx, int start, int end, std::int16_t& rec
     const int lastInput = std::min(2 * static_cast<int>(settings.LastFeeder) + 3, 19);
     for (int c = 0; c <= lastInput; c += step) {
         const int rec =
-            EngineContext::recorderNumber(settings.InputRecorder[static_cast<std::size_t>(c)]);
+            RecorderPair::indexOf(settings.InputRecorder[static_cast<std::size_t>(c)]);
         recorder = static_cast<std::int16_t>(rec);
-        const QString& id = ctx.id(rec);
+        Recorder& link = ctx.recorder(rec);
         const int ch = settings.InputChannel[static_cast<std::size_t>(c)];
         const int modelClass = ctx.modelClass(rec);
         const int perBlock = cmd::blockSamples(modelClass);
@@ -410,15 +387,15 @@ void DownloadWaveforms(EngineContext& ctx, int start, int end, std::int16_t& rec
         std::int16_t peak = 0;
         int next = 0;
 
-        ctx.send(rec, cmd::memPoint(ch, start, true));
-        ctx.send(rec, cmd::memBinaryData(perBlock));
+        link.pointAt(ch, start);
+        link.requestBlock(perBlock);
         for (int base = 0; base <= span;) {
-            receiveBlock(ctx, id, bytes);
-            if (lan.LinkResult != 0) {
+            const auto block = link.receiveBlock(bytes);
+            if (!block) {
                 ctx.observer.status(RunStatus::trouble(
-                    transferErrorText(ch, start + base, errorCount, lan.ReceivedByteCount())));
-                ctx.send(rec, cmd::memPoint(ch, start + base, true));
-                ctx.send(rec, cmd::memBinaryData(perBlock));
+                    transferErrorText(ch, start + base, errorCount, block.error().received)));
+                link.pointAt(ch, start + base);
+                link.requestBlock(perBlock);
                 WaitMilliseconds(ctx.clock, 10);
                 if (++errorCount <= kConsecutiveErrorLimit)
                     continue;
@@ -438,9 +415,10 @@ void DownloadWaveforms(EngineContext& ctx, int start, int end, std::int16_t& rec
             errorCount = 0;
             // The next block is on its way while this one is decoded.
             if (base + perBlock <= span)
-                ctx.send(rec, cmd::memBinaryData(perBlock));
-            storePoints(ctx, c, base, perBlock, next, peak,
-                        [&lan, modelClass](int k) { return sampleOfBlock(lan, k, modelClass); });
+                link.requestBlock(perBlock);
+            storePoints(ctx, c, base, perBlock, next, peak, [&block, modelClass](int k) {
+                return sampleOfBlock(*block, k, modelClass);
+            });
             base += perBlock;
         }
         data.InputPeak[static_cast<std::size_t>(c)] = peak;
@@ -452,64 +430,59 @@ void DownloadWaveforms(EngineContext& ctx, int start, int end, std::int16_t& rec
 void DownloadWaveformsAscii(EngineContext& ctx, int input, int start, int end,
                             std::int16_t& errorCount, std::int16_t& peak)
 {
-    LanModule& lan = ctx.lan;
     const MeasurementSettings& settings = ctx.settings;
     const Clock& clock = ctx.clock;
     if (input < 0 || input > 19)
         return;
     ctx.status(kAsciiTransferText);
-    const int rec =
-        EngineContext::recorderNumber(settings.InputRecorder[static_cast<std::size_t>(input)]);
-    const QString& id = ctx.id(rec);
+    const int rec = RecorderPair::indexOf(settings.InputRecorder[static_cast<std::size_t>(input)]);
+    Recorder& link = ctx.recorder(rec);
     const int ch = settings.InputChannel[static_cast<std::size_t>(input)];
     const int modelClass = ctx.modelClass(rec);
     const int span = end - start;
     MakeSamplePositions(start, end, settings.SampleCount, ctx.data.SamplePosition);
 
-    lan.ClearReceiveBuffer(id);
+    link.clearReceived();
     WaitMilliseconds(clock, 100);
-    ctx.send(rec, cmd::memPoint(ch, start, true));
+    link.pointAt(ch, start);
     WaitMilliseconds(clock, 50);
-    ctx.send(rec, cmd::memAsciiData());
+    link.requestAscii();
     WaitMilliseconds(clock, 20);
 
     int position = 0;
     int next = 0;
     for (;;) {
         WaitMilliseconds(clock, 15);
-        lan.ReplyText.clear();
-        lan.LinkResult = lan.ReceiveResponse(id, lan.ReplyText);
-        const auto values = cmd::parseAsciiData(lan.ReplyText, modelClass);
+        const auto values = link.receiveAscii(modelClass);
         if (values) {
             errorCount = 0;
             const bool more = position + cmd::kAsciiSamples <= span;
             if (more)
-                ctx.send(rec, cmd::memAsciiData());
+                link.requestAscii();
             storePoints(ctx, input, position, cmd::kAsciiSamples, next, peak,
                         [&values](int k) { return (*values)[static_cast<std::size_t>(k)]; });
             position += cmd::kAsciiSamples;
             if (!more) {
                 // Take whatever is still on its way so that it cannot spoil the next reply.
                 WaitMilliseconds(clock, 50);
-                lan.ReplyText.clear();
-                lan.LinkResult = lan.ReceiveResponse(id, lan.ReplyText);
+                link.drainReply();
                 return;
             }
             continue;
         }
-        ctx.send(rec, cmd::abort());
-        ctx.send(rec, cmd::clearStatus());
+        link.abort();
+        link.clearStatus();
         WaitMilliseconds(clock, 10);
         if (++errorCount > kConsecutiveErrorLimit)
             return;
-        if (lan.ClearReceiveBuffer(id) == 0)
-            WaitMilliseconds(clock, 100);
+        link.clearReceived();
         WaitMilliseconds(clock, 100);
-        ctx.send(rec, cmd::clearStatus());
+        WaitMilliseconds(clock, 100);
+        link.clearStatus();
         WaitMilliseconds(clock, 500);
-        ctx.send(rec, cmd::memPoint(ch, start + position, true));
+        link.pointAt(ch, start + position);
         WaitMilliseconds(clock, 10);
-        ctx.send(rec, cmd::memAsciiData());
+        link.requestAscii();
         WaitMilliseconds(clock, 10);
     }
 }

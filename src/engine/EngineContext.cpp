@@ -2,30 +2,23 @@
 
 #include "common/Clock.h"
 #include "model/EngineObserver.h"
-#include "recorder/LanModule.h"
-#include "model/RecorderFacts.h"
+#include "recorder/Recorder.h"
 
 namespace hs {
 
-const QString& EngineContext::id(int recorder) const
+Recorder& EngineContext::recorder(int recorder)
 {
-    return lan.InstrumentId[static_cast<std::size_t>(recorderNumber(recorder))];
+    return recorders[recorder];
 }
 
 int EngineContext::modelClass(int recorder) const
 {
-    return facts.ModelClass[static_cast<std::size_t>(recorderNumber(recorder))];
+    return recorders.modelClass(recorder);
 }
 
-void EngineContext::send(int recorder, const QString& line)
+int EngineContext::lastRecorder() const
 {
-    lan.LinkResult = lan.SendCommand(id(recorder), line);
-}
-
-const QString& EngineContext::query(int recorder, const QString& line)
-{
-    lan.Query(id(recorder), line);
-    return lan.ReplyText;
+    return recorders.lastInUse();
 }
 
 void EngineContext::status(const QString& text)

@@ -1,71 +1,65 @@
 #include "engine/FloppySave.h"
 
-#include "common/DateText.h"
-#include "recorder/LanModule.h"
-#include "recorder/RecorderCommands.h"
-#include "model/RecorderFacts.h"
+#include "common/Clock.h"
 #include "model/MeasurementSettings.h"
+#include "model/RecorderFacts.h"
+#include "recorder/Recorder.h"
 
 #include <vector>
 
 namespace hs {
 
-bool FloppySaveUsesSecondRecorder(const MeasurementSettings& settings, const RecorderFacts& facts)
+bool FloppySaveUsesSecondRecorder(const MeasurementSettings& settings,
+                                  const RecorderPair& recorders)
 {
-    return settings.FdSaveMode == 5 && facts.LastRecorder == 1;
+    return settings.FdSaveMode == 5 && recorders.twoInUse();
 }
 
-QString FloppySaveLine(const QDateTime& saveTime, int modelClass, int fdSaveMode)
-{
-    return cmd::fdiskSave(recorderFloppyFileName(saveTime), modelClass, fdSaveMode);
-}
-
-void SaveToRecorderFloppy(LanModule& lan, const RecorderFacts& facts,
-                          const MeasurementSettings& settings, QDateTime& NextFdSaveTime)
+LinkStatus SaveToRecorderFloppy(RecorderPair& recorders, const MeasurementSettings& settings,
+                                QDateTime& NextFdSaveTime)
 {
     if (settings.FdSaveMode < 1 || settings.FdSaveMode > 5)
-        return;
-    const Clock& clock = lan.clock();
-    const bool second = FloppySaveUsesSecondRecorder(settings, facts);
+        return {};
+    const Clock& clock = recorders.link().clock();
+    const bool second = FloppySaveUsesSecondRecorder(settings, recorders);
     // Recorder 1 first, then recorder 2 when it takes part; the shot starts on recorder 2 first.
-    std::vector<int> recorders{0};
+    std::vector<int> used{0};
     if (second)
-        recorders.push_back(1);
-    auto send = [&lan](int recorder, const QString& text) {
-        lan.LinkResult =
-            lan.SendCommand(lan.InstrumentId[static_cast<std::size_t>(recorder)], text);
-    };
-    auto mediaCommand = [&facts](int recorder) {
-        return cmd::fdiskEnable(facts.ModelClass[static_cast<std::size_t>(recorder)]);
+        used.push_back(1);
+    LinkStatus first;
+    const auto keep = [&first](const LinkStatus& sent) {
+        if (first.ok())
+            first = sent;
     };
 
     if (second) {
-        send(1, cmd::configureShot50());
-        send(1, cmd::start());
+        keep(recorders[1].configureShot50());
+        keep(recorders[1].start());
     }
-    send(0, cmd::configureShot50());
-    send(0, cmd::start());
+    keep(recorders[0].configureShot50());
+    keep(recorders[0].start());
     clock.waitMs(2000);
 
     if (second)
-        send(1, mediaCommand(1));
-    send(0, mediaCommand(0));
+        keep(recorders[1].enableFloppy(recorders.modelClass(1)));
+    keep(recorders[0].enableFloppy(recorders.modelClass(0)));
     clock.waitMs(3000);
 
-    for (int r : recorders)
-        send(r, FloppySaveLine(NextFdSaveTime, facts.ModelClass[static_cast<std::size_t>(r)],
-                               settings.FdSaveMode));
+    for (int r : used)
+        keep(recorders[r].saveToFloppy(NextFdSaveTime, recorders.modelClass(r),
+                                       settings.FdSaveMode));
     clock.waitMs(12000);
 
-    for (int r : recorders)
-        send(r, cmd::fdiskModeOff());
+    for (int r : used)
+        keep(recorders[r].floppyOff());
     clock.waitMs(2500);
 
-    for (int r : recorders)
-        send(r, cmd::configureShot100());
+    for (int r : used)
+        keep(recorders[r].configureShot100());
     clock.waitMs(1500);
 
     NextFdSaveTime = NextFdSaveTime.addSecs(60LL * settings.FdSaveIntervalMin);
+    return first;
 }
 
 } // namespace hs

@@ -8,8 +8,7 @@
 #include "model/MeasurementData.h"
 #include "engine/RangeAdjustment.h"
 #include "engine/RecorderSetup.h"
-#include "recorder/LanModule.h"
-#include "recorder/RecorderCommands.h"
+#include "recorder/Recorder.h"
 #include "model/RecorderFacts.h"
 #include "model/MeasurementSettings.h"
 
@@ -133,11 +132,18 @@ void InstrumentPreparation::displaySetup(int recorder)
     SendDisplaySetup(ctx_, recorder);
 }
 
-int InstrumentPreparation::Configure()
+Result<void> InstrumentPreparation::failed(PreparationStatus code, const QString& text)
+{
+    if (!text.isEmpty())
+        ctx_.observer.message(text, kErrorTitle);
+    return fail(Error{code, text});
+}
+
+Result<void> InstrumentPreparation::Configure()
 {
     MeasurementSettings& s = ctx_.settings;
     MeasurementData& d = ctx_.data;
-    const int lastRecorder = ctx_.facts.LastRecorder == 1 ? 1 : 0;
+    const int lastRecorder = ctx_.lastRecorder();
     ctx_.status(kConfiguringText);
 
     // 1. Analysis tables and the wattmeter elements of the measure type.
@@ -146,10 +152,10 @@ int InstrumentPreparation::Configure()
 
     // 2. Stop whatever the recorders do; no headers in replies.
     for (int r = 0; r <= lastRecorder; ++r)
-        ctx_.send(r, cmd::abort());
+        ctx_.recorder(r).abort();
     WaitMilliseconds(ctx_.clock, 300);
     for (int r = 0; r <= lastRecorder; ++r)
-        ctx_.send(r, cmd::headerOff());
+        ctx_.recorder(r).headerOff();
 
     // 3 to 5. Display, time base and memory format of each recorder.
     displaySetup(0);
@@ -159,7 +165,7 @@ int InstrumentPreparation::Configure()
     // 6.
     WaitMilliseconds(ctx_.clock, 3000);
     if (stopped())
-        return PreparationStopped;
+        return failed(PreparationStopped, {});
 
     // 7. Ranges, zero positions, triggers off and graphs of every input.
     for (int k = 0; k <= lastInput(); k += inputStep()) {
@@ -167,14 +173,13 @@ int InstrumentPreparation::Configure()
         const int ch = s.InputChannel[at(k)];
         float range = 0.0f, divisor = 1.0f;
         if (!validChannel(ch) || !ReadInputRange(ctx_, ch, rec, range, divisor)) {
-            ctx_.observer.message(kRangeUnreadableText + plainNumber(ch), kErrorTitle);
-            return PreparationRangeUnreadable;
+            return failed(PreparationRangeUnreadable, kRangeUnreadableText + plainNumber(ch));
         }
         d.InputRange[at(k)] = range;
         d.InputDivisor[at(k)] = divisor;
         SendInputSetup(ctx_, k, rec, ch);
         if (stopped())
-            return PreparationStopped;
+            return failed(PreparationStopped, {});
     }
 
     // 8, 9. Recorder 1 triggers on a rising zero crossing of the first input, 2 % pre-trigger;
@@ -200,40 +205,42 @@ int InstrumentPreparation::Configure()
 
     // 11. Zero adjustment, recorder 2 first.
     if (lastRecorder == 1)
-        ctx_.send(1, cmd::unitAdjust());
-    ctx_.send(0, cmd::unitAdjust());
+        ctx_.recorder(1).zeroAdjust();
+    ctx_.recorder(0).zeroAdjust();
     WaitMilliseconds(ctx_.clock, 2500);
-    return stopped() ? PreparationStopped : PreparationOk;
+    if (stopped())
+        return failed(PreparationStopped, {});
+    return {};
 }
 
-int InstrumentPreparation::CheckShot(PreparationResult& result)
+Result<void> InstrumentPreparation::CheckShot(PreparationResult& result)
 {
     const MeasurementSettings& s = ctx_.settings;
     const RecorderFacts& facts = ctx_.facts;
-    const int lastRecorder = facts.LastRecorder == 1 ? 1 : 0;
+    const int lastRecorder = ctx_.lastRecorder();
     const int c0 = s.InputChannel[0];
     std::int16_t errorCount = 0;
 
     for (int attempt = 1; attempt <= kCheckShotAttempts; ++attempt) {
         result.Attempts = attempt;
         if (lastRecorder == 1) {
-            ctx_.query(1, cmd::identify()); // the reply is not used
-            ctx_.send(1, cmd::start());
+            ctx_.recorder(1).identify(); // the reply is not used
+            ctx_.recorder(1).start();
             const bool slowSecond = facts.ModelClass[1] == 0 && facts.ModelClass[0] != 0;
             WaitMilliseconds(ctx_.clock, slowSecond ? 2000 : 500);
         }
-        ctx_.send(0, cmd::start());
+        ctx_.recorder(0).start();
         if (onShotStarted)
             onShotStarted();
         WaitMilliseconds(ctx_.clock, 4000);
         if (stopped())
-            return PreparationStopped;
+            return failed(PreparationStopped, {});
 
         std::int16_t from = 150;
         const int start = FindRisingCrossing(ctx_, from, c0, 0, 0);
         const int end = FindRisingCrossing(ctx_, crossingPosition_, c0, 0, 3000);
         if (stopped())
-            return PreparationStopped;
+            return failed(PreparationStopped, {});
         if (start < 0 || end < 0 || end <= start)
             continue;
         result.Start = static_cast<std::int16_t>(start);
@@ -245,31 +252,30 @@ int InstrumentPreparation::CheckShot(PreparationResult& result)
         std::int16_t recorder = 0;
         DownloadWaveforms(ctx_, start, end, recorder, errorCount);
         if (stopped())
-            return PreparationStopped;
+            return failed(PreparationStopped, {});
         if (errorCount > 3) {
             errorCount = 0;
             continue;
         }
         ComputePreparationResult(ctx_, result);
-        return PreparationOk;
+        return {};
     }
-    ctx_.observer.message(kCheckShotFailedText, kErrorTitle);
-    return PreparationCheckShotFailed;
+    return failed(PreparationCheckShotFailed, kCheckShotFailedText);
 }
 
-int InstrumentPreparation::Run(PreparationResult& result)
+Result<void> InstrumentPreparation::Run(PreparationResult& result)
 {
-    const int status = Configure();
-    return status != PreparationOk ? status : CheckShot(result);
+    const Result<void> configured = Configure();
+    return configured ? CheckShot(result) : configured;
 }
 
 void InstrumentPreparation::Cancel()
 {
     WaitMilliseconds(ctx_.clock, 3000);
-    const int lastRecorder = ctx_.facts.LastRecorder == 1 ? 1 : 0;
+    const int lastRecorder = ctx_.lastRecorder();
     for (int r = 0; r <= lastRecorder; ++r) {
-        ctx_.send(r, cmd::idleSetup());
-        ctx_.send(r, cmd::headerOff());
+        ctx_.recorder(r).idleSetup();
+        ctx_.recorder(r).headerOff();
     }
 }
 

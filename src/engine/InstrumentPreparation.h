@@ -1,5 +1,6 @@
 #pragma once
 
+#include "common/Result.h"
 #include "engine/EngineContext.h"
 #include "model/PreparationResult.h"
 
@@ -34,6 +35,7 @@ inline const QString kCheckShotFailedText =
 inline const QString kRangeUnreadableText =
     QStringLiteral("測定レンジが読み取れません。測定器の接続を確認してください。CH=");
 
+// The codes of a preparation's Error (PreparationOk only where a status is kept).
 enum PreparationStatus : int {
     PreparationOk = 0,
     PreparationRangeUnreadable = 1, // a channel's range could not be read
@@ -60,18 +62,20 @@ public:
     // Called when the check shot has been started on recorder 1 (the screen shows itself busy).
     std::function<void()> onShotStarted;
     // Checked after every wait of the check shot; true ends the preparation (PreparationStopped).
+    // Each step returns nothing or an Error whose code is a PreparationStatus and whose text is
+    // what the operator was told (empty when stopped).
     std::function<bool()> stopRequested;
 
     // Configuration steps 1 to 11: sizes the analysis tables, sets ElementLast, display and
     // trigger set-up of the recorders, reads every input's range and magnification, equalises
     // the ranges of each input pair, zero adjustment.
-    int Configure();
+    Result<void> Configure();
     // The check shot, repeated while the crossing search or the download fails, at most
     // kCheckShotAttempts times (then the operator is told and PreparationCheckShotFailed
     // returned); on success the result is computed.
-    int CheckShot(PreparationResult& result);
+    Result<void> CheckShot(PreparationResult& result);
     // Both, as the preparation screen does when it becomes active.
-    int Run(PreparationResult& result);
+    Result<void> Run(PreparationResult& result);
 
     // The operator rejected the wiring: the recorders go back to their idle set-up.
     void Cancel();
@@ -84,6 +88,8 @@ public:
 private:
     void displaySetup(int recorder);
     bool stopped() const { return stopRequested && stopRequested(); }
+    // The operator is told text under the error title; the step fails with it.
+    Result<void> failed(PreparationStatus code, const QString& text);
 
     EngineContext& ctx_;
     std::int16_t crossingPosition_ = 4150;

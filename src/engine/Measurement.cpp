@@ -4,8 +4,7 @@
 #include "engine/Acquisition.h"
 #include "engine/HarmonicAnalysis.h"
 #include "model/MeasurementData.h"
-#include "recorder/LanModule.h"
-#include "recorder/RecorderCommands.h"
+#include "recorder/Recorder.h"
 #include "model/RecorderFacts.h"
 #include "model/MeasurementSettings.h"
 
@@ -45,10 +44,9 @@ int Measurement::Load()
         return tables;
     }
     if (s.PrintIntervalMin > 0) {
-        LanModule& lan = ctx_.lan;
-        lan.LinkResult = lan.SendCommand(lan.InstrumentId[0], cmd::listGauge());
-        if (ctx_.facts.LastRecorder == 1)
-            lan.LinkResult = lan.SendCommand(lan.InstrumentId[1], cmd::listGauge());
+        ctx_.recorder(0).listGauge();
+        if (ctx_.lastRecorder() == 1)
+            ctx_.recorder(1).listGauge();
         WaitMilliseconds(ctx_.clock, 2000);
     }
     return AnalysisOk;

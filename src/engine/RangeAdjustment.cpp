@@ -5,8 +5,7 @@
 #include "common/Numbers.h"
 #include "engine/Acquisition.h"
 #include "model/MeasurementData.h"
-#include "recorder/LanModule.h"
-#include "recorder/RecorderCommands.h"
+#include "recorder/Recorder.h"
 #include "model/RecorderFacts.h"
 #include "model/MeasurementSettings.h"
 
@@ -88,13 +87,12 @@ float RangeAbove(float range)
 bool ReadInputRange(EngineContext& ctx, int channel, int recorder, float& range, float& divisor)
 {
     for (int attempt = 0; attempt < kRangeReadAttempts; ++attempt) {
-        const double r =
-            cmd::parseRangeReply(ctx.query(recorder, cmd::unitRangeQuery(channel)), channel);
-        const auto d =
-            cmd::parseMagnificationReply(ctx.query(recorder, cmd::displayYMagQuery(channel)));
-        if (!d || r == 0 || !std::isfinite(r))
+        // Both are asked every time, whatever the first reply was.
+        const LinkReply<double> r = ctx.recorder(recorder).readRange(channel);
+        const LinkReply<double> d = ctx.recorder(recorder).readMagnification(channel);
+        if (!r || !d)
             continue;
-        range = static_cast<float>(r);
+        range = static_cast<float>(*r);
         divisor = static_cast<float>(*d);
         return true;
     }
@@ -109,10 +107,10 @@ bool ReadInputRange(EngineContext& ctx, int channel, int recorder, float& range,
 
 void SetInputRange(EngineContext& ctx, int channel, float range, int recorder, float divisor)
 {
-    LanModule& lan = ctx.lan;
-    lan.SendCommand(ctx.id(recorder), cmd::unitRange(channel, static_cast<double>(range)));
+    Recorder& rec = ctx.recorder(recorder);
+    rec.setRange(channel, static_cast<double>(range));
     WaitMilliseconds(ctx.clock, 100);
-    lan.SendCommand(ctx.id(recorder), cmd::displayYMag(channel, static_cast<double>(divisor)));
+    rec.setMagnification(channel, static_cast<double>(divisor));
 }
 
 void StepRangeDown(EngineContext& ctx, int k, int recorder)
@@ -155,7 +153,7 @@ bool AdjustRanges(EngineContext& ctx)
     const int lastPair = std::min(2 * static_cast<int>(settings.LastFeeder) + 2, 18);
     for (int k = 0; k <= lastPair; k += 2) {
         const std::size_t a = static_cast<std::size_t>(k);
-        const int rec = EngineContext::recorderNumber(settings.InputRecorder[a]);
+        const int rec = RecorderPair::indexOf(settings.InputRecorder[a]);
         const int ch = settings.InputChannel[a];
         const std::size_t unit = static_cast<std::size_t>(ch >= 1 && ch <= 16 ? ch - 1 : 0);
         const float max = ctx.facts.ChannelRangeMax[static_cast<std::size_t>(rec)][unit];
@@ -187,9 +185,9 @@ bool AdjustRanges(EngineContext& ctx)
         return false;
 
     WaitMilliseconds(ctx.clock, static_cast<std::int16_t>(steps * 200));
-    if (ctx.facts.LastRecorder == 1)
-        ctx.lan.SendCommand(ctx.id(1), cmd::unitAdjust());
-    ctx.lan.SendCommand(ctx.id(0), cmd::unitAdjust());
+    if (ctx.lastRecorder() == 1)
+        ctx.recorder(1).zeroAdjust();
+    ctx.recorder(0).zeroAdjust();
     WaitMilliseconds(ctx.clock, 500);
     return true;
 }

@@ -3,7 +3,7 @@
 #include "engine/Acquisition.h"
 #include "model/MeasurementData.h"
 #include "engine/RangeAdjustment.h"
-#include "recorder/RecorderCommands.h"
+#include "recorder/Recorder.h"
 #include "model/RecorderFacts.h"
 #include "model/MeasurementSettings.h"
 
@@ -18,20 +18,15 @@ std::size_t at(int i)
     return static_cast<std::size_t>(i);
 }
 
-cmd::DrawMode drawModeOf(int k, int modelClass)
+DrawMode drawModeOf(int k, int modelClass)
 {
     if (k < 0)
-        return cmd::DrawMode::Off;
+        return DrawMode::Off;
     if (modelClass == 0)
-        return k % 2 == 1 ? cmd::DrawMode::Norm : cmd::DrawMode::Dark;
+        return k % 2 == 1 ? DrawMode::Norm : DrawMode::Dark;
     if (k <= 7)
-        return k % 2 == 1 ? cmd::DrawMode::C1 : cmd::DrawMode::C2;
-    return k % 2 == 1 ? cmd::DrawMode::C3 : cmd::DrawMode::C4;
-}
-
-int lastRecorderOf(const EngineContext& ctx)
-{
-    return ctx.facts.LastRecorder == 1 ? 1 : 0;
+        return k % 2 == 1 ? DrawMode::C1 : DrawMode::C2;
+    return k % 2 == 1 ? DrawMode::C3 : DrawMode::C4;
 }
 
 } // namespace
@@ -50,6 +45,7 @@ void SendDisplaySetup(EngineContext& ctx, int recorder)
 {
     const MeasurementSettings& s = ctx.settings;
     const int modelClass = ctx.facts.ModelClass[at(recorder)];
+    Recorder& rec = ctx.recorder(recorder);
     // Recorder 1 carries the first sixteen inputs at most; recorder 2 may carry any of them.
     const int inputs = recorder == 0 ? 16 : 20;
     int used = 0;
@@ -64,32 +60,26 @@ void SendDisplaySetup(EngineContext& ctx, int recorder)
         if (first >= 0)
             ++used;
         if (ctx.facts.ChannelUnit[at(recorder)][at(ch - 1)] > 0)
-            ctx.send(recorder, cmd::displayDraw(ch, drawModeOf(first, modelClass)));
+            rec.setDrawMode(ch, drawModeOf(first, modelClass));
     }
-    ctx.send(recorder, cmd::triggerKindChannel1Off());
-    ctx.send(recorder, cmd::configureMeasurement(used > 4));
+    rec.channel1TriggerOff();
+    rec.setMemoryFormat(used > 4);
 }
 
 void SendInputSetup(EngineContext& ctx, int k, int recorder, int ch)
 {
-    ctx.send(recorder, cmd::unitPosition(ch));
+    Recorder& rec = ctx.recorder(recorder);
+    rec.setZeroPosition(ch);
     if (k > 0)
-        ctx.send(recorder, cmd::triggerKindOff(ch));
-    ctx.send(recorder, cmd::displayGraph(ch, ((k / 2) & 3) + 1));
+        rec.triggerOff(ch);
+    rec.setGraph(ch, ((k / 2) & 3) + 1);
 }
 
 void SendTriggerSetup(EngineContext& ctx)
 {
-    const int c0 = ctx.settings.InputChannel[0];
-    ctx.send(0, cmd::triggerKindLevel(c0));
-    ctx.send(0, cmd::triggerLevelSlope(c0));
-    ctx.send(0, cmd::triggerModeSingle());
-    if (lastRecorderOf(ctx) == 1) {
-        ctx.send(1, cmd::triggerKindCh1Level());
-        ctx.send(1, cmd::triggerModeSingle());
-        ctx.send(1, cmd::triggerExternalOn());
-        ctx.send(1, cmd::triggerKindCh1Off());
-    }
+    ctx.recorder(0).triggerOnRisingZero(ctx.settings.InputChannel[0]);
+    if (ctx.lastRecorder() == 1)
+        ctx.recorder(1).followExternalTrigger();
 }
 
 bool ReapplyConfiguration(EngineContext& ctx, const std::function<bool()>& stopRequested)
@@ -97,12 +87,12 @@ bool ReapplyConfiguration(EngineContext& ctx, const std::function<bool()>& stopR
     const auto stopped = [&] { return stopRequested && stopRequested(); };
     const MeasurementSettings& s = ctx.settings;
     const MeasurementData& d = ctx.data;
-    const int lastRecorder = lastRecorderOf(ctx);
+    const int lastRecorder = ctx.lastRecorder();
     for (int r = 0; r <= lastRecorder; ++r)
-        ctx.send(r, cmd::abort());
+        ctx.recorder(r).abort();
     WaitMilliseconds(ctx.clock, 300);
     for (int r = 0; r <= lastRecorder; ++r) {
-        ctx.send(r, cmd::headerOff());
+        ctx.recorder(r).headerOff();
         SendDisplaySetup(ctx, r);
     }
     WaitMilliseconds(ctx.clock, 3000);
@@ -119,8 +109,8 @@ bool ReapplyConfiguration(EngineContext& ctx, const std::function<bool()>& stopR
     }
     SendTriggerSetup(ctx);
     if (lastRecorder == 1)
-        ctx.send(1, cmd::unitAdjust());
-    ctx.send(0, cmd::unitAdjust());
+        ctx.recorder(1).zeroAdjust();
+    ctx.recorder(0).zeroAdjust();
     WaitMilliseconds(ctx.clock, 2500);
     return !stopped();
 }

@@ -10,8 +10,7 @@
 #include "engine/RecorderSetup.h"
 #include "engine/ResultFiles.h"
 #include "recorder/ConnectionSetup.h"
-#include "recorder/LanModule.h"
-#include "recorder/RecorderCommands.h"
+#include "recorder/Recorder.h"
 #include "model/RecorderFacts.h"
 #include "model/MeasurementSettings.h"
 
@@ -31,16 +30,10 @@ constexpr int kFixed60End = 3533;
 
 enum SyncModes { SyncZeroCross = 0, SyncFixed50 = 1, SyncFixed60 = 2, SyncFourier = 3 };
 
-int lastRecorderOf(const EngineContext& ctx)
-{
-    return ctx.facts.LastRecorder == 1 ? 1 : 0;
-}
-
 void closeLinks(EngineContext& ctx)
 {
-    LanModule& lan = ctx.lan;
-    for (int r = 0; r <= lastRecorderOf(ctx); ++r)
-        lan.LinkResult = lan.CloseLink(lan.InstrumentId[static_cast<std::size_t>(r)]);
+    for (int r = 0; r <= ctx.lastRecorder(); ++r)
+        ctx.recorder(r).close();
 }
 
 float valueAt(const std::vector<float>& v, int i)
@@ -98,11 +91,9 @@ QString SummaryLine(const MeasurementData& d, int f, const PowerUnit& unit)
 
 void AbortRecorders(EngineContext& ctx)
 {
-    LanModule& lan = ctx.lan;
-    for (int r = 0; r <= lastRecorderOf(ctx); ++r) {
-        const QString& id = lan.InstrumentId[static_cast<std::size_t>(r)];
-        lan.LinkResult = lan.SendCommand(id, cmd::abort());
-        lan.LinkResult = lan.CloseLink(id);
+    for (int r = 0; r <= ctx.lastRecorder(); ++r) {
+        ctx.recorder(r).abort();
+        ctx.recorder(r).close();
     }
 }
 
@@ -125,8 +116,8 @@ class RunLoopRunner {
 public:
     RunLoopRunner(EngineContext& ctx, ResultFiles& files, RunLoopState& st,
                   const RunLoopHooks& hooks)
-        : ctx_(ctx), lan_(ctx.lan), s_(ctx.settings), d_(ctx.data), files_(files), st_(st),
-          hooks_(hooks), lastRecorder_(lastRecorderOf(ctx))
+        : ctx_(ctx), recorders_(ctx.recorders), s_(ctx.settings), d_(ctx.data), files_(files),
+          st_(st), hooks_(hooks), lastRecorder_(ctx.lastRecorder())
     {
     }
 
@@ -185,7 +176,7 @@ private:
     }
 
     EngineContext& ctx_;
-    LanModule& lan_;
+    RecorderPair& recorders_;
     MeasurementSettings& s_;
     MeasurementData& d_;
     ResultFiles& files_;
@@ -202,9 +193,9 @@ private:
 
 void RunLoopRunner::clearBuffers()
 {
-    lan_.LinkResult = lan_.ClearReceiveBuffer(lan_.InstrumentId[0]);
+    recorders_[0].clearReceived();
     if (lastRecorder_ == 1)
-        lan_.LinkResult = lan_.ClearReceiveBuffer(lan_.InstrumentId[1]);
+        recorders_[1].clearReceived();
 }
 
 // A period that was not found: forget what the recorders may still send, pause, and count the
@@ -264,10 +255,10 @@ void RunLoopRunner::printWhenDue(ShotReport& report)
     if (s_.PrintIntervalMin <= 0 || st_.NextPrintTime > ctx_.clock.now())
         return;
     report.PrintTime = ctx_.clock.now();
-    ctx_.send(0, cmd::print());
+    recorders_[0].print();
     WaitMilliseconds(ctx_.clock, 10000);
     if (lastRecorder_ == 1) {
-        ctx_.send(1, cmd::print());
+        recorders_[1].print();
         WaitMilliseconds(ctx_.clock, 10000);
     }
     st_.NextPrintTime = st_.NextPrintTime.addSecs(60 * static_cast<qint64>(s_.PrintIntervalMin));
@@ -479,10 +470,7 @@ int RunLoopRunner::forwardFileNotices()
 
 bool RunLoopRunner::linkDown() const
 {
-    for (int r = 0; r <= lastRecorder_; ++r)
-        if (!lan_.LinkUp(r))
-            return true;
-    return false;
+    return recorders_.anyLost();
 }
 
 void RunLoopRunner::shotFailed()
@@ -505,12 +493,12 @@ void RunLoopRunner::shotAnalysed()
 Recovery RunLoopRunner::reconnectOnce()
 {
     for (int r = 0; r <= lastRecorder_; ++r) {
-        lan_.LinkResult = lan_.CloseLink(ctx_.id(r));
-        lan_.reconnectRecorder(r);
+        recorders_[r].close();
+        recorders_[r].reopen();
     }
     const auto allUp = [&] {
         for (int r = 0; r <= lastRecorder_; ++r)
-            if (!lan_.LinkUp(r))
+            if (!recorders_[r].isOpen())
                 return false;
         return true;
     };
@@ -519,16 +507,16 @@ Recovery RunLoopRunner::reconnectOnce()
         return Recovery::Stopped;
     if (!allUp())
         return Recovery::NotYet;
-    ConnectionSetup setup(lan_, ctx_.facts, ctx_.observer);
+    ConnectionSetup setup(recorders_, ctx_.observer);
     for (int r = 0; r <= lastRecorder_; ++r) {
-        QString change;
-        const ReinitialiseStatus status = setup.reinitialise(r, &change);
-        if (status == ReinitialiseStatus::Different) {
+        const Result<void> again = setup.reinitialise(r);
+        if (!again && again.error().is(ReinitialiseFailure::Different)) {
             error(run::RecorderChanged{r + 1}, kRecorderChangedText + QStringLiteral("測定器") +
-                                                   QString::number(r + 1) + u' ' + change);
+                                                   QString::number(r + 1) + u' ' +
+                                                   again.error().text);
             return Recovery::Changed;
         }
-        if (status != ReinitialiseStatus::Ok || !lan_.LinkUp(r))
+        if (!again || !recorders_[r].isOpen())
             return Recovery::NotYet;
     }
     if (!ReapplyConfiguration(ctx_, [this] { return halted(); }))
@@ -547,7 +535,7 @@ Recovery RunLoopRunner::recover(bool lost)
         run::LinkLost lostLinks;
         QStringList which;
         for (int r = 0; r <= lastRecorder_; ++r)
-            if (!lan_.LinkUp(r)) {
+            if (recorders_[r].linkLost()) {
                 lostLinks.recorders.push_back(r + 1);
                 which << QString::number(r + 1);
             }
@@ -631,7 +619,7 @@ int RunLoopRunner::closeShot(ShotReport& report, bool& ended)
 
     if (s_.FdSaveMode > 0 && st_.NextFdSaveTime <= ctx_.clock.now()) {
         report.FloppyName = recorderFloppyFileName(st_.NextFdSaveTime);
-        SaveToRecorderFloppy(lan_, ctx_.facts, s_, st_.NextFdSaveTime);
+        SaveToRecorderFloppy(recorders_, s_, st_.NextFdSaveTime);
         report.FloppySaved = true;
         ++st_.FloppySaves;
     }
@@ -647,8 +635,8 @@ int RunLoopRunner::run()
 {
     // Start of the run: zero adjustment, recorder 2 first.
     if (lastRecorder_ == 1)
-        ctx_.send(1, cmd::unitAdjust());
-    ctx_.send(0, cmd::unitAdjust());
+        recorders_[1].zeroAdjust();
+    recorders_[0].zeroAdjust();
     WaitMilliseconds(ctx_.clock, 100);
     st_.CurrentRecorder = 0;
     st_.RetryCount = 0;
@@ -702,7 +690,8 @@ int RunLoopRunner::run()
             return stop();
         if (status >= 0)
             return finish(status);
-        if (attempt == Attempt::Failed)
+        // A shot cut short by a lost link is the outage's, not a failed shot.
+        if (attempt == Attempt::Failed && !linkDown())
             shotFailed();
         if (attempt != Attempt::Analysed)
             continue;

@@ -8,7 +8,6 @@
 namespace hs {
 
 // What the connection set-up found out about the recorders; read by every later stage.
-// (The identifiers "0" and "1" of the two connections live in LanModule::InstrumentId.)
 // Recorder index r is 0 (recorder 1) or 1 (recorder 2); channel index k is 0..15 for
 // channel k + 1.
 struct RecorderFacts {

@@ -1,5 +1,6 @@
 #include "recorder/ConnectionSetup.h"
 
+#include "common/Clock.h"
 #include "common/Numbers.h"
 #include "recorder/RecorderCommands.h"
 
@@ -104,8 +105,8 @@ QString portTextMessage(const QString& text)
     return portEndsInTwo(text) ? QString() : portMessage();
 }
 
-ConnectionSetup::ConnectionSetup(LanModule& lan, RecorderFacts& facts, EngineObserver& observer)
-    : lan_(lan), facts_(facts), observer_(observer)
+ConnectionSetup::ConnectionSetup(RecorderPair& recorders, EngineObserver& observer)
+    : recorders_(recorders), facts_(recorders.facts()), observer_(observer)
 {
 }
 
@@ -118,92 +119,83 @@ ConnectionStatus ConnectionSetup::initialise(const ConnectionRequest& request)
 {
     facts_.LastRecorder = request.recorderCount >= 2 ? 1 : 0;
     facts_.UsableChannelTotal = 0;
-    lan_.InstrumentId = {QStringLiteral("0"), QStringLiteral("1")};
 
     if (!connectAll(request))
         return ConnectionStatus::Failed;
 
-    lan_.WaitSeconds(2);
-    lan_.LinkResult = lan_.SetTerminator(QStringLiteral("l"), 10);
-    lan_.LinkResult = lan_.SetTerminator(QStringLiteral("t"), 138);
-    lan_.LinkResult = lan_.SetReplyTimeout(30);
-    lan_.LinkResult = lan_.ClearAllReceiveBuffers();
+    Transport& link = recorders_.link();
+    link.waitSeconds(2);
+    link.setTerminators(10, 138);
+    link.setReplyTimeout(30);
+    link.clearAllReceived();
 
-    for (int r = 0; r <= facts_.LastRecorder; ++r) {
+    for (int r = 0; r <= recorders_.lastInUse(); ++r) {
         const ConnectionStatus status = identify(r);
         if (status != ConnectionStatus::Ok)
             return status;
     }
 
-    lan_.WaitSeconds(3);
-    for (int r = 0; r <= facts_.LastRecorder; ++r)
+    link.waitSeconds(3);
+    for (int r = 0; r <= recorders_.lastInUse(); ++r)
         preconfigure(r);
-    lan_.WaitSeconds(1);
-    for (int r = 0; r <= facts_.LastRecorder; ++r)
+    link.waitSeconds(1);
+    for (int r = 0; r <= recorders_.lastInUse(); ++r)
         setRecorderClock(r);
     return ConnectionStatus::Ok;
 }
 
 void ConnectionSetup::preconfigure(int r)
 {
-    const QString& id = lan_.InstrumentId[r];
-    lan_.LinkResult = lan_.SendCommand(id, cmd::idleSetup());
-    lan_.LinkResult = lan_.SendCommand(id, cmd::headerOff());
+    recorders_[r].idleSetup();
+    recorders_[r].headerOff();
 }
 
 void ConnectionSetup::setRecorderClock(int r)
 {
     // One reading of the calendar for both lines, so that they never straddle midnight.
-    const QDateTime now = lan_.clock().now();
-    const QString& id = lan_.InstrumentId[r];
-    lan_.LinkResult = lan_.SendCommand(id, cmd::systemDate(now.date()));
-    lan_.LinkResult = lan_.SendCommand(id, cmd::systemTime(now.time()));
+    recorders_[r].setClock(recorders_.link().clock().now());
 }
 
 RecorderIdentity ConnectionSetup::readIdentity(int r)
 {
-    const QString& id = lan_.InstrumentId[r];
+    Recorder& recorder = recorders_[r];
     RecorderIdentity identity;
-    lan_.LinkResult = lan_.SendCommand(id, cmd::clearStatus());
-    lan_.Query(id, cmd::identify());
-    identity.model = cmd::parseModel(lan_.ReplyText);
+    recorder.clearStatus();
+    identity.model = recorder.identify().valueOr(0);
     if (identity.model <= 8829)
         return identity;
-    lan_.Query(id, cmd::options());
-    identity.units = cmd::parseUnitCodes(lan_.ReplyText);
+    identity.units = recorder.unitCodes().valueOr({});
     return identity;
 }
 
-ReinitialiseStatus ConnectionSetup::reinitialise(int r, QString* change)
+Result<void> ConnectionSetup::reinitialise(int r)
 {
-    lan_.LinkResult = lan_.SetTerminator(QStringLiteral("l"), 10);
-    lan_.LinkResult = lan_.SetTerminator(QStringLiteral("t"), 138);
-    lan_.LinkResult = lan_.SetReplyTimeout(30);
-    lan_.LinkResult = lan_.ClearReceiveBuffer(lan_.InstrumentId[r]);
+    Transport& link = recorders_.link();
+    link.setTerminators(10, 138);
+    link.setReplyTimeout(30);
+    recorders_[r].clearReceived();
     const RecorderIdentity identity = readIdentity(r);
     if (identity.model <= 8829)
-        return ReinitialiseStatus::NoAnswer;
+        return fail(Error{static_cast<int>(ReinitialiseFailure::NoAnswer), identifyMessage(r + 1)});
     const QString difference = identityChange(facts_, r, identity);
-    if (change != nullptr)
-        *change = difference;
     if (!difference.isEmpty())
-        return ReinitialiseStatus::Different;
-    lan_.LinkResult = lan_.SendCommand(lan_.InstrumentId[r], cmd::reset());
-    lan_.WaitSeconds(3);
+        return fail(Error{static_cast<int>(ReinitialiseFailure::Different), difference});
+    recorders_[r].reset();
+    link.waitSeconds(3);
     preconfigure(r);
-    lan_.WaitSeconds(1);
+    link.waitSeconds(1);
     setRecorderClock(r);
-    return ReinitialiseStatus::Ok;
+    return {};
 }
 
 bool ConnectionSetup::connectAll(const ConnectionRequest& request)
 {
     // Whatever an earlier attempt left open is closed, so that every attempt starts cleanly.
-    for (const QString& id : lan_.InstrumentId)
-        lan_.LinkResult = lan_.CloseLink(id);
+    recorders_[0].close();
+    recorders_[1].close();
 
     bool allConnected = true;
-    for (int r = 0; r <= facts_.LastRecorder; ++r) {
+    for (int r = 0; r <= recorders_.lastInUse(); ++r) {
         const QString& address = request.addresses[r];
         const std::optional<quint16> port = portNumberOf(request.ports[r]);
         if (!port) {
@@ -213,13 +205,7 @@ bool ConnectionSetup::connectAll(const ConnectionRequest& request)
             continue;
         }
         Clock::pumpEvents();
-        lan_.connectToRecorder(r, address, *port);
-        lan_.startLinkTimer();
-        // The link timer ends the wait; the extra bound only guards against a timer that never
-        // ticks.
-        lan_.clock().waitUntil([&] { return lan_.LinkConnected(r) || !lan_.linkTimerRunning(); },
-                               lan_.linkTimerPeriodMs() + 1000);
-        if (!lan_.LinkConnected(r)) {
+        if (!recorders_[r].open(address, *port)) {
             report(connectMessage(address, *port));
             allConnected = false;
         }
@@ -229,7 +215,6 @@ bool ConnectionSetup::connectAll(const ConnectionRequest& request)
 
 ConnectionStatus ConnectionSetup::identify(int r)
 {
-    const QString& id = lan_.InstrumentId[r];
     const int n = r + 1;
 
     const RecorderIdentity identity = readIdentity(r);
@@ -265,7 +250,7 @@ ConnectionStatus ConnectionSetup::identify(int r)
     if (progress_.channelsFound)
         progress_.channelsFound(r, usable);
     Clock::pumpEvents();
-    lan_.LinkResult = lan_.SendCommand(id, cmd::reset());
+    recorders_[r].reset();
     facts_.UsableChannelTotal = static_cast<std::int16_t>(facts_.UsableChannelTotal + usable);
     return ConnectionStatus::Ok;
 }

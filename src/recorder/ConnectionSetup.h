@@ -1,7 +1,7 @@
 #pragma once
 
 #include "model/EngineObserver.h"
-#include "recorder/LanModule.h"
+#include "recorder/Recorder.h"
 #include "model/RecorderFacts.h"
 
 #include <QString>
@@ -36,10 +36,11 @@ struct RecorderIdentity {
 // measurement was set up with ("機種 8841→8840", "CH3 ユニット 1→0"); empty when it does not.
 QString identityChange(const RecorderFacts& facts, int r, const RecorderIdentity& now);
 
-enum class ReinitialiseStatus {
-    Ok,        // the recorder answered as before and was reset, pre-configured and its clock set
-    NoAnswer,  // no identification reply
-    Different, // another model or other input units (what changed is in the text)
+// Why a recorder could not be taken back after its link was opened again (the code of the
+// reinitialisation's Error).
+enum class ReinitialiseFailure {
+    NoAnswer = 1,  // no identification reply
+    Different = 2, // another model or other input units (the error's text says what changed)
 };
 
 enum class ConnectionStatus {
@@ -69,7 +70,7 @@ QString portTextMessage(const QString& text);
 // title "エラー". The program's single thread runs events during every wait.
 class ConnectionSetup {
 public:
-    ConnectionSetup(LanModule& lan, RecorderFacts& facts, EngineObserver& observer);
+    ConnectionSetup(RecorderPair& recorders, EngineObserver& observer);
 
     void setProgress(ConnectionProgress progress) { progress_ = std::move(progress); }
 
@@ -79,8 +80,8 @@ public:
 
     // Recorder r again after its link was lost and opened again: identified as at set-up, and,
     // when it is the same model with the same input units, reset, pre-configured and its clock
-    // set as at set-up. The facts are not changed; change says what differs.
-    ReinitialiseStatus reinitialise(int r, QString* change = nullptr);
+    // set as at set-up. The facts are not changed.
+    Result<void> reinitialise(int r);
 
 private:
     bool connectAll(const ConnectionRequest& request);
@@ -90,7 +91,7 @@ private:
     void setRecorderClock(int r);
     void report(const QString& text);
 
-    LanModule& lan_;
+    RecorderPair& recorders_;
     RecorderFacts& facts_;
     EngineObserver& observer_;
     ConnectionProgress progress_;

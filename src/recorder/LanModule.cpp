@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <climits>
-#include <cmath>
 
 namespace hs {
 
@@ -23,6 +22,11 @@ int periodFromSeconds(qint64 seconds)
     return static_cast<int>(std::clamp<qint64>(ms, 0, INT_MAX));
 }
 
+int clampToInt(qint64 n)
+{
+    return static_cast<int>(std::clamp<qint64>(n, 0, INT_MAX));
+}
+
 } // namespace
 
 LanModule::LanModule(Clock& clock, QObject* parent) : QObject(parent), clock_(clock)
@@ -33,71 +37,77 @@ LanModule::LanModule(Clock& clock, QObject* parent) : QObject(parent), clock_(cl
 
 LanModule::~LanModule() = default;
 
-int LanModule::indexOf(const QString& id)
+LanModule::Connection* LanModule::connection(int r)
 {
-    // The identifier is read as a decimal number and rounded (halves to even); only the two
-    // connections exist. Anything else is a caller's fault that must not reach the sockets.
-    bool ok = false;
-    const double value = id.trimmed().toDouble(&ok);
-    if (!ok)
-        return -1;
-    const double rounded = std::nearbyint(value);
-    if (rounded == 0.0)
-        return 0;
-    if (rounded == 1.0)
-        return 1;
-    return -1;
+    return r == 0 || r == 1 ? &connections_[static_cast<std::size_t>(r)] : nullptr;
 }
 
-void LanModule::connectToRecorder(int index, const QString& host, quint16 port)
+const LanModule::Connection* LanModule::connection(int r) const
 {
-    if (index < 0 || index > 1)
+    return r == 0 || r == 1 ? &connections_[static_cast<std::size_t>(r)] : nullptr;
+}
+
+void LanModule::connectToRecorder(int r, const QString& host, quint16 port)
+{
+    Connection* c = connection(r);
+    if (c == nullptr)
         return;
-    Connection& c = connections_[static_cast<std::size_t>(index)];
-    if (c.socket == nullptr) {
-        c.socket = new QTcpSocket(this);
-        connect(c.socket, &QTcpSocket::connected, this, [this, index] {
-            Connection& opened = connections_[static_cast<std::size_t>(index)];
+    if (c->socket == nullptr) {
+        c->socket = new QTcpSocket(this);
+        connect(c->socket, &QTcpSocket::connected, this, [this, r] {
+            Connection& opened = connections_[static_cast<std::size_t>(r)];
             // Command lines go out the moment they are sent: without this a short command that
             // follows one without a reply waits for the recorder's delayed acknowledgement,
             // which stretches the prescribed pauses between commands.
             opened.socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
             opened.linkConnected = true;
         });
-        connect(c.socket, &QTcpSocket::readyRead, this, [this, index] { onDataArrival(index); });
-    } else if (c.socket->state() != QAbstractSocket::UnconnectedState || c.socket->isOpen()) {
+        connect(c->socket, &QTcpSocket::readyRead, this, [this, r] { onDataArrival(r); });
+    } else if (c->socket->state() != QAbstractSocket::UnconnectedState || c->socket->isOpen()) {
         // A repeated set-up starts from a fresh connection.
-        c.socket->abort();
+        c->socket->abort();
     }
     // A new attempt is a new connection: whether an earlier one was established says nothing
     // about this one (a retry may point at a different, unreachable address).
-    c.linkConnected = false;
-    c.pendingBytes = 0;
-    c.host = host;
-    c.port = port;
-    c.socket->connectToHost(host, port);
+    c->linkConnected = false;
+    c->pendingBytes = 0;
+    c->host = host;
+    c->port = port;
+    c->socket->connectToHost(host, port);
 }
 
-bool LanModule::reconnectRecorder(int index)
+LinkStatus LanModule::open(int r, const QString& host, quint16 port)
 {
-    if (index < 0 || index > 1)
+    connectToRecorder(r, host, port);
+    startLinkTimer();
+    // The link timer ends the wait; the extra bound only guards against a timer that never
+    // ticks.
+    clock_.waitUntil([&] { return LinkConnected(r) || !linkTimerRunning(); },
+                     linkTimerPeriodMs() + 1000);
+    if (LinkConnected(r))
+        return {};
+    const Connection* c = connection(r);
+    const bool refused =
+        c == nullptr || c->socket->error() == QAbstractSocket::ConnectionRefusedError;
+    return fail(linkError(refused ? LinkErrorKind::Refused : LinkErrorKind::Timeout));
+}
+
+bool LanModule::reopen(int r)
+{
+    const Connection* c = connection(r);
+    if (c == nullptr || c->socket == nullptr || c->port == 0)
         return false;
-    const Connection& c = connections_[static_cast<std::size_t>(index)];
-    if (c.socket == nullptr || c.port == 0)
-        return false;
-    const QString host = c.host;
-    const quint16 port = c.port;
-    connectToRecorder(index, host, port);
+    const QString host = c->host;
+    const quint16 port = c->port;
+    connectToRecorder(r, host, port);
     return true;
 }
 
-bool LanModule::LinkUp(int index) const
+bool LanModule::isOpen(int r) const
 {
-    if (index < 0 || index > 1)
-        return false;
-    const Connection& c = connections_[static_cast<std::size_t>(index)];
-    return c.linkConnected && c.socket != nullptr &&
-           c.socket->state() == QAbstractSocket::ConnectedState;
+    const Connection* c = connection(r);
+    return c != nullptr && c->linkConnected && c->socket != nullptr &&
+           c->socket->state() == QAbstractSocket::ConnectedState;
 }
 
 bool LanModule::lostAndEmpty(const Connection& c)
@@ -107,22 +117,31 @@ bool LanModule::lostAndEmpty(const Connection& c)
     return c.socket->state() != QAbstractSocket::ConnectedState && c.socket->bytesAvailable() == 0;
 }
 
-void LanModule::onDataArrival(int index)
+LinkErrorKind LanModule::lossKind(const Connection* c)
 {
-    Connection& c = connections_[static_cast<std::size_t>(index)];
+    if (c != nullptr && c->socket != nullptr &&
+        c->socket->error() == QAbstractSocket::ConnectionRefusedError)
+        return LinkErrorKind::Refused;
+    return LinkErrorKind::Closed;
+}
+
+void LanModule::onDataArrival(int r)
+{
+    Connection& c = connections_[static_cast<std::size_t>(r)];
     // The total the socket holds, not the size of this arrival.
-    c.pendingBytes = static_cast<int>(std::min<qint64>(c.socket->bytesAvailable(), INT_MAX));
+    c.pendingBytes = clampToInt(c.socket->bytesAvailable());
 }
 
-bool LanModule::LinkConnected(int index) const
+bool LanModule::LinkConnected(int r) const
 {
-    return index >= 0 && index <= 1 && connections_[static_cast<std::size_t>(index)].linkConnected;
+    const Connection* c = connection(r);
+    return c != nullptr && c->linkConnected;
 }
 
-int LanModule::PendingBytes(int index) const
+int LanModule::PendingBytes(int r) const
 {
-    return index >= 0 && index <= 1 ? connections_[static_cast<std::size_t>(index)].pendingBytes
-                                    : 0;
+    const Connection* c = connection(r);
+    return c != nullptr ? c->pendingBytes : 0;
 }
 
 void LanModule::startLinkTimer()
@@ -150,103 +169,99 @@ void LanModule::discardHeld(QTcpSocket* socket)
     }
 }
 
-int LanModule::SendCommand(const QString& id, const QString& text)
+LinkStatus LanModule::send(int r, const QString& line)
 {
-    const int index = indexOf(id);
-    if (index >= 0) {
-        QTcpSocket* socket = connections_[static_cast<std::size_t>(index)].socket;
-        // A connection that is not open takes nothing; the caller's following receive then
-        // ends by time-out, which is how the failure reaches LinkResult.
-        if (socket != nullptr && socket->state() == QAbstractSocket::ConnectedState) {
-            QByteArray line = text.toLatin1();
-            line.append(static_cast<char>(sendTerminator_));
-            socket->write(line);
-        }
-    }
+    Connection* c = connection(r);
+    QByteArray bytes = line.toLatin1();
+    bytes.append(static_cast<char>(sendTerminator_));
+    // A connection still being made takes nothing (the line would go out when it opens); a
+    // socket the recorder closed while replies were still held refuses the write.
+    const bool writable = c != nullptr && c->socket != nullptr && c->socket->isOpen() &&
+                          (c->socket->state() == QAbstractSocket::ConnectedState ||
+                           c->socket->state() == QAbstractSocket::UnconnectedState);
+    // Read before the write, which overwrites the socket's error.
+    const LinkErrorKind loss = lossKind(c);
+    const qint64 written = writable ? c->socket->write(bytes) : -1;
     Clock::pumpEvents();
-    return 0;
+    if (written != bytes.size())
+        return fail(linkError(loss));
+    return {};
 }
 
-int LanModule::ReceiveResponse(const QString& id, QString& reply)
+LinkReply<QString> LanModule::receiveLine(int r)
 {
-    const int index = indexOf(id);
-    reply.clear();
-    if (index < 0)
-        return 3;
-    Connection& c = connections_[static_cast<std::size_t>(index)];
+    Connection* c = connection(r);
+    if (c == nullptr)
+        return fail(linkError(LinkErrorKind::Closed));
+    QString reply;
     const QChar terminator = receiveTerminator();
     startLinkTimer();
     for (;;) {
-        if (c.pendingBytes > 0) {
-            if (c.socket != nullptr) {
+        if (c->pendingBytes > 0) {
+            if (c->socket != nullptr) {
                 char chunk[kReadChunk];
                 qint64 got = 0;
-                while ((got = c.socket->read(chunk, kReadChunk)) > 0)
+                while ((got = c->socket->read(chunk, kReadChunk)) > 0)
                     reply.append(QLatin1String(chunk, static_cast<qsizetype>(got)));
             }
-            c.pendingBytes = 0;
+            c->pendingBytes = 0;
         }
         if (!reply.isEmpty() && reply.back() == terminator) {
-            c.pendingBytes = 0;
             linkTimer_.stop();
-            return 0;
+            return reply;
         }
-        if (!linkTimer_.isActive() || lostAndEmpty(c)) {
-            c.pendingBytes = 0;
-            reply.clear();
+        const bool lost = lostAndEmpty(*c);
+        if (!linkTimer_.isActive() || lost) {
+            c->pendingBytes = 0;
             linkTimer_.stop();
-            return 3;
+            return fail(linkError(lost ? lossKind(c) : LinkErrorKind::Timeout));
         }
         Clock::waitForEvents();
     }
 }
 
-int LanModule::ReceiveBinaryBlock(const QString& id, int count)
+LinkReply<std::span<const std::uint8_t>> LanModule::receiveBlock(int r, int bytes)
 {
-    const int index = indexOf(id);
-    if (index < 0) {
-        lastBlockByteCount_ = 0;
-        return 3;
-    }
-    Connection& c = connections_[static_cast<std::size_t>(index)];
+    Connection* c = connection(r);
+    if (c == nullptr)
+        return fail(linkError(LinkErrorKind::Closed));
     int timeouts = 0;
     startLinkTimer();
     for (;;) {
         // More than a block can hold will never become a good block: decide at once.
-        if (c.pendingBytes >= count || c.pendingBytes > kMaxBlockBytes) {
-            const qint64 held = c.socket != nullptr ? c.socket->bytesAvailable() : 0;
+        if (c->pendingBytes >= bytes || c->pendingBytes > kMaxBlockBytes) {
+            const qint64 held = c->socket != nullptr ? c->socket->bytesAvailable() : 0;
             if (held > kMaxBlockBytes) {
-                // Bounded: nothing is written to BlockBuffer, the whole reply is thrown away so
-                // that it cannot spoil the next one, and the caller retries as after a time-out.
-                lastBlockByteCount_ = static_cast<std::int16_t>(std::min<qint64>(held, SHRT_MAX));
-                discardHeld(c.socket);
-                c.pendingBytes = 0;
+                // Bounded: nothing is written to the block buffer, the whole reply is thrown
+                // away so that it cannot spoil the next one.
+                discardHeld(c->socket);
+                c->pendingBytes = 0;
                 linkTimer_.stop();
-                return 3;
+                return fail(linkError(LinkErrorKind::Oversize, clampToInt(held)));
             }
-            if (held >= count) {
+            if (held >= bytes) {
                 qint64 got = 0;
                 if (held > 0)
-                    got = c.socket->read(reinterpret_cast<char*>(blockBuffer_.data() + 1), held);
-                lastBlockByteCount_ = static_cast<std::int16_t>(std::max<qint64>(got, 0));
-                c.pendingBytes = 0;
-                return 0;
+                    got = c->socket->read(reinterpret_cast<char*>(blockBuffer_.data() + 1), held);
+                c->pendingBytes = 0;
+                return std::span<const std::uint8_t>(
+                    blockBuffer_.data(), static_cast<std::size_t>(1 + std::max<qint64>(got, 0)));
             }
             // The socket lost what was announced (closed under the wait): keep waiting.
-            c.pendingBytes = static_cast<int>(held);
+            c->pendingBytes = static_cast<int>(held);
         }
-        if (lostAndEmpty(c)) {
+        if (lostAndEmpty(*c)) {
             // Nothing more can come: the connection is gone.
-            lastBlockByteCount_ = static_cast<std::int16_t>(c.pendingBytes);
-            c.pendingBytes = 0;
+            const int received = c->pendingBytes;
+            c->pendingBytes = 0;
             linkTimer_.stop();
-            return 3;
+            return fail(linkError(lossKind(c), received));
         }
         if (!linkTimer_.isActive()) {
-            lastBlockByteCount_ = static_cast<std::int16_t>(c.pendingBytes);
-            c.pendingBytes = 0;
+            const int received = c->pendingBytes;
+            c->pendingBytes = 0;
             if (++timeouts == kBlockTimeoutsBeforeFailure)
-                return 3;
+                return fail(linkError(LinkErrorKind::Timeout, received));
             startLinkTimer();
             continue;
         }
@@ -254,18 +269,12 @@ int LanModule::ReceiveBinaryBlock(const QString& id, int count)
     }
 }
 
-int LanModule::ReceivedByteCount() const
-{
-    return lastBlockByteCount_;
-}
-
-int LanModule::SetReplyTimeout(int n)
+void LanModule::setReplyTimeout(int n)
 {
     linkPeriodMs_ = periodFromSeconds(static_cast<qint64>(n) + 5);
-    return 0;
 }
 
-void LanModule::WaitSeconds(int n)
+void LanModule::waitSeconds(int n)
 {
     const int previous = linkPeriodMs_;
     linkPeriodMs_ = periodFromSeconds(static_cast<qint64>(n) + 1);
@@ -275,66 +284,50 @@ void LanModule::WaitSeconds(int n)
     linkPeriodMs_ = previous;
 }
 
-int LanModule::SetTerminator(const QString& kind, int code)
+std::uint8_t LanModule::terminatorOf(int code, std::uint8_t current)
 {
     // Remainder with the sign of the code; a negative remainder names no character.
     const int character = code % 128;
-    if (character < 0)
-        return 0;
-    if (kind == QLatin1String("t"))
-        sendTerminator_ = static_cast<std::uint8_t>(character);
-    else if (kind == QLatin1String("l"))
-        receiveTerminator_ = static_cast<std::uint8_t>(character);
-    return 0;
+    return character < 0 ? current : static_cast<std::uint8_t>(character);
 }
 
-int LanModule::ClearReceiveBuffer(const QString& id)
+void LanModule::setTerminators(int receiveCode, int sendCode)
+{
+    receiveTerminator_ = terminatorOf(receiveCode, receiveTerminator_);
+    sendTerminator_ = terminatorOf(sendCode, sendTerminator_);
+}
+
+void LanModule::clearReceived(int r)
 {
     // Only the count is forgotten; bytes the socket still holds come with the next arrival.
-    const int index = indexOf(id);
-    if (index >= 0)
-        connections_[static_cast<std::size_t>(index)].pendingBytes = 0;
-    return 0;
+    if (Connection* c = connection(r))
+        c->pendingBytes = 0;
 }
 
-int LanModule::Query(const QString& id, const QString& command)
+void LanModule::discardReceived(int r)
 {
-    ReplyText.clear();
-    SendCommand(id, command);
-    LinkResult = ReceiveResponse(id, ReplyText);
-    return LinkResult;
-}
-
-int LanModule::DiscardReceived(const QString& id)
-{
-    const int index = indexOf(id);
-    if (index >= 0) {
-        Connection& c = connections_[static_cast<std::size_t>(index)];
-        discardHeld(c.socket);
-        c.pendingBytes = 0;
+    if (Connection* c = connection(r)) {
+        discardHeld(c->socket);
+        c->pendingBytes = 0;
     }
-    return 0;
 }
 
-int LanModule::ClearAllReceiveBuffers()
+void LanModule::clearAllReceived()
 {
     for (Connection& c : connections_)
         c.pendingBytes = 0;
-    return 0;
 }
 
-int LanModule::CloseLink(const QString& id)
+void LanModule::close(int r)
 {
-    const int index = indexOf(id);
-    if (index < 0)
-        return 0;
-    Connection& c = connections_[static_cast<std::size_t>(index)];
-    if (c.socket != nullptr &&
-        (c.socket->state() != QAbstractSocket::UnconnectedState || c.socket->isOpen())) {
-        c.socket->close();
-        c.pendingBytes = 0; // closing drops what the socket held
+    Connection* c = connection(r);
+    if (c == nullptr)
+        return;
+    if (c->socket != nullptr &&
+        (c->socket->state() != QAbstractSocket::UnconnectedState || c->socket->isOpen())) {
+        c->socket->close();
+        c->pendingBytes = 0; // closing drops what the socket held
     }
-    return 0;
 }
 
 } // namespace hs

@@ -45,9 +45,9 @@ private:
     ConnectionScreen& screen_;
 };
 
-ConnectionScreen::ConnectionScreen(LanModule& lan, RecorderFacts& facts, const QString& addressFile,
+ConnectionScreen::ConnectionScreen(RecorderPair& recorders, const QString& addressFile,
                                    QWidget* parent)
-    : QWidget(parent), lan_(lan), facts_(facts), addressFile_(addressFile)
+    : QWidget(parent), recorders_(recorders), facts_(recorders.facts()), addressFile_(addressFile)
 {
     setObjectName(QStringLiteral("TCPCont"));
     setWindowTitle(caption());
@@ -236,7 +236,7 @@ ConnectionStatus ConnectionScreen::initialise()
     setCursor(Qt::WaitCursor);
 
     Observer observer(*this);
-    ConnectionSetup setup(lan_, facts_, observer);
+    ConnectionSetup setup(recorders_, observer);
     ConnectionProgress progress;
     progress.modelFound = [this](int r, int model) {
         foundLabel_[r]->setText(QString::number(model));

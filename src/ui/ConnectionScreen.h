@@ -28,7 +28,7 @@ public:
 
     // addressFile: where the addresses persist ("IPDT.DAT" in the working folder); read here, at
     // screen load, and written after a successful initialisation. Empty: no address file.
-    ConnectionScreen(LanModule& lan, RecorderFacts& facts, const QString& addressFile,
+    ConnectionScreen(RecorderPair& recorders, const QString& addressFile,
                      QWidget* parent = nullptr);
     ~ConnectionScreen() override;
 
@@ -61,7 +61,7 @@ private:
 
     class Observer;
 
-    LanModule& lan_;
+    RecorderPair& recorders_;
     RecorderFacts& facts_;
     QString addressFile_;
     MessageFunction showMessage_;

@@ -126,7 +126,7 @@ QString desktopOptionsHelp()
 
 DesktopProgram::DesktopProgram(Station& station, const QString& addressFile)
     : station_(station),
-      connection_(std::make_unique<ConnectionScreen>(station.lan, station.facts, addressFile))
+      connection_(std::make_unique<ConnectionScreen>(station.recorders, addressFile))
 {
     connection_->setNextScreen([this] { openNextScreen(); });
     connection_->setEndProgram([this](int code) { endProgram(code); });

@@ -275,7 +275,7 @@ private:
 
 MeasurementScreen::MeasurementScreen(Station& station, MessageFunction messages,
                                      QWidget* parent)
-    : QWidget(parent), station_(station), ctx_{station.lan,  station.facts, station.settings,
+    : QWidget(parent), station_(station), ctx_{station.recorders,  station.facts, station.settings,
                                                station.data, station.clock, *this},
       measurement_(ctx_), showMessage_(std::move(messages))
 {

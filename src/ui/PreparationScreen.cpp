@@ -245,7 +245,7 @@ void PreparationScreen::runPreparation()
     setBusyPointer(true);
 
     Observer observer(*this);
-    EngineContext ctx{station_.lan,  station_.facts, station_.settings,
+    EngineContext ctx{station_.recorders,  station_.facts, station_.settings,
                       station_.data, station_.clock, observer};
     InstrumentPreparation preparation(ctx);
     preparation.onShotStarted = [this] {
@@ -255,7 +255,8 @@ void PreparationScreen::runPreparation()
         setBusyPointer(true);
     };
     result_ = PreparationResult{};
-    status_ = preparation.Run(result_);
+    const Result<void> prepared = preparation.Run(result_);
+    status_ = prepared ? PreparationOk : prepared.error().code;
 
     if (status_ == PreparationOk) {
         const MeasurementSettings& s = station_.settings;
@@ -289,7 +290,7 @@ void PreparationScreen::cancel()
     for (QPushButton* b : buttons_)
         b->setEnabled(false);
     NullObserver observer;
-    EngineContext ctx{station_.lan,  station_.facts, station_.settings,
+    EngineContext ctx{station_.recorders,  station_.facts, station_.settings,
                       station_.data, station_.clock, observer};
     InstrumentPreparation(ctx).Cancel();
     closeScreen(QDialog::Rejected);

@@ -6,7 +6,6 @@
 #include "engine/EngineContext.h"
 #include "engine/ResultFiles.h"
 #include "engine/RunLoop.h"
-#include "recorder/RecorderCommands.h"
 #include "ui/RcComplementScreen.h"
 
 #include <QCheckBox>
@@ -964,11 +963,8 @@ void SettingsScreen::activate()
             openMeasurement_();
         return;
     }
-    EngineObserver quiet;
-    EngineContext ctx{station_.lan,  station_.facts, station_.settings,
-                      station_.data, station_.clock, quiet};
-    for (int r = 0; r <= station_.facts.LastRecorder && r < 2; ++r)
-        ctx.send(r, cmd::autoSetup());
+    for (int r = 0; r <= station_.recorders.lastInUse(); ++r)
+        station_.recorders[r].autoSetup();
 }
 
 void SettingsScreen::lockOutTick()
@@ -1005,7 +1001,7 @@ void SettingsScreen::startMeasurement()
 void SettingsScreen::endProgram()
 {
     EngineObserver quiet;
-    EngineContext ctx{station_.lan,  station_.facts, station_.settings,
+    EngineContext ctx{station_.recorders,  station_.facts, station_.settings,
                       station_.data, station_.clock, quiet};
     AbortRecorders(ctx);
     if (endProgram_)

@@ -2,6 +2,7 @@
 
 #include "common/Clock.h"
 #include "recorder/LanModule.h"
+#include "recorder/Recorder.h"
 #include "model/RecorderFacts.h"
 #include "model/MeasurementSettings.h"
 
@@ -69,6 +70,7 @@ protected:
     LanModule lan{clock};
     std::unique_ptr<RecordingPeer> peers[2];
     RecorderFacts facts;
+    RecorderPair pair{lan, facts};
     MeasurementSettings settings;
 };
 
@@ -93,7 +95,7 @@ TEST_F(FloppySaveTest, OneRecorderSequenceWaitsAndNextTime)
     settings.FdSaveIntervalMin = 60;
     QDateTime next(QDate(2009, 12, 7), QTime(9, 5, 0));
     const QDateTime before = clock.now();
-    SaveToRecorderFloppy(lan, facts, settings, next);
+    const LinkStatus sent = SaveToRecorderFloppy(pair, settings, next);
     const qint64 took = before.msecsTo(clock.now());
     EXPECT_GE(took, 21000);
     EXPECT_EQ(next, QDateTime(QDate(2009, 12, 7), QTime(10, 5, 0)));
@@ -110,7 +112,7 @@ TEST_F(FloppySaveTest, OneRecorderSequenceWaitsAndNextTime)
     EXPECT_GE(gap(3, 4), 8400);
     EXPECT_GE(gap(4, 5), 1750);
     EXPECT_LT(gap(0, 1), 1000);
-    EXPECT_EQ(lan.LinkResult, 0);
+    EXPECT_TRUE(sent.ok());
 }
 
 TEST_F(FloppySaveTest, AllChannelsAddressBothRecordersEachByItsModel)
@@ -120,7 +122,7 @@ TEST_F(FloppySaveTest, AllChannelsAddressBothRecordersEachByItsModel)
     settings.FdSaveMode = 5;
     settings.FdSaveIntervalMin = 15;
     QDateTime next(QDate(2009, 12, 7), QTime(14, 30, 1));
-    SaveToRecorderFloppy(lan, facts, settings, next);
+    SaveToRecorderFloppy(pair, settings, next);
     EXPECT_EQ(next, QDateTime(QDate(2009, 12, 7), QTime(14, 45, 1)));
     settle(0, 6);
     settle(1, 6);
@@ -141,7 +143,7 @@ TEST_F(FloppySaveTest, OneChannelAddressesRecorderOneOnlyAndModeOffDoesNothing)
     facts.ModelClass = {1, 1};
     settings.FdSaveMode = 3;
     QDateTime next(QDate(2009, 12, 7), QTime(9, 5, 1));
-    SaveToRecorderFloppy(lan, facts, settings, next);
+    SaveToRecorderFloppy(pair, settings, next);
     settle(0, 6);
     EXPECT_EQ(peers[0]->lines.value(3), QStringLiteral(":FDISK:SAVE \"07D9H05.WAV\",Bin,CH 3"));
     EXPECT_EQ(peers[0]->lines.size(), 6);
@@ -149,7 +151,7 @@ TEST_F(FloppySaveTest, OneChannelAddressesRecorderOneOnlyAndModeOffDoesNothing)
 
     settings.FdSaveMode = 0;
     const QDateTime unchanged = next;
-    SaveToRecorderFloppy(lan, facts, settings, next);
+    SaveToRecorderFloppy(pair, settings, next);
     EXPECT_EQ(next, unchanged);
     clock.waitMs(200);
     EXPECT_EQ(peers[0]->lines.size(), 6);

@@ -348,7 +348,7 @@ TEST_F(Acquisition, CrossingSearchGivesUpOnTheFifthLostWindow)
     plan.silentCommand = QStringLiteral(":MEM:BDAT?");
     rec(0).setFaults(plan);
     clearLogs();
-    lan.SetReplyTimeout(1);
+    lan.setReplyTimeout(1);
     std::int16_t pos = 150;
     EXPECT_EQ(FindRisingCrossing(ctx, pos, 1, 0, 0), -1);
     EXPECT_EQ(pos, kCrossingSearchHome);

@@ -1,4 +1,5 @@
 #include "recorder/ConnectionSetup.h"
+#include "recorder/LanModule.h"
 
 #include "sim/FaultPlan.h"
 #include "sim/SimServer.h"
@@ -95,7 +96,8 @@ protected:
     hs::LanModule lan{clock};
     hs::RecorderFacts facts;
     RecordingObserver observer;
-    hs::ConnectionSetup setup{lan, facts, observer};
+    hs::RecorderPair pair{lan, facts};
+    hs::ConnectionSetup setup{pair, observer};
     std::unique_ptr<hs::sim::SimServer> sim;
     std::vector<std::pair<int, int>> models, counts;
     int opened[2] = {0, 0};
@@ -307,9 +309,7 @@ TEST_F(ConnectionSetupTest, ReinitialiseComparesTheRecorderWithTheFacts)
     clock.waitUntil([&] { return lines(0).size() >= 8; }, 2000);
     sim->recorder(0).clearLog();
     const hs::RecorderFacts before = facts;
-    QString change;
-    EXPECT_EQ(setup.reinitialise(0, &change), hs::ReinitialiseStatus::Ok);
-    EXPECT_TRUE(change.isEmpty());
+    EXPECT_TRUE(setup.reinitialise(0).ok());
     clock.waitUntil([&] { return lines(0).size() >= 8; }, 2000);
     EXPECT_EQ(lines(0).mid(0, 6),
               (QStringList{QStringLiteral("*CLS"), QStringLiteral("*IDN?"), QStringLiteral("*OPT?"),
@@ -317,8 +317,10 @@ TEST_F(ConnectionSetupTest, ReinitialiseComparesTheRecorderWithTheFacts)
 
     configure(0, 8840, {1, 1, 4, 0, 7, 0});
     sim->recorder(0).clearLog();
-    EXPECT_EQ(setup.reinitialise(0, &change), hs::ReinitialiseStatus::Different);
-    EXPECT_EQ(change, QStringLiteral("機種 8841→8840、CH4 ユニット 4→0")) << qPrintable(change);
+    const hs::Result<void> changed = setup.reinitialise(0);
+    ASSERT_FALSE(changed.ok());
+    EXPECT_TRUE(changed.error().is(hs::ReinitialiseFailure::Different));
+    EXPECT_EQ(changed.error().text, QStringLiteral("機種 8841→8840、CH4 ユニット 4→0"));
     clock.waitMs(500);
     EXPECT_FALSE(lines(0).contains(QStringLiteral("*RST")));
     EXPECT_EQ(facts.RecorderModel, before.RecorderModel);

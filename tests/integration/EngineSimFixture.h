@@ -5,7 +5,7 @@
 #include "engine/EngineContext.h"
 #include "model/MeasurementData.h"
 #include "recorder/LanModule.h"
-#include "recorder/RecorderCommands.h"
+#include "recorder/Recorder.h"
 #include "model/RecorderFacts.h"
 #include "model/MeasurementSettings.h"
 #include "sim/SimServer.h"
@@ -88,30 +88,22 @@ protected:
                     k < 8 ? (model == 8835 ? 0.01f : 0.005f) : 0.0f;
             }
         }
-        lan.SetReplyTimeout(1);
+        lan.setReplyTimeout(1);
     }
 
     static double gain(int ch) { return 1.0 - 0.1 * (ch - 1); }
-    static QString id(int r) { return QString::number(r); }
-    void send(int r, const QString& line) { lan.SendCommand(id(r), line); }
 
     // The recorders set up as the instrument preparation leaves them: 100 divisions, level
     // trigger on channel c0 of recorder 1 with 2 % pre-trigger, recorder 2 on external trigger.
     void configureRecorders(int c0 = 1)
     {
-        for (int r = 0; r <= facts.LastRecorder; ++r) {
-            send(r, cmd::headerOff());
-            send(r, cmd::configureMeasurement(false));
+        for (int r = 0; r <= pair.lastInUse(); ++r) {
+            pair[r].headerOff();
+            pair[r].setMemoryFormat(false);
         }
-        send(0, cmd::triggerKindLevel(c0));
-        send(0, cmd::triggerLevelSlope(c0));
-        send(0, cmd::triggerModeSingle());
-        if (facts.LastRecorder == 1) {
-            send(1, cmd::triggerKindCh1Level());
-            send(1, cmd::triggerModeSingle());
-            send(1, cmd::triggerExternalOn());
-            send(1, cmd::triggerKindCh1Off());
-        }
+        pair[0].triggerOnRisingZero(c0);
+        if (pair.twoInUse())
+            pair[1].followExternalTrigger();
         clock.waitMs(200);
         clearLogs();
     }
@@ -138,10 +130,11 @@ protected:
     Clock clock{kScale};
     LanModule lan{clock};
     RecorderFacts facts;
+    RecorderPair pair{lan, facts};
     MeasurementSettings settings;
     MeasurementData data;
     RecordingObserver observer;
-    EngineContext ctx{lan, facts, settings, data, clock, observer};
+    EngineContext ctx{pair, facts, settings, data, clock, observer};
     std::unique_ptr<sim::SimServer> server;
     TestSignal signal;
 };

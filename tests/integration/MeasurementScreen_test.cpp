@@ -47,7 +47,7 @@ protected:
         request.ports[0] = QString::number(server->port(0));
         request.recorderCount = 1;
         hs::NullObserver quiet;
-        hs::ConnectionSetup setup(station.lan, station.facts, quiet);
+        hs::ConnectionSetup setup(station.recorders, quiet);
         ASSERT_EQ(setup.initialise(request), hs::ConnectionStatus::Ok);
 
         hs::MeasurementSettings& s = station.settings;
@@ -61,11 +61,11 @@ protected:
         s.StartDateTime = station.clock.now().addSecs(-60);
         s.EndDateTime = station.clock.now().addSecs(3600);
 
-        hs::EngineContext ctx{station.lan,  station.facts, station.settings,
+        hs::EngineContext ctx{station.recorders,  station.facts, station.settings,
                               station.data, station.clock, quiet};
         hs::InstrumentPreparation prep(ctx);
         hs::PreparationResult checked;
-        ASSERT_EQ(prep.Run(checked), hs::PreparationOk);
+        ASSERT_TRUE(prep.Run(checked).ok());
         s.StartConfirmed = true;
         server->recorder(0).clearLog();
     }

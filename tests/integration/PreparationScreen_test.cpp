@@ -45,7 +45,7 @@ public:
         request.ports[0] = QString::number(sim->port(0));
         request.recorderCount = 1;
         NullObserver observer;
-        ConnectionSetup setup(station.lan, station.facts, observer);
+        ConnectionSetup setup(station.recorders, observer);
         if (setup.initialise(request) != ConnectionStatus::Ok)
             return false;
         station.clock.waitUntil(

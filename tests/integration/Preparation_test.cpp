@@ -31,7 +31,7 @@ TEST(Preparation, ConfigurationSendsTheSetUpInOrder)
     ASSERT_TRUE(st.connect(1, 2));
     auto ctx = st.context();
     hs::InstrumentPreparation prep(ctx);
-    ASSERT_EQ(prep.Configure(), hs::PreparationOk);
+    ASSERT_TRUE(prep.Configure().ok());
 
     const QStringList expected = {
         QStringLiteral(":ABORT"), QStringLiteral(":HEAD OFF"),
@@ -75,7 +75,7 @@ TEST(Preparation, DrawingModesOfTheModelAndTheLayoutOfManyChannels)
     ASSERT_TRUE(st.connect(3, 2));
     auto ctx = st.context();
     hs::InstrumentPreparation prep(ctx);
-    ASSERT_EQ(prep.Configure(), hs::PreparationOk);
+    ASSERT_TRUE(prep.Configure().ok());
     const QStringList expected = {
         QStringLiteral(":DISP:DRAW CH 1,DARK"),
         QStringLiteral(":DISP:DRAW CH 2,NORM"),
@@ -105,7 +105,7 @@ TEST(Preparation, PairRangesAreEqualisedUpwards)
         st.sim->recorder(0).clearLog();
         auto ctx = st.context();
         hs::InstrumentPreparation prep(ctx);
-        ASSERT_EQ(prep.Configure(), hs::PreparationOk);
+        ASSERT_TRUE(prep.Configure().ok());
         const QStringList got = st.linesAfter(type == 2 ? 37 : 28);
         if (type == 2) {
             EXPECT_TRUE(got.contains(QStringLiteral(":UNIT:RANG CH 1, 5")))
@@ -137,7 +137,7 @@ TEST(Preparation, CheckShotResultsMatchTheSignals)
     int started = 0;
     prep.onShotStarted = [&] { ++started; };
     hs::PreparationResult r;
-    ASSERT_EQ(prep.Run(r), hs::PreparationOk);
+    ASSERT_TRUE(prep.Run(r).ok());
     EXPECT_EQ(started, r.Attempts);
     EXPECT_TRUE(r.FrequencyText.startsWith(QStringLiteral("基本波周波数 50.0")))
         << qPrintable(r.FrequencyText);
@@ -180,13 +180,15 @@ TEST(Preparation, CheckShotGivesUpAfterItsBound)
     ASSERT_TRUE(st.connect(1, 2));
     auto ctx = st.context();
     hs::InstrumentPreparation prep(ctx);
-    ASSERT_EQ(prep.Configure(), hs::PreparationOk);
+    ASSERT_TRUE(prep.Configure().ok());
     hs::sim::FaultPlan plan;
     plan.noZeroCrossing = true;
     st.sim->recorder(0).setFaults(plan);
     st.sim->recorder(0).clearLog();
     hs::PreparationResult r;
-    EXPECT_EQ(prep.CheckShot(r), hs::PreparationCheckShotFailed);
+    const hs::Result<void> shot = prep.CheckShot(r);
+    ASSERT_FALSE(shot.ok());
+    EXPECT_TRUE(shot.error().is(hs::PreparationCheckShotFailed));
     EXPECT_EQ(r.Attempts, hs::kCheckShotAttempts);
     EXPECT_EQ(st.lines().count(QStringLiteral(":STAR")), hs::kCheckShotAttempts);
     ASSERT_EQ(st.observer.messages.size(), 1u);

@@ -17,7 +17,7 @@ protected:
         TestSignal s;
         start(s, recorders, model, model);
         for (int r = 0; r < recorders; ++r)
-            send(r, cmd::headerOff());
+            pair[r].headerOff();
         settings.LastFeeder = static_cast<std::int16_t>(lastFeeder);
         for (int k = 0; k < 20; ++k) {
             const bool second = k / 2 >= pairOnSecond;

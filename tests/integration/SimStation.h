@@ -51,7 +51,7 @@ public:
         request.addresses[0] = QStringLiteral("127.0.0.1");
         request.ports[0] = QString::number(sim->port(0));
         request.recorderCount = 1;
-        ConnectionSetup setup(lan, facts, observer);
+        ConnectionSetup setup(recorders, observer);
         if (setup.initialise(request) != ConnectionStatus::Ok)
             return false;
         // The last set-up lines (the clock) may still be on their way.
@@ -82,13 +82,14 @@ public:
         return lines();
     }
 
-    EngineContext context() { return EngineContext{lan, facts, settings, data, clock, observer}; }
+    EngineContext context() { return EngineContext{recorders, facts, settings, data, clock, observer}; }
 
     Clock clock;
     std::unique_ptr<sim::SimServer> sim;
     bool listening = false;
     LanModule lan;
     RecorderFacts facts;
+    RecorderPair recorders{lan, facts};
     MeasurementSettings settings;
     MeasurementData data;
     RecordingObserver observer;

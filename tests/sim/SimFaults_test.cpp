@@ -29,14 +29,14 @@ TEST_F(SimFaults, SilentQueryAndSilentCommand)
     startWith(QStringLiteral("1:silent-query=2"));
     EXPECT_EQ(model(), 8841);
     EXPECT_EQ(model(), 0);
-    EXPECT_EQ(lan.LinkResult, 3);
+    EXPECT_FALSE(last.ok());
     EXPECT_EQ(model(), 8841);
 
     std::array<FaultPlan, 2> plans;
     ASSERT_TRUE(applyFaultOption(QStringLiteral("silent-command=:mem:maxp?"), plans, nullptr));
     server->recorder(0).setFaults(plans[0]);
     query(0, cmd::memMaxPoint());
-    EXPECT_EQ(lan.LinkResult, 3);
+    EXPECT_FALSE(last.ok());
     EXPECT_EQ(model(), 8841);
     EXPECT_TRUE(server->recorder(0).commandLog()[3].note.contains(QStringLiteral("no reply")));
 }
@@ -47,7 +47,7 @@ TEST_F(SimFaults, DelayedReplies)
     const QDateTime before = clock.now();
     EXPECT_EQ(model(), 8841);
     EXPECT_GE(before.msecsTo(clock.now()), 2900);
-    lan.SetReplyTimeout(-3); // 2 s: shorter than the delay
+    lan.setReplyTimeout(-3); // 2 s: shorter than the delay
     EXPECT_EQ(model(), 0);
 }
 
@@ -58,14 +58,14 @@ TEST_F(SimFaults, ShortSplitAndGarbledBlocks)
     const auto whole = readBlocks(0, 1, 0, 200, 200, 1);
     ASSERT_EQ(whole.size(), 200u);
     send(0, cmd::memBinaryData(200));
-    EXPECT_EQ(lan.ReceiveBinaryBlock(id(0), 403), 3);
+    EXPECT_FALSE(lan.receiveBlock(0, 403).ok());
     EXPECT_EQ(server->recorder(0).executeLine(cmd::memBinaryData(200).toLatin1()).reply.size(),
               403);
     // Drain the 100 bytes of the cut block that the link leaves queued.
-    lan.SendCommand(id(0), cmd::identify());
-    lan.ReceiveResponse(id(0), lan.ReplyText);
-    EXPECT_TRUE(lan.ReplyText.endsWith(QStringLiteral("HIOKI,8841,0,V1.20\n")));
-    EXPECT_EQ(lan.ReplyText.size(), 100 + 19);
+    lan.send(0, cmd::identify());
+    last = lan.receiveLine(0);
+    EXPECT_TRUE(reply().endsWith(QStringLiteral("HIOKI,8841,0,V1.20\n")));
+    EXPECT_EQ(reply().size(), 100 + 19);
 
     std::array<FaultPlan, 2> plans;
     ASSERT_TRUE(applyFaultOption(QStringLiteral("split-block=7"), plans, nullptr));
@@ -76,7 +76,6 @@ TEST_F(SimFaults, ShortSplitAndGarbledBlocks)
     ASSERT_TRUE(applyFaultOption(QStringLiteral("garbage=2/5"), plans, nullptr));
     server->recorder(0).setFaults(plans[0]);
     EXPECT_EQ(model(), 8841);
-    lan.ReplyText.clear();
     const QString garbled = query(0, cmd::identify());
     EXPECT_EQ(garbled.size(), 5 + 19);
     EXPECT_FALSE(garbled.left(5).contains(QLatin1Char('\n')));
@@ -91,7 +90,7 @@ TEST_F(SimFaults, ConnectionDroppedAfterCommands)
     EXPECT_EQ(model(), 8841); // the third line is still answered
     EXPECT_TRUE(clock.waitUntil([&] { return server->connectionCount(0) == 0; }, 100000));
     EXPECT_EQ(model(), 0);
-    EXPECT_EQ(lan.LinkResult, 3);
+    EXPECT_FALSE(last.ok());
 }
 
 TEST_F(SimFaults, NoTriggerAndNoZeroCrossing)

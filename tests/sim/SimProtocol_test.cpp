@@ -42,7 +42,7 @@ TEST_P(SimShot, ReadOutMatchesTheSignal)
         // ASCII read-out of the same stretch.
         send(0, cmd::memPoint(ch, 150, true));
         const auto ascii = cmd::parseAsciiData(query(0, cmd::memAsciiData()), mc);
-        ASSERT_TRUE(ascii.has_value()) << lan.ReplyText.toStdString();
+        ASSERT_TRUE(ascii.has_value()) << reply().toStdString();
         for (int i = 0; i < 40; ++i)
             EXPECT_EQ((*ascii)[static_cast<std::size_t>(i)], samples[static_cast<std::size_t>(i)]);
     }
@@ -62,8 +62,8 @@ TEST_P(SimShot, IdentifiesTheModelAndItsUnits)
     start(s);
     send(0, cmd::clearStatus());
     EXPECT_EQ(cmd::parseModel(query(0, cmd::identify())), model);
-    EXPECT_EQ(lan.LinkResult, 0);
-    EXPECT_TRUE(lan.ReplyText.endsWith(QLatin1Char('\n')));
+    EXPECT_TRUE(last.ok());
+    EXPECT_TRUE(reply().endsWith(QLatin1Char('\n')));
     const auto codes = cmd::parseUnitCodes(query(0, cmd::options()));
     const std::array<std::int16_t, 16> expected{1, 1, 4, 4, 7, 0, 3, 0, 0, 0, 0, 0, 0, 0, 0, 0};
     EXPECT_EQ(codes, expected);
@@ -153,7 +153,7 @@ TEST_F(SimProtocol, RangesAndMagnificationsRoundTripOrAreRefused)
     for (double d : {4.0, 2.0, 1.0, 0.5, 0.1}) {
         send(0, cmd::displayYMag(12, d));
         const auto got = cmd::parseMagnificationReply(query(0, cmd::displayYMagQuery(12)));
-        ASSERT_TRUE(got.has_value()) << lan.ReplyText.toStdString();
+        ASSERT_TRUE(got.has_value()) << reply().toStdString();
         EXPECT_DOUBLE_EQ(*got, d);
     }
     send(0, QStringLiteral(":DISP:YMAG CH12,X1_3"));
@@ -162,7 +162,7 @@ TEST_F(SimProtocol, RangesAndMagnificationsRoundTripOrAreRefused)
     EXPECT_EQ(*cmd::parseMagnificationReply(query(0, cmd::displayYMagQuery(12))), 0.2);
     // A channel without a unit answers no range.
     EXPECT_TRUE(query(0, cmd::unitRangeQuery(7)).isEmpty());
-    EXPECT_EQ(lan.LinkResult, 3);
+    EXPECT_FALSE(last.ok());
     // With the header on, the reply echoes the command.
     send(0, QStringLiteral(":HEAD ON"));
     EXPECT_EQ(query(0, cmd::unitRangeQuery(12)), QStringLiteral(":UNIT:RANG CH12,+2.000E-01\n"));
@@ -177,8 +177,8 @@ TEST_F(SimProtocol, AcceptsContinuationsSpacedPlainAndLongForms)
     EXPECT_EQ(rec.shotSamples(), 5000);
     send(0, cmd::configureMeasurement(true));
     send(0, QStringLiteral(":TRIG:MODE SING;PRET 2;:HEAD OFF;:CONF:SHOT?;:HEAD?"));
-    lan.ReceiveResponse(id(0), lan.ReplyText);
-    EXPECT_EQ(lan.ReplyText, QStringLiteral("100;OFF\n"));
+    last = lan.receiveLine(0);
+    EXPECT_EQ(reply(), QStringLiteral("100;OFF\n"));
     EXPECT_EQ(rec.shotSamples(), 10000);
     send(0, QStringLiteral(":UNIT:RANG CH3,1;:UNIT:RANG CH 4, .5;:unit:range ch 2,2"));
     settle();
@@ -230,7 +230,7 @@ TEST_F(SimProtocol, FloppyPrintAbortAndAutoSetup)
     settle();
     EXPECT_TRUE(rec.floppyFiles().isEmpty());
     send(0, cmd::fdiskMediaFd());
-    lan.SetReplyTimeout(10);
+    lan.setReplyTimeout(10);
     const qint64 before = clock.now().toMSecsSinceEpoch();
     send(0, save);
     query(0, cmd::memMaxPoint()); // waits behind the save
@@ -240,7 +240,7 @@ TEST_F(SimProtocol, FloppyPrintAbortAndAutoSetup)
     EXPECT_EQ(rec.floppyFiles()[0].format, QStringLiteral("BIN"));
     EXPECT_EQ(rec.floppyFiles()[0].samples, 5000);
     EXPECT_GE(took, 7000);
-    EXPECT_EQ(lan.LinkResult, 0);
+    EXPECT_TRUE(last.ok());
     // :ABORT before the trigger leaves nothing; a free-running shot stopped half-way keeps
     // the samples taken so far.
     send(0, cmd::configureShot100());

@@ -75,20 +75,22 @@ protected:
             lan.connectToRecorder(r, QStringLiteral("127.0.0.1"), server->port(r));
             ASSERT_TRUE(clock.waitUntil([&] { return lan.LinkConnected(r); }, 100000));
         }
-        lan.SetReplyTimeout(1);
+        lan.setReplyTimeout(1);
     }
-    static QString id(int r) { return QString::number(r); }
-    // A query as the station makes it: empty reply, send, receive.
+    // A query as the station makes it: send, receive; the reply is kept in last (an empty text
+    // when none came).
     QString query(int r, const QString& command)
     {
         ++sent[static_cast<std::size_t>(r)];
-        lan.Query(id(r), command);
-        return lan.ReplyText;
+        lan.send(r, command);
+        last = lan.receiveLine(r);
+        return reply();
     }
+    QString reply() const { return last.valueOr(QString()); }
     void send(int r, const QString& command)
     {
         ++sent[static_cast<std::size_t>(r)];
-        lan.SendCommand(id(r), command);
+        lan.send(r, command);
     }
     // Waits until the simulator has executed every line sent so far.
     void settle()
@@ -137,17 +139,13 @@ protected:
         send(r, cmd::memPoint(ch, from, true));
         while (static_cast<int>(out.size()) < n) {
             send(r, cmd::memBinaryData(blockSize));
-            const int rc = lan.ReceiveBinaryBlock(id(r), cmd::blockByteCount(blockSize));
-            EXPECT_EQ(rc, 0);
-            if (rc != 0)
+            const auto block = lan.receiveBlock(r, cmd::blockByteCount(blockSize));
+            EXPECT_TRUE(block.ok());
+            if (!block)
                 break;
-            EXPECT_EQ(lan.ReceivedByteCount(), cmd::blockByteCount(blockSize));
+            EXPECT_EQ(block->size(), static_cast<std::size_t>(cmd::blockByteCount(blockSize)) + 1);
             std::vector<std::int16_t> samples(static_cast<std::size_t>(blockSize));
-            const auto& buf = lan.BlockBuffer();
-            const int got = cmd::decodeBlock(
-                std::span<const std::uint8_t>(
-                    buf.data(), static_cast<std::size_t>(lan.ReceivedByteCount()) + 1),
-                modelClass, samples);
+            const int got = cmd::decodeBlock(*block, modelClass, samples);
             EXPECT_EQ(got, blockSize);
             for (int i = 0; i < got && static_cast<int>(out.size()) < n; ++i)
                 out.push_back(samples[static_cast<std::size_t>(i)]);
@@ -157,6 +155,7 @@ protected:
 
     Clock clock{0.01};
     LanModule lan{clock};
+    LinkReply<QString> last = QString();
     std::unique_ptr<SimServer> server;
     std::array<qsizetype, 2> sent{};
 };

@@ -1,5 +1,7 @@
 #include "ui/ConnectionScreen.h"
 
+#include "recorder/LanModule.h"
+
 #include <QApplication>
 #include <QFile>
 #include <QFocusEvent>
@@ -28,7 +30,7 @@ class ConnectionScreenTest : public ::testing::Test {
 protected:
     std::unique_ptr<hs::ConnectionScreen> makeScreen(const QString& addressFile = QString())
     {
-        auto screen = std::make_unique<hs::ConnectionScreen>(lan, facts, addressFile);
+        auto screen = std::make_unique<hs::ConnectionScreen>(recorders, addressFile);
         screen->setMessageFunction([this](const QString& text, const QString& title) {
             messages.emplace_back(text, title);
         });
@@ -45,6 +47,7 @@ protected:
     hs::Clock clock{0.01};
     hs::LanModule lan{clock};
     hs::RecorderFacts facts;
+    hs::RecorderPair recorders{lan, facts};
     std::vector<Message> messages;
     QTemporaryDir dir;
 };

@@ -585,7 +585,7 @@ protected:
         }
         request.recorderCount = 2;
         hs::EngineObserver quiet;
-        hs::ConnectionSetup setup(station.lan, station.facts, quiet);
+        hs::ConnectionSetup setup(station.recorders, quiet);
         ASSERT_EQ(setup.initialise(request), hs::ConnectionStatus::Ok);
         station.clock.waitMs(500);
         for (int i = 0; i < 2; ++i) {
