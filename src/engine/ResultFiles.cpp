@@ -11,6 +11,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QLockFile>
 #include <QtEndian>
 
 #include <array>
@@ -97,11 +98,57 @@ int ResultFiles::openFile(const QString& name, bool truncate)
     return kOk;
 }
 
+ResultFileLock::ResultFileLock() = default;
+
+ResultFileLock::~ResultFileLock()
+{
+    release();
+}
+
+Result<void> ResultFileLock::take(const QString& outputFile)
+{
+    const QString path = QFileInfo(outputFile).absoluteFilePath();
+    if (lock_ && outputFile_ == path)
+        return {};
+    release();
+    auto lock = std::make_unique<QLockFile>(path + QStringLiteral(".lock"));
+    lock->setStaleLockTime(0);
+    if (lock->tryLock(0)) {
+        lock_ = std::move(lock);
+        outputFile_ = path;
+        return {};
+    }
+    // Only a lock held by another run refuses the files. A lock file that cannot be made (a
+    // missing or read-only folder, a device such as /dev/full) leaves the opening of the files
+    // themselves to say what is wrong.
+    if (lock->error() != QLockFile::LockFailedError)
+        return {};
+    qint64 pid = 0;
+    QString host;
+    QString program;
+    lock->getLockInfo(&pid, &host, &program);
+    return fail(Error{0, QStringLiteral("結果ファイル「%1」は別の測定が使用中です（%2、%3 の"
+                                        "プロセス %4）")
+                             .arg(outputFile, program, host)
+                             .arg(pid)});
+}
+
+void ResultFileLock::release()
+{
+    if (lock_)
+        lock_->unlock();
+    lock_.reset();
+    outputFile_.clear();
+}
+
 int ResultFiles::Open()
 {
     Close();
     errorText_.clear();
     notices_.clear();
+    if (const Result<void> locked = lock_.take(settings_.OutputFile);
+        !settings_.OutputFile.isEmpty() && !locked)
+        return fail(kFileError, locked.error().text);
     for (const QString& name : ResultFileNames(settings_.OutputFile, settings_.MeasureType())) {
         if (openFile(name, true) != kOk) {
             const QString error = errorText_;
@@ -121,6 +168,7 @@ void ResultFiles::Close()
     }
     files_.clear();
     identities_.clear();
+    lock_.release();
 }
 
 QStringList ResultFiles::TakeNotices()

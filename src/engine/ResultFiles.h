@@ -1,5 +1,6 @@
 #pragma once
 
+#include "common/Result.h"
 #include "files/ResultFormat.h"
 
 #include <QByteArray>
@@ -12,6 +13,7 @@
 #include <vector>
 
 class QFile;
+class QLockFile;
 
 namespace hs {
 
@@ -27,6 +29,28 @@ struct MeasurementData;
 // during the run is made again under the same name, and a notice says so. A write error returns
 // a non-zero status, cuts the file back to its last whole record, and ErrorText() names the
 // file and the system's reason.
+// The lock of one run on its result files: "<output file>.lock" beside them, held from before
+// the files are opened (or truncated) to the end of the run, so that a second run on the same
+// files is refused instead of writing its records between ours. A lock left by a run that
+// died is taken over; a run's age never makes its lock stale.
+class ResultFileLock {
+public:
+    ResultFileLock();
+    ~ResultFileLock();
+    ResultFileLock(const ResultFileLock&) = delete;
+    ResultFileLock& operator=(const ResultFileLock&) = delete;
+
+    // Takes the lock of outputFile (nothing to do when it is held for that file already); the
+    // error names the program and process that hold it.
+    Result<void> take(const QString& outputFile);
+    void release();
+    bool held() const { return lock_ != nullptr; }
+
+private:
+    std::unique_ptr<QLockFile> lock_;
+    QString outputFile_;
+};
+
 class ResultFiles {
 public:
     static constexpr int kOk = 0;
@@ -86,6 +110,7 @@ private:
     MeasurementSettings& settings_;
     MeasurementData& data_;
     const Clock& clock_;
+    ResultFileLock lock_;
     std::vector<std::unique_ptr<QFile>> files_;
     std::vector<FileIdentity> identities_;
     QStringList notices_;

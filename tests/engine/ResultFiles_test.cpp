@@ -4,6 +4,7 @@
 #include "model/MeasurementSettings.h"
 
 #include <QDir>
+#include <QCoreApplication>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QtEndian>
@@ -373,6 +374,29 @@ TEST(ResultFiles, OpeningTruncatesAnOlderLongerFile)
     std::int16_t shots = 4;
     ASSERT_EQ(files.WriteResultRecord(shots), ResultFiles::kOk);
     EXPECT_EQ(readAll(s.settings.OutputFile).size(), 256);
+}
+
+TEST(ResultFiles, ASecondRunOnTheSameFilesIsRefusedUntilTheFirstEnds)
+{
+    Station s(2, 0, 0);
+    s.fillInterval();
+    ResultFiles first(s.settings, s.data, s.clock);
+    ASSERT_EQ(first.Open(), ResultFiles::kOk);
+    std::int16_t shots = 4;
+    ASSERT_EQ(first.WriteResultRecord(shots), ResultFiles::kOk);
+
+    // The second run neither truncates the first one's records nor writes between them.
+    Station other(2, 0, 0);
+    other.settings.OutputFile = s.settings.OutputFile;
+    ResultFiles second(other.settings, other.data, other.clock);
+    EXPECT_EQ(second.Open(), ResultFiles::kFileError);
+    EXPECT_TRUE(second.ErrorText().contains(QStringLiteral("別の測定が使用中")))
+        << second.ErrorText().toStdString();
+    EXPECT_TRUE(second.ErrorText().contains(QString::number(QCoreApplication::applicationPid())));
+    EXPECT_EQ(readAll(s.settings.OutputFile).size(), 256);
+
+    first.Close();
+    EXPECT_EQ(second.Open(), ResultFiles::kOk);
 }
 
 TEST(ResultFiles, FileErrorsNameTheFile)
