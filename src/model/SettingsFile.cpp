@@ -13,6 +13,7 @@
 #include <QJsonParseError>
 #include <QRegularExpression>
 
+#include <climits>
 #include <cmath>
 #include <optional>
 #include <set>
@@ -357,6 +358,22 @@ void readEnd(ContentReader& r, const QString& key, const QJsonValue& value)
         fail(key, QStringLiteral("must be later than StartDateTime"));
 }
 
+// A path the file system can take: at most PATH_MAX - 1 bytes, each name in it at most NAME_MAX.
+void checkPathLength(const QString& key, const QString& path)
+{
+    const QByteArray bytes = QFile::encodeName(path);
+    if (bytes.size() >= PATH_MAX)
+        fail(key, QStringLiteral("the path is %1 bytes long, at most %2 are allowed")
+                      .arg(bytes.size())
+                      .arg(PATH_MAX - 1));
+    for (const QByteArray& name : bytes.split('/')) {
+        if (name.size() > NAME_MAX)
+            fail(key, QStringLiteral("a name in the path is %1 bytes long, at most %2 are allowed")
+                          .arg(name.size())
+                          .arg(NAME_MAX));
+    }
+}
+
 void readOutputFile(ContentReader& r, const QString& key, const QJsonValue& value)
 {
     if (!value.isString() || value.toString().trimmed().isEmpty())
@@ -366,6 +383,9 @@ void readOutputFile(ContentReader& r, const QString& key, const QJsonValue& valu
         fail(key, QStringLiteral("\"%1\" names a folder, not a file").arg(path));
     r.s.OutputFile = outputFileFromPath(path, r.rules.currentExtension());
     r.s.OutputFolder = outputFolderOf(path);
+    // The three-meter type writes a file per phase, each name one letter longer.
+    checkPathLength(key, r.s.MeasureType() == 4 ? phaseFileName(r.s.OutputFile, QLatin1Char('R'))
+                                                : r.s.OutputFile);
 }
 
 void readOutputFolder(ContentReader& r, const QString& key, const QJsonValue& value)
@@ -375,6 +395,7 @@ void readOutputFolder(ContentReader& r, const QString& key, const QJsonValue& va
     r.s.OutputFolder = value.toString().trimmed();
     if (!r.s.OutputFolder.isEmpty() && !r.s.OutputFolder.endsWith(QLatin1Char('/')))
         r.s.OutputFolder += QLatin1Char('/');
+    checkPathLength(key, r.s.OutputFolder);
 }
 
 void readSaveWaveforms(ContentReader& r, const QString& key, const QJsonValue& value)
@@ -443,6 +464,116 @@ const SettingsKey kSettingsKeys[] = {
     {"VConnection", readVConnection},
 };
 
+// A walk over the raw text of a document QJsonDocument has already taken as valid JSON, for
+// what the parsed document no longer shows: a key given twice in one object (QJsonDocument keeps
+// the last one silently). It also refuses control characters in every text value: they have no
+// place in an address or a path and would reach the recorders or the file system as they are.
+class RawTextCheck {
+public:
+    explicit RawTextCheck(const QByteArray& text) : t_(text)
+    {
+        if (t_.startsWith("\xEF\xBB\xBF"))
+            p_ = 3;
+    }
+
+    void run()
+    {
+        blanks();
+        value(QString());
+    }
+
+private:
+    char at() const { return p_ < t_.size() ? t_[p_] : '\0'; }
+
+    void blanks()
+    {
+        while (at() == ' ' || at() == '\t' || at() == '\n' || at() == '\r')
+            ++p_;
+    }
+
+    // The text starting at the opening quote, decoded; the position moves past the closing one.
+    QString text()
+    {
+        const qsizetype begin = p_++;
+        bool escaped = false;
+        while (p_ < t_.size() && t_[p_] != '"') {
+            if (t_[p_] == '\\') {
+                escaped = true;
+                ++p_;
+            }
+            ++p_;
+        }
+        ++p_;
+        const QByteArray raw = t_.mid(begin, p_ - begin);
+        if (!escaped)
+            return QString::fromUtf8(raw.mid(1, raw.size() - 2));
+        return QJsonDocument::fromJson('[' + raw + ']').array().at(0).toString();
+    }
+
+    void value(const QString& where)
+    {
+        switch (at()) {
+        case '{':
+            object(where);
+            break;
+        case '[':
+            array(where);
+            break;
+        case '"':
+            for (const QChar c : text()) {
+                if (c.category() == QChar::Other_Control)
+                    fail(where, QStringLiteral("contains a control character (U+%1)")
+                                    .arg(QString::number(c.unicode(), 16)
+                                             .toUpper()
+                                             .rightJustified(4, QLatin1Char('0'))));
+            }
+            break;
+        default: // number, true, false, null
+            while (p_ < t_.size() && !QByteArray(",}] \t\r\n").contains(at()))
+                ++p_;
+        }
+    }
+
+    void object(const QString& where)
+    {
+        ++p_;
+        blanks();
+        std::set<QString> seen;
+        while (at() == '"') {
+            const QString key = text();
+            const QString path = where.isEmpty() ? key : where + QLatin1Char('.') + key;
+            if (!seen.insert(key).second)
+                fail(path, QStringLiteral("is given more than once"));
+            blanks();
+            ++p_; // ':'
+            blanks();
+            value(path);
+            blanks();
+            if (at() == ',')
+                ++p_;
+            blanks();
+        }
+        ++p_; // '}'
+    }
+
+    void array(const QString& where)
+    {
+        ++p_;
+        blanks();
+        for (qsizetype i = 0; at() != ']' && p_ < t_.size(); ++i) {
+            value(indexed(where, i));
+            blanks();
+            if (at() == ',')
+                ++p_;
+            blanks();
+        }
+        ++p_; // ']'
+    }
+
+    const QByteArray& t_;
+    qsizetype p_ = 0;
+};
+
 SettingsFileContent readContent(const QJsonObject& root, const QDateTime& now)
 {
     QStringList known;
@@ -475,6 +606,7 @@ SettingsFileResult parseSettingsJson(const QByteArray& json, const QDateTime& no
         return result;
     }
     try {
+        RawTextCheck(json).run();
         result.content = readContent(doc.object(), now);
         result.ok = true;
     } catch (const FileError& e) {

@@ -170,6 +170,19 @@ QString numberText(double value)
     return QString::number(value, 'g', 15);
 }
 
+std::vector<int> followingRows(const std::array<QString, 9>& column, int row,
+                               const QString& previous)
+{
+    std::vector<int> rows;
+    const double before = readNumber(previous);
+    for (int below = row + 1; below >= 1 && below <= 8; ++below) {
+        if (readNumber(column[static_cast<std::size_t>(below)]) != before)
+            break;
+        rows.push_back(below);
+    }
+    return rows;
+}
+
 QString integerRangeMessage()
 {
     return QStringLiteral("-32768 から 32767 までの整数を入力して下さい");
@@ -511,9 +524,13 @@ void SettingsRules::leaveFeederCtBox(int index)
         return;
     if (integerValue(v_.feederCtText[static_cast<std::size_t>(index)]).value_or(1) == 0)
         changeFeederCtText(index, QStringLiteral("1"));
-    const QString text = v_.feederCtText[static_cast<std::size_t>(index)];
-    for (int below = index + 1; below <= 8; ++below)
+    const auto row = static_cast<std::size_t>(index);
+    const QString text = v_.feederCtText[row];
+    for (const int below : followingRows(v_.feederCtText, index, v_.feederCtBefore[row])) {
         changeFeederCtText(below, text);
+        v_.feederCtBefore[static_cast<std::size_t>(below)] = text;
+    }
+    v_.feederCtBefore[row] = text;
 }
 
 void SettingsRules::leaveFeederClampBox(int index)
@@ -522,9 +539,13 @@ void SettingsRules::leaveFeederClampBox(int index)
         return;
     if (sensorValueIsZero(readNumber(v_.feederClampText[static_cast<std::size_t>(index)])))
         changeFeederClampText(index, QStringLiteral("0.1"));
-    const QString text = v_.feederClampText[static_cast<std::size_t>(index)];
-    for (int below = index + 1; below <= 8; ++below)
+    const auto row = static_cast<std::size_t>(index);
+    const QString text = v_.feederClampText[row];
+    for (const int below : followingRows(v_.feederClampText, index, v_.feederClampBefore[row])) {
         changeFeederClampText(below, text);
+        v_.feederClampBefore[static_cast<std::size_t>(below)] = text;
+    }
+    v_.feederClampBefore[row] = text;
 }
 
 void SettingsRules::rebuildDateTimes()
@@ -690,6 +711,8 @@ void SettingsRules::applySettings(const MeasurementSettings& loaded, const Recor
         v_.feederCtText[i] = QString::number(loaded.CtRatio[i]);
         v_.feederClampText[i] = floatText(0.2 / static_cast<double>(loaded.CurrentScale[i]));
     }
+    v_.feederCtBefore = v_.feederCtText;
+    v_.feederClampBefore = v_.feederClampText;
     chooseSensor(0);
     v_.sensorText = {floatText(static_cast<double>(loaded.CurrentScale[0])), v_.feederClampText[0]};
     s_.PtRatio = loaded.PtRatio;

@@ -8,6 +8,7 @@
 #include <QStringList>
 
 #include <array>
+#include <vector>
 
 namespace hs {
 
@@ -57,6 +58,14 @@ QString phaseFileName(const QString& outputFile, QChar letter);
 
 // A real written for a text box: plain decimal with up to 15 significant digits ("0.04").
 QString numberText(double value);
+
+// Copy-down of a feeder column (Text10 CT ratios, Text11 clamp ranges) when the box of `row` is
+// left: the rows that follow it, i.e. the run of rows directly below it that still hold
+// `previous`, the value the box held before the edit (compared as numbers). The run ends at the
+// first row with another value: that value was entered for its own feeder and is never
+// overwritten, nor is anything below it.
+std::vector<int> followingRows(const std::array<QString, 9>& column, int row,
+                               const QString& previous);
 
 // ---- The settings screen's state --------------------------------------------------------
 
@@ -118,6 +127,9 @@ struct SettingsView {
     QString printIntervalText = QStringLiteral("60");                                    // Text9
     std::array<QString, 9> feederCtText{"1", "1", "1", "1", "1", "1", "1", "1", "1"};    // Text10
     std::array<QString, 9> feederClampText{"2", "2", "2", "2", "2", "2", "2", "2", "2"}; // Text11
+    // Text10 and Text11 as they were when last left or loaded: where an edit started from.
+    std::array<QString, 9> feederCtBefore = feederCtText;
+    std::array<QString, 9> feederClampBefore = feederClampText;
 };
 
 // Outcome of an entry: refused entries keep the previous value and box text; message says why.
@@ -188,7 +200,7 @@ public:
     void leaveCtBox();
     EntryResult changeFeederCtText(int index, const QString& text); // Text10(i) change
     void changeFeederClampText(int index, const QString& text);     // Text11(i) change
-    // Text10(i) / Text11(i) left: zero replacement, then copy-down to the rows below.
+    // Text10(i) / Text11(i) left: zero replacement, then copy-down to the rows that follow it.
     void leaveFeederCtBox(int index);
     void leaveFeederClampBox(int index);
 

@@ -215,6 +215,68 @@ TEST(SettingsFile, InvalidValuesAreRefusedNamingTheKey)
     EXPECT_FALSE(withKey("recorders", QJsonValue()).ok);
 }
 
+TEST(SettingsFile, DuplicateKeysControlCharactersAndOverlongPathsAreRefused)
+{
+    // The example's text with more text put in front of its closing brace.
+    auto withText = [](const QByteArray& more) {
+        QByteArray json = QJsonDocument(exampleObject()).toJson(QJsonDocument::Compact);
+        json.insert(json.lastIndexOf('}'), more);
+        return parseSettingsJson(json, kNow);
+    };
+    auto refusedAs = [](const SettingsFileResult& r, const QString& key) {
+        return !r.ok && r.error.startsWith(key + ": ")
+                   ? testing::AssertionSuccess()
+                   : testing::AssertionFailure() << r.error.toStdString();
+    };
+    EXPECT_TRUE(refusedAs(withText(R"(,"CtRatio":[5,5])"), "CtRatio"));
+    EXPECT_TRUE(refusedAs(withText(R"(,"Ct\u0052atio":[5,5])"), "CtRatio")) << "escaped key";
+    EXPECT_TRUE(refusedAs(
+        withText(R"(,"VConnection":[1],"RcComplement":[{"row":1,"R_kOhm":1,"C_uF":1,"row":2}])"),
+        "VConnection"))
+        << "the first key given twice is named";
+    EXPECT_TRUE(refusedAs(parseSettingsJson(R"({"recorders":[{"address":"h"}],"OutputFile":"m",
+        "RcComplement":[{"row":1,"R_kOhm":1,"C_uF":1,"row":2}]})",
+                                            kNow),
+                          "RcComplement[0].row"));
+    EXPECT_TRUE(refusedAs(parseSettingsJson(R"({"OutputFile":"m","recorders":[{"address":"h"},
+        {"address":"h","port":1,"address":"\"}]"}]})",
+                                            kNow),
+                          "recorders[1].address"));
+    // The same key in different objects, and brackets and quotes inside texts, are no duplicate.
+    const SettingsFileResult two = parseSettingsJson(
+        R"({"OutputFile":"a\"},{\"b","recorders":[{"address":"h"},{"address":"i"}]})", kNow);
+    ASSERT_TRUE(two.ok) << two.error.toStdString();
+    EXPECT_EQ(two.content.settings.OutputFile, "a\"},{\"b.hv1");
+
+    EXPECT_TRUE(refusedAs(
+        withKey("recorders",
+                QJsonArray{QJsonObject{{"address", QString::fromLatin1("127.0.0.1\0x", 11)}}}),
+        "recorders[0].address"));
+    const SettingsFileResult tab = withKey("OutputFile", "out/a\tb.hv2");
+    EXPECT_TRUE(refusedAs(tab, "OutputFile"));
+    EXPECT_TRUE(tab.error.contains("U+0009")) << tab.error.toStdString();
+    EXPECT_TRUE(refusedAs(withKey("OutputFolder", "wave\u0085/"), "OutputFolder"));
+
+    // Paths: at most PATH_MAX - 1 bytes, each name at most NAME_MAX bytes (not characters).
+    const SettingsFileResult huge = withKey("OutputFile", QString(50'000, 'a') + "/f.hv2");
+    EXPECT_TRUE(refusedAs(huge, "OutputFile"));
+    EXPECT_LT(huge.error.size(), 200);
+    EXPECT_TRUE(withKey("OutputFile", "out/" + QString(251, 'n') + ".hv2").ok);
+    EXPECT_TRUE(
+        refusedAs(withKey("OutputFile", "out/" + QString(252, 'n') + ".hv2"), "OutputFile"));
+    EXPECT_TRUE(refusedAs(withKey("OutputFile", QString(86, QChar(0x3042)) + ".hv2"), "OutputFile"))
+        << "86 kana are 258 bytes";
+    QJsonObject phases = exampleObject(); // a file per phase, one letter longer
+    phases["MeasureType"] = 4;
+    phases["OutputFile"] = "out/" + QString(251, 'n') + ".hv2";
+    EXPECT_TRUE(refusedAs(parse(phases), "OutputFile"));
+    QString deep;
+    for (int i = 0; i < 25; ++i)
+        deep += QString(200, 'd') + '/';
+    EXPECT_TRUE(refusedAs(withKey("OutputFile", deep + "f.hv2"), "OutputFile"));
+    EXPECT_TRUE(refusedAs(withKey("OutputFolder", deep), "OutputFolder"));
+}
+
 TEST(SettingsFile, BrokenOrMissingFilesAreRefused)
 {
     EXPECT_FALSE(parseSettingsJson("{ \"recorders\": [", kNow).ok);

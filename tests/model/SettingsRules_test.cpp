@@ -413,6 +413,52 @@ TEST_F(Rules, CopyDownFillsTheRowsBelowAndTheirModelValues)
     EXPECT_FLOAT_EQ(s.CurrentScale[8], 2.0f);
 }
 
+TEST(CopyDown, OnlyTheRunOfRowsStillHoldingThePreviousValueFollows)
+{
+    const std::array<QString, 9> column{"1", "1", "1.0", "2", "1", "1", "1", "1", "1"};
+    EXPECT_EQ(followingRows(column, 0, "1"), (std::vector<int>{1, 2}))
+        << "equal as numbers; row 3 was entered and ends the run, row 4 below it stays too";
+    EXPECT_EQ(followingRows(column, 0, "3"), std::vector<int>{});
+    EXPECT_EQ(followingRows(column, 3, "1"), (std::vector<int>{4, 5, 6, 7, 8}));
+    EXPECT_EQ(followingRows(column, 8, "1"), std::vector<int>{});
+}
+
+TEST_F(Rules, CopyDownNeverOverwritesAValueEnteredForAnotherFeeder)
+{
+    auto enter = [this](int row, const QString& ct, const QString& clamp) {
+        rules.changeFeederCtText(row, ct);
+        rules.leaveFeederCtBox(row);
+        rules.changeFeederClampText(row, clamp);
+        rules.leaveFeederClampBox(row);
+    };
+    enter(1, "2", "5");
+    enter(2, "5", "20");
+    enter(0, "1", "2"); // feeder 1 typed again with the value it had
+    EXPECT_EQ(s.CtRatio[1], 2);
+    EXPECT_EQ(s.CtRatio[2], 5);
+    EXPECT_FLOAT_EQ(s.CurrentScale[1], 0.04f);
+    EXPECT_FLOAT_EQ(s.CurrentScale[2], 0.01f);
+    enter(0, "3", "10"); // a new value for feeder 1 alone
+    EXPECT_EQ(s.CtRatio[1], 2);
+    EXPECT_EQ(v.feederClampText[1], "5");
+    // Rows that followed feeder 3 follow its new value, also through a zero replacement.
+    enter(2, "0", "0");
+    for (std::size_t i = 2; i < 9; ++i) {
+        EXPECT_EQ(v.feederCtText[i], "1") << i;
+        EXPECT_EQ(v.feederClampText[i], "0.1") << i;
+    }
+    // A loaded set-up is where the next edit starts from.
+    MeasurementSettings loaded;
+    loaded.CtRatio = {4, 4, 7, 4, 4, 4, 4, 4, 4};
+    loaded.OutputFile = "m.hm3";
+    RecorderFacts facts;
+    facts.UsableChannelTotal = 20;
+    rules.applySettings(loaded, facts, true);
+    rules.changeFeederCtText(0, "6");
+    rules.leaveFeederCtBox(0);
+    EXPECT_EQ(s.CtRatio, (std::array<std::int16_t, 9>{6, 6, 7, 4, 4, 4, 4, 4, 4}));
+}
+
 TEST_F(Rules, DateAndTimeBoxesBuildTheMeasurementPeriod)
 {
     rules.applyClockDefaults(QDateTime(QDate(2004, 1, 1), QTime(8, 0)));

@@ -383,6 +383,29 @@ TEST_F(SettingsScreenTest, FeederBoxesAreCopiedDownOnLeaving)
     EXPECT_EQ(s().PtRatio, 110);
 }
 
+TEST_F(SettingsScreenTest, AValueEnteredForAnotherFeederIsNeverOverwritten)
+{
+    makeScreen();
+    chooseFeeders(3);
+    type("Text10(1)", QStringLiteral("2"));
+    type("Text10(2)", QStringLiteral("5"));
+    type("Text10(0)", QStringLiteral("1"));
+    type("Text11(1)", QStringLiteral("5"));
+    type("Text11(2)", QStringLiteral("20"));
+    type("Text11(0)", QStringLiteral("10"));
+    const char* ct[] = {"1", "2", "5"};
+    const char* clamp[] = {"10", "5", "20"};
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(box(qPrintable(QStringLiteral("Text10(%1)").arg(i)))->text(), ct[i]) << i;
+        EXPECT_EQ(box(qPrintable(QStringLiteral("Text11(%1)").arg(i)))->text(), clamp[i]) << i;
+    }
+    EXPECT_EQ(s().CtRatio[1], 2);
+    EXPECT_EQ(s().CtRatio[2], 5);
+    EXPECT_FLOAT_EQ(s().CurrentScale[0], 0.02f);
+    EXPECT_FLOAT_EQ(s().CurrentScale[1], 0.04f);
+    EXPECT_FLOAT_EQ(s().CurrentScale[2], 0.01f);
+}
+
 TEST_F(SettingsScreenTest, DateAndTimeSpinnersCrossMidnightAndMonthEnds)
 {
     makeScreen();
