@@ -149,7 +149,7 @@ public:
     // kDrawBurstMs), and at most kViewCacheEntries pictures kept. A picture that may not be
     // drawn is answered from the cache (the same size for an older shot, else the nearest size
     // of the same view and feeder), or with 503 and Retry-After when none is there.
-    static constexpr double kDrawMsPerSecond = 15;
+    static constexpr double kDrawMsPerSecond = 10;
     static constexpr double kDrawBurstMs = 250;
     static constexpr int kViewCacheEntries = 12;
 
