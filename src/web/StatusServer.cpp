@@ -19,6 +19,9 @@
 #include <QUrlQuery>
 
 #include <algorithm>
+#include <cmath>
+#include <ctime>
+#include <utility>
 
 // The page's files are compiled into this library; a static library needs them registered.
 static void initialiseWebResources()
@@ -53,9 +56,41 @@ QByteArray header(const QHttpServerRequest& request, QByteArrayView name)
     return {};
 }
 
+// Processor time of this thread in milliseconds: what drawing costs the station itself, not
+// the time other programs on a busy machine took meanwhile.
+double threadCpuMs()
+{
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return double(t.tv_sec) * 1e3 + double(t.tv_nsec) / 1e6;
+}
+
 } // namespace
 
 // ---- GuardedTcpServer -----------------------------------------------------------------------
+
+namespace {
+
+// Headers every answer of the page carries, whatever its status.
+const QList<QPair<QByteArray, QByteArray>>& securityHeaders()
+{
+    static const QList<QPair<QByteArray, QByteArray>> headers{
+        {"Cache-Control", "no-store"},
+        {"X-Content-Type-Options", "nosniff"},
+        {"X-Frame-Options", "DENY"},
+        {"Referrer-Policy", "no-referrer"},
+        {"Content-Security-Policy",
+         "default-src 'none'; script-src 'self'; style-src 'self'; img-src 'self'; "
+         "connect-src 'self'; form-action 'self'; frame-ancestors 'none'"}};
+    return headers;
+}
+
+// How much of a connection's waiting bytes is read here at a time: far more than one request
+// may be, so the request the HTTP server reads next has always been read here before.
+// More waiting than that breaks the bounds on requests and on requests sent ahead.
+constexpr qint64 kScanWindow = 256 * 1024;
+
+} // namespace
 
 GuardedTcpServer::GuardedTcpServer(const ServeOptions& options, QObject* parent)
     : QTcpServer(parent), options_(options)
@@ -76,6 +111,18 @@ GuardedTcpServer::~GuardedTcpServer()
     connections_.clear();
 }
 
+QByteArray GuardedTcpServer::tooLargeAnswer()
+{
+    const QByteArray body = "request too large\n";
+    QByteArray answer = "HTTP/1.1 431 Request Header Fields Too Large\r\n"
+                        "Content-Type: text/plain; charset=utf-8\r\n"
+                        "Content-Length: " +
+                        QByteArray::number(body.size()) + "\r\n";
+    for (const auto& [key, value] : securityHeaders())
+        answer += key + ": " + value + "\r\n";
+    return answer + "Connection: close\r\n\r\n" + body;
+}
+
 void GuardedTcpServer::incomingConnection(qintptr descriptor)
 {
     auto* socket = new QTcpSocket(this);
@@ -84,11 +131,11 @@ void GuardedTcpServer::incomingConnection(qintptr descriptor)
         return;
     }
     if (connections_.size() >= options_.maxConnections)
-        evictOldest();
+        evictOne();
     Connection c;
     c.lastActive.start();
     connections_.insert(socket, c);
-    // Connected before the HTTP server's own handler, so the bound is checked first.
+    // Connected before the HTTP server's own handler, so the bounds are checked first.
     connect(socket, &QTcpSocket::readyRead, this, [this, socket] { onReadyRead(socket); });
     connect(socket, &QTcpSocket::bytesWritten, this, [this, socket] {
         if (auto it = connections_.find(socket); it != connections_.end())
@@ -99,13 +146,26 @@ void GuardedTcpServer::incomingConnection(qintptr descriptor)
             [this, socket] { connections_.remove(socket); });
     connect(socket, &QObject::destroyed, this,
             [this, socket] { connections_.remove(static_cast<QTcpSocket*>(socket)); });
-    addPendingConnection(socket);
+    addPendingConnection(socket); // the HTTP server connects its handler here
+    connect(socket, &QTcpSocket::readyRead, this, [this, socket] { afterReadyRead(socket); });
 }
 
-void GuardedTcpServer::requestHandled(QTcpSocket* socket)
+void GuardedTcpServer::afterReadyRead(QTcpSocket* socket)
 {
-    if (auto it = connections_.find(socket); it != connections_.end())
-        it->requestBytes = 0;
+    auto it = connections_.find(socket);
+    if (it == connections_.end() || it->held)
+        return;
+    // What the HTTP server took of the bytes read here: the bytes of one request at most, or
+    // all there are while a request is incomplete.
+    const qint64 left = socket->bytesAvailable();
+    it->unreadScanned =
+        std::clamp(it->unreadScanned - (it->availableAtScan - left), qint64(0), left);
+    // The HTTP server answers one request at a time and hears of no new bytes for those sent
+    // behind it; they are answered now, while the connection is surely open: a client that
+    // sends its requests and then closes its side must still get every answer.
+    if (!it->closeAfter.empty() && it->closeAfter.size() < it->waitingBeforeServer &&
+        socket->state() == QAbstractSocket::ConnectedState)
+        Q_EMIT socket->readyRead();
 }
 
 void GuardedTcpServer::onReadyRead(QTcpSocket* socket)
@@ -113,17 +173,189 @@ void GuardedTcpServer::onReadyRead(QTcpSocket* socket)
     auto it = connections_.find(socket);
     if (it == connections_.end())
         return;
-    it->lastActive.start();
-    it->requestBytes += socket->bytesAvailable();
-    if (it->requestBytes <= options_.maxRequestBytes)
+    Connection& c = *it;
+    c.lastActive.start();
+    if (c.held) {
+        // Everything before was read inside the held transaction: these bytes are new.
+        const QByteArray bytes = socket->read(kScanWindow);
+        if (!scan(c, bytes)) {
+            refuseTooLarge(socket);
+            return;
+        }
+        if (socket->bytesAvailable() > 0 || c.closeAfter.size() > std::size_t(kMaxPipelined)) {
+            connections_.erase(it);
+            socket->abort();
+        }
         return;
-    connections_.erase(it);
+    }
+    const qint64 available = socket->bytesAvailable();
+    c.availableAtScan = available;
+    if (available > c.unreadScanned) {
+        const QByteArray bytes = socket->peek(std::min(available, c.unreadScanned + kScanWindow));
+        const bool fits = scan(c, QByteArrayView(bytes).sliced(c.unreadScanned));
+        c.unreadScanned = bytes.size();
+        if (!fits) {
+            refuseTooLarge(socket);
+            return;
+        }
+    }
+    if (available > c.unreadScanned || c.closeAfter.size() > std::size_t(kMaxPipelined)) {
+        connections_.erase(it);
+        socket->abort();
+        return;
+    }
+    c.waitingBeforeServer = c.closeAfter.size();
+    // The HTTP server is between requests (it keeps a transaction open while one is only
+    // partly in) and the next one asks for a picture the connection may not have yet.
+    if (!c.closeAfter.empty() && c.closeAfter.front().picture && picturesNow(c) < 1 &&
+        !socket->isTransactionStarted()) {
+        socket->startTransaction();
+        socket->read(available);
+        c.held = true;
+        const int waitMs =
+            static_cast<int>(std::ceil((1 - c.pictures) / kPicturesPerSecond * 1000.0));
+        QTimer::singleShot(std::max(waitMs, 1), this, [this, socket] { release(socket); });
+    }
+}
+
+double GuardedTcpServer::picturesNow(Connection& c) const
+{
+    if (c.pictureClock.isValid())
+        c.pictures = std::min(kPictureBurst, c.pictures + kPicturesPerSecond *
+                                                              double(c.pictureClock.elapsed()) /
+                                                              1000.0);
+    c.pictureClock.start();
+    return c.pictures;
+}
+
+void GuardedTcpServer::release(QTcpSocket* socket)
+{
+    auto it = connections_.find(socket);
+    if (it == connections_.end() || !it->held)
+        return;
+    it->held = false;
+    socket->rollbackTransaction();
+    it->unreadScanned = it->availableAtScan = socket->bytesAvailable();
+    Q_EMIT socket->readyRead();
+}
+
+bool GuardedTcpServer::scan(Connection& c, QByteArrayView bytes) const
+{
+    for (const char ch : bytes) {
+        const bool between = c.lines == 0 && c.line.isEmpty() && c.bodyLeft == 0;
+        if (++c.requestBytes > options_.maxRequestBytes)
+            return false;
+        if (between && (ch == '\r' || ch == '\n' || ch == ' ' || ch == '\t' || ch == '\v'))
+            continue; // blanks before a request, as the HTTP server skips them
+        if (c.bodyLeft < 0)
+            continue; // a body of unknown length: the connection closes after the answer
+        if (c.bodyLeft > 0) {
+            if (--c.bodyLeft == 0)
+                endRequest(c);
+            continue;
+        }
+        if (ch != '\n') {
+            c.line += ch;
+            continue;
+        }
+        if (c.line.endsWith('\r'))
+            c.line.chop(1);
+        const QByteArray line = std::exchange(c.line, QByteArray());
+        if (c.lines++ == 0) {
+            c.http10 = line.endsWith(" HTTP/1.0");
+            c.picture = line.startsWith("GET /view/");
+            continue;
+        }
+        if (line.isEmpty()) { // the end of the header lines
+            if (c.body)
+                c.closeAfter.push_back({true, false}); // answered once its body is in, closed
+            if (c.bodyLeft == 0 && !c.body)
+                endRequest(c);
+            else if (c.bodyLeft == 0) // a body of unknown length
+                c.bodyLeft = -1;
+            continue;
+        }
+        if (c.lines - 1 > kMaxHeaderLines)
+            return false;
+        const qsizetype colon = line.indexOf(':');
+        const QByteArray name = line.left(colon).trimmed().toLower();
+        const QByteArray value = line.mid(colon + 1).trimmed().toLower();
+        if (colon <= 0)
+            continue;
+        if (name == "connection") {
+            for (const QByteArray& token : value.split(',')) {
+                c.close = c.close || token.trimmed() == "close";
+                c.keepAlive = c.keepAlive || token.trimmed() == "keep-alive";
+            }
+        } else if (name == "content-length") {
+            const qint64 length = value.toLongLong();
+            if (length != 0)
+                c.body = true;
+            c.bodyLeft = std::max<qint64>(length, 0);
+        } else if (name == "transfer-encoding") {
+            c.body = true;
+        }
+    }
+    return true;
+}
+
+void GuardedTcpServer::endRequest(Connection& c) const
+{
+    if (!c.body)
+        c.closeAfter.push_back({c.close || (c.http10 && !c.keepAlive), c.picture});
+    c.requestBytes = 0;
+    c.lines = 0;
+    c.http10 = c.close = c.keepAlive = c.body = c.picture = false;
+    c.bodyLeft = 0;
+}
+
+void GuardedTcpServer::refuseTooLarge(QTcpSocket* socket)
+{
+    connections_.remove(socket);
     // The request is not read any further: the answer goes out as far as the socket takes it
     // at once, and the connection is closed with the rest unread.
-    socket->write("HTTP/1.1 431 Request Header Fields Too Large\r\nContent-Type: text/plain\r\n"
-                  "Content-Length: 18\r\nConnection: close\r\n\r\nrequest too large\n");
+    socket->write(tooLargeAnswer());
     socket->flush();
     socket->abort();
+}
+
+bool GuardedTcpServer::requestHandled(QTcpSocket* socket, bool authorised)
+{
+    auto it = connections_.find(socket);
+    if (it == connections_.end())
+        return false;
+    it->authorised = it->authorised || authorised;
+    if (it->closeAfter.empty())
+        return true;
+    const bool close = it->closeAfter.front().close;
+    it->closeAfter.pop_front();
+    return !close;
+}
+
+void GuardedTcpServer::answered(QTcpSocket* socket, bool keepOpen)
+{
+    // Out at once: the client may close its side right after its requests, and the socket
+    // drops what it still holds when it sees that.
+    socket->flush();
+    if (!keepOpen) {
+        // Whatever came behind the request is left unanswered: the connection closes once the
+        // answer has gone out.
+        connections_.remove(socket);
+        disconnect(socket, &QTcpSocket::readyRead, nullptr, nullptr);
+        socket->readAll();
+        socket->disconnectFromHost();
+    }
+}
+
+bool GuardedTcpServer::takePicture(QTcpSocket* socket)
+{
+    auto it = connections_.find(socket);
+    if (it == connections_.end())
+        return true;
+    if (picturesNow(*it) < 1)
+        return false;
+    it->pictures -= 1;
+    return true;
 }
 
 void GuardedTcpServer::dropIdle()
@@ -136,17 +368,53 @@ void GuardedTcpServer::dropIdle()
         socket->abort();
 }
 
-void GuardedTcpServer::evictOldest()
+void GuardedTcpServer::evictOne()
 {
+    // The longest idle of those that never sent an authorised request; only when there is
+    // none, the longest idle of all.
     auto oldest = connections_.end();
-    for (auto it = connections_.begin(); it != connections_.end(); ++it)
-        if (oldest == connections_.end() || it->lastActive.elapsed() > oldest->lastActive.elapsed())
+    for (auto it = connections_.begin(); it != connections_.end(); ++it) {
+        if (oldest == connections_.end()) {
             oldest = it;
+            continue;
+        }
+        const bool stranger = !it->authorised && oldest->authorised;
+        const bool sameKind = it->authorised == oldest->authorised;
+        if (stranger || (sameKind && it->lastActive.elapsed() > oldest->lastActive.elapsed()))
+            oldest = it;
+    }
     if (oldest == connections_.end())
         return;
     QTcpSocket* socket = oldest.key();
     connections_.erase(oldest);
     socket->abort();
+}
+
+// ---- DrawBudget -----------------------------------------------------------------------------
+
+DrawBudget::DrawBudget(double msPerSecond, double burstMs)
+    : rate_(msPerSecond), burst_(burstMs), level_(burstMs)
+{
+}
+
+void DrawBudget::refill(qint64 nowMs)
+{
+    if (last_ >= 0 && nowMs > last_)
+        level_ = std::min(burst_, level_ + rate_ * double(nowMs - last_) / 1000.0);
+    last_ = std::max(last_, nowMs);
+}
+
+bool DrawBudget::available(qint64 nowMs)
+{
+    refill(nowMs);
+    return level_ > 0;
+}
+
+int DrawBudget::retryAfterSeconds() const
+{
+    if (level_ > 0 || rate_ <= 0)
+        return 1;
+    return std::max(1, static_cast<int>(std::ceil(-level_ / rate_)));
 }
 
 // ---- StatusServer ---------------------------------------------------------------------------
@@ -155,6 +423,7 @@ StatusServer::StatusServer(RunFeed& feed, const ServeOptions& options, QObject* 
     : QAbstractHttpServer(parent), feed_(feed), options_(options), files_(feed.station().settings)
 {
     initialiseWebResources();
+    clock_.start();
 }
 
 StatusServer::~StatusServer() = default;
@@ -191,24 +460,35 @@ QString StatusServer::url() const
 
 bool StatusServer::handleRequest(const QHttpServerRequest& request, QTcpSocket* socket)
 {
-    if (tcp_)
-        tcp_->requestHandled(socket);
-    QHttpServerResponder responder = makeResponder(request, socket);
+    const bool get = request.method() == QHttpServerRequest::Method::Get;
+    const bool allowed = get && authorised(request);
+    const bool keepOpen = tcp_ ? tcp_->requestHandled(socket, allowed) : true;
     Reply reply;
-    if (request.method() != QHttpServerRequest::Method::Get) {
+    if (!get) {
         reply = error(405, "only GET is served here\n");
         reply.headers.emplaceBack("Allow", "GET");
     } else if (request.url().path() == QStringLiteral("/login") && !options_.token.isEmpty()) {
         reply = login(request);
-    } else if (!authorised(request)) {
+    } else if (!allowed) {
         reply = options_.token.isEmpty() ? error(403, "forbidden\n")
                                          : error(401, "a token is required: send it in the "
                                                       "X-Station-Token header, or open "
                                                       "/login?token=...\n");
+    } else if (request.url().path().startsWith(QStringLiteral("/view/")) && tcp_ &&
+               !tcp_->takePicture(socket)) {
+        reply = error(429, "too many pictures asked for; try again shortly\n");
+        reply.headers.emplaceBack("Retry-After", "1");
     } else {
         reply = route(request);
     }
-    send(responder, reply);
+    if (!keepOpen)
+        reply.headers.emplaceBack("Connection", "close");
+    {
+        QHttpServerResponder responder = makeResponder(request, socket);
+        send(responder, reply);
+    }
+    if (tcp_)
+        tcp_->answered(socket, keepOpen);
     return true;
 }
 
@@ -333,13 +613,20 @@ StatusServer::Reply StatusServer::viewImage(const QString& path, const QHttpServ
         return error(503, "no shot analysed yet\n");
     if (*feeder > feed_.shotSettings().LastFeeder + 1)
         return error(404, "no such feeder\n");
-    const auto key = std::make_tuple(view, *feeder, *width, *height);
-    if (views_.size() >= 64 && views_.find(key) == views_.end())
-        views_.clear(); // sizes asked for by no page: the cache stays small
-    RenderedView& cached = views_[key];
-    const bool fresh =
-        cached.shot == feed_.shots() || (cached.shot >= 0 && !cached.age.hasExpired(kViewRedrawMs));
-    if (!fresh) {
+    const ViewKey key{view, *feeder, *width, *height};
+    const qint64 now = clock_.elapsed();
+    RenderedView* answer = nullptr;
+    auto found = views_.find(key);
+    if (found != views_.end() &&
+        (found->second.shot == feed_.shots() || !found->second.age.hasExpired(kViewRedrawMs))) {
+        answer = &found->second;
+    } else if (drawBudget_.available(now)) {
+        if (found == views_.end() && views_.size() >= std::size_t(kViewCacheEntries))
+            views_.erase(std::min_element(views_.begin(), views_.end(), [](auto& a, auto& b) {
+                return a.second.lastUsed < b.second.lastUsed;
+            }));
+        RenderedView& cached = views_[key];
+        const double started = threadCpuMs();
         // A table view is as tall as its rows; its width follows w like a drawn view's.
         const QImage image =
             IsTableView(view)
@@ -358,10 +645,39 @@ StatusServer::Reply StatusServer::viewImage(const QString& path, const QHttpServ
         image.save(&buffer, "PNG", 80);
         cached.shot = feed_.shots();
         cached.age.start();
+        drawBudget_.spend(threadCpuMs() - started);
+        answer = &cached;
+    } else if (found != views_.end()) {
+        answer = &found->second; // an older shot
+    } else {
+        answer = nearestView(key);
     }
-    Reply r{200, "image/png", cached.png, {}};
-    r.headers.emplaceBack("X-Shot", QByteArray::number(cached.shot));
+    if (!answer) {
+        Reply r = error(503, "the page is drawing as much as it may; try again shortly\n");
+        r.headers.emplaceBack("Retry-After", QByteArray::number(drawBudget_.retryAfterSeconds()));
+        return r;
+    }
+    answer->lastUsed = now;
+    Reply r{200, "image/png", answer->png, {}};
+    r.headers.emplaceBack("X-Shot", QByteArray::number(answer->shot));
     return r;
+}
+
+StatusServer::RenderedView* StatusServer::nearestView(const ViewKey& key)
+{
+    const auto [view, feeder, width, height] = key;
+    RenderedView* nearest = nullptr;
+    int distance = 0;
+    for (auto& [other, rendered] : views_) {
+        if (std::get<0>(other) != view || std::get<1>(other) != feeder)
+            continue;
+        const int d = std::abs(std::get<2>(other) - width) + std::abs(std::get<3>(other) - height);
+        if (!nearest || d < distance) {
+            nearest = &rendered;
+            distance = d;
+        }
+    }
+    return nearest;
 }
 
 StatusServer::Reply StatusServer::download(const QString& path)
@@ -411,14 +727,8 @@ void StatusServer::send(QHttpServerResponder& responder, const Reply& reply)
     responder.writeStatusLine(static_cast<QHttpServerResponder::StatusCode>(reply.status));
     responder.writeHeader("Content-Type", reply.type);
     responder.writeHeader("Content-Length", QByteArray::number(reply.body.size()));
-    responder.writeHeader("Cache-Control", "no-store");
-    responder.writeHeader("X-Content-Type-Options", "nosniff");
-    responder.writeHeader("X-Frame-Options", "DENY");
-    responder.writeHeader("Referrer-Policy", "no-referrer");
-    responder.writeHeader("Content-Security-Policy",
-                          "default-src 'none'; script-src 'self'; style-src 'self'; "
-                          "img-src 'self'; connect-src 'self'; form-action 'self'; "
-                          "frame-ancestors 'none'");
+    for (const auto& [key, value] : securityHeaders())
+        responder.writeHeader(key, value);
     for (const auto& [key, value] : reply.headers)
         responder.writeHeader(key, value);
     responder.writeBody(reply.body);

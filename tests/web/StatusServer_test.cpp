@@ -6,6 +6,7 @@
 
 #include "files/ResultExport.h"
 #include "files/ResultFileReader.h"
+#include "web/StatusServer.h"
 #include "web/WebAccess.h"
 
 #include <QJsonArray>
@@ -404,6 +405,182 @@ TEST(StatusServerOutage, ATransferErrorIsAnOutageUntilTheNextGoodShot)
     EXPECT_LE(o[QStringLiteral("from")].toString(), o[QStringLiteral("to")].toString());
     EXPECT_LE(o[QStringLiteral("to")].toString(), s[QStringLiteral("lastShot")].toString());
     EXPECT_TRUE(station.running());
+}
+
+} // namespace
+
+namespace {
+
+// How the page treats connections: requests sent ahead of their answers, connections asked to
+// close, oversized requests, strangers that hold connections, clients that ask for many sizes.
+class StatusServerConnections : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        ServedStation::Setup setup;
+        setup.endMin = 600; // ended by the tests
+        station_ = new ServedStation(setup);
+        port_ = station_->waitForPage();
+        if (port_ != 0)
+            station_->waitForStatus(
+                port_, [](const QJsonObject& s) { return s[QStringLiteral("shots")].toInt() > 0; },
+                60000);
+    }
+    static void TearDownTestSuite()
+    {
+        delete station_;
+        station_ = nullptr;
+    }
+    void SetUp() override { ASSERT_NE(port_, 0) << qPrintable(station_->stderrText()); }
+    static bool connect(QTcpSocket& socket)
+    {
+        socket.connectToHost(QStringLiteral("127.0.0.1"), port_);
+        return socket.waitForConnected(5000);
+    }
+    static QByteArray request(const QByteArray& path, const QByteArray& extra = {},
+                              const QByteArray& version = "HTTP/1.1")
+    {
+        return "GET " + path + ' ' + version + "\r\nHost: 127.0.0.1\r\n" + extra + "\r\n";
+    }
+
+    static ServedStation* station_;
+    static quint16 port_;
+};
+
+ServedStation* StatusServerConnections::station_ = nullptr;
+quint16 StatusServerConnections::port_ = 0;
+
+TEST_F(StatusServerConnections, PipelinedRequestsAreAnsweredInOrder)
+{
+    // Sent at once by a client that closes its side right after them.
+    for (const int n : {2, 3, 5}) {
+        QTcpSocket socket;
+        ASSERT_TRUE(connect(socket));
+        QByteArray requests;
+        // Alternating paths, so that the order of the answers shows.
+        for (int i = 0; i < n; ++i)
+            requests += request(i % 2 ? "/app.js" : "/api/status");
+        const Exchange e = exchange(socket, requests, std::size_t(n), 5000, true);
+        ASSERT_EQ(e.replies.size(), std::size_t(n)) << n;
+        for (int i = 0; i < n; ++i) {
+            EXPECT_EQ(e.replies[std::size_t(i)].status, 200) << n << ' ' << i;
+            EXPECT_TRUE(e.replies[std::size_t(i)].headers.value("content-type").startsWith(
+                i % 2 ? "text/javascript" : "application/json"))
+                << n << ' ' << i;
+        }
+    }
+}
+
+TEST_F(StatusServerConnections, ClosesAfterTheAnswerWhenAsked)
+{
+    const QByteArray asks[] = {request("/api/status", {}, "HTTP/1.0"),
+                               request("/api/status", "Connection: close\r\n"),
+                               request("/api/status", "Connection: keep-alive, Close\r\n")};
+    for (const QByteArray& ask : asks) {
+        QTcpSocket socket;
+        ASSERT_TRUE(connect(socket));
+        const Exchange e = exchange(socket, ask, 1);
+        ASSERT_EQ(e.replies.size(), 1u) << ask.constData();
+        EXPECT_EQ(e.replies[0].status, 200);
+        EXPECT_EQ(e.replies[0].headers.value("connection").toLower(), "close");
+        EXPECT_TRUE(closedWithin(socket, 3000)) << ask.constData();
+    }
+    // A request behind one that asked to close is not answered; the connection closes cleanly.
+    QTcpSocket socket;
+    ASSERT_TRUE(connect(socket));
+    const Exchange e = exchange(
+        socket, request("/api/status", "Connection: close\r\n") + request("/app.js"), 2, 3000);
+    ASSERT_EQ(e.replies.size(), 1u);
+    EXPECT_EQ(e.replies[0].status, 200);
+    EXPECT_TRUE(closedWithin(socket, 3000));
+    // Without either, HTTP/1.1 and HTTP/1.0 with keep-alive stay open.
+    for (const QByteArray& ask :
+         {request("/api/status"), request("/api/status", "Connection: keep-alive\r\n", "HTTP/1.0")}) {
+        QTcpSocket open;
+        ASSERT_TRUE(connect(open));
+        ASSERT_EQ(exchange(open, ask, 1).replies.size(), 1u);
+        EXPECT_FALSE(closedWithin(open, 500)) << ask.constData();
+    }
+}
+
+TEST_F(StatusServerConnections, TooManyHeaderLinesAre431WithTheUsualHeaders)
+{
+    const auto lines = [](int n) {
+        QByteArray extra;
+        for (int i = 0; i < n; ++i)
+            extra += "X-L" + QByteArray::number(i) + ": 1\r\n";
+        return extra;
+    };
+    // 100 header lines are served, 101 are not. The Host header comes first, so that a server
+    // that dropped the lines beyond its own bound would answer the rest.
+    EXPECT_EQ(sendRaw(port_, request("/api/status", lines(98) + "Connection: close\r\n")).status,
+              200);
+    const HttpReply many =
+        sendRaw(port_, request("/api/status", lines(99) + "Connection: close\r\n"));
+    EXPECT_EQ(many.status, 431);
+    const HttpReply large =
+        sendRaw(port_, request("/api/status", "X-Big: " + QByteArray(9000, 'a') + "\r\n"));
+    EXPECT_EQ(large.status, 431);
+    const HttpReply usual = get(port_, "/nothing");
+    for (const HttpReply& r : {many, large})
+        for (const QByteArray name : {"cache-control", "x-content-type-options",
+                                      "x-frame-options", "referrer-policy",
+                                      "content-security-policy"})
+            EXPECT_EQ(r.headers.value(name), usual.headers.value(name)) << name.constData();
+}
+
+TEST_F(StatusServerConnections, IdleStrangersDoNotPushOutAClient)
+{
+    QTcpSocket client;
+    ASSERT_TRUE(connect(client));
+    ASSERT_EQ(exchange(client, request("/api/status"), 1).replies.size(), 1u);
+    QThread::msleep(200); // the client is now the longest idle
+    std::vector<std::unique_ptr<QTcpSocket>> strangers;
+    for (int i = 0; i < 2 * hs::web::ServeOptions().maxConnections; ++i) {
+        auto socket = std::make_unique<QTcpSocket>();
+        socket->connectToHost(QStringLiteral("127.0.0.1"), port_);
+        socket->waitForConnected(2000);
+        strangers.push_back(std::move(socket));
+    }
+    QThread::msleep(300); // the station took them all
+    const Exchange e = exchange(client, request("/api/status"), 1, 3000);
+    ASSERT_EQ(e.replies.size(), 1u);
+    EXPECT_EQ(e.replies[0].status, 200);
+}
+
+TEST_F(StatusServerConnections, ManySizesCostABoundedDrawing)
+{
+    // One connection asking without pause gets its pictures at its share's pace, every one
+    // answered: 10 beyond the burst at 10 a second take a second at least.
+    QTcpSocket socket;
+    ASSERT_TRUE(connect(socket));
+    QElapsedTimer timer;
+    timer.start();
+    const int pictures = int(hs::web::GuardedTcpServer::kPictureBurst) + 10;
+    for (int i = 0; i < pictures; ++i) {
+        const Exchange e = exchange(socket, request("/view/9.png"), 1);
+        ASSERT_EQ(e.replies.size(), 1u) << i;
+        EXPECT_EQ(e.replies[0].status, 200) << i;
+    }
+    EXPECT_GE(timer.elapsed(), 800);
+
+    // Widths of a view swept, each on a connection of its own: a few are drawn, the rest come
+    // from the pictures kept (another size) or are refused with a time to come back.
+    int asked = 0, drawnAsAsked = 0;
+    for (int w = 160; w <= 1920; w += 7, ++asked) {
+        const HttpReply r = get(port_, "/view/1.png?w=" + QByteArray::number(w));
+        if (r.status == 503) {
+            EXPECT_GE(r.headers.value("retry-after").toInt(), 1) << w;
+            continue;
+        }
+        ASSERT_EQ(r.status, 200) << w;
+        const auto size = pngSize(r.body);
+        EXPECT_EQ(size.second, 360) << w;
+        drawnAsAsked += size.first == w ? 1 : 0;
+    }
+    EXPECT_LT(drawnAsAsked, asked / 2) << asked;
+    EXPECT_GT(drawnAsAsked, 0);
+    EXPECT_TRUE(station_->running());
 }
 
 } // namespace

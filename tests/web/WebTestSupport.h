@@ -21,6 +21,9 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <vector>
+
+#include <sys/socket.h>
 
 namespace webtest {
 
@@ -81,6 +84,78 @@ inline HttpReply get(quint16 port, const QByteArray& path, const QByteArray& ext
     return sendRaw(port, "GET " + path +
                              " HTTP/1.1\r\nHost: 127.0.0.1:" + QByteArray::number(port) + "\r\n" +
                              extraHeaders + "Connection: close\r\n\r\n");
+}
+
+// The answers on one connection: the requests are written at once (pipelined), then answers
+// are read until `answers` of them are whole, the server closes or the time-out passes.
+struct Exchange {
+    std::vector<HttpReply> replies;
+    bool closedByServer = false;
+};
+
+// Splits whole answers off the front of data.
+inline std::vector<HttpReply> parseAnswers(QByteArray& data)
+{
+    std::vector<HttpReply> replies;
+    for (;;) {
+        const qsizetype headerEnd = data.indexOf("\r\n\r\n");
+        if (headerEnd < 0)
+            return replies;
+        HttpReply reply;
+        const QList<QByteArray> lines = data.left(headerEnd).split('\n');
+        const QList<QByteArray> statusLine = lines[0].split(' ');
+        reply.status = statusLine.size() > 1 ? statusLine[1].toInt() : 0;
+        for (qsizetype i = 1; i < lines.size(); ++i) {
+            const qsizetype colon = lines[i].indexOf(':');
+            if (colon > 0)
+                reply.headers[lines[i].left(colon).trimmed().toLower()] =
+                    lines[i].mid(colon + 1).trimmed();
+        }
+        const qint64 length = reply.headers.value("content-length", "0").toLongLong();
+        if (data.size() < headerEnd + 4 + length)
+            return replies;
+        reply.body = data.mid(headerEnd + 4, length);
+        data.remove(0, headerEnd + 4 + length);
+        replies.push_back(reply);
+    }
+}
+
+// halfClose: the client closes its side once the requests are out, as `nc` and scripts do.
+inline Exchange exchange(QTcpSocket& socket, const QByteArray& requests, std::size_t answers,
+                         int timeoutMs = 10000, bool halfClose = false)
+{
+    Exchange result;
+    socket.write(requests);
+    socket.waitForBytesWritten(timeoutMs);
+    if (halfClose)
+        ::shutdown(int(socket.socketDescriptor()), SHUT_WR);
+    QByteArray data;
+    QElapsedTimer timer;
+    timer.start();
+    while (result.replies.size() < answers && !timer.hasExpired(timeoutMs)) {
+        if (!socket.waitForReadyRead(100) && socket.state() != QAbstractSocket::ConnectedState)
+            break;
+        data += socket.readAll();
+        for (HttpReply& r : parseAnswers(data))
+            result.replies.push_back(std::move(r));
+    }
+    data += socket.readAll();
+    for (HttpReply& r : parseAnswers(data))
+        result.replies.push_back(std::move(r));
+    result.closedByServer = socket.state() != QAbstractSocket::ConnectedState;
+    return result;
+}
+
+// Whether the server closes socket within timeoutMs.
+inline bool closedWithin(QTcpSocket& socket, int timeoutMs)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (socket.state() == QAbstractSocket::ConnectedState && !timer.hasExpired(timeoutMs)) {
+        socket.waitForReadyRead(50);
+        socket.readAll();
+    }
+    return socket.state() != QAbstractSocket::ConnectedState;
 }
 
 inline quint16 freePort()
