@@ -111,7 +111,8 @@ private:
 };
 
 PreparationScreen::PreparationScreen(Station& station, QWidget* parent)
-    : QDialog(parent), station_(station)
+    : QDialog(parent), station_(station), observer_(std::make_unique<Observer>(*this)),
+      flow_(station, *observer_)
 {
     setObjectName(QStringLiteral("Form02"));
     setWindowTitle(caption());
@@ -244,18 +245,15 @@ void PreparationScreen::runPreparation()
     showConfiguring();
     setBusyPointer(true);
 
-    Observer observer(*this);
-    EngineContext ctx{station_.recorders,  station_.facts, station_.settings,
-                      station_.data, station_.clock, observer};
-    InstrumentPreparation preparation(ctx);
-    preparation.onShotStarted = [this] {
+    PreparationHooks hooks;
+    hooks.shotStarted = [this] {
         if (!isVisible())
             show();
         showConfiguring();
         setBusyPointer(true);
     };
-    result_ = PreparationResult{};
-    const Result<void> prepared = preparation.Run(result_);
+    const Result<PreparationResult> prepared = flow_.prepare(hooks);
+    result_ = prepared ? *prepared : PreparationResult{};
     status_ = prepared ? PreparationOk : prepared.error().code;
 
     if (status_ == PreparationOk) {
@@ -278,7 +276,7 @@ void PreparationScreen::confirm()
 {
     if (phase_ != Phase::Confirm)
         return;
-    station_.settings.StartConfirmed = true;
+    flow_.acceptWiring();
     closeScreen(QDialog::Accepted);
 }
 
@@ -289,10 +287,7 @@ void PreparationScreen::cancel()
     phase_ = Phase::Cancelling;
     for (QPushButton* b : buttons_)
         b->setEnabled(false);
-    NullObserver observer;
-    EngineContext ctx{station_.recorders,  station_.facts, station_.settings,
-                      station_.data, station_.clock, observer};
-    InstrumentPreparation(ctx).Cancel();
+    flow_.rejectWiring();
     closeScreen(QDialog::Rejected);
 }
 

@@ -1,7 +1,8 @@
 #pragma once
 
-#include "engine/Station.h"
 #include "engine/InstrumentPreparation.h"
+#include "engine/SetupFlow.h"
+#include "engine/Station.h"
 #include "render/WiringDiagram.h"
 
 #include <QDialog>
@@ -9,6 +10,7 @@
 
 #include <array>
 #include <functional>
+#include <memory>
 
 class QLabel;
 class QPushButton;
@@ -78,6 +80,8 @@ private:
     void message(const QString& text, const QString& title);
 
     Station& station_;
+    std::unique_ptr<Observer> observer_;
+    SetupFlow flow_;
     MessageFunction showMessage_;
     Phase phase_ = Phase::Idle;
     int status_ = PreparationOk;

@@ -1,11 +1,10 @@
 #include "ui/SettingsScreen.h"
 
-#include "engine/Station.h"
 #include "common/DateText.h"
-#include "model/EngineObserver.h"
-#include "engine/EngineContext.h"
 #include "engine/ResultFiles.h"
 #include "engine/RunLoop.h"
+#include "engine/Station.h"
+#include "model/EngineObserver.h"
 #include "ui/RcComplementScreen.h"
 
 #include <QCheckBox>
@@ -953,7 +952,7 @@ void SettingsScreen::closeEvent(QCloseEvent* e)
 void SettingsScreen::activate()
 {
     activationPending_ = false;
-    lockOut_.start(station_.clock.realMs(kLockOutMs));
+    lockOut_.start(station_.clock.realMs(SetupFlow::kLockOutMs));
     updateCommandButtons();
     if (station_.settings.StartConfirmed) {
         // The measurement screen takes over; what it runs may not return before the program
@@ -963,8 +962,7 @@ void SettingsScreen::activate()
             openMeasurement_();
         return;
     }
-    for (int r = 0; r <= station_.recorders.lastInUse(); ++r)
-        station_.recorders[r].autoSetup();
+    flow_.startAutomaticSetup();
 }
 
 void SettingsScreen::lockOutTick()
@@ -1000,10 +998,7 @@ void SettingsScreen::startMeasurement()
 
 void SettingsScreen::endProgram()
 {
-    EngineObserver quiet;
-    EngineContext ctx{station_.recorders,  station_.facts, station_.settings,
-                      station_.data, station_.clock, quiet};
-    AbortRecorders(ctx);
+    flow_.abort();
     if (endProgram_)
         endProgram_(0);
 }

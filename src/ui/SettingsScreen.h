@@ -1,5 +1,7 @@
 #pragma once
 
+#include "engine/SetupFlow.h"
+#include "model/EngineObserver.h"
 #include "model/SettingsFile.h"
 #include "model/SettingsRules.h"
 
@@ -40,9 +42,6 @@ public:
     using QuestionFunction = std::function<bool(const QString& text)>;
     // A file dialog: returns the chosen path, empty when cancelled.
     using FileDialogFunction = std::function<QString()>;
-
-    // The nominal lock-out of the start and end buttons after each activation.
-    static constexpr int kLockOutMs = 9000;
 
     explicit SettingsScreen(Station& station, QWidget* parent = nullptr);
     ~SettingsScreen() override;
@@ -137,6 +136,10 @@ private:
     void applyLoaded(const SettingsFileContent& content);
 
     Station& station_;
+    // The automatic set-up when the screen opens and the recorders stopped at the program's
+    // end; nothing of either is reported.
+    NullObserver quiet_;
+    SetupFlow flow_{station_, quiet_};
     SettingsView view_;
     SettingsRules rules_;
     QTimer lockOut_;
