@@ -65,8 +65,9 @@ public:
         if (!quiet_)
             line(text);
     }
-    void message(const QString& text, const QString& title) override
+    void message(const QString& text, const MessageSeverity& severity) override
     {
+        const QString& title = severity.title();
         writeLine(stderr, title.isEmpty() ? text : title + QStringLiteral(": ") + text);
     }
     // Events of the run shown as notices (the text starts with the station time): on stderr,
@@ -342,7 +343,7 @@ const auto stopRequested = [] { return InterruptGuard::interrupted(); };
 int endedBy(const Error& error, ConsoleObserver& observer)
 {
     if (!error.text.isEmpty())
-        observer.message(error.text, QString());
+        observer.message(error.text, MessageSeverity::information());
     return error.code;
 }
 

@@ -49,8 +49,6 @@ constexpr int kFrameHeight = 405;
 // Command4: a press right of this many twips is the "+" part.
 constexpr int kChannelSwitchSplit = 362;
 
-const QString kErrorTitle = QStringLiteral("エラー");
-
 struct ViewButton {
     const char16_t* caption;
     const char16_t* tip;
@@ -66,13 +64,6 @@ constexpr ViewButton kViewButtons[9] = {
     {u"波＋歪", u"入力波形と高調波成分の双方を表示します"},
     {u"ﾍﾞｸﾄﾙ", u"基本波と高調波の電圧・電流ベクトルを表示します"},
 };
-
-void showMessageBox(QWidget* parent, const QString& text, const QString& title)
-{
-    QMessageBox box(title == kErrorTitle ? QMessageBox::Warning : QMessageBox::NoIcon, title, text,
-                    QMessageBox::Ok, parent);
-    box.exec();
-}
 
 Qt::Alignment qtAlignment(CellAlignment a)
 {
@@ -475,7 +466,7 @@ void MeasurementScreen::startMeasurement()
         // which save times have no record before the program ends.
         const QString account = RunAccountText(flow_.measurement().State());
         status(RunStatus::trouble(account.section(QStringLiteral("\r\n"), 0, 0)));
-        message(kRunIncompleteText + QStringLiteral("\r\n") + account, QStringLiteral("エラー"));
+        message(kRunIncompleteText + QStringLiteral("\r\n") + account, MessageSeverity::error());
         endProgram(RunExitStatus(runStatus_));
         return;
     }
@@ -615,12 +606,9 @@ void MeasurementScreen::showStatus(const QString& text)
     emit statusTextChanged(text);
 }
 
-void MeasurementScreen::showMessage(const QString& text, const QString& title)
+void MeasurementScreen::showMessage(const QString& text, const MessageSeverity& severity)
 {
-    if (showMessage_)
-        showMessage_(text, title);
-    else
-        showMessageBox(this, text, title);
+    showMessageBox(this, showMessage_, text, severity);
 }
 
 void MeasurementScreen::status(const RunStatus& status)
@@ -647,7 +635,7 @@ void MeasurementScreen::runEvent(const RunEvent& event)
         showStatus(event.text);
         break;
     case RunEventDisplay::Message:
-        showMessage(event.text, event.title);
+        showMessage(event.text, event.severity);
         break;
     case RunEventDisplay::None:
         break;
@@ -659,11 +647,11 @@ void MeasurementScreen::runEvent(const RunEvent& event)
     emit runEventReported(event);
 }
 
-void MeasurementScreen::message(const QString& text, const QString& title)
+void MeasurementScreen::message(const QString& text, const MessageSeverity& severity)
 {
     if (tap_)
-        tap_->message(text, title);
-    showMessage(text, title);
+        tap_->message(text, severity);
+    showMessage(text, severity);
 }
 
 } // namespace hs

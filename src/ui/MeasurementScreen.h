@@ -5,6 +5,7 @@
 #include "model/EngineObserver.h"
 #include "render/Canvas.h"
 #include "render/ResultTables.h"
+#include "ui/MessageBox.h"
 
 #include <QWidget>
 
@@ -33,7 +34,7 @@ class MeasurementScreen : public QWidget, private EngineObserver {
 public:
     // Shows a message box with an OK button (text, title); replaceable so that tests and
     // unattended runs never block on a modal box.
-    using MessageFunction = std::function<void(const QString& text, const QString& title)>;
+    using MessageFunction = hs::MessageFunction;
 
     // Performs the load: sizes the result arrays, prepares the grids, asks the recorders for
     // their gauge list when printing (with its 2000 ms wait), hides the channel switch for one
@@ -115,10 +116,10 @@ private:
     // EngineObserver
     void status(const RunStatus& status) override;
     void runEvent(const RunEvent& event) override;
-    void message(const QString& text, const QString& title) override;
+    void message(const QString& text, const MessageSeverity& severity) override;
     // The status line (Label2) and its signal.
     void showStatus(const QString& text);
-    void showMessage(const QString& text, const QString& title);
+    void showMessage(const QString& text, const MessageSeverity& severity);
 
     void buildControls();
     void buildGrids();

@@ -40,13 +40,6 @@ constexpr int kInputsFontPixels = 13;
 constexpr int kSmallestFontPixels = 8;
 constexpr int kPictureFontPixels = 12;
 
-void showMessageBox(QWidget* parent, const QString& text, const QString& title)
-{
-    QMessageBox box(title == QStringLiteral("エラー") ? QMessageBox::Warning : QMessageBox::NoIcon,
-                    title, text, QMessageBox::Ok, parent);
-    box.exec();
-}
-
 // The label's lines end in carriage returns; the widget breaks lines at line feeds.
 QString labelText(const QString& text)
 {
@@ -80,10 +73,10 @@ public:
     {
         screen_.configuringLabel_->setText(status.text);
     }
-    void message(const QString& text, const QString& title) override
+    void message(const QString& text, const MessageSeverity& severity) override
     {
         screen_.lastMessage_ = text;
-        screen_.message(text, title);
+        screen_.message(text, severity);
     }
 
 private:
@@ -166,12 +159,9 @@ void PreparationScreen::buildControls()
     connect(buttons_[0], &QPushButton::clicked, this, [this] { cancel(); });
 }
 
-void PreparationScreen::message(const QString& text, const QString& title)
+void PreparationScreen::message(const QString& text, const MessageSeverity& severity)
 {
-    if (showMessage_)
-        showMessage_(text, title);
-    else
-        showMessageBox(this, text, title);
+    showMessageBox(this, showMessage_, text, severity);
 }
 
 void PreparationScreen::setBusyPointer(bool busy)

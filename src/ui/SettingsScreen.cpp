@@ -103,14 +103,6 @@ void setBoxText(QLineEdit* box, const QString& text)
         box->setText(text);
 }
 
-void showMessageBox(QWidget* parent, const QString& text, const QString& title)
-{
-    QMessageBox box(title == QStringLiteral("エラー") ? QMessageBox::Warning
-                                                      : QMessageBox::Information,
-                    title, text, QMessageBox::Ok, parent);
-    box.exec();
-}
-
 } // namespace
 
 // A numeric box and the rules that take its entries.
@@ -129,9 +121,6 @@ SettingsScreen::SettingsScreen(Station& station, QWidget* parent)
     setWindowTitle(caption());
     setAttribute(Qt::WA_DeleteOnClose, false);
 
-    showMessage_ = [this](const QString& text, const QString& title) {
-        showMessageBox(this, text, title);
-    };
     askQuestion_ = [this](const QString& text) {
         return QMessageBox::question(this, caption(), text) == QMessageBox::Yes;
     };
@@ -770,10 +759,9 @@ void SettingsScreen::refuse(const QString& text)
     message(text);
 }
 
-void SettingsScreen::message(const QString& text, const QString& title)
+void SettingsScreen::message(const QString& text, const MessageSeverity& severity)
 {
-    if (showMessage_)
-        showMessage_(text, title);
+    showMessageBox(this, showMessage_, text, severity, QMessageBox::Information);
 }
 
 // ---- Showing the state ---------------------------------------------------------------------
@@ -1045,7 +1033,10 @@ void SettingsScreen::openRcComplement()
     if (!rcScreen_) {
         rcScreen_ = std::make_unique<RcComplementScreen>(station_.settings, this);
         rcScreen_->setMessageFunction(
-            [this](const QString& text, const QString& title) { message(text, title); });
+            // The complement screen's messages are all refused entries.
+            [this](const QString& text, const QString&) {
+                message(text, MessageSeverity::error());
+            });
     }
     activationPending_ = true;
     {

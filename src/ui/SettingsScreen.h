@@ -4,6 +4,7 @@
 #include "model/EngineObserver.h"
 #include "model/SettingsFile.h"
 #include "model/SettingsRules.h"
+#include "ui/MessageBox.h"
 
 #include <QStringList>
 #include <QTimer>
@@ -37,7 +38,7 @@ class SettingsScreen : public QWidget {
     Q_OBJECT
 public:
     // Shows a message box with an OK button (text, title).
-    using MessageFunction = std::function<void(const QString& text, const QString& title)>;
+    using MessageFunction = hs::MessageFunction;
     // Asks a yes/no question; true for yes.
     using QuestionFunction = std::function<bool(const QString& text)>;
     // A file dialog: returns the chosen path, empty when cancelled.
@@ -128,7 +129,7 @@ private:
     void numberLeft(const NumberBox& box);
     void dateLeft(int index, bool isTime);
     void refuse(const QString& message);
-    void message(const QString& text, const QString& title = QStringLiteral("エラー"));
+    void message(const QString& text, const MessageSeverity& severity = MessageSeverity::error());
     void chooseFeederCount(int comboIndex);
     // Result files are written from their start: asks before existing ones would be, once per
     // set of names.
