@@ -72,6 +72,9 @@ public:
     // gives up during the set-up.
     void abort();
 
+    // The context the steps run in, for the engine's own operations taken one by one
+    // (tests, benchmarks).
+    EngineContext& context() { return ctx_; }
     Measurement& measurement() { return measurement_; }
     const Measurement& measurement() const { return measurement_; }
 
