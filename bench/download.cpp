@@ -4,14 +4,14 @@
 // the round trips themselves; the target is below 1.5.
 
 #include "common/Clock.h"
-#include "model/EngineObserver.h"
 #include "engine/Acquisition.h"
-#include "engine/EngineContext.h"
+#include "engine/SetupFlow.h"
+#include "model/EngineObserver.h"
 #include "model/MeasurementData.h"
+#include "model/MeasurementSettings.h"
+#include "model/RecorderFacts.h"
 #include "recorder/LanModule.h"
 #include "recorder/Recorder.h"
-#include "model/RecorderFacts.h"
-#include "model/MeasurementSettings.h"
 #include "sim/SimServer.h"
 
 #include <QCoreApplication>
@@ -58,15 +58,17 @@ double median(std::vector<double> v)
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
-    Clock clock(0.1);
+    Station station(0.1);
+    Clock& clock = station.clock;
     sim::SimServer server(clock, scenario(), 2);
-    LanModule lan(clock);
-    RecorderFacts facts;
-    RecorderPair recorders(lan, facts);
-    MeasurementSettings settings;
-    MeasurementData data;
+    LanModule& lan = station.lan;
+    RecorderFacts& facts = station.facts;
+    RecorderPair& recorders = station.recorders;
+    MeasurementSettings& settings = station.settings;
+    MeasurementData& data = station.data;
     NullObserver observer;
-    EngineContext ctx{recorders, facts, settings, data, clock, observer};
+    SetupFlow flow(station, observer);
+    EngineContext& ctx = flow.context();
 
     facts.LastRecorder = 1;
     for (int r = 0; r < 2; ++r) {

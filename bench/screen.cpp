@@ -13,11 +13,12 @@
 
 #include "ui/MeasurementScreen.h"
 
-#include "render/ResultTables.h"
-#include "engine/RunLoop.h"
-#include "recorder/ConnectionSetup.h"
 #include "engine/InstrumentPreparation.h"
+#include "engine/RunLoop.h"
+#include "engine/SetupFlow.h"
 #include "model/SettingsRules.h"
+#include "recorder/ConnectionSetup.h"
+#include "render/ResultTables.h"
 #include "sim/SimServer.h"
 
 #include "BenchSupport.h"
@@ -164,15 +165,12 @@ int liveRun(double seconds)
     s.SaveIntervalMin = 1;
     s.StartDateTime = station.clock.now();
     s.EndDateTime = station.clock.now().addSecs(3600);
-    hs::EngineContext ctx{station.recorders,  station.facts, station.settings,
-                          station.data, station.clock, quiet};
-    hs::InstrumentPreparation prep(ctx);
-    hs::PreparationResult checked;
-    if (!prep.Run(checked)) {
+    hs::SetupFlow flow(station, quiet);
+    if (!flow.prepare()) {
         std::fprintf(stderr, "the preparation failed\n");
         return 1;
     }
-    s.StartConfirmed = true;
+    flow.acceptWiring();
 
     hs::MeasurementScreen screen(station, [](const QString& text, const QString&) {
         std::fprintf(stderr, "%s\n", qPrintable(text));

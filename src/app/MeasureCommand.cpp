@@ -1,19 +1,18 @@
 #include "app/MeasureCommand.h"
 
-#include "render/Snapshot.h"
 #include "common/Clock.h"
-#include "model/EngineObserver.h"
 #include "engine/Acquisition.h"
-#include "engine/EngineContext.h"
-#include "engine/Measurement.h"
-#include "model/MeasurementData.h"
+#include "engine/InstrumentPreparation.h"
 #include "engine/ResultFiles.h"
+#include "engine/SetupFlow.h"
+#include "model/EngineObserver.h"
+#include "model/MeasurementData.h"
+#include "model/RecorderFacts.h"
+#include "model/SettingsFile.h"
 #include "recorder/ConnectionSetup.h"
 #include "recorder/LanModule.h"
 #include "recorder/Recorder.h"
-#include "model/RecorderFacts.h"
-#include "engine/InstrumentPreparation.h"
-#include "model/SettingsFile.h"
+#include "render/Snapshot.h"
 #include "sim/Scenario.h"
 #include "sim/SimServer.h"
 #include "web/StatusServer.h"
@@ -33,9 +32,6 @@
 namespace hs {
 
 namespace {
-
-// The settings screen keeps its start button greyed this long after it opens.
-constexpr qint64 kSettingsLockOutMs = 9000;
 
 // ---- Output ----------------------------------------------------------------------------------
 
@@ -69,8 +65,9 @@ public:
         if (!quiet_)
             line(text);
     }
-    void message(const QString& text, const QString& title) override
+    void message(const QString& text, const MessageSeverity& severity) override
     {
+        const QString& title = severity.title();
         writeLine(stderr, title.isEmpty() ? text : title + QStringLiteral(": ") + text);
     }
     // Events of the run shown as notices (the text starts with the station time): on stderr,
@@ -337,6 +334,234 @@ QString measureHelp()
         "command-line error, 130 when interrupted.\n");
 }
 
+namespace {
+
+const auto stopRequested = [] { return InterruptGuard::interrupted(); };
+
+// The end of the command with an Error whose code is the exit status and whose text, when
+// there is one, is told on stderr.
+int endedBy(const Error& error, ConsoleObserver& observer)
+{
+    if (!error.text.isEmpty())
+        observer.message(error.text, MessageSeverity::information());
+    return error.code;
+}
+
+Failure<Error> failedWith(const QString& text)
+{
+    return fail(Error{kMeasureFailed, text});
+}
+
+// The settings file, and what `measure` needs of it before it connects.
+Result<SettingsFileContent> readMeasureSettings(const MeasureOptions& options, const Clock& clock)
+{
+    SettingsFileResult read = readSettingsFile(options.settingsFile, clock.now());
+    if (!read.ok)
+        return failedWith(options.settingsFile + QStringLiteral(": ") + read.error);
+    // Days of records must not go for a repeated command: result files that hold data are
+    // replaced only when asked.
+    if (const QStringList existing = filesWithContent(read.content.settings);
+        !existing.isEmpty() && !options.overwrite)
+        return failedWith(QStringLiteral("the result file %1 already holds data; give --overwrite "
+                                         "to replace it, or choose another OutputFile")
+                              .arg(existing.join(QStringLiteral(", "))));
+    const auto recorderCount = read.content.recorders.size();
+    if (recorderCount < 1 || recorderCount > 2)
+        return failedWith(QStringLiteral("recorders: one or two recorders are needed"));
+    return std::move(read.content);
+}
+
+// --simulate: simulated recorders in this process, on the file's addresses (nullptr without).
+Result<std::unique_ptr<sim::SimServer>> startSimulator(const MeasureOptions& options, Clock& clock,
+                                                       const SettingsFileContent& content,
+                                                       ConsoleObserver& observer)
+{
+    if (!options.simulate)
+        return std::unique_ptr<sim::SimServer>();
+    sim::Scenario scenario = sim::Scenario::defaultScenario();
+    if (!options.scenarioFile.isEmpty()) {
+        QString why;
+        const auto loaded = sim::Scenario::load(options.scenarioFile, &why);
+        if (!loaded)
+            return failedWith(options.scenarioFile + QStringLiteral(": ") + why);
+        scenario = *loaded;
+    }
+    const int recorderCount = static_cast<int>(content.recorders.size());
+    auto simulator = std::make_unique<sim::SimServer>(clock, scenario, recorderCount);
+    for (int r = 0; r < recorderCount; ++r) {
+        const RecorderAddress& a = content.recorders[static_cast<std::size_t>(r)];
+        QString why;
+        if (!simulator->listen(r, QHostAddress(a.address), a.port, &why))
+            return failedWith(QStringLiteral("simulated recorder %1 on %2:%3: %4")
+                                  .arg(r + 1)
+                                  .arg(a.address)
+                                  .arg(a.port)
+                                  .arg(why));
+    }
+    observer.progress(QStringLiteral("simulated recorders: ") + scenario.name);
+    return simulator;
+}
+
+// The connection set-up of the connection screen, then the settings file's channel map; the
+// station's settings are the file's.
+Result<void> connectRecorders(Station& station, SettingsFileContent& content,
+                              ConsoleObserver& observer)
+{
+    ConnectionRequest request;
+    request.recorderCount = static_cast<int>(content.recorders.size());
+    for (int r = 0; r < request.recorderCount; ++r) {
+        const RecorderAddress& a = content.recorders[static_cast<std::size_t>(r)];
+        request.addresses[static_cast<std::size_t>(r)] = a.address;
+        request.ports[static_cast<std::size_t>(r)] = QString::number(a.port);
+    }
+    ConnectionSetup setup(station.recorders, observer);
+    setup.setProgress(
+        {[&](int r, int model) {
+             observer.progress(QStringLiteral("recorder %1: model %2").arg(r + 1).arg(model));
+         },
+         [&](int r, int channels) {
+             observer.progress(
+                 QStringLiteral("recorder %1: %2 usable channels").arg(r + 1).arg(channels));
+         }});
+    if (setup.initialise(request) != ConnectionStatus::Ok)
+        return failedWith(QStringLiteral("the recorders could not be initialised"));
+    if (InterruptGuard::interrupted())
+        return fail(Error{kMeasureInterrupted, QString()});
+    const QString mapError = applyChannelMap(content, station.facts);
+    if (!mapError.isEmpty())
+        return failedWith(mapError);
+    station.settings = content.settings;
+    return {};
+}
+
+// --serve: the status page sees every report of the run on its way to the console (nullptr
+// without).
+Result<std::unique_ptr<web::StatusPage>>
+startStatusPage(const MeasureOptions& options, Station& station, ConsoleObserver& observer)
+{
+    if (!options.serve)
+        return std::unique_ptr<web::StatusPage>();
+    QString why;
+    auto page = web::StatusPage::start(
+        *options.serve, {station.clock, station.lan, station.facts, station.settings, station.data},
+        observer, &why);
+    if (!page)
+        return failedWith(QStringLiteral("--serve: ") + why);
+    observer.finalLine(QStringLiteral("status page: ") + page->url());
+    return page;
+}
+
+// What the settings and preparation screens do before the measurement: the automatic set-up
+// and its lock-out, the configuration and check shot; the wiring is accepted as it is.
+Result<void> prepareRecorders(SetupFlow& flow, ConsoleObserver& observer)
+{
+    flow.startAutomaticSetup();
+    observer.progress(QStringLiteral("automatic set-up of the recorders (\":AUTO\")"));
+    if (!flow.waitLockOut(stopRequested))
+        return fail(Error{kMeasureInterrupted, QString()});
+    const Result<PreparationResult> checked = flow.prepare({{}, stopRequested});
+    if (!checked) {
+        flow.abort();
+        if (!checked.error().is(PreparationStopped))
+            return failedWith(QString());
+        observer.finalLine(QStringLiteral("interrupted during the preparation"));
+        return fail(Error{kMeasureInterrupted, QString()});
+    }
+    observer.progress(checked->FrequencyText + QStringLiteral(" (check shot %1 of at most %2)")
+                                                   .arg(checked->Attempts)
+                                                   .arg(kCheckShotAttempts));
+    observer.progress(checked->InputText);
+    observer.progress(QStringLiteral("wiring accepted"));
+    flow.acceptWiring();
+    return {};
+}
+
+// A line per save, print and floppy save; pictures after each save.
+RunLoopHooks measureHooks(const MeasureOptions& options, Station& station,
+                          ConsoleObserver& observer, sim::SimServer* simulator)
+{
+    RunLoopHooks hooks;
+    hooks.stopRequested = stopRequested;
+    hooks.shotFinished = [&options, &station, &observer, simulator](const ShotReport& report) {
+        // Nobody reads the simulated recorders' command logs here: keep them from growing.
+        if (simulator)
+            for (int r = 0; r < simulator->recorderCount(); ++r)
+                simulator->recorder(r).clearLog();
+        if (report.Saved)
+            observer.progress(
+                QStringLiteral("saved the record of %1").arg(dateTimeText(report.SaveTime)));
+        if (report.Saved)
+            SaveSnapshot(options.snapshotDir, station.settings, station.data, observer);
+        if (report.Printed)
+            observer.progress(QStringLiteral("recorders printed"));
+        if (report.FloppySaved)
+            observer.progress(
+                QStringLiteral("recorders saved %1 to floppy").arg(report.FloppyName));
+    };
+    return hooks;
+}
+
+// The measurement from its load to its end, then the final lines; the exit status.
+int measure(SetupFlow& flow, const MeasureOptions& options, Station& station,
+            ConsoleObserver& observer, sim::SimServer* simulator)
+{
+    if (const Result<void> folder = flow.readyOutputFolder(); !folder)
+        return endedBy(Error{kMeasureFailed, folder.error().text}, observer);
+    if (!flow.load()) {
+        flow.end();
+        return kMeasureFailed;
+    }
+    const MeasurementSettings& settings = station.settings;
+    const QStringList names = ResultFileNames(settings.OutputFile, settings.MeasureType());
+    observer.progress(
+        QStringLiteral("measuring from %1 to %2, saving every %3 min to %4")
+            .arg(dateTimeText(settings.StartDateTime), dateTimeText(settings.EndDateTime))
+            .arg(settings.SaveIntervalMin)
+            .arg(names.join(QStringLiteral(", "))));
+    const int status = flow.start(measureHooks(options, station, observer, simulator));
+    flow.end();
+
+    const RunLoopState& state = flow.measurement().State();
+    if (state.ShotsAnalysed > 0)
+        SaveSnapshot(options.snapshotDir, settings, station.data, observer);
+    for (const QString& line : outcomeLines(status, state))
+        observer.finalLine(line);
+    for (const QString& line : fileSummaries(names, settings))
+        observer.finalLine(line);
+    return RunExitStatus(status);
+}
+
+// Everything after the command line: the settings, the recorders (simulated ones first when
+// asked), the status page, then the set-up flow to the measurement's end.
+int runMeasure(const MeasureOptions& options)
+{
+    Station station(options.timeScale);
+    ConsoleObserver observer(station.clock, options.quiet);
+    Result<SettingsFileContent> content = readMeasureSettings(options, station.clock);
+    if (!content)
+        return endedBy(content.error(), observer);
+    auto simulator = startSimulator(options, station.clock, *content, observer);
+    if (!simulator)
+        return endedBy(simulator.error(), observer);
+
+    InterruptGuard interrupt;
+    if (const Result<void> connected = connectRecorders(station, content.value(), observer);
+        !connected)
+        return endedBy(connected.error(), observer);
+    auto page = startStatusPage(options, station, observer);
+    if (!page)
+        return endedBy(page.error(), observer);
+    EngineObserver& runObserver =
+        page.value() ? page.value()->observer() : static_cast<EngineObserver&>(observer);
+
+    SetupFlow flow(station, runObserver);
+    if (const Result<void> prepared = prepareRecorders(flow, observer); !prepared)
+        return endedBy(prepared.error(), observer);
+    return measure(flow, options, station, observer, simulator.value().get());
+}
+
+} // namespace
+
 int runMeasureCommand(const QStringList& args)
 {
     QString error;
@@ -350,183 +575,7 @@ int runMeasureCommand(const QStringList& args)
         writeLine(stdout, measureHelp());
         return kMeasureComplete;
     }
-
-    Clock clock(options->timeScale);
-    ConsoleObserver observer(clock, options->quiet);
-    const auto failed = [&](const QString& text) {
-        observer.message(text, QString());
-        return kMeasureFailed;
-    };
-
-    // The set-up.
-    SettingsFileResult read = readSettingsFile(options->settingsFile, clock.now());
-    if (!read.ok)
-        return failed(options->settingsFile + QStringLiteral(": ") + read.error);
-    SettingsFileContent& content = read.content;
-    // Days of records must not go for a repeated command: result files that hold data are
-    // replaced only when asked.
-    if (const QStringList existing = filesWithContent(content.settings);
-        !existing.isEmpty() && !options->overwrite)
-        return failed(QStringLiteral("the result file %1 already holds data; give --overwrite to "
-                                     "replace it, or choose another OutputFile")
-                          .arg(existing.join(QStringLiteral(", "))));
-    const int recorderCount = static_cast<int>(content.recorders.size());
-    if (recorderCount < 1 || recorderCount > 2)
-        return failed(QStringLiteral("recorders: one or two recorders are needed"));
-
-    // Simulated recorders in this process, on the file's addresses.
-    std::unique_ptr<sim::SimServer> simulator;
-    if (options->simulate) {
-        sim::Scenario scenario = sim::Scenario::defaultScenario();
-        if (!options->scenarioFile.isEmpty()) {
-            QString why;
-            const auto loaded = sim::Scenario::load(options->scenarioFile, &why);
-            if (!loaded)
-                return failed(options->scenarioFile + QStringLiteral(": ") + why);
-            scenario = *loaded;
-        }
-        simulator = std::make_unique<sim::SimServer>(clock, scenario, recorderCount);
-        for (int r = 0; r < recorderCount; ++r) {
-            const RecorderAddress& a = content.recorders[static_cast<std::size_t>(r)];
-            QString why;
-            if (!simulator->listen(r, QHostAddress(a.address), a.port, &why))
-                return failed(QStringLiteral("simulated recorder %1 on %2:%3: %4")
-                                  .arg(r + 1)
-                                  .arg(a.address)
-                                  .arg(a.port)
-                                  .arg(why));
-        }
-        observer.progress(QStringLiteral("simulated recorders: ") + scenario.name);
-    }
-
-    InterruptGuard interrupt;
-    const auto stopRequested = [] { return InterruptGuard::interrupted(); };
-
-    LanModule lan(clock);
-    RecorderFacts facts;
-    RecorderPair recorders(lan, facts);
-    MeasurementData data;
-
-    // Connection set-up.
-    ConnectionRequest request;
-    request.recorderCount = recorderCount;
-    for (int r = 0; r < recorderCount; ++r) {
-        const RecorderAddress& a = content.recorders[static_cast<std::size_t>(r)];
-        request.addresses[static_cast<std::size_t>(r)] = a.address;
-        request.ports[static_cast<std::size_t>(r)] = QString::number(a.port);
-    }
-    ConnectionSetup setup(recorders, observer);
-    setup.setProgress(
-        {[&](int r, int model) {
-             observer.progress(QStringLiteral("recorder %1: model %2").arg(r + 1).arg(model));
-         },
-         [&](int r, int channels) {
-             observer.progress(
-                 QStringLiteral("recorder %1: %2 usable channels").arg(r + 1).arg(channels));
-         }});
-    const ConnectionStatus connected = setup.initialise(request);
-    if (connected != ConnectionStatus::Ok)
-        return failed(QStringLiteral("the recorders could not be initialised"));
-    if (InterruptGuard::interrupted())
-        return kMeasureInterrupted;
-    const QString mapError = applyChannelMap(content, facts);
-    if (!mapError.isEmpty())
-        return failed(mapError);
-
-    MeasurementSettings settings = content.settings;
-    // --serve: the status page sees every report of the run on its way to the console.
-    std::unique_ptr<web::StatusPage> page;
-    if (options->serve) {
-        QString why;
-        page = web::StatusPage::start(*options->serve, {clock, lan, facts, settings, data},
-                                      observer, &why);
-        if (!page)
-            return failed(QStringLiteral("--serve: ") + why);
-        observer.finalLine(QStringLiteral("status page: ") + page->url());
-    }
-    EngineObserver& runObserver = page ? page->observer() : static_cast<EngineObserver&>(observer);
-    EngineContext ctx{recorders, facts, settings, data, clock, runObserver};
-
-    // What the settings screen does when it opens: the recorders' automatic set-up (after the
-    // reset of the connection set-up every range is at its maximum), and the 9 s before its
-    // start button can be pressed, in which the recorders finish it.
-    for (int r = 0; r <= recorders.lastInUse(); ++r)
-        recorders[r].autoSetup();
-    observer.progress(QStringLiteral("automatic set-up of the recorders (\":AUTO\")"));
-    WaitMilliseconds(clock, kSettingsLockOutMs);
-    if (InterruptGuard::interrupted()) {
-        AbortRecorders(ctx);
-        return kMeasureInterrupted;
-    }
-
-    // Instrument configuration and check shot; the wiring is accepted as it is.
-    InstrumentPreparation preparation(ctx);
-    preparation.stopRequested = stopRequested;
-    PreparationResult checked;
-    const Result<void> prepared = preparation.Run(checked);
-    if (!prepared && prepared.error().is(PreparationStopped)) {
-        AbortRecorders(ctx);
-        observer.finalLine(QStringLiteral("interrupted during the preparation"));
-        return kMeasureInterrupted;
-    }
-    if (!prepared) {
-        AbortRecorders(ctx);
-        return kMeasureFailed;
-    }
-    observer.progress(checked.FrequencyText + QStringLiteral(" (check shot %1 of at most %2)")
-                                                  .arg(checked.Attempts)
-                                                  .arg(kCheckShotAttempts));
-    observer.progress(checked.InputText);
-    observer.progress(QStringLiteral("wiring accepted"));
-    settings.StartConfirmed = true;
-
-    // The measurement.
-    // The output folder is made when it does not exist yet (an unattended run has no file
-    // dialog to choose one).
-    const QString folder = QFileInfo(settings.OutputFile).absolutePath();
-    if (!QDir().mkpath(folder))
-        return failed(QStringLiteral("cannot create the output folder ") + folder);
-    Measurement measurement(ctx);
-    if (measurement.Load() != AnalysisOk) {
-        measurement.End();
-        return kMeasureFailed;
-    }
-    observer.progress(
-        QStringLiteral("measuring from %1 to %2, saving every %3 min to %4")
-            .arg(dateTimeText(settings.StartDateTime), dateTimeText(settings.EndDateTime))
-            .arg(settings.SaveIntervalMin)
-            .arg(ResultFileNames(settings.OutputFile, settings.MeasureType())
-                     .join(QStringLiteral(", "))));
-    RunLoopHooks hooks;
-    hooks.stopRequested = stopRequested;
-    hooks.shotFinished = [&](const ShotReport& report) {
-        // Nobody reads the simulated recorders' command logs here: keep them from growing.
-        if (simulator)
-            for (int r = 0; r < simulator->recorderCount(); ++r)
-                simulator->recorder(r).clearLog();
-        if (report.Saved)
-            observer.progress(
-                QStringLiteral("saved the record of %1").arg(dateTimeText(report.SaveTime)));
-        if (report.Saved)
-            SaveSnapshot(options->snapshotDir, settings, data, observer);
-        if (report.Printed)
-            observer.progress(QStringLiteral("recorders printed"));
-        if (report.FloppySaved)
-            observer.progress(
-                QStringLiteral("recorders saved %1 to floppy").arg(report.FloppyName));
-    };
-    const QStringList names = ResultFileNames(settings.OutputFile, settings.MeasureType());
-    const int status = measurement.Start(hooks);
-    measurement.End();
-
-    if (measurement.State().ShotsAnalysed > 0)
-        SaveSnapshot(options->snapshotDir, settings, data, observer);
-    for (const QString& line : outcomeLines(status, measurement.State()))
-        observer.finalLine(line);
-    for (const QString& line : fileSummaries(names, settings))
-        observer.finalLine(line);
-
-    return RunExitStatus(status);
+    return runMeasure(*options);
 }
 
 } // namespace hs

@@ -19,7 +19,6 @@ namespace hs {
 
 namespace {
 
-const QString kErrorTitle = QStringLiteral("エラー");
 
 std::size_t at(int i)
 {
@@ -135,7 +134,7 @@ void InstrumentPreparation::displaySetup(int recorder)
 Result<void> InstrumentPreparation::failed(PreparationStatus code, const QString& text)
 {
     if (!text.isEmpty())
-        ctx_.observer.message(text, kErrorTitle);
+        ctx_.observer.message(text, MessageSeverity::error());
     return fail(Error{code, text});
 }
 

@@ -14,7 +14,6 @@ namespace hs {
 
 namespace {
 
-const QString kErrorTitle = QStringLiteral("エラー");
 const QString kNotAnalysableText =
     QStringLiteral("測定条件が解析できません。設定を確認してください。");
 
@@ -40,7 +39,7 @@ int Measurement::Load()
     state_.CurrentChannel = 0;
     d.ShotCount = 0;
     if (tables != AnalysisOk) {
-        ctx_.observer.message(kNotAnalysableText, kErrorTitle);
+        ctx_.observer.message(kNotAnalysableText, MessageSeverity::error());
         return tables;
     }
     if (s.PrintIntervalMin > 0) {
@@ -58,7 +57,7 @@ int Measurement::Start(const RunLoopHooks& hooks)
         return RunStopped;
     started_ = true;
     if (files_.Open() != ResultFiles::kOk) {
-        ctx_.observer.runEvent({run::WriteFailed{}, files_.ErrorText(), kErrorTitle});
+        ctx_.observer.runEvent({run::WriteFailed{}, files_.ErrorText(), MessageSeverity::error()});
         return RunFileError;
     }
     state_.NextPrintTime = ctx_.settings.StartDateTime;

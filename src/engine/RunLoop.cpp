@@ -20,7 +20,6 @@ namespace hs {
 
 namespace {
 
-const QString kErrorTitle = QStringLiteral("エラー");
 
 // Period bounds of the fixed-frequency modes: the trigger point and one period of 50 Hz
 // (4000 samples) or 60 Hz (20000 / 6 rounded: 3333 samples) after it.
@@ -172,7 +171,7 @@ private:
     // An event of the run shown in a message box.
     void error(RunEvent::What what, const QString& text)
     {
-        ctx_.observer.runEvent({std::move(what), text, kErrorTitle});
+        ctx_.observer.runEvent({std::move(what), text, MessageSeverity::error()});
     }
 
     EngineContext& ctx_;

@@ -12,7 +12,7 @@ void EngineObserver::runEvent(const RunEvent& e)
         notice(e.text);
         break;
     case RunEventDisplay::Message:
-        message(e.text, e.title);
+        message(e.text, e.severity);
         break;
     case RunEventDisplay::Status:
         status(RunStatus::trouble(e.text));

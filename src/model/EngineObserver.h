@@ -1,5 +1,6 @@
 #pragma once
 
+#include "model/MessageSeverity.h"
 #include "model/RunEvents.h"
 
 #include <QString>
@@ -17,12 +18,12 @@ public:
     // An event of the run. By default it is shown as RunEvent::display() says, through the
     // presentation functions below.
     virtual void runEvent(const RunEvent& event);
-    // A message box with an OK button; title "エラー" for errors, empty when none is given.
-    // The set-up's and the load's problems come here; the run's come as events.
-    virtual void message(const QString& text, const QString& title)
+    // A message box with an OK button, an error or information. The set-up's and the load's
+    // problems come here; the run's come as events.
+    virtual void message(const QString& text, const MessageSeverity& severity)
     {
         (void)text;
-        (void)title;
+        (void)severity;
     }
 
 protected:

@@ -2,6 +2,7 @@
 
 #include "model/MeasurementData.h"
 #include "model/MeasurementSettings.h"
+#include "model/MessageSeverity.h"
 
 #include <QDateTime>
 #include <QString>
@@ -109,7 +110,8 @@ struct RunEvent {
                      run::AnalysisFailed, run::RunEnded>;
     What what;
     QString text;
-    QString title; // of a message box: "エラー"
+    // Of the message box, for an event shown as one.
+    MessageSeverity severity = MessageSeverity::information();
 
     template <typename T> bool is() const { return std::holds_alternative<T>(what); }
     template <typename T> const T* as() const { return std::get_if<T>(&what); }

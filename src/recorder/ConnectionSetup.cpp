@@ -13,7 +13,6 @@ namespace hs {
 
 namespace {
 
-const QString kErrorTitle = QStringLiteral("エラー");
 const QString kPowerCycleNote =
     QStringLiteral("測定器のアドレスは設定後、電源を入れ直すとセットされます．");
 
@@ -112,7 +111,7 @@ ConnectionSetup::ConnectionSetup(RecorderPair& recorders, EngineObserver& observ
 
 void ConnectionSetup::report(const QString& text)
 {
-    observer_.message(text, kErrorTitle);
+    observer_.message(text, MessageSeverity::error());
 }
 
 ConnectionStatus ConnectionSetup::initialise(const ConnectionRequest& request)

@@ -1,12 +1,12 @@
 #include "render/Snapshot.h"
 
 #include "model/EngineObserver.h"
+#include "model/MeasurementData.h"
+#include "model/MeasurementSettings.h"
 #include "render/Canvas.h"
 #include "render/PictureViews.h"
 #include "render/ResultTables.h"
 #include "render/TablePictures.h"
-#include "model/MeasurementData.h"
-#include "model/MeasurementSettings.h"
 
 #include <QDir>
 #include <QImage>
@@ -117,7 +117,8 @@ void SaveSnapshot(const QString& folder, const MeasurementSettings& settings,
         return;
     const SnapshotResult result = WriteSnapshot(folder, settings, data);
     if (!result.error.isEmpty())
-        observer.message(QStringLiteral("snapshot: ") + result.error, QString());
+        observer.message(QStringLiteral("snapshot: ") + result.error,
+                         MessageSeverity::information());
 }
 
 } // namespace hs

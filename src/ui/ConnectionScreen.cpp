@@ -23,22 +23,15 @@ namespace {
 const QString kDefaultAddresses[2] = {QStringLiteral("192.168.1.5"), QStringLiteral("192.168.1.6")};
 const QString kDefaultPort = QStringLiteral("8802");
 
-void showMessageBox(QWidget* parent, const QString& text, const QString& title)
-{
-    QMessageBox box(title == QStringLiteral("エラー") ? QMessageBox::Warning : QMessageBox::NoIcon,
-                    title, text, QMessageBox::Ok, parent);
-    box.exec();
-}
-
 } // namespace
 
 // Routes the initialisation's messages to the screen's message function.
 class ConnectionScreen::Observer : public EngineObserver {
 public:
     explicit Observer(ConnectionScreen& screen) : screen_(screen) {}
-    void message(const QString& text, const QString& title) override
+    void message(const QString& text, const MessageSeverity& severity) override
     {
-        screen_.message(text, title);
+        screen_.message(text, severity);
     }
 
 private:
@@ -65,7 +58,7 @@ ConnectionScreen::ConnectionScreen(RecorderPair& recorders, const QString& addre
                 message(QStringLiteral("「%1」は通常のファイルではないため、測定器のアドレスを"
                                        "読み込みませんでした。既定値が表示されます。")
                             .arg(addressFile_),
-                        QStringLiteral("エラー"));
+                        MessageSeverity::error());
             });
     }
 }
@@ -191,12 +184,9 @@ void ConnectionScreen::setRecorderCount(int count)
     countOption_[count >= 2 ? 1 : 0]->setChecked(true);
 }
 
-void ConnectionScreen::message(const QString& text, const QString& title)
+void ConnectionScreen::message(const QString& text, const MessageSeverity& severity)
 {
-    if (showMessage_)
-        showMessage_(text, title);
-    else
-        showMessageBox(this, text, title);
+    showMessageBox(this, showMessage_, text, severity);
 }
 
 bool ConnectionScreen::eventFilter(QObject* watched, QEvent* event)
@@ -220,7 +210,7 @@ void ConnectionScreen::checkPort(int i)
     const QString problem = portTextMessage(portBox_[i]->text());
     if (problem.isEmpty())
         return;
-    message(problem, QStringLiteral("エラー"));
+    message(problem, MessageSeverity::error());
     // The focus goes back once the focus change in progress has finished.
     QTimer::singleShot(0, portBox_[i],
                        [box = portBox_[i]] { box->setFocus(Qt::OtherFocusReason); });
@@ -274,7 +264,7 @@ ConnectionStatus ConnectionScreen::initialise()
                 message(QStringLiteral("測定器のアドレスを「%1」に保存できませんでした。次回の起動"
                                        "では前回のアドレスまたは既定値が表示されます。")
                             .arg(addressFile_),
-                        QStringLiteral("エラー"));
+                        MessageSeverity::error());
         }
         break;
     }

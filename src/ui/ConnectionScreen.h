@@ -2,6 +2,7 @@
 
 #include "recorder/AddressFile.h"
 #include "recorder/ConnectionSetup.h"
+#include "ui/MessageBox.h"
 
 #include <QWidget>
 
@@ -24,7 +25,7 @@ class ConnectionScreen : public QWidget {
 public:
     // Shows a message box with an OK button (text, title). Replaceable so that tests and
     // unattended runs never block on a modal box.
-    using MessageFunction = std::function<void(const QString& text, const QString& title)>;
+    using MessageFunction = hs::MessageFunction;
 
     // addressFile: where the addresses persist ("IPDT.DAT" in the working folder); read here, at
     // screen load, and written after a successful initialisation. Empty: no address file.
@@ -57,7 +58,7 @@ private:
     void buildControls();
     void updateSecondRow();
     void checkPort(int i);
-    void message(const QString& text, const QString& title);
+    void message(const QString& text, const MessageSeverity& severity);
 
     class Observer;
 

@@ -1,8 +1,8 @@
 #include "ui/MeasurementScreen.h"
 
-#include "render/PictureViews.h"
 #include "engine/HarmonicAnalysis.h"
 #include "engine/RunLoop.h"
+#include "render/PictureViews.h"
 
 #include <QAbstractTableModel>
 #include <QApplication>
@@ -49,8 +49,6 @@ constexpr int kFrameHeight = 405;
 // Command4: a press right of this many twips is the "+" part.
 constexpr int kChannelSwitchSplit = 362;
 
-const QString kErrorTitle = QStringLiteral("エラー");
-
 struct ViewButton {
     const char16_t* caption;
     const char16_t* tip;
@@ -66,13 +64,6 @@ constexpr ViewButton kViewButtons[9] = {
     {u"波＋歪", u"入力波形と高調波成分の双方を表示します"},
     {u"ﾍﾞｸﾄﾙ", u"基本波と高調波の電圧・電流ベクトルを表示します"},
 };
-
-void showMessageBox(QWidget* parent, const QString& text, const QString& title)
-{
-    QMessageBox box(title == kErrorTitle ? QMessageBox::Warning : QMessageBox::NoIcon, title, text,
-                    QMessageBox::Ok, parent);
-    box.exec();
-}
 
 Qt::Alignment qtAlignment(CellAlignment a)
 {
@@ -273,11 +264,8 @@ private:
     std::vector<CanvasOp> ops_;
 };
 
-MeasurementScreen::MeasurementScreen(Station& station, MessageFunction messages,
-                                     QWidget* parent)
-    : QWidget(parent), station_(station), ctx_{station.recorders,  station.facts, station.settings,
-                                               station.data, station.clock, *this},
-      measurement_(ctx_), showMessage_(std::move(messages))
+MeasurementScreen::MeasurementScreen(Station& station, MessageFunction messages, QWidget* parent)
+    : QWidget(parent), station_(station), flow_(station, *this), showMessage_(std::move(messages))
 {
     setObjectName(QStringLiteral("Form03"));
     setWindowTitle(caption());
@@ -389,7 +377,7 @@ void MeasurementScreen::load()
 {
     // Sizing, transform tables, view 1 of feeder 1, and the gauge list with its wait when
     // the recorders print.
-    loadStatus_ = measurement_.Load();
+    loaded_ = flow_.load().ok();
     PrepareResultGrids(grids_, station_.settings.MaxHarmonicOrder);
     for (ResultGridModel* m : gridModel_)
         m->refresh();
@@ -460,12 +448,12 @@ void MeasurementScreen::startMeasurement()
     endButton_->show();
     startButton_->hide();
     // A measurement that could not be loaded does not start (the operator was told at load).
-    if (loadStatus_ != AnalysisOk)
+    if (!loaded_)
         return;
     RunLoopHooks hooks;
     hooks.stopRequested = [this] { return endRequested_; };
     running_ = true;
-    runStatus_ = measurement_.Start(hooks);
+    runStatus_ = flow_.start(hooks);
     running_ = false;
     // The end time ends the program. A run stopped by an error leaves the screen with its end
     // button, so that the operator can see what happened.
@@ -476,9 +464,9 @@ void MeasurementScreen::startMeasurement()
     if (runStatus_ == RunEndedIncomplete) {
         // A run that lost records does not end as if it were complete: the operator reads
         // which save times have no record before the program ends.
-        const QString account = RunAccountText(measurement_.State());
+        const QString account = RunAccountText(flow_.measurement().State());
         status(RunStatus::trouble(account.section(QStringLiteral("\r\n"), 0, 0)));
-        message(kRunIncompleteText + QStringLiteral("\r\n") + account, QStringLiteral("エラー"));
+        message(kRunIncompleteText + QStringLiteral("\r\n") + account, MessageSeverity::error());
         endProgram(RunExitStatus(runStatus_));
         return;
     }
@@ -488,7 +476,7 @@ void MeasurementScreen::startMeasurement()
 void MeasurementScreen::endMeasurement()
 {
     endRequested_ = true;
-    measurement_.End();
+    flow_.end();
     endProgram(0);
 }
 
@@ -506,7 +494,7 @@ void MeasurementScreen::selectView(int view)
 {
     if (view < 1 || view > 9)
         return;
-    measurement_.State().CurrentView = static_cast<std::int16_t>(view);
+    flow_.measurement().State().CurrentView = static_cast<std::int16_t>(view);
     for (QPushButton* b : viewButton_) {
         setBold(b, false);
         b->setDefault(false);
@@ -521,7 +509,7 @@ void MeasurementScreen::selectView(int view)
 void MeasurementScreen::pressChannelSwitch(int xTwips)
 {
     const int last = std::clamp<int>(station_.settings.LastFeeder, 0, 8);
-    std::int16_t& channel = measurement_.State().CurrentChannel;
+    std::int16_t& channel = flow_.measurement().State().CurrentChannel;
     int next = std::clamp<int>(channel, 0, last);
     if (xTwips > kChannelSwitchSplit)
         next = (next + 1) % (last + 1);
@@ -618,12 +606,9 @@ void MeasurementScreen::showStatus(const QString& text)
     emit statusTextChanged(text);
 }
 
-void MeasurementScreen::showMessage(const QString& text, const QString& title)
+void MeasurementScreen::showMessage(const QString& text, const MessageSeverity& severity)
 {
-    if (showMessage_)
-        showMessage_(text, title);
-    else
-        showMessageBox(this, text, title);
+    showMessageBox(this, showMessage_, text, severity);
 }
 
 void MeasurementScreen::status(const RunStatus& status)
@@ -650,7 +635,7 @@ void MeasurementScreen::runEvent(const RunEvent& event)
         showStatus(event.text);
         break;
     case RunEventDisplay::Message:
-        showMessage(event.text, event.title);
+        showMessage(event.text, event.severity);
         break;
     case RunEventDisplay::None:
         break;
@@ -662,11 +647,11 @@ void MeasurementScreen::runEvent(const RunEvent& event)
     emit runEventReported(event);
 }
 
-void MeasurementScreen::message(const QString& text, const QString& title)
+void MeasurementScreen::message(const QString& text, const MessageSeverity& severity)
 {
     if (tap_)
-        tap_->message(text, title);
-    showMessage(text, title);
+        tap_->message(text, severity);
+    showMessage(text, severity);
 }
 
 } // namespace hs

@@ -1,11 +1,11 @@
 #pragma once
 
+#include "engine/SetupFlow.h"
 #include "engine/Station.h"
 #include "model/EngineObserver.h"
 #include "render/Canvas.h"
 #include "render/ResultTables.h"
-#include "engine/EngineContext.h"
-#include "engine/Measurement.h"
+#include "ui/MessageBox.h"
 
 #include <QWidget>
 
@@ -34,7 +34,7 @@ class MeasurementScreen : public QWidget, private EngineObserver {
 public:
     // Shows a message box with an OK button (text, title); replaceable so that tests and
     // unattended runs never block on a modal box.
-    using MessageFunction = std::function<void(const QString& text, const QString& title)>;
+    using MessageFunction = hs::MessageFunction;
 
     // Performs the load: sizes the result arrays, prepares the grids, asks the recorders for
     // their gauge list when printing (with its 2000 ms wait), hides the channel switch for one
@@ -76,14 +76,14 @@ public:
     // Redraws the picture or the grids for a view from the snapshot of the last analysed shot.
     void DrawResults(int view);
 
-    int CurrentView() const { return measurement_.State().CurrentView; }
-    int CurrentChannel() const { return measurement_.State().CurrentChannel; }
+    int CurrentView() const { return flow_.measurement().State().CurrentView; }
+    int CurrentChannel() const { return flow_.measurement().State().CurrentChannel; }
     // A shot has been analysed (its fundamental voltage is above 0).
     bool DataExist() const;
     // The snapshot the views draw from; nullptr before the first analysed shot.
     const ShotSnapshot* lastShot() const { return lastShot_.get(); }
     const ResultGridPair& grids() const { return grids_; }
-    Measurement& measurement() { return measurement_; }
+    Measurement& measurement() { return flow_.measurement(); }
     // The status of the run once it has returned (a RunLoopStatus), -1 before.
     int runStatus() const { return runStatus_; }
 
@@ -116,10 +116,10 @@ private:
     // EngineObserver
     void status(const RunStatus& status) override;
     void runEvent(const RunEvent& event) override;
-    void message(const QString& text, const QString& title) override;
+    void message(const QString& text, const MessageSeverity& severity) override;
     // The status line (Label2) and its signal.
     void showStatus(const QString& text);
-    void showMessage(const QString& text, const QString& title);
+    void showMessage(const QString& text, const MessageSeverity& severity);
 
     void buildControls();
     void buildGrids();
@@ -130,8 +130,7 @@ private:
     void endProgram(int code);
 
     Station& station_;
-    EngineContext ctx_;
-    Measurement measurement_;
+    SetupFlow flow_;
     ResultGridPair grids_;
     MessageFunction showMessage_;
     std::function<void(int)> endProgram_;
@@ -141,7 +140,7 @@ private:
     bool activationQueued_ = false;
     bool running_ = false;
     int runStatus_ = -1;
-    int loadStatus_ = 0;
+    bool loaded_ = false;
 
     QLabel* summaryLabel_ = nullptr; // Label1
     QLabel* statusLabel_ = nullptr;  // Label2

@@ -40,13 +40,6 @@ constexpr int kInputsFontPixels = 13;
 constexpr int kSmallestFontPixels = 8;
 constexpr int kPictureFontPixels = 12;
 
-void showMessageBox(QWidget* parent, const QString& text, const QString& title)
-{
-    QMessageBox box(title == QStringLiteral("エラー") ? QMessageBox::Warning : QMessageBox::NoIcon,
-                    title, text, QMessageBox::Ok, parent);
-    box.exec();
-}
-
 // The label's lines end in carriage returns; the widget breaks lines at line feeds.
 QString labelText(const QString& text)
 {
@@ -80,10 +73,10 @@ public:
     {
         screen_.configuringLabel_->setText(status.text);
     }
-    void message(const QString& text, const QString& title) override
+    void message(const QString& text, const MessageSeverity& severity) override
     {
         screen_.lastMessage_ = text;
-        screen_.message(text, title);
+        screen_.message(text, severity);
     }
 
 private:
@@ -111,7 +104,8 @@ private:
 };
 
 PreparationScreen::PreparationScreen(Station& station, QWidget* parent)
-    : QDialog(parent), station_(station)
+    : QDialog(parent), station_(station), observer_(std::make_unique<Observer>(*this)),
+      flow_(station, *observer_)
 {
     setObjectName(QStringLiteral("Form02"));
     setWindowTitle(caption());
@@ -165,12 +159,9 @@ void PreparationScreen::buildControls()
     connect(buttons_[0], &QPushButton::clicked, this, [this] { cancel(); });
 }
 
-void PreparationScreen::message(const QString& text, const QString& title)
+void PreparationScreen::message(const QString& text, const MessageSeverity& severity)
 {
-    if (showMessage_)
-        showMessage_(text, title);
-    else
-        showMessageBox(this, text, title);
+    showMessageBox(this, showMessage_, text, severity);
 }
 
 void PreparationScreen::setBusyPointer(bool busy)
@@ -244,18 +235,15 @@ void PreparationScreen::runPreparation()
     showConfiguring();
     setBusyPointer(true);
 
-    Observer observer(*this);
-    EngineContext ctx{station_.recorders,  station_.facts, station_.settings,
-                      station_.data, station_.clock, observer};
-    InstrumentPreparation preparation(ctx);
-    preparation.onShotStarted = [this] {
+    PreparationHooks hooks;
+    hooks.shotStarted = [this] {
         if (!isVisible())
             show();
         showConfiguring();
         setBusyPointer(true);
     };
-    result_ = PreparationResult{};
-    const Result<void> prepared = preparation.Run(result_);
+    const Result<PreparationResult> prepared = flow_.prepare(hooks);
+    result_ = prepared ? *prepared : PreparationResult{};
     status_ = prepared ? PreparationOk : prepared.error().code;
 
     if (status_ == PreparationOk) {
@@ -278,7 +266,7 @@ void PreparationScreen::confirm()
 {
     if (phase_ != Phase::Confirm)
         return;
-    station_.settings.StartConfirmed = true;
+    flow_.acceptWiring();
     closeScreen(QDialog::Accepted);
 }
 
@@ -289,10 +277,7 @@ void PreparationScreen::cancel()
     phase_ = Phase::Cancelling;
     for (QPushButton* b : buttons_)
         b->setEnabled(false);
-    NullObserver observer;
-    EngineContext ctx{station_.recorders,  station_.facts, station_.settings,
-                      station_.data, station_.clock, observer};
-    InstrumentPreparation(ctx).Cancel();
+    flow_.rejectWiring();
     closeScreen(QDialog::Rejected);
 }
 

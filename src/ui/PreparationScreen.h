@@ -1,14 +1,17 @@
 #pragma once
 
-#include "engine/Station.h"
 #include "engine/InstrumentPreparation.h"
+#include "engine/SetupFlow.h"
+#include "engine/Station.h"
 #include "render/WiringDiagram.h"
+#include "ui/MessageBox.h"
 
 #include <QDialog>
 #include <QRect>
 
 #include <array>
 #include <functional>
+#include <memory>
 
 class QLabel;
 class QPushButton;
@@ -25,7 +28,7 @@ class PreparationScreen : public QDialog {
 public:
     // Shows a message box with an OK button (text, title). Replaceable so that tests never block
     // on a modal box.
-    using MessageFunction = std::function<void(const QString& text, const QString& title)>;
+    using MessageFunction = hs::MessageFunction;
 
     enum class Phase {
         Idle,      // not shown, or closed
@@ -75,9 +78,11 @@ private:
     void confirm();
     void cancel();
     void closeScreen(int code);
-    void message(const QString& text, const QString& title);
+    void message(const QString& text, const MessageSeverity& severity);
 
     Station& station_;
+    std::unique_ptr<Observer> observer_;
+    SetupFlow flow_;
     MessageFunction showMessage_;
     Phase phase_ = Phase::Idle;
     int status_ = PreparationOk;

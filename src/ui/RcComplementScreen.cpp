@@ -1,5 +1,6 @@
 #include "ui/RcComplementScreen.h"
 
+#include "model/MessageSeverity.h"
 #include "model/RcComplement.h"
 #include "model/SettingsRules.h"
 
@@ -146,7 +147,7 @@ void RcComplementScreen::edited(int row, bool resistance, const QString& text)
     if (!entry.accepted) {
         const QScopedValueRollback<bool> guard(refusing_, true);
         showRow(row);
-        showMessage_(entry.message, QStringLiteral("エラー"));
+        showMessage_(entry.message, MessageSeverity::error().title());
         return;
     }
     RcRow rc = settings_.RcRows[static_cast<std::size_t>(row)];
@@ -163,7 +164,7 @@ void RcComplementScreen::left(int row, bool resistance)
         return;
     const QScopedValueRollback<bool> guard(refusing_, true);
     showRow(row);
-    showMessage_(positiveNumberMessage(), QStringLiteral("エラー"));
+    showMessage_(positiveNumberMessage(), MessageSeverity::error().title());
 }
 
 bool RcComplementScreen::eventFilter(QObject* watched, QEvent* e)

@@ -1,11 +1,10 @@
 #include "ui/SettingsScreen.h"
 
-#include "engine/Station.h"
 #include "common/DateText.h"
-#include "model/EngineObserver.h"
-#include "engine/EngineContext.h"
 #include "engine/ResultFiles.h"
 #include "engine/RunLoop.h"
+#include "engine/Station.h"
+#include "model/EngineObserver.h"
 #include "ui/RcComplementScreen.h"
 
 #include <QCheckBox>
@@ -104,14 +103,6 @@ void setBoxText(QLineEdit* box, const QString& text)
         box->setText(text);
 }
 
-void showMessageBox(QWidget* parent, const QString& text, const QString& title)
-{
-    QMessageBox box(title == QStringLiteral("エラー") ? QMessageBox::Warning
-                                                      : QMessageBox::Information,
-                    title, text, QMessageBox::Ok, parent);
-    box.exec();
-}
-
 } // namespace
 
 // A numeric box and the rules that take its entries.
@@ -130,9 +121,6 @@ SettingsScreen::SettingsScreen(Station& station, QWidget* parent)
     setWindowTitle(caption());
     setAttribute(Qt::WA_DeleteOnClose, false);
 
-    showMessage_ = [this](const QString& text, const QString& title) {
-        showMessageBox(this, text, title);
-    };
     askQuestion_ = [this](const QString& text) {
         return QMessageBox::question(this, caption(), text) == QMessageBox::Yes;
     };
@@ -771,10 +759,9 @@ void SettingsScreen::refuse(const QString& text)
     message(text);
 }
 
-void SettingsScreen::message(const QString& text, const QString& title)
+void SettingsScreen::message(const QString& text, const MessageSeverity& severity)
 {
-    if (showMessage_)
-        showMessage_(text, title);
+    showMessageBox(this, showMessage_, text, severity, QMessageBox::Information);
 }
 
 // ---- Showing the state ---------------------------------------------------------------------
@@ -953,7 +940,7 @@ void SettingsScreen::closeEvent(QCloseEvent* e)
 void SettingsScreen::activate()
 {
     activationPending_ = false;
-    lockOut_.start(station_.clock.realMs(kLockOutMs));
+    lockOut_.start(station_.clock.realMs(SetupFlow::kLockOutMs));
     updateCommandButtons();
     if (station_.settings.StartConfirmed) {
         // The measurement screen takes over; what it runs may not return before the program
@@ -963,8 +950,7 @@ void SettingsScreen::activate()
             openMeasurement_();
         return;
     }
-    for (int r = 0; r <= station_.recorders.lastInUse(); ++r)
-        station_.recorders[r].autoSetup();
+    flow_.startAutomaticSetup();
 }
 
 void SettingsScreen::lockOutTick()
@@ -1000,10 +986,7 @@ void SettingsScreen::startMeasurement()
 
 void SettingsScreen::endProgram()
 {
-    EngineObserver quiet;
-    EngineContext ctx{station_.recorders,  station_.facts, station_.settings,
-                      station_.data, station_.clock, quiet};
-    AbortRecorders(ctx);
+    flow_.abort();
     if (endProgram_)
         endProgram_(0);
 }
@@ -1050,7 +1033,10 @@ void SettingsScreen::openRcComplement()
     if (!rcScreen_) {
         rcScreen_ = std::make_unique<RcComplementScreen>(station_.settings, this);
         rcScreen_->setMessageFunction(
-            [this](const QString& text, const QString& title) { message(text, title); });
+            // The complement screen's messages are all refused entries.
+            [this](const QString& text, const QString&) {
+                message(text, MessageSeverity::error());
+            });
     }
     activationPending_ = true;
     {

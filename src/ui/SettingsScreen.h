@@ -1,7 +1,10 @@
 #pragma once
 
+#include "engine/SetupFlow.h"
+#include "model/EngineObserver.h"
 #include "model/SettingsFile.h"
 #include "model/SettingsRules.h"
+#include "ui/MessageBox.h"
 
 #include <QStringList>
 #include <QTimer>
@@ -35,14 +38,11 @@ class SettingsScreen : public QWidget {
     Q_OBJECT
 public:
     // Shows a message box with an OK button (text, title).
-    using MessageFunction = std::function<void(const QString& text, const QString& title)>;
+    using MessageFunction = hs::MessageFunction;
     // Asks a yes/no question; true for yes.
     using QuestionFunction = std::function<bool(const QString& text)>;
     // A file dialog: returns the chosen path, empty when cancelled.
     using FileDialogFunction = std::function<QString()>;
-
-    // The nominal lock-out of the start and end buttons after each activation.
-    static constexpr int kLockOutMs = 9000;
 
     explicit SettingsScreen(Station& station, QWidget* parent = nullptr);
     ~SettingsScreen() override;
@@ -129,7 +129,7 @@ private:
     void numberLeft(const NumberBox& box);
     void dateLeft(int index, bool isTime);
     void refuse(const QString& message);
-    void message(const QString& text, const QString& title = QStringLiteral("エラー"));
+    void message(const QString& text, const MessageSeverity& severity = MessageSeverity::error());
     void chooseFeederCount(int comboIndex);
     // Result files are written from their start: asks before existing ones would be, once per
     // set of names.
@@ -137,6 +137,10 @@ private:
     void applyLoaded(const SettingsFileContent& content);
 
     Station& station_;
+    // The automatic set-up when the screen opens and the recorders stopped at the program's
+    // end; nothing of either is reported.
+    NullObserver quiet_;
+    SetupFlow flow_{station_, quiet_};
     SettingsView view_;
     SettingsRules rules_;
     QTimer lockOut_;

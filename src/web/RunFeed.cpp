@@ -58,7 +58,7 @@ void RunFeed::runEvent(const RunEvent& event)
         keep(event.text, QString());
         break;
     case RunEventDisplay::Message:
-        keep(event.text, event.title);
+        keep(event.text, event.severity.title());
         break;
     case RunEventDisplay::Status:
         status_ = event.text;
@@ -69,7 +69,7 @@ void RunFeed::runEvent(const RunEvent& event)
     if (event.is<run::ShotAnalysed>())
         shotAnalysed(event);
     else if (event.display() == RunEventDisplay::Message)
-        trouble(messageReason(event.text, event.title));
+        trouble(messageReason(event.text, event.severity.title()));
     else if (event.is<run::LinkLost>() || event.is<run::Stalled>() ||
              event.is<run::ReconnectAttempt>())
         trouble(event.text);
@@ -77,12 +77,13 @@ void RunFeed::runEvent(const RunEvent& event)
         next_->runEvent(event);
 }
 
-void RunFeed::message(const QString& text, const QString& title)
+void RunFeed::message(const QString& text, const MessageSeverity& severity)
 {
+    const QString& title = severity.title();
     keep(text, title);
     trouble(messageReason(text, title));
     if (next_)
-        next_->message(text, title);
+        next_->message(text, severity);
 }
 
 void RunFeed::keep(const QString& text, const QString& title)

@@ -60,7 +60,7 @@ public:
     // messages. Trouble (a lost link, shots that keep failing, an attempt to connect again, an
     // error) begins an outage; an analysed shot ends it.
     void runEvent(const RunEvent& event) override;
-    void message(const QString& text, const QString& title) override;
+    void message(const QString& text, const MessageSeverity& severity) override;
 
     // Before the run (the desktop program's connection, settings and preparation screens): what
     // the station is doing, as the status line. The result files named in the settings belong

@@ -56,9 +56,8 @@ class DesktopFlow : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        sim = std::make_unique<hs::sim::SimServer>(station.clock,
-                                                   hs::sim::Scenario::defaultScenario(), 2);
-        ASSERT_TRUE(desktoptest::listenOnPortsEndingIn2(*sim));
+        ASSERT_TRUE(base_.listen(hs::sim::Scenario::defaultScenario(), 2,
+                                 hs::testing::SimulatedStation::Ports::EndingIn2));
         for (int r = 0; r < 2; ++r) {
             sim->recorder(r).setLogListener([this, r](int, const hs::sim::CommandLogEntry& e) {
                 events << QStringLiteral("%1 %2").arg(r).arg(e.line);
@@ -128,8 +127,9 @@ protected:
                 QStringLiteral("1 closed")};
     }
 
-    hs::Station station{kScale};
-    std::unique_ptr<hs::sim::SimServer> sim;
+    hs::testing::SimulatedStation base_{kScale};
+    hs::Station& station = base_.station;
+    std::unique_ptr<hs::sim::SimServer>& sim = base_.server;
     std::unique_ptr<hs::DesktopProgram> program;
     QStringList events;   // "0 :AUTO", "1 closed", ... in the order they happened
     QStringList messages; // message boxes

@@ -2,6 +2,7 @@
 
 #include "ui/ConnectionScreen.h"
 #include "sim/SimServer.h"
+#include "support/SimulatedStation.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -57,10 +58,7 @@ class DesktopProgramTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        sim = std::make_unique<hs::sim::SimServer>(station.clock,
-                                                   hs::sim::Scenario::defaultScenario(), 2);
-        for (int i = 0; i < 2; ++i)
-            ASSERT_TRUE(sim->listen(i, QHostAddress::LocalHost, 0));
+        ASSERT_TRUE(base_.listen(hs::sim::Scenario::defaultScenario(), 2));
         sim->recorder(0).setModel(8841);
         sim->recorder(0).setUnits({1, 1, 4, 4, 4, 4, 4, 4});
         sim->recorder(1).setModel(8840);
@@ -90,8 +88,9 @@ protected:
     bool normalPointer() { return screen().cursor().shape() == Qt::ArrowCursor; }
 
     QTemporaryDir dir;
-    hs::Station station{0.05};
-    std::unique_ptr<hs::sim::SimServer> sim;
+    hs::testing::SimulatedStation base_{0.05};
+    hs::Station& station = base_.station;
+    std::unique_ptr<hs::sim::SimServer>& sim = base_.server;
     std::unique_ptr<hs::DesktopProgram> program;
     std::vector<QString> messages;
     std::vector<int> endCodes;

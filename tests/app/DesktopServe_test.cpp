@@ -127,9 +127,8 @@ class DesktopServe : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        sim = std::make_unique<hs::sim::SimServer>(station.clock,
-                                                   hs::sim::Scenario::defaultScenario(), 2);
-        ASSERT_TRUE(desktoptest::listenOnPortsEndingIn2(*sim));
+        ASSERT_TRUE(base_.listen(hs::sim::Scenario::defaultScenario(), 2,
+                                 hs::testing::SimulatedStation::Ports::EndingIn2));
         program = std::make_unique<hs::DesktopProgram>(station, QString());
         program->setMessageFunction(
             [this](const QString& text, const QString&) { messages << text; });
@@ -160,8 +159,9 @@ protected:
     }
     quint16 port() const { return program->statusServer() ? program->statusServer()->port() : 0; }
 
-    hs::Station station{kScale};
-    std::unique_ptr<hs::sim::SimServer> sim;
+    hs::testing::SimulatedStation base_{kScale};
+    hs::Station& station = base_.station;
+    std::unique_ptr<hs::sim::SimServer>& sim = base_.server;
     std::unique_ptr<hs::DesktopProgram> program;
     QStringList messages;
     std::vector<int> endCodes;

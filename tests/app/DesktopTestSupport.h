@@ -5,12 +5,12 @@
 // inside their own loops (steps during a run: support/OperatorScript.h).
 
 #include "sim/SimServer.h"
+#include "support/SimulatedStation.h"
 
 #include <QApplication>
 #include <QHostAddress>
 #include <QLineEdit>
 #include <QRadioButton>
-#include <QRandomGenerator>
 #include <QTest>
 #include <QTimer>
 #include <QWidget>
@@ -65,21 +65,6 @@ inline void whenModal(const QString& name, std::function<bool(QWidget*)> ready,
     poll->start(5);
 }
 
-// Both simulated recorders listening on loopback ports ending in 2, as the connection screen's
-// port check wants them.
-inline bool listenOnPortsEndingIn2(hs::sim::SimServer& sim)
-{
-    for (int r = 0; r < 2; ++r) {
-        bool listening = false;
-        for (int attempt = 0; attempt < 100 && !listening; ++attempt) {
-            const auto port =
-                static_cast<quint16>(20002 + 10 * QRandomGenerator::global()->bounded(4000));
-            listening = sim.listen(r, QHostAddress::LocalHost, port);
-        }
-        if (!listening)
-            return false;
-    }
-    return true;
-}
+using hs::testing::listenOnPortsEndingIn2;
 
 } // namespace desktoptest

@@ -1,15 +1,16 @@
 #pragma once
 
 #include "common/Clock.h"
-#include "model/EngineObserver.h"
 #include "engine/EngineContext.h"
+#include "model/EngineObserver.h"
 #include "model/MeasurementData.h"
+#include "model/MeasurementSettings.h"
+#include "model/RecorderFacts.h"
 #include "recorder/LanModule.h"
 #include "recorder/Recorder.h"
-#include "model/RecorderFacts.h"
-#include "model/MeasurementSettings.h"
 #include "sim/SimServer.h"
 #include "support/RecordingObserver.h"
+#include "support/SimulatedStation.h"
 
 #include <QHostAddress>
 #include <QStringList>
@@ -45,8 +46,8 @@ struct TestSignal {
     }
 };
 
-// A simulator on ephemeral loopback ports, the station's link to it, and the engine state,
-// on a fast clock. Channel c of recorder r carries signal (gain gains[r][c-1]).
+// The shared simulated station with a scenario of its own and the links opened without the
+// connection set-up, on a fast clock. Channel c of recorder r carries signal (gain gains[r][c-1]).
 class EngineSim : public ::testing::Test {
 protected:
     static constexpr double kScale = 0.01;
@@ -71,12 +72,10 @@ protected:
             for (int ch = 1; ch <= 8; ++ch)
                 sc.wiring.push_back({QStringLiteral("V"), r + 1, ch, gain(ch)});
         }
-        server = std::make_unique<sim::SimServer>(clock, sc, recorders);
+        ASSERT_TRUE(base_.listen(sc, recorders));
+        ASSERT_TRUE(base_.openLinks());
         facts.LastRecorder = static_cast<std::int16_t>(recorders - 1);
         for (int r = 0; r < recorders; ++r) {
-            ASSERT_TRUE(server->listen(r, QHostAddress::LocalHost, 0));
-            lan.connectToRecorder(r, QStringLiteral("127.0.0.1"), server->port(r));
-            ASSERT_TRUE(clock.waitUntil([&] { return lan.LinkConnected(r); }, 100000));
             const int model = models[r];
             facts.RecorderModel[static_cast<std::size_t>(r)] = static_cast<std::int16_t>(model);
             facts.ModelClass[static_cast<std::size_t>(r)] = cmd::modelClassOf(model);
@@ -108,11 +107,7 @@ protected:
         clearLogs();
     }
 
-    void clearLogs()
-    {
-        for (int r = 0; r < server->recorderCount(); ++r)
-            server->recorder(r).clearLog();
-    }
+    void clearLogs() { base_.clearLogs(); }
     QStringList lines(int r) { return server->recorder(r).commandLines(); }
     sim::SimRecorder& rec(int r) { return server->recorder(r); }
 
@@ -127,15 +122,16 @@ protected:
         return static_cast<int>(std::clamp(std::nearbyint(c), -2048.0, 2047.0));
     }
 
-    Clock clock{kScale};
-    LanModule lan{clock};
-    RecorderFacts facts;
-    RecorderPair pair{lan, facts};
-    MeasurementSettings settings;
-    MeasurementData data;
-    RecordingObserver observer;
-    EngineContext ctx{pair, facts, settings, data, clock, observer};
-    std::unique_ptr<sim::SimServer> server;
+    hs::testing::SimulatedStation base_{kScale};
+    Clock& clock = base_.station.clock;
+    LanModule& lan = base_.station.lan;
+    RecorderFacts& facts = base_.station.facts;
+    RecorderPair& pair = base_.station.recorders;
+    MeasurementSettings& settings = base_.station.settings;
+    MeasurementData& data = base_.station.data;
+    RecordingObserver& observer = base_.observer;
+    EngineContext& ctx = base_.flow.context();
+    std::unique_ptr<sim::SimServer>& server = base_.server;
     TestSignal signal;
 };
 

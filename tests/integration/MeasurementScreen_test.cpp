@@ -1,11 +1,12 @@
 #include "ui/MeasurementScreen.h"
 
+#include "engine/InstrumentPreparation.h"
 #include "engine/ResultFiles.h"
 #include "engine/RunLoop.h"
+#include "engine/SetupFlow.h"
 #include "files/ResultFileReader.h"
-#include "recorder/ConnectionSetup.h"
-#include "engine/InstrumentPreparation.h"
 #include "model/SettingsRules.h"
+#include "recorder/ConnectionSetup.h"
 #include "sim/SimServer.h"
 
 #include <QApplication>
@@ -61,12 +62,9 @@ protected:
         s.StartDateTime = station.clock.now().addSecs(-60);
         s.EndDateTime = station.clock.now().addSecs(3600);
 
-        hs::EngineContext ctx{station.recorders,  station.facts, station.settings,
-                              station.data, station.clock, quiet};
-        hs::InstrumentPreparation prep(ctx);
-        hs::PreparationResult checked;
-        ASSERT_TRUE(prep.Run(checked).ok());
-        s.StartConfirmed = true;
+        hs::SetupFlow flow(station, quiet);
+        ASSERT_TRUE(flow.prepare().ok());
+        flow.acceptWiring();
         server->recorder(0).clearLog();
     }
 

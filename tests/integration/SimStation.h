@@ -1,19 +1,20 @@
 #pragma once
 
-// A station connected to simulated recorders inside the test process, for the run-loop and
-// preparation tests: clock, link, recorder facts, settings and data, all fresh per test.
+// A station connected to one simulated recorder inside the test process, for the run-loop and
+// preparation tests: the shared simulated station, initialised as the connection screen does.
 
 #include "common/Clock.h"
-#include "model/EngineObserver.h"
 #include "engine/EngineContext.h"
+#include "model/EngineObserver.h"
 #include "model/MeasurementData.h"
+#include "model/MeasurementSettings.h"
+#include "model/RecorderFacts.h"
+#include "model/SettingsRules.h"
 #include "recorder/ConnectionSetup.h"
 #include "recorder/LanModule.h"
-#include "model/RecorderFacts.h"
-#include "model/MeasurementSettings.h"
-#include "model/SettingsRules.h"
 #include "sim/SimServer.h"
 #include "support/RecordingObserver.h"
+#include "support/SimulatedStation.h"
 
 #include <QDateTime>
 #include <QStringList>
@@ -32,13 +33,11 @@ public:
     // model: the simulated recorder's model (8841 default, 8840 for ModelClass 0).
     explicit SimStation(double timeScale, int model = 8841,
                         const sim::Scenario& scenario = sim::Scenario::defaultScenario())
-        : clock(timeScale), lan(clock)
+        : base_(timeScale)
     {
-        sim = std::make_unique<sim::SimServer>(clock, scenario, 1);
-        sim->recorder(0).setModel(model);
-        QString error;
-        listening = sim->listen(0, QHostAddress::LocalHost, 0, &error);
-        EXPECT_TRUE(listening) << qPrintable(error);
+        listening = base_.listen(scenario, 1);
+        if (listening)
+            sim->recorder(0).setModel(model);
     }
 
     // Connects and initialises the recorder, then builds the channel map for the feeders and
@@ -82,17 +81,21 @@ public:
         return lines();
     }
 
-    EngineContext context() { return EngineContext{recorders, facts, settings, data, clock, observer}; }
+    EngineContext context() { return base_.flow.context(); }
 
-    Clock clock;
-    std::unique_ptr<sim::SimServer> sim;
+private:
+    SimulatedStation base_;
+
+public:
+    Clock& clock = base_.station.clock;
+    std::unique_ptr<sim::SimServer>& sim = base_.server;
     bool listening = false;
-    LanModule lan;
-    RecorderFacts facts;
-    RecorderPair recorders{lan, facts};
-    MeasurementSettings settings;
-    MeasurementData data;
-    RecordingObserver observer;
+    LanModule& lan = base_.station.lan;
+    RecorderFacts& facts = base_.station.facts;
+    RecorderPair& recorders = base_.station.recorders;
+    MeasurementSettings& settings = base_.station.settings;
+    MeasurementData& data = base_.station.data;
+    RecordingObserver& observer = base_.observer;
     QTemporaryDir dir;
 };
 

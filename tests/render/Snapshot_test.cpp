@@ -3,9 +3,9 @@
 #include "app/MeasureCommand.h"
 #include "common/Clock.h"
 #include "model/EngineObserver.h"
-#include "render/Canvas.h"
 #include "model/MeasurementData.h"
 #include "model/MeasurementSettings.h"
+#include "render/Canvas.h"
 #include "sim/Scenario.h"
 #include "sim/SimServer.h"
 
@@ -107,7 +107,7 @@ TEST(Snapshot, AFolderThatCannotBeMadeIsReportedAndTheRunGoesOn)
 
     struct Messages : EngineObserver {
         QStringList texts;
-        void message(const QString& text, const QString&) override { texts << text; }
+        void message(const QString& text, const MessageSeverity&) override { texts << text; }
     } observer;
     SaveSnapshot(blocker.fileName() + QStringLiteral("/sub"), settings, data, observer);
     ASSERT_EQ(observer.texts.size(), 1);

@@ -5,6 +5,7 @@
 #include "recorder/LanModule.h"
 #include "recorder/RecorderCommands.h"
 #include "sim/SimServer.h"
+#include "support/SimulatedStation.h"
 #include <algorithm>
 
 #include <QHostAddress>
@@ -17,6 +18,9 @@
 #include <vector>
 
 namespace hs::sim::test {
+
+// GoogleTest's namespace, not the support helpers' hs::testing.
+namespace testing = ::testing;
 
 // A scenario whose channel values are easy to compute independently: recorder 1 channel 1
 // carries 100 V rms at 50 Hz plus a 5th harmonic, channel 2 a current-like signal, channel 12
@@ -64,17 +68,14 @@ inline double simpleVolts(int recorder, int channel, double t)
     return 0.0;
 }
 
-// A simulator on ephemeral loopback ports and the station's link to it, on a fast clock.
+// The shared simulated station's link to its simulated recorders, on a fast clock; the
+// recorders are talked to line by line.
 class SimLink : public ::testing::Test {
 protected:
     void start(const Scenario& scenario, int recorders = 1)
     {
-        server = std::make_unique<SimServer>(clock, scenario, recorders);
-        for (int r = 0; r < recorders; ++r) {
-            ASSERT_TRUE(server->listen(r, QHostAddress::LocalHost, 0));
-            lan.connectToRecorder(r, QStringLiteral("127.0.0.1"), server->port(r));
-            ASSERT_TRUE(clock.waitUntil([&] { return lan.LinkConnected(r); }, 100000));
-        }
+        ASSERT_TRUE(base_.listen(scenario, recorders));
+        ASSERT_TRUE(base_.openLinks());
         lan.setReplyTimeout(1);
     }
     // A query as the station makes it: send, receive; the reply is kept in last (an empty text
@@ -153,10 +154,11 @@ protected:
         return out;
     }
 
-    Clock clock{0.01};
-    LanModule lan{clock};
+    hs::testing::SimulatedStation base_{0.01};
+    Clock& clock = base_.station.clock;
+    LanModule& lan = base_.station.lan;
     LinkReply<QString> last = QString();
-    std::unique_ptr<SimServer> server;
+    std::unique_ptr<SimServer>& server = base_.server;
     std::array<qsizetype, 2> sent{};
 };
 

@@ -20,9 +20,9 @@ struct RecordingObserver : EngineObserver {
         statusKinds.push_back(s.kind);
     }
     void runEvent(const RunEvent& e) override { events.push_back(e); }
-    void message(const QString& text, const QString& title) override
+    void message(const QString& text, const MessageSeverity& severity) override
     {
-        messages.emplace_back(text, title);
+        messages.emplace_back(text, severity.title());
     }
 
     bool saw(const QString& text) const { return statuses.contains(text); }

@@ -230,9 +230,9 @@ TEST_F(MeasurementScreenTest, AListenerSetBesideTheScreenHearsWhatTheScreenShows
             heard << QStringLiteral("status ") + s.text;
         }
         void summaryText(const QString& t) override { heard << QStringLiteral("summary ") + t; }
-        void message(const QString& text, const QString& title) override
+        void message(const QString& text, const hs::MessageSeverity& severity) override
         {
-            heard << QStringLiteral("message ") + title + QLatin1Char(' ') + text;
+            heard << QStringLiteral("message ") + severity.title() + QLatin1Char(' ') + text;
         }
     } tap;
     QTemporaryDir dir;

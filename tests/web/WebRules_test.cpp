@@ -4,12 +4,12 @@
 #include "app/MeasureCommand.h"
 #include "common/Clock.h"
 #include "engine/RunLoop.h"
-#include "recorder/LanModule.h"
 #include "model/RecorderFacts.h"
+#include "recorder/LanModule.h"
+#include "support/BlockingFifo.h"
 #include "web/RunFeed.h"
 #include "web/StatusJson.h"
 #include "web/WebAccess.h"
-#include "support/BlockingFifo.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -163,9 +163,9 @@ struct Recorder : EngineObserver {
     void status(const RunStatus& s) override { seen << QStringLiteral("status ") + s.text; }
     void summaryText(const QString& t) override { seen << QStringLiteral("summary ") + t; }
     void notice(const QString& t) override { seen << QStringLiteral("notice ") + t; }
-    void message(const QString& t, const QString& title) override
+    void message(const QString& t, const MessageSeverity& severity) override
     {
-        seen << QStringLiteral("message ") + title + t;
+        seen << QStringLiteral("message ") + severity.title() + t;
     }
 };
 
@@ -200,7 +200,7 @@ TEST(RunFeed, PassesEverythingOnKeepsWholeShotsAndNotesOutages)
     feed.status(RunStatus::usual(QStringLiteral("ＦＦＴ演算中")));
     EXPECT_TRUE(feed.outages().empty());
     feed.status(RunStatus::trouble(QStringLiteral("データ転送エラー CH=1")));
-    feed.message(QStringLiteral("lost"), QStringLiteral("エラー"));
+    feed.message(QStringLiteral("lost"), MessageSeverity::error());
     ASSERT_EQ(feed.outages().size(), 1u);
     EXPECT_TRUE(feed.outages().back().ongoing());
     EXPECT_EQ(feed.outages().back().reason, QStringLiteral("データ転送エラー CH=1"));
@@ -255,7 +255,7 @@ TEST(RunFeed, EventsOfTheRunAreKeptAndOnlyTroubleBeginsAnOutage)
     notice(run::Stalled{8});
     EXPECT_EQ(feed.outages().size(), 2u);
     feed.runEvent(shotOf(data, QString()));
-    feed.runEvent({run::WriteFailed{}, QStringLiteral("disk full"), QStringLiteral("エラー")});
+    feed.runEvent({run::WriteFailed{}, QStringLiteral("disk full"), MessageSeverity::error()});
     ASSERT_EQ(feed.outages().size(), 3u);
     EXPECT_EQ(feed.outages().back().reason, QStringLiteral("エラー: disk full"));
 

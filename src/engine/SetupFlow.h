@@ -1,0 +1,87 @@
+#pragma once
+
+#include "common/Result.h"
+#include "engine/EngineContext.h"
+#include "engine/Measurement.h"
+#include "engine/Station.h"
+#include "model/PreparationResult.h"
+
+#include <functional>
+
+namespace hs {
+
+class EngineObserver;
+
+// What the preparation screen or `measure` is told while the preparation runs.
+struct PreparationHooks {
+    // The check shot has been started on recorder 1 (the screen shows itself busy).
+    std::function<void()> shotStarted;
+    // Checked after every wait; true ends the preparation with PreparationStopped.
+    std::function<bool()> stopRequested;
+};
+
+// The codes of a set-up Error that are not the preparation's (PreparationStatus) or the
+// load's.
+enum SetupFailure : int {
+    SetupStopped = 100,        // the caller asked to stop during the lock-out
+    SetupNoOutputFolder = 101, // the output folder could not be made
+    SetupNotLoaded = 102,      // the settings cannot be analysed (the operator was told)
+};
+
+// The set-up from the settings to a running measurement, in the order the desktop program
+// takes it and `measure` follows: the recorders' automatic set-up and the lock-out when the
+// settings screen opens, the preparation (configuration and check shot), the operator's answer
+// to the wiring question, the output folder, the measurement's load, start and end. The screens
+// call each step at their moment; `measure` calls them in sequence. The flow is the one place
+// an EngineContext is made from the station.
+class SetupFlow {
+public:
+    // The settings screen keeps its start button greyed this long after it opens, while the
+    // recorders finish their automatic set-up.
+    static constexpr qint64 kLockOutMs = 9000;
+
+    SetupFlow(Station& station, EngineObserver& observer);
+    SetupFlow(const SetupFlow&) = delete;
+    SetupFlow& operator=(const SetupFlow&) = delete;
+
+    // The settings screen opens: ":AUTO" to each recorder in use.
+    void startAutomaticSetup();
+    // The lock-out, waited out (`measure`; the screen keeps it with its own timer). Fails with
+    // SetupStopped, after ":ABORT" to the recorders, when stopRequested says so.
+    Result<void> waitLockOut(const std::function<bool()>& stopRequested);
+
+    // The preparation: configuration steps and the check shot. An Error's code is a
+    // PreparationStatus; its text is what the operator was told.
+    Result<PreparationResult> prepare(const PreparationHooks& hooks = {});
+    // The operator's answer to the wiring question: accepted, the measurement may start;
+    // rejected, the recorders go back to their idle set-up.
+    void acceptWiring();
+    void rejectWiring();
+
+    // The output folder is made when it does not exist yet (an unattended run has no file
+    // dialog to choose one). Fails with SetupNoOutputFolder and the text to show.
+    Result<void> readyOutputFolder();
+
+    // The measurement's load (Measurement::Load); SetupNotLoaded when it cannot be analysed.
+    Result<void> load();
+    // The start (Measurement::Start); a RunLoopStatus.
+    int start(const RunLoopHooks& hooks = {});
+    // The end button: the recorders stopped and their links closed, result files closed.
+    void end();
+    // The recorders stopped (":ABORT") outside a measurement: the program ends, or `measure`
+    // gives up during the set-up.
+    void abort();
+
+    // The context the steps run in, for the engine's own operations taken one by one
+    // (tests, benchmarks).
+    EngineContext& context() { return ctx_; }
+    Measurement& measurement() { return measurement_; }
+    const Measurement& measurement() const { return measurement_; }
+
+private:
+    Station& station_;
+    EngineContext ctx_;
+    Measurement measurement_;
+};
+
+} // namespace hs
