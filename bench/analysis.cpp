@@ -12,6 +12,8 @@
 
 #include <benchmark/benchmark.h>
 
+#include "TimeCollector.h"
+
 #include <cmath>
 #include <cstdio>
 #include <map>
@@ -90,27 +92,13 @@ void AnalyseShotWhole(benchmark::State& state)
 BENCHMARK(Transforms)->Unit(benchmark::kMicrosecond);
 BENCHMARK(AnalyseShotWhole)->Unit(benchmark::kMicrosecond);
 
-// Keeps the real and CPU time per iteration of each benchmark, in microseconds.
-class Collector : public benchmark::ConsoleReporter {
-public:
-    std::map<std::string, std::pair<double, double>> microseconds;
-    void ReportRuns(const std::vector<Run>& runs) override
-    {
-        for (const Run& run : runs)
-            if (run.run_type == Run::RT_Iteration)
-                microseconds[run.benchmark_name()] = {run.GetAdjustedRealTime(),
-                                                      run.GetAdjustedCPUTime()};
-        ConsoleReporter::ReportRuns(runs);
-    }
-};
-
 } // namespace
 
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
     benchmark::Initialize(&argc, argv);
-    Collector collector;
+    bench::TimeCollector collector;
     benchmark::RunSpecifiedBenchmarks(&collector);
     benchmark::Shutdown();
     const auto transforms = collector.microseconds.find("Transforms");

@@ -9,6 +9,8 @@
 
 #include <benchmark/benchmark.h>
 
+#include "TimeCollector.h"
+
 #include <cstdio>
 #include <map>
 #include <string>
@@ -74,29 +76,18 @@ BENCHMARK(ParseEachTime)->Unit(benchmark::kMicrosecond);
 BENCHMARK(FormatNumberCached)->Unit(benchmark::kMicrosecond);
 BENCHMARK(PatternKept)->Unit(benchmark::kMicrosecond);
 
-// Keeps the CPU time per iteration of each benchmark, in microseconds.
-class Collector : public benchmark::ConsoleReporter {
-public:
-    std::map<std::string, double> microseconds;
-    void ReportRuns(const std::vector<Run>& runs) override
-    {
-        for (const Run& run : runs)
-            if (run.run_type == Run::RT_Iteration)
-                microseconds[run.benchmark_name()] = run.GetAdjustedCPUTime();
-        ConsoleReporter::ReportRuns(runs);
-    }
-};
-
 } // namespace
 
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
     benchmark::Initialize(&argc, argv);
-    Collector collector;
+    bench::TimeCollector collector;
     benchmark::RunSpecifiedBenchmarks(&collector);
     benchmark::Shutdown();
-    const auto& us = collector.microseconds;
+    std::map<std::string, double> us; // CPU time
+    for (const auto& [name, times] : collector.microseconds)
+        us[name] = times.second;
     if (!us.contains("ParseEachTime") || !us.contains("FormatNumberCached") ||
         !us.contains("PatternKept"))
         return 0; // filtered run

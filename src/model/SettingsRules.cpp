@@ -611,7 +611,12 @@ void SettingsRules::stepTime(int index, int delta)
     changeTimeText(index, stepTimeText(v_.timeText[static_cast<std::size_t>(index)], delta));
 }
 
-EntryResult SettingsRules::changeSaveIntervalText(const QString& text)
+namespace {
+
+// The rule of the three interval boxes: a whole number of minutes, not negative; 0 stands for
+// the box's default (whenZero). take receives the text and the minutes of an accepted entry.
+template <typename Take>
+EntryResult intervalEntry(const QString& text, const QString& whenZero, Take take)
 {
     const auto value = integerValue(text);
     if (!value)
@@ -619,38 +624,35 @@ EntryResult SettingsRules::changeSaveIntervalText(const QString& text)
     if (*value < 0)
         return {false, intervalMessage()};
     if (*value == 0)
-        return changeSaveIntervalText(QStringLiteral("1"));
-    v_.saveIntervalText = text;
-    s_.SaveIntervalMin = *value;
+        return intervalEntry(whenZero, whenZero, take);
+    take(text, *value);
     return {};
+}
+
+} // namespace
+
+EntryResult SettingsRules::changeSaveIntervalText(const QString& text)
+{
+    return intervalEntry(text, QStringLiteral("1"), [this](const QString& t, std::int16_t v) {
+        v_.saveIntervalText = t;
+        s_.SaveIntervalMin = v;
+    });
 }
 
 EntryResult SettingsRules::changeFdIntervalText(const QString& text)
 {
-    const auto value = integerValue(text);
-    if (!value)
-        return {false, integerRangeMessage()};
-    if (*value < 0)
-        return {false, intervalMessage()};
-    if (*value == 0)
-        return changeFdIntervalText(QStringLiteral("60"));
-    v_.fdIntervalText = text;
-    s_.FdSaveIntervalMin = *value;
-    return {};
+    return intervalEntry(text, QStringLiteral("60"), [this](const QString& t, std::int16_t v) {
+        v_.fdIntervalText = t;
+        s_.FdSaveIntervalMin = v;
+    });
 }
 
 EntryResult SettingsRules::changePrintIntervalText(const QString& text)
 {
-    const auto value = integerValue(text);
-    if (!value)
-        return {false, integerRangeMessage()};
-    if (*value < 0)
-        return {false, intervalMessage()};
-    if (*value == 0)
-        return changePrintIntervalText(QStringLiteral("60"));
-    v_.printIntervalText = text;
-    s_.PrintIntervalMin = v_.printChoice == 0 ? *value : std::int16_t{0};
-    return {};
+    return intervalEntry(text, QStringLiteral("60"), [this](const QString& t, std::int16_t v) {
+        v_.printIntervalText = t;
+        s_.PrintIntervalMin = v_.printChoice == 0 ? v : std::int16_t{0};
+    });
 }
 
 EntryResult SettingsRules::stepSaveInterval(int delta)
