@@ -205,12 +205,17 @@ QStringList outcomeLines(int status, const RunLoopState& st)
         break;
     }
     QStringList lines;
-    lines << QStringLiteral("%1: %2 shots analysed, %3 of %4 records written, %5 missing")
-                 .arg(head)
-                 .arg(st.ShotsAnalysed)
-                 .arg(st.SavesWritten)
-                 .arg(st.RecordsExpected())
-                 .arg(st.RecordsMissing);
+    // Records lost with a result file are not counted written: the count is what the file holds.
+    QString summary = QStringLiteral("%1: %2 shots analysed, %3 of %4 records written, %5 missing")
+                          .arg(head)
+                          .arg(st.ShotsAnalysed)
+                          .arg(st.SavesWritten - st.RecordsLost)
+                          .arg(st.RecordsExpected())
+                          .arg(st.RecordsMissing);
+    if (st.RecordsLost > 0)
+        summary += QStringLiteral(", %1 lost with a result file removed or altered during the run")
+                       .arg(st.RecordsLost);
+    lines << summary;
     if (st.Outages > 0 || st.Reconnections > 0 || st.LateSaves > 0)
         lines << QStringLiteral("recorder links lost %1 times, connected again %2 times; %3 "
                                 "records written late")

@@ -14,9 +14,11 @@
 #include <QLockFile>
 #include <QtEndian>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -77,6 +79,51 @@ QString systemReason(int error)
     return QString::fromLocal8Bit(std::strerror(error));
 }
 
+// Writes all of bytes at the descriptor's position: 0, or the system's error.
+int writeAll(int fd, const QByteArray& bytes)
+{
+    const char* at = bytes.constData();
+    qsizetype left = bytes.size();
+    while (left > 0) {
+        const ssize_t n = ::write(fd, at, static_cast<std::size_t>(left));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return n < 0 ? errno : ENOSPC;
+        at += n;
+        left -= n;
+    }
+    return 0;
+}
+
+// The bytes of [offset, offset + size) of the open file, empty when it has fewer.
+QByteArray readAt(int fd, qint64 offset, qint64 size)
+{
+    QByteArray bytes(static_cast<qsizetype>(size), Qt::Uninitialized);
+    qint64 done = 0;
+    while (done < size) {
+        const ssize_t n = ::pread(fd, bytes.data() + done, static_cast<std::size_t>(size - done),
+                                  static_cast<off_t>(offset + done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return {};
+        done += n;
+    }
+    return bytes;
+}
+
+// A name beside the file for what stood under its name: "<name>.yyyyMMdd-HHmmss", with "-2",
+// "-3", ... when that is taken, so that nothing moved aside before is replaced.
+QString asideName(const QString& name, const QDateTime& now)
+{
+    const QString base = name + u'.' + now.toString(QStringLiteral("yyyyMMdd-HHmmss"));
+    QString aside = base;
+    for (int n = 2; QFileInfo(aside).exists() || QFileInfo(aside).isSymLink(); ++n)
+        aside = base + u'-' + QString::number(n);
+    return aside;
+}
+
 } // namespace
 
 int ResultFiles::openFile(const QString& name, bool truncate)
@@ -91,10 +138,10 @@ int ResultFiles::openFile(const QString& name, bool truncate)
         return fail(kFileError,
                     QStringLiteral("結果ファイル「%1」を開けません: %2").arg(name, reason));
     }
-    FileIdentity identity;
-    identityOfHandle(file->handle(), identity.device, identity.inode);
-    files_.push_back(std::move(file));
-    identities_.push_back(identity);
+    OpenFile open;
+    identityOfHandle(file->handle(), open.identity.device, open.identity.inode);
+    open.file = std::move(file);
+    files_.push_back(std::move(open));
     return kOk;
 }
 
@@ -162,12 +209,11 @@ int ResultFiles::Open()
 
 void ResultFiles::Close()
 {
-    for (auto& file : files_) {
-        if (file->isOpen())
-            file->close();
+    for (auto& open : files_) {
+        if (open.file->isOpen())
+            open.file->close();
     }
     files_.clear();
-    identities_.clear();
     lock_.release();
 }
 
@@ -178,34 +224,67 @@ QStringList ResultFiles::TakeNotices()
     return taken;
 }
 
+// The open file is as long as the records written to it and begins and ends with the first and
+// last of them: nobody cut it short, wrote over it or added to it.
+bool ResultFiles::holdsItsRecords(const OpenFile& f) const
+{
+    struct stat st {};
+    const int fd = f.file->handle();
+    if (fd < 0 || ::fstat(fd, &st) != 0 || static_cast<qint64>(st.st_size) != f.length)
+        return false;
+    if (f.length == 0)
+        return true;
+    return readAt(fd, 0, f.first.size()) == f.first &&
+           readAt(fd, f.length - f.last.size(), f.last.size()) == f.last;
+}
+
 int ResultFiles::ensureSameFile(std::size_t fileIndex)
 {
-    QFile& file = *files_[fileIndex];
-    const QString name = file.fileName();
-    const FileIdentity& open = identities_[fileIndex];
-    quint64 device = 0, inode = 0;
-    const bool exists = identityOfPath(name, device, inode);
-    if (exists && device == open.device && inode == open.inode)
+    OpenFile& f = files_[fileIndex];
+    const QString name = f.file->fileName();
+    FileIdentity atName;
+    const bool exists = identityOfPath(name, atName.device, atName.inode);
+    const bool intact = holdsItsRecords(f);
+    if (exists && atName == f.identity && intact)
         return kOk;
+    // Records written now would be lost with the file, or stand behind bytes that are not
+    // ours. Whatever stands under the name is not ours to write into or to destroy: it is
+    // moved aside.
+    QString why;
+    if (!exists)
+        why = QStringLiteral("結果ファイル「%1」が削除されていたため作り直して記録を続けます");
+    else if (atName == f.identity)
+        why = QStringLiteral("結果ファイル「%1」が別の書き込みで変えられていたため「%2」に移し、"
+                             "新しいファイルに記録を続けます");
+    else
+        why = QStringLiteral("結果ファイル「%1」が別のファイルに置き換えられていたため「%2」に"
+                             "移し、新しいファイルに記録を続けます");
+    return makeAgain(f, exists, intact, why);
+}
 
-    // The name no longer leads to the open file: records written now would be lost with it.
-    // A file that stands there instead is not ours to write into or to destroy: it is moved
-    // aside. Then the folder and the file are made again under the same name.
-    QString what;
+// Moves what stands under the file's name aside, makes the folder and the file again, and
+// writes the records the file held into it: the ones kept, or else the old file's while it
+// is intact. A notice says what happened and what was written again or lost.
+int ResultFiles::makeAgain(OpenFile& f, bool exists, bool intact, const QString& why)
+{
+    const QString name = f.file->fileName();
+    QByteArray records = f.keptAll ? f.kept
+                         : intact  ? readAt(f.file->handle(), 0, f.length)
+                                   : QByteArray();
+    const bool restored = records.size() == f.length;
+    if (!restored)
+        records.clear();
+
+    QString what = why.arg(name);
     if (exists) {
-        const QString aside =
-            name + QStringLiteral(".") + clock_.now().toString(QStringLiteral("yyyyMMdd-HHmmss"));
-        if (!QFile::rename(name, aside))
+        const QString aside = asideName(name, clock_.now());
+        if (::rename(QFile::encodeName(name).constData(), QFile::encodeName(aside).constData()) !=
+            0)
             return fail(kFileError,
-                        QStringLiteral("結果ファイル「%1」が別のファイルに置き換えられ、移動もでき"
-                                       "ません")
-                            .arg(name));
-        what = QStringLiteral("結果ファイル「%1」が別のファイルに置き換えられていたため「%2」に"
-                              "移し、新しいファイルに記録を続けます")
-                   .arg(name, aside);
-    } else {
-        what = QStringLiteral("結果ファイル「%1」が削除されていたため作り直して記録を続けます")
-                   .arg(name);
+                        QStringLiteral("結果ファイル「%1」が変えられていますが、移すこともできませ"
+                                       "ん: %2")
+                            .arg(name, systemReason(errno)));
+        what = why.arg(name, aside);
     }
     const QString folder = QFileInfo(name).absolutePath();
     if (!QDir().mkpath(folder))
@@ -215,20 +294,73 @@ int ResultFiles::ensureSameFile(std::size_t fileIndex)
     if (!fresh->open(QIODevice::ReadWrite | QIODevice::Unbuffered | QIODevice::Truncate))
         return fail(kFileError, QStringLiteral("結果ファイル「%1」を作り直せません: %2")
                                     .arg(name, fresh->errorString()));
-    file.close();
-    FileIdentity identity;
-    identityOfHandle(fresh->handle(), identity.device, identity.inode);
-    files_[fileIndex] = std::move(fresh);
-    identities_[fileIndex] = identity;
+    if (const int error = writeAll(fresh->handle(), records);
+        error != 0 || ::fsync(fresh->handle()) != 0) {
+        const int reason = error != 0 ? error : errno;
+        if (::ftruncate(fresh->handle(), 0) == 0)
+            ::fsync(fresh->handle());
+        return fail(kFileError, QStringLiteral("結果ファイル「%1」に書き込めません: %2")
+                                    .arg(name, systemReason(reason)));
+    }
+    f.file->close();
+    f.file = std::move(fresh);
+    identityOfHandle(f.file->handle(), f.identity.device, f.identity.inode);
+    if (restored) {
+        if (f.held > 0)
+            what += QStringLiteral("（それまでの記録 %1件を書き直しました）").arg(f.held);
+    } else {
+        what += QStringLiteral("（それまでの記録 %1件は失われました）").arg(f.held);
+        f.length = 0;
+        f.held = 0;
+        f.first.clear();
+        f.last.clear();
+        f.kept.clear();
+        f.keptAll = true;
+    }
     notices_ << clock_.now().toString(QStringLiteral("yyyy/MM/dd HH:mm ")) + what;
     return kOk;
+}
+
+int ResultFiles::CheckFiles()
+{
+    for (std::size_t i = 0; i < files_.size(); ++i)
+        if (const int status = ensureSameFile(i); status != kOk)
+            return status;
+    return kOk;
+}
+
+qint64 ResultFiles::RecordsLost() const
+{
+    qint64 lost = 0;
+    for (const OpenFile& f : files_)
+        lost = std::max(lost, f.written - f.held);
+    return lost;
+}
+
+void ResultFiles::noteWritten(std::size_t fileIndex, const QByteArray& record)
+{
+    OpenFile& f = files_[fileIndex];
+    f.length += record.size();
+    ++f.written;
+    ++f.held;
+    if (f.first.isEmpty())
+        f.first = record;
+    f.last = record;
+    if (!f.keptAll)
+        return;
+    if (f.kept.size() + record.size() <= keptLimit_) {
+        f.kept += record;
+    } else {
+        f.kept = QByteArray();
+        f.keptAll = false;
+    }
 }
 
 QStringList ResultFiles::FileNames() const
 {
     QStringList names;
-    for (const auto& file : files_)
-        names << file->fileName();
+    for (const auto& open : files_)
+        names << open.file->fileName();
     return names;
 }
 
@@ -268,7 +400,7 @@ int ResultFiles::appendRecord(std::size_t fileIndex, const QByteArray& record, q
 {
     if (const int status = ensureSameFile(fileIndex); status != kOk)
         return status;
-    QFile& file = *files_[fileIndex];
+    QFile& file = *files_[fileIndex].file;
     const int fd = file.handle();
     const QString name = file.fileName();
     const auto failed = [&](int error, off_t cutBackTo) {
@@ -285,17 +417,8 @@ int ResultFiles::appendRecord(std::size_t fileIndex, const QByteArray& record, q
         return failed(errno, -1);
     if (startOut != nullptr)
         *startOut = start;
-    const char* bytes = record.constData();
-    qsizetype left = record.size();
-    while (left > 0) {
-        const ssize_t n = ::write(fd, bytes, static_cast<std::size_t>(left));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return failed(n < 0 ? errno : ENOSPC, start);
-        bytes += n;
-        left -= n;
-    }
+    if (const int error = writeAll(fd, record); error != 0)
+        return failed(error, start);
     if (::fsync(fd) != 0 && errno != EINVAL && errno != EROFS)
         return failed(errno, start);
     return kOk;
@@ -373,6 +496,7 @@ int ResultFiles::WriteResultRecord(std::int16_t& ShotCount)
         BuildResultRecord(settings_, data_, ShotCount, settings_.StartDateTime);
     if (const int status = appendRecord(0, record); status != kOk)
         return status;
+    noteWritten(0, record);
     return finishSave(ShotCount, false);
 }
 
@@ -387,17 +511,22 @@ int ResultFiles::WritePhaseRecords(std::int16_t& ShotCount)
     if (ShotCount <= 0)
         return kNoShot;
     std::array<qint64, 3> starts{-1, -1, -1};
+    std::array<QByteArray, 3> records;
     for (int p = 0; p < 3; ++p) {
-        const QByteArray record =
-            BuildPhaseRecord(settings_, data_, ShotCount, settings_.StartDateTime, p);
-        if (const int status = appendRecord(sz(p), record, &starts[sz(p)]); status != kOk) {
+        records[sz(p)] = BuildPhaseRecord(settings_, data_, ShotCount, settings_.StartDateTime, p);
+        if (const int status = appendRecord(sz(p), records[sz(p)], &starts[sz(p)]);
+            status != kOk) {
             // The three files hold records of the same saves: the ones already written go too.
-            for (int q = 0; q < p; ++q)
-                if (starts[sz(q)] >= 0 && ::ftruncate(files_[sz(q)]->handle(), starts[sz(q)]) == 0)
-                    ::fsync(files_[sz(q)]->handle());
+            for (int q = 0; q < p; ++q) {
+                const int fd = files_[sz(q)].file->handle();
+                if (starts[sz(q)] >= 0 && ::ftruncate(fd, starts[sz(q)]) == 0)
+                    ::fsync(fd);
+            }
             return status;
         }
     }
+    for (std::size_t p = 0; p < 3; ++p)
+        noteWritten(p, records[p]);
     return finishSave(ShotCount, true);
 }
 

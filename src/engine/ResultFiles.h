@@ -25,10 +25,13 @@ struct MeasurementData;
 // The result files of one run. Open() creates or truncates them (the operator chose the name;
 // an older, longer file must not leave its bytes behind the new records). Every record is
 // written whole and synced to disk before the run goes on. Before each record the writer checks
-// that the file's name still leads to the open file: a file (or folder) removed or replaced
-// during the run is made again under the same name, and a notice says so. A write error returns
-// a non-zero status, cuts the file back to its last whole record, and ErrorText() names the
-// file and the system's reason.
+// that the file is still as the run left it: its name leads to the open file, and the file is
+// as long as the records written and begins and ends with the first and last of them. A file
+// (or folder) removed, replaced, cut short or written into by someone else is made again under
+// the same name, every record of the run is written into it again, and a notice says so; what
+// stood under the name is moved aside, never destroyed. A write error returns a non-zero
+// status, cuts the file back to its last whole record, and ErrorText() names the file and the
+// system's reason.
 // The lock of one run on its result files: "<output file>.lock" beside them, held from before
 // the files are opened (or truncated) to the end of the run, so that a second run on the same
 // files is refused instead of writing its records between ours. A lock left by a run that
@@ -88,6 +91,20 @@ public:
     // Writes the current waveforms to "yyyymmdd-hhmm" + "Wev.dat" (clock time) in OutputFolder.
     int WriteWaveformFile();
 
+    // The check made before each record, for the end of the run: a file that is no longer as
+    // the run left it is made again with the run's records. kOk or kFileError (ErrorText()).
+    int CheckFiles();
+    // Records the run wrote that its files no longer hold: lost with a file that was removed,
+    // replaced or altered when they could not be written again (records beyond the kept ones,
+    // see setKeptRecordBytes, in a file that was altered in place). For MeasureType 4 the saves
+    // that lost a record in any phase file.
+    qint64 RecordsLost() const;
+    // The bytes of records kept per file to write them again into a file made anew; beyond
+    // them the records are read back from the old file while it is intact (removed or renamed
+    // away, not altered).
+    static constexpr qint64 kKeptRecordBytes = 16 * 1024 * 1024;
+    void setKeptRecordBytes(qint64 bytes) { keptLimit_ = bytes; }
+
     // Operator text of the last error: which file and why.
     QString ErrorText() const { return errorText_; }
     // What the writer did on its own since the last call (a file made again), for the
@@ -98,11 +115,26 @@ private:
     struct FileIdentity {
         quint64 device = 0;
         quint64 inode = 0;
+        bool operator==(const FileIdentity&) const = default;
+    };
+    // One result file and what the run left in it.
+    struct OpenFile {
+        std::unique_ptr<QFile> file;
+        FileIdentity identity;
+        qint64 length = 0;       // bytes of the records it holds
+        qint64 written = 0;      // records the run wrote for it
+        qint64 held = 0;         // of those, the records it holds
+        QByteArray first, last;  // its first and last record
+        QByteArray kept;         // the records it holds, while keptAll
+        bool keptAll = true;
     };
     int openFile(const QString& name, bool truncate);
     int checkLayout();
+    bool holdsItsRecords(const OpenFile& f) const;
     int ensureSameFile(std::size_t fileIndex);
+    int makeAgain(OpenFile& f, bool exists, bool intact, const QString& why);
     int appendRecord(std::size_t fileIndex, const QByteArray& record, qint64* start = nullptr);
+    void noteWritten(std::size_t fileIndex, const QByteArray& record);
     int fail(int status, const QString& text);
     void clearInterval(bool phaseSums);
     int finishSave(std::int16_t& ShotCount, bool phaseSums);
@@ -111,8 +143,8 @@ private:
     MeasurementData& data_;
     const Clock& clock_;
     ResultFileLock lock_;
-    std::vector<std::unique_ptr<QFile>> files_;
-    std::vector<FileIdentity> identities_;
+    std::vector<OpenFile> files_;
+    qint64 keptLimit_ = kKeptRecordBytes;
     QStringList notices_;
     QString errorText_;
     QString lastWaveformFile_;

@@ -142,6 +142,7 @@ private:
     void recordMissing();
     void reportGap();
     int forwardFileNotices();
+    int checkFilesAtEnd();
 
     // ---- links ----
     bool linkDown() const;
@@ -156,7 +157,7 @@ private:
     bool endReached() const { return s_.EndDateTime <= ctx_.clock.now(); }
     run::RunEnded runEnded(RunOutcome outcome) const
     {
-        return {outcome, st_.SavesWritten, st_.RecordsExpected(), st_.Gaps};
+        return {outcome, st_.SavesWritten, st_.RecordsExpected(), st_.Gaps, st_.RecordsLost};
     }
     void showStatus(const QString& text)
     {
@@ -457,6 +458,18 @@ void RunLoopRunner::reportGap()
     gap_ = RunGap{};
 }
 
+// The files once more after the last record: one removed or altered since is made again with
+// the run's records, and the records that could not be written again are counted lost.
+int RunLoopRunner::checkFilesAtEnd()
+{
+    const int checked = files_.CheckFiles();
+    if (forwardFileNotices(); checked != ResultFiles::kOk) {
+        error(run::WriteFailed{}, files_.ErrorText());
+        return RunFileError;
+    }
+    return RunEnded;
+}
+
 int RunLoopRunner::forwardFileNotices()
 {
     const QStringList notices = files_.TakeNotices();
@@ -583,11 +596,14 @@ int RunLoopRunner::finish(int status)
 {
     if (status == RunEnded) {
         status = settleUpToEnd();
-        if (status == RunEnded && st_.RecordsMissing > 0)
+        if (status == RunEnded)
+            status = checkFilesAtEnd();
+        if (status == RunEnded && (st_.RecordsMissing > 0 || files_.RecordsLost() > 0))
             status = RunEndedIncomplete;
     } else {
         reportGap();
     }
+    st_.RecordsLost = files_.RecordsLost();
     closeLinks(ctx_);
     files_.Close();
     QString end = kRunEndText + QStringLiteral(": 記録 ") + QString::number(st_.SavesWritten) +
@@ -596,6 +612,8 @@ int RunLoopRunner::finish(int status)
     if (st_.RecordsMissing > 0)
         end +=
             QStringLiteral("、欠測 ") + QString::number(st_.RecordsMissing) + QStringLiteral("件");
+    if (st_.RecordsLost > 0)
+        end += QStringLiteral("、消失 ") + QString::number(st_.RecordsLost) + QStringLiteral("件");
     const RunOutcome outcome = status == RunEnded             ? RunOutcome::Complete
                                : status == RunEndedIncomplete ? RunOutcome::Incomplete
                                                               : RunOutcome::Error;
@@ -731,6 +749,8 @@ QString RunAccountText(const RunLoopState& state)
                  .arg(state.SavesWritten)
                  .arg(state.RecordsExpected())
                  .arg(state.RecordsMissing);
+    if (state.RecordsLost > 0)
+        lines.back() += QStringLiteral("、消失 %1件").arg(state.RecordsLost);
     for (const RunGap& gap : state.Gaps)
         lines << gapText(gap);
     return lines.join(QStringLiteral("\r\n"));

@@ -105,6 +105,9 @@ struct RunLoopState {
     qint64 Outages = 0;        // links lost
     qint64 Reconnections = 0;  // links opened again (after an outage or failing shots)
     int FailedShots = 0;       // attempts in a row without an analysed shot
+    // Of SavesWritten, the records lost with a result file removed or altered during the run
+    // that could not be written again.
+    qint64 RecordsLost = 0;
     std::vector<RunGap> Gaps;
     // Every save time the run passed: written or missing.
     qint64 RecordsExpected() const { return SavesWritten + RecordsMissing; }

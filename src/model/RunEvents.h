@@ -93,6 +93,7 @@ struct RunEnded {
     qint64 recordsWritten = 0;
     qint64 recordsExpected = 0;
     std::vector<RunGap> missing; // save times without a record
+    qint64 recordsLost = 0;      // of recordsWritten, those no longer in the result file
 };
 } // namespace run
 

@@ -4,6 +4,7 @@
 #include "model/MeasurementSettings.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QCoreApplication>
 #include <QFile>
 #include <QTemporaryDir>
@@ -15,8 +16,10 @@
 #include <cmath>
 #include <csignal>
 #include <cstring>
+#include <functional>
 
 #include <sys/resource.h>
+#include <cstdio>
 
 using namespace hs;
 
@@ -439,55 +442,138 @@ TEST(ResultFiles, FileErrorsNameTheFile)
         << wave.ErrorText().toStdString();
 }
 
-// A file (or its folder) removed during the run is made again under the same name and the next
-// records go there, not into the unlinked file; a file put in its place is moved aside, never
-// written into. Each time a notice says so.
-TEST(ResultFiles, ARemovedOrReplacedFileIsMadeAgainUnderItsName)
+namespace {
+
+// Writes one record of a fresh interval; the file's bytes after it.
+QByteArray writeOne(Station& s, ResultFiles& files)
+{
+    s.fillInterval();
+    std::int16_t shots = 4;
+    EXPECT_EQ(files.WriteResultRecord(shots), ResultFiles::kOk) << qPrintable(files.ErrorText());
+    return readAll(s.settings.OutputFile);
+}
+
+void writeFile(const QString& path, const QByteArray& bytes, QIODevice::OpenMode mode)
+{
+    QFile f(path);
+    ASSERT_TRUE(f.open(mode)) << qPrintable(path);
+    f.write(bytes);
+}
+
+// The files beside the result file that the writer moved aside, with their bytes.
+QList<QByteArray> movedAside(const QString& outputFile)
+{
+    const QFileInfo info(outputFile);
+    QList<QByteArray> found;
+    for (const QString& name : info.dir().entryList({info.fileName() + QStringLiteral(".*")},
+                                                    QDir::Files, QDir::Name))
+        if (!name.endsWith(QStringLiteral(".lock")))
+            found << readAll(info.dir().filePath(name));
+    return found;
+}
+
+} // namespace
+
+// Whatever befalls the file between two records (its folder removed, another file renamed onto
+// it, the file cut short, written over from its start or made empty and written anew) is found
+// by the next record: what stood under the name is moved aside untouched, and the file made
+// again holds every record of the run once, in order. A notice says so.
+TEST(ResultFiles, AFileRemovedReplacedOrAlteredHoldsEveryRecordAgain)
+{
+    struct Case {
+        const char* what;
+        std::function<void(const QString& path, qint64 size)> act;
+        std::function<QByteArray(const QByteArray& before)> aside; // null: nothing stood there
+    };
+    const QByteArray foreign("not ours");
+    const std::vector<Case> cases = {
+        {"folder removed",
+         [](const QString& path, qint64) {
+             ASSERT_TRUE(QFileInfo(path).dir().removeRecursively());
+         },
+         nullptr},
+        {"renamed onto",
+         [&](const QString& path, qint64) {
+             writeFile(path + QStringLiteral("-other"), foreign, QIODevice::WriteOnly);
+             ASSERT_EQ(::rename(qPrintable(path + QStringLiteral("-other")), qPrintable(path)), 0);
+         },
+         [&](const QByteArray&) { return foreign; }},
+        {"cut short",
+         [](const QString& path, qint64 size) { ASSERT_TRUE(QFile::resize(path, size - 110)); },
+         [](const QByteArray& before) { return before.left(before.size() - 110); }},
+        {"written over from its start",
+         [&](const QString& path, qint64) { writeFile(path, foreign, QIODevice::ReadWrite); },
+         [&](const QByteArray& before) { return foreign + before.mid(foreign.size()); }},
+        {"emptied and written anew",
+         [&](const QString& path, qint64) {
+             writeFile(path, foreign, QIODevice::WriteOnly | QIODevice::Truncate);
+         },
+         [&](const QByteArray&) { return foreign; }},
+    };
+    const auto check = [](const Case& c) {
+        SCOPED_TRACE(c.what);
+        Station s(2, 0, 0);
+        s.settings.OutputFile = s.dir.filePath(QStringLiteral("out/0207.hv1"));
+        ASSERT_TRUE(QDir().mkpath(s.dir.filePath(QStringLiteral("out"))));
+        ResultFiles files(s.settings, s.data, s.clock);
+        ASSERT_EQ(files.Open(), ResultFiles::kOk);
+        writeOne(s, files);
+        const QByteArray before = writeOne(s, files);
+        EXPECT_TRUE(files.TakeNotices().isEmpty());
+
+        c.act(s.settings.OutputFile, before.size());
+        const QByteArray after = writeOne(s, files);
+        ASSERT_EQ(after.size(), before.size() * 3 / 2);
+        EXPECT_EQ(after.left(before.size()), before);
+        const QStringList notices = files.TakeNotices();
+        ASSERT_EQ(notices.size(), 1);
+        EXPECT_TRUE(notices[0].contains(s.settings.OutputFile)) << qPrintable(notices[0]);
+        EXPECT_TRUE(notices[0].contains(QStringLiteral("記録 2件を書き直しました")))
+            << qPrintable(notices[0]);
+        const QList<QByteArray> aside = movedAside(s.settings.OutputFile);
+        if (c.aside) {
+            ASSERT_EQ(aside.size(), 1);
+            EXPECT_EQ(aside[0], c.aside(before));
+        } else {
+            EXPECT_TRUE(aside.isEmpty());
+        }
+        EXPECT_EQ(files.RecordsLost(), 0);
+
+        // Left alone, the file takes the next record after the others.
+        EXPECT_EQ(writeOne(s, files).size(), before.size() * 2);
+        EXPECT_TRUE(files.TakeNotices().isEmpty());
+    };
+    for (const Case& c : cases)
+        check(c);
+}
+
+// Beyond the records kept, a removed file's records come back from the old file, which the
+// writer still holds open; records of a file cut short in place cannot come back: they are
+// counted lost, and the notice says how many.
+TEST(ResultFiles, RecordsThatCannotBeWrittenAgainAreCountedLost)
 {
     Station s(2, 0, 0);
-    s.settings.OutputFile = s.dir.filePath(QStringLiteral("out/0207.hv1"));
-    ASSERT_TRUE(QDir().mkpath(s.dir.filePath(QStringLiteral("out"))));
-    const int length = RecordLayout({0, 1, false}).recordLength();
     ResultFiles files(s.settings, s.data, s.clock);
+    files.setKeptRecordBytes(0);
     ASSERT_EQ(files.Open(), ResultFiles::kOk);
-    std::int16_t shots = 4;
-    s.fillInterval();
-    ASSERT_EQ(files.WriteResultRecord(shots), ResultFiles::kOk);
-    EXPECT_TRUE(files.TakeNotices().isEmpty());
+    writeOne(s, files);
+    const QByteArray before = writeOne(s, files);
 
-    ASSERT_TRUE(QDir(s.dir.filePath(QStringLiteral("out"))).removeRecursively());
-    s.fillInterval();
-    shots = 4;
-    ASSERT_EQ(files.WriteResultRecord(shots), ResultFiles::kOk);
-    EXPECT_EQ(readAll(s.settings.OutputFile).size(), length);
-    QStringList notices = files.TakeNotices();
-    ASSERT_EQ(notices.size(), 1);
-    EXPECT_TRUE(notices[0].contains(s.settings.OutputFile)) << qPrintable(notices[0]);
-
-    // Another file put under the name: kept, moved aside; the records go on in a new file.
     ASSERT_TRUE(QFile::remove(s.settings.OutputFile));
-    {
-        QFile other(s.settings.OutputFile);
-        ASSERT_TRUE(other.open(QIODevice::WriteOnly));
-        other.write("not ours");
-    }
-    s.fillInterval();
-    shots = 4;
-    ASSERT_EQ(files.WriteResultRecord(shots), ResultFiles::kOk);
-    EXPECT_EQ(readAll(s.settings.OutputFile).size(), length);
-    notices = files.TakeNotices();
-    ASSERT_EQ(notices.size(), 1);
-    const QStringList aside = QDir(s.dir.filePath(QStringLiteral("out")))
-                                  .entryList({QStringLiteral("0207.hv1.*")}, QDir::Files);
-    ASSERT_EQ(aside.size(), 1);
-    EXPECT_EQ(readAll(s.dir.filePath(QStringLiteral("out/")) + aside[0]), QByteArray("not ours"));
+    const QByteArray after = writeOne(s, files);
+    EXPECT_EQ(after.left(before.size()), before);
+    EXPECT_EQ(after.size(), before.size() * 3 / 2);
+    EXPECT_EQ(files.RecordsLost(), 0);
+    files.TakeNotices();
 
-    // Untouched, the file takes the next record after the others.
-    s.fillInterval();
-    shots = 4;
-    ASSERT_EQ(files.WriteResultRecord(shots), ResultFiles::kOk);
-    EXPECT_EQ(readAll(s.settings.OutputFile).size(), 2 * length);
-    EXPECT_TRUE(files.TakeNotices().isEmpty());
+    ASSERT_TRUE(QFile::resize(s.settings.OutputFile, 100));
+    EXPECT_EQ(files.CheckFiles(), ResultFiles::kOk);
+    const QStringList notices = files.TakeNotices();
+    ASSERT_EQ(notices.size(), 1);
+    EXPECT_TRUE(notices[0].contains(QStringLiteral("記録 3件は失われました")))
+        << qPrintable(notices[0]);
+    EXPECT_EQ(files.RecordsLost(), 3);
+    EXPECT_EQ(readAll(s.settings.OutputFile).size(), 0);
 }
 
 // A write that fails names the file and the system's reason, and the file is cut back to its

@@ -352,21 +352,40 @@ TEST_F(MeasureFaults, SlowRepliesAreFailedShotsNotSilentLosses)
     expectFileMatchesOutcome();
 }
 
-// The output folder removed mid-run: the writer makes it and the file again, says so, and the
-// records go on in the new file.
-TEST_F(MeasureFaults, RemovedOutputFolderIsMadeAgain)
+// The result file removed with its folder, replaced by another file, or cut short mid-run: the
+// writer says so, keeps what stood there aside, and the file made again holds every record of
+// the run; the run ends complete.
+TEST_F(MeasureFaults, AResultFileRemovedReplacedOrCutShortKeepsEveryRecord)
 {
-    whenRecords(2, [this] { QDir(dir.filePath(QStringLiteral("out"))).removeRecursively(); });
-    EXPECT_EQ(measure(6, {}, 2), hs::kMeasureComplete) << qPrintable(out + err);
-    EXPECT_EQ(errLines(QStringLiteral("削除されていたため作り直して")).size(), 1)
-        << qPrintable(err);
-    const Outcome o = outcome();
-    ASSERT_GE(o.written, 3);
-    // The new file holds the records written after the removal, whole.
-    const qint64 size = QFileInfo(output).size();
-    EXPECT_EQ(size % kRecordBytes, 0);
-    EXPECT_GE(size / kRecordBytes, o.written - 3);
-    EXPECT_LE(size / kRecordBytes, o.written - 2);
+    struct Case {
+        QString name;
+        QString notice;
+        std::function<void(const QString&)> act;
+    };
+    const std::vector<Case> cases = {
+        {QStringLiteral("removed"), QStringLiteral("削除されていたため作り直して"),
+         [](const QString& path) { QFileInfo(path).dir().removeRecursively(); }},
+        {QStringLiteral("replaced"), QStringLiteral("別のファイルに置き換えられていたため"),
+         [](const QString& path) {
+             QFile other(path + QStringLiteral(".new"));
+             if (other.open(QIODevice::WriteOnly))
+                 other.write("another file");
+             other.close();
+             ::rename(qPrintable(other.fileName()), qPrintable(path));
+         }},
+        {QStringLiteral("cut"), QStringLiteral("別の書き込みで変えられていたため"),
+         [](const QString& path) { QFile::resize(path, QFileInfo(path).size() - 146); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(qPrintable(c.name));
+        output = dir.filePath(QStringLiteral("out/%1.hv1").arg(c.name));
+        whenRecords(2, [this, c] { c.act(output); });
+        EXPECT_EQ(measure(4), hs::kMeasureComplete) << qPrintable(out + err);
+        EXPECT_EQ(errLines(c.notice).size(), 1) << qPrintable(err);
+        EXPECT_GE(outcome().written, 3) << qPrintable(out);
+        EXPECT_EQ(outcome().missing, 0) << qPrintable(out);
+        expectFileMatchesOutcome();
+    }
 }
 
 // A full disk: the message names the file and the system's reason; the run stops with 1.
