@@ -180,6 +180,24 @@ Result<void> ResultFileLock::take(const QString& outputFile)
                              .arg(pid)});
 }
 
+void ResultFileLock::renew()
+{
+    if (!lock_)
+        return;
+    const QString path = outputFile_ + QStringLiteral(".lock");
+    if (QFileInfo::exists(path))
+        return;
+    // Letting go of the old lock removes its file: an empty file stands in for it, so that the
+    // old lock goes quietly and the new one's file stays.
+    if (QFile standIn(path); standIn.open(QIODevice::WriteOnly))
+        standIn.close();
+    lock_->unlock();
+    lock_ = std::make_unique<QLockFile>(path);
+    lock_->setStaleLockTime(0);
+    if (!lock_->tryLock(0))
+        lock_.reset();
+}
+
 void ResultFileLock::release()
 {
     if (lock_)
@@ -290,6 +308,7 @@ int ResultFiles::makeAgain(OpenFile& f, bool exists, bool intact, const QString&
     if (!QDir().mkpath(folder))
         return fail(kFileError, QStringLiteral("結果ファイルのフォルダ「%1」を作れません: %2")
                                     .arg(folder, systemReason(errno)));
+    lock_.renew();
     auto fresh = std::make_unique<QFile>(name);
     if (!fresh->open(QIODevice::ReadWrite | QIODevice::Unbuffered | QIODevice::Truncate))
         return fail(kFileError, QStringLiteral("結果ファイル「%1」を作り直せません: %2")

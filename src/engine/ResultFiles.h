@@ -48,6 +48,9 @@ public:
     Result<void> take(const QString& outputFile);
     void release();
     bool held() const { return lock_ != nullptr; }
+    // Takes the lock again when its file is gone (removed with its folder), so that the run
+    // still refuses a second one.
+    void renew();
 
 private:
     std::unique_ptr<QLockFile> lock_;

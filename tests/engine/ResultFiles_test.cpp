@@ -538,6 +538,8 @@ TEST(ResultFiles, AFileRemovedReplacedOrAlteredHoldsEveryRecordAgain)
             EXPECT_TRUE(aside.isEmpty());
         }
         EXPECT_EQ(files.RecordsLost(), 0);
+        ResultFileLock second; // the run still holds its lock
+        EXPECT_FALSE(second.take(s.settings.OutputFile));
 
         // Left alone, the file takes the next record after the others.
         EXPECT_EQ(writeOne(s, files).size(), before.size() * 2);
