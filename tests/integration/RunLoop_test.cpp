@@ -7,6 +7,7 @@
 #include "engine/Measurement.h"
 #include "engine/RangeAdjustment.h"
 
+#include <QFile>
 #include <QFileInfo>
 #include <QTimer>
 
@@ -453,6 +454,48 @@ TEST(RunLoop, SummaryLineAndFrequencyTexts)
     EXPECT_EQ(hs::FrequencyStatusText(200, 4200, QStringLiteral("固定")),
               QStringLiteral("基本周波数 50.00Hz固定"));
     EXPECT_EQ(hs::FrequencyStatusText(200, 3533, QString()), QStringLiteral("基本周波数 60.01Hz"));
+}
+
+} // namespace
+
+namespace {
+
+// Records lost with a result file that could not be written again (none kept to write again,
+// the file cut short in place after the first record) are not reported as written: the run
+// ends incomplete and its end says how many.
+TEST(RunLoop, RecordsLostWithTheResultFileEndTheRunIncomplete)
+{
+    SimStation st(kScale);
+    ASSERT_TRUE(st.connect(1, 2));
+    st.settings.EndDateTime = st.settings.StartDateTime.addSecs(180);
+    auto ctx = st.context();
+    hs::InstrumentPreparation prep(ctx);
+    hs::PreparationResult checked;
+    ASSERT_TRUE(prep.Run(checked).ok());
+    hs::Measurement m(ctx);
+    ASSERT_EQ(m.Load(), hs::AnalysisOk);
+    m.Files().setKeptRecordBytes(0);
+    hs::RunLoopHooks hooks;
+    bool cut = false;
+    hooks.shotFinished = [&](const hs::ShotReport& r) {
+        if (r.Saved && !cut)
+            cut = QFile::resize(st.settings.OutputFile, 10);
+    };
+    const int status = m.Start(hooks);
+    ASSERT_TRUE(cut);
+    const hs::RunLoopState& state = m.State();
+    EXPECT_EQ(state.RecordsMissing, 0);
+    EXPECT_EQ(state.RecordsLost, 1);
+    EXPECT_EQ(status, hs::RunEndedIncomplete);
+    EXPECT_EQ(hs::RunExitStatus(status), 3);
+    const auto ended = st.observer.eventsOf<hs::run::RunEnded>();
+    ASSERT_EQ(ended.size(), 1u);
+    EXPECT_EQ(ended[0].as<hs::run::RunEnded>()->recordsLost, 1);
+    EXPECT_TRUE(ended[0].text.contains(QStringLiteral("消失 1件"))) << qPrintable(ended[0].text);
+    const hs::RecordLayout layout{st.settings.SaveOption(), st.settings.LastFeeder + 1,
+                                  st.settings.Orders256};
+    EXPECT_EQ(QFileInfo(st.settings.OutputFile).size(),
+              (state.SavesWritten - 1) * layout.recordLength());
 }
 
 } // namespace
