@@ -533,8 +533,7 @@ int ResultFiles::WritePhaseRecords(std::int16_t& ShotCount)
     std::array<QByteArray, 3> records;
     for (int p = 0; p < 3; ++p) {
         records[sz(p)] = BuildPhaseRecord(settings_, data_, ShotCount, settings_.StartDateTime, p);
-        if (const int status = appendRecord(sz(p), records[sz(p)], &starts[sz(p)]);
-            status != kOk) {
+        if (const int status = appendRecord(sz(p), records[sz(p)], &starts[sz(p)]); status != kOk) {
             // The three files hold records of the same saves: the ones already written go too.
             for (int q = 0; q < p; ++q) {
                 const int fd = files_[sz(q)].file->handle();

@@ -124,11 +124,11 @@ private:
     struct OpenFile {
         std::unique_ptr<QFile> file;
         FileIdentity identity;
-        qint64 length = 0;       // bytes of the records it holds
-        qint64 written = 0;      // records the run wrote for it
-        qint64 held = 0;         // of those, the records it holds
-        QByteArray first, last;  // its first and last record
-        QByteArray kept;         // the records it holds, while keptAll
+        qint64 length = 0;      // bytes of the records it holds
+        qint64 written = 0;     // records the run wrote for it
+        qint64 held = 0;        // of those, the records it holds
+        QByteArray first, last; // its first and last record
+        QByteArray kept;        // the records it holds, while keptAll
         bool keptAll = true;
     };
     int openFile(const QString& name, bool truncate);

@@ -1,12 +1,12 @@
 #include "common/Clock.h"
-#include "model/MeasurementData.h"
 #include "engine/ResultFiles.h"
+#include "model/MeasurementData.h"
 #include "model/MeasurementSettings.h"
 
-#include <QDir>
-#include <QFileInfo>
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QtEndian>
 
@@ -18,8 +18,8 @@
 #include <cstring>
 #include <functional>
 
-#include <sys/resource.h>
 #include <cstdio>
+#include <sys/resource.h>
 
 using namespace hs;
 
@@ -465,8 +465,8 @@ QList<QByteArray> movedAside(const QString& outputFile)
 {
     const QFileInfo info(outputFile);
     QList<QByteArray> found;
-    for (const QString& name : info.dir().entryList({info.fileName() + QStringLiteral(".*")},
-                                                    QDir::Files, QDir::Name))
+    for (const QString& name :
+         info.dir().entryList({info.fileName() + QStringLiteral(".*")}, QDir::Files, QDir::Name))
         if (!name.endsWith(QStringLiteral(".lock")))
             found << readAll(info.dir().filePath(name));
     return found;
