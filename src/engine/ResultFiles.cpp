@@ -243,12 +243,17 @@ QStringList ResultFiles::TakeNotices()
 }
 
 // The open file is as long as the records written to it and begins and ends with the first and
-// last of them: nobody cut it short, wrote over it or added to it.
+// last of them: nobody cut it short, wrote over it or added to it. A device or a pipe keeps
+// nothing to compare and is taken as it is.
 bool ResultFiles::holdsItsRecords(const OpenFile& f) const
 {
     struct stat st {};
     const int fd = f.file->handle();
-    if (fd < 0 || ::fstat(fd, &st) != 0 || static_cast<qint64>(st.st_size) != f.length)
+    if (fd < 0 || ::fstat(fd, &st) != 0)
+        return false;
+    if (!S_ISREG(st.st_mode))
+        return true;
+    if (static_cast<qint64>(st.st_size) != f.length)
         return false;
     if (f.length == 0)
         return true;

@@ -20,6 +20,8 @@
 
 #include <cstdio>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 
 using namespace hs;
 
@@ -576,6 +578,27 @@ TEST(ResultFiles, RecordsThatCannotBeWrittenAgainAreCountedLost)
         << qPrintable(notices[0]);
     EXPECT_EQ(files.RecordsLost(), 3);
     EXPECT_EQ(readAll(s.settings.OutputFile).size(), 0);
+}
+
+// A device under the output file's name (a node like /dev/null, made in the test's folder)
+// keeps no records to compare: it is written, never taken for an altered file and moved aside.
+TEST(ResultFiles, ADeviceIsWrittenNotMovedAside)
+{
+    Station s(2, 0, 0);
+    if (::mknod(qPrintable(s.settings.OutputFile), S_IFCHR | 0600, makedev(1, 3)) != 0)
+        GTEST_SKIP() << "no device node can be made here";
+    ResultFiles files(s.settings, s.data, s.clock);
+    ASSERT_EQ(files.Open(), ResultFiles::kOk);
+    for (int i = 0; i < 2; ++i) {
+        s.fillInterval();
+        std::int16_t shots = 4;
+        EXPECT_EQ(files.WriteResultRecord(shots), ResultFiles::kOk)
+            << qPrintable(files.ErrorText());
+    }
+    EXPECT_TRUE(files.TakeNotices().isEmpty());
+    struct stat st {};
+    ASSERT_EQ(::stat(qPrintable(s.settings.OutputFile), &st), 0);
+    EXPECT_TRUE(S_ISCHR(st.st_mode));
 }
 
 // A write that fails names the file and the system's reason, and the file is cut back to its
