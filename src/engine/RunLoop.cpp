@@ -587,6 +587,7 @@ int RunLoopRunner::stop()
 {
     reportGap();
     AbortRecorders(ctx_);
+    st_.RecordsLost = files_.RecordsLost();
     files_.Close();
     ctx_.observer.runEvent({runEnded(RunOutcome::Stopped), {}, {}});
     return RunStopped;
