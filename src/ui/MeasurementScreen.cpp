@@ -300,6 +300,7 @@ void MeasurementScreen::buildControls()
     summaryLabel_->setAutoFillBackground(true);
     summaryLabel_->setPalette(white);
     summaryLabel_->setGeometry(0, px(60), px(9495), px(255));
+    summaryLabel_->setIndent(px(60));
 
     buildGrids();
 
