@@ -68,10 +68,8 @@ tcp=$(window "TCP/IP")
 shoot "$tcp" walkthrough-1-connection.png
 click "$tcp" 296 192 # ｲﾆｼｬﾗｲｽﾞ
 
-# 2. Settings screen. It places itself at the top left corner; moved down by its title bar so
-# that the caption shows.
+# 2. Settings screen, its frame at the top left corner of the screen.
 form01=$(window "設定画面")
-xdotool windowmove "$form01" 1 24
 sleep 0.5
 click "$form01" 314 18 # 測定ﾌｨｰﾀﾞ数
 click "$form01" 296 63 # "3"

@@ -329,6 +329,7 @@ int DeriveChannels(MeasurementData& data, const MeasurementSettings& settings)
 namespace {
 
 // Scale factors and R-C complement factors of one shot.
+// The scales are signed (PrimaryPerInputVolt): a reversed transformer turns its phasors.
 struct ShotScales {
     double volt = 0.0;                                     // volts per voltage count
     std::array<double, kMaxFeeders> cur{};                 // amperes per current count of feeder f
@@ -341,12 +342,13 @@ ShotScales shotScales(const MeasurementData& data, const MeasurementSettings& se
 {
     ShotScales scales;
     const int maxOrder = settings.MaxHarmonicOrder;
-    scales.volt = voltsPerCount(data, settings, facts, 0) * settings.PtRatio;
+    scales.volt = voltsPerCount(data, settings, facts, 0) * PrimaryPerInputVolt(settings, 0);
     rcComplementFactors(settings.RcRows[0], maxOrder, period, scales.voltFactor);
     for (int f = 0; f <= settings.LastFeeder; ++f) {
         const size_t sf = idx(f);
-        scales.cur[sf] = voltsPerCount(data, settings, facts, 2 * f + 2) * settings.CtRatio[sf] /
-                         double(settings.CurrentScale[sf]);
+        const int input = 2 * f + 2;
+        scales.cur[sf] =
+            voltsPerCount(data, settings, facts, input) * PrimaryPerInputVolt(settings, input);
         rcComplementFactors(settings.RcRows[sf + 1], maxOrder, period, scales.curFactor[sf]);
     }
     return scales;
@@ -441,10 +443,10 @@ void trueRms(MeasurementData& data, const MeasurementSettings& settings, const S
         return double(sum) / n;
     };
     for (int c = 0; c <= data.VoltageLast; ++c) {
-        data.VoltRms[idx(c)] = rounded(std::sqrt(meanSquare(c)) * scales.volt);
+        data.VoltRms[idx(c)] = rounded(std::sqrt(meanSquare(c)) * std::abs(scales.volt));
         for (int f = 0; f <= settings.LastFeeder; ++f)
             data.CurRms(idx(f), idx(c)) =
-                rounded(std::sqrt(meanSquare(3 * f + 3 + c)) * scales.cur[idx(f)]);
+                rounded(std::sqrt(meanSquare(3 * f + 3 + c)) * std::abs(scales.cur[idx(f)]));
     }
 }
 

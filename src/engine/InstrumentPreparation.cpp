@@ -50,12 +50,12 @@ QString PreparationInputText(const MeasurementSettings& s, const std::array<doub
     for (double& v : rms)
         v = finiteOrZero(v);
     const QString cr = QStringLiteral("\r");
-    const double pt = s.PtRatio;
+    // RMS values are magnitudes: a reversed transformer shows in the diagram, not here.
+    const double pt = std::abs(PrimaryPerInputVolt(s, 0));
     QString text = QStringLiteral("入力電圧,Vr-s=") + formatNumber(pt * rms[0], u" ####0.0V") +
                    QStringLiteral(" ,Vt-s=") + formatNumber(pt * rms[1], u" ####0.0V") + cr;
     for (int f = 0; f <= s.LastFeeder && f < 9; ++f) {
-        const double scale = s.CurrentScale[at(f)];
-        const double factor = scale != 0.0 ? s.CtRatio[at(f)] / scale : 0.0;
+        const double factor = finiteOrZero(std::abs(PrimaryPerInputVolt(s, 2 * f + 2)));
         const QString n = QString::number(f + 1);
         text += QStringLiteral("入力電流,I") + n + QStringLiteral("r=") +
                 formatNumber(factor * rms[at(2 * f + 2)], u" ####0.0A") + QStringLiteral(" ,I") +
@@ -105,9 +105,14 @@ void ComputePreparationResult(const EngineContext& ctx, PreparationResult& r)
             sum_s += x * std::sin(a);
             sum_c += x * std::cos(a);
         }
-        // A channel without usable samples counts as one without signal: a zero vector.
+        // A channel without usable samples counts as one without signal: a zero vector. A
+        // transformer wired with reversed polarity turns its vector by 180 degrees.
         if (!std::isfinite(sum_s) || !std::isfinite(sum_c))
             sum_s = sum_c = 0.0;
+        if (PrimaryPerInputVolt(s, k) < 0) {
+            sum_s = -sum_s;
+            sum_c = -sum_c;
+        }
         r.S[at(k)] = sum_s;
         r.C[at(k)] = sum_c;
         r.Theta[at(k)] = std::atan(sum_c / (sum_s + 1e-20)) - (sum_s < 0 ? 3.1416 : 0.0);

@@ -79,7 +79,8 @@ QString SummaryLine(const MeasurementData& d, int f, const PowerUnit& unit)
     // Before the first analysed shot the fundamental is 0: no distortion to show.
     const double voltageRatio = v1 != 0.0 ? d.VoltHarmRss / v1 : 0.0;
     const double divisor = unit.divisor != 0.0 ? unit.divisor : 1.0;
-    return QStringLiteral("基本波＝") + formatNumber(v1, u"##,##0.0") + QStringLiteral("V; ") +
+    return FeederName(f) + QStringLiteral(" 基本波＝") + formatNumber(v1, u"##,##0.0") +
+           QStringLiteral("V; ") +
            formatNumber(i1, u"###0.00") + QStringLiteral("A; ") +
            formatNumber(p / divisor, unit.format) + QStringLiteral("W; ") +
            formatNumber(q / divisor, unit.format) + QStringLiteral("Var; θ=") +

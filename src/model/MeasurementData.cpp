@@ -89,4 +89,15 @@ int CountsPerDivision(const MeasurementSettings& settings, const RecorderFacts& 
     return facts.ModelClass[static_cast<std::size_t>(recorder)] == 2 ? 160 : 80;
 }
 
+double PrimaryPerInputVolt(const MeasurementSettings& settings, int input)
+{
+    if (input == 0 || input == 1)
+        return settings.PtRatio;
+    const int feeder = (input - 2) / 2;
+    if (input < 2 || feeder >= static_cast<int>(settings.CtRatio.size()))
+        return 0.0;
+    const auto f = static_cast<std::size_t>(feeder);
+    return settings.CtRatio[f] / double(settings.CurrentScale[f]);
+}
+
 } // namespace hs

@@ -94,4 +94,12 @@ struct MeasurementData {
 // 160 counts per division when the recorder of logical input k is of ModelClass 2, else 80.
 int CountsPerDivision(const MeasurementSettings& settings, const RecorderFacts& facts, int input);
 
+// Primary-side volts or amperes per recorder-input volt of logical input k: the PT ratio for the
+// voltage inputs 0 and 1, CtRatio / CurrentScale for feeder f's current inputs 2f+2 and 2f+3 (not
+// finite for a zero scale); 0 for an input out of range. Signed: a negative ratio is a
+// transformer wired with reversed polarity and turns the input's phasor by 180 degrees, so the
+// vectors, powers and angles show the reversal; RMS values are magnitudes and take its absolute
+// value.
+double PrimaryPerInputVolt(const MeasurementSettings& settings, int input);
+
 } // namespace hs

@@ -80,4 +80,10 @@ struct MeasurementSettings {
     std::array<bool, 9> VConnection{}; // Form04 Check2: feeder i+1 carries V-connection voltages
 };
 
+// How every screen names feeder f (0-based): "F-1" for the first.
+inline QString FeederName(int f)
+{
+    return QStringLiteral("F-") + QString::number(f + 1);
+}
+
 } // namespace hs

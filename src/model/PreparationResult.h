@@ -16,8 +16,8 @@ struct PreparationResult {
     QString FrequencyText;
     // Per logical input 0..19 (inputs not downloaded stay 0):
     std::array<double, 20> Rms{};   // RMS at the recorder input, volts
-    std::array<double, 20> S{};     // fundamental sine sum of 8 points per period
-    std::array<double, 20> C{};     // fundamental cosine sum
+    std::array<double, 20> S{};     // fundamental sine sum of 8 points per period, turned by
+    std::array<double, 20> C{};     // 180 degrees (negated) for a negative PT or CT ratio
     std::array<double, 20> Theta{}; // θ(k), radians, against a sine starting at the period start
     double Rho = 0.0;               // phase-sequence angle ρ: 0, 1.05 or 2.09 radians
     // The inputs label: voltage line, one line per feeder, the wiring question. Lines end in a

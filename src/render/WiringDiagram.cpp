@@ -2,6 +2,7 @@
 
 #include "common/Numbers.h"
 #include "render/Canvas.h"
+#include "model/MeasurementSettings.h"
 #include "model/PreparationResult.h"
 
 #include <QString>
@@ -98,8 +99,7 @@ void drawFeeder(Canvas& canvas, const WiringDiagramInput& in, int f)
     const DiagramPlace place = feederDiagramPlace(in.LastFeeder, f);
     if (in.LastFeeder > 0) {
         canvas.setColour(palette::Black);
-        canvas.PrintAt(QPointF(place.x - 200, labelPictureY(place.y)),
-                       QStringLiteral("F-") + QString::number(f + 1));
+        canvas.PrintAt(QPointF(place.x - 200, labelPictureY(place.y)), FeederName(f));
     }
     const auto at = [&](int k) { return in.inputs[static_cast<std::size_t>(k)]; };
     const FeederVectors v =

@@ -1,4 +1,5 @@
 #include "ui/ConnectionScreen.h"
+#include "ui/WindowPlacement.h"
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -61,6 +62,7 @@ ConnectionScreen::ConnectionScreen(RecorderPair& recorders, const QString& addre
                         MessageSeverity::error());
             });
     }
+    PlaceWindow(*this);
 }
 
 ConnectionScreen::~ConnectionScreen() = default;

@@ -1,4 +1,5 @@
 #include "ui/MeasurementScreen.h"
+#include "ui/WindowPlacement.h"
 
 #include "engine/HarmonicAnalysis.h"
 #include "engine/RunLoop.h"
@@ -46,8 +47,14 @@ constexpr int kClientHeight = 6855;
 constexpr int kFrameWidth = 120;
 constexpr int kFrameHeight = 405;
 
-// Command4: a press right of this many twips is the "+" part.
-constexpr int kChannelSwitchSplit = 362;
+// The button row: nine view buttons, the channel switch wide enough for two halves an operator
+// can aim at, then the start/end button. A press on the switch right of its middle is the "next"
+// half.
+constexpr int kViewButtonPitch = 800;
+constexpr int kViewButtonWidth = 760;
+constexpr int kChannelSwitchLeft = 60 + 9 * kViewButtonPitch + 5;
+constexpr int kChannelSwitchWidth = 8355 - kChannelSwitchLeft;
+constexpr int kChannelSwitchSplit = kChannelSwitchWidth / 2;
 
 struct ViewButton {
     const char16_t* caption;
@@ -103,7 +110,7 @@ QFont gridFontOf()
 
 QString channelCaption(int channel)
 {
-    return QStringLiteral("- ch") + QString::number(channel + 1) + QStringLiteral(" +");
+    return QStringLiteral("◀ ") + FeederName(channel) + QStringLiteral(" ▶");
 }
 
 } // namespace
@@ -293,6 +300,7 @@ void MeasurementScreen::buildControls()
     summaryLabel_->setAutoFillBackground(true);
     summaryLabel_->setPalette(white);
     summaryLabel_->setGeometry(0, px(60), px(9495), px(255));
+    summaryLabel_->setIndent(px(60));
 
     buildGrids();
 
@@ -350,14 +358,14 @@ void MeasurementScreen::buildButtons()
         b->setObjectName(QStringLiteral("Command3(%1)").arg(i));
         if (kViewButtons[i].tip != nullptr)
             b->setToolTip(QString::fromUtf16(kViewButtons[i].tip));
-        b->setGeometry(px(60 + 840 * i), px(120), px(795), px(375));
+        b->setGeometry(px(60 + kViewButtonPitch * i), px(120), px(kViewButtonWidth), px(375));
         connect(b, &QPushButton::clicked, this, [this, i] { selectView(i + 1); });
         viewButton_[static_cast<std::size_t>(i)] = b;
     }
     channelSwitch_ = new QPushButton(channelCaption(0), buttonFrame_);
     channelSwitch_->setObjectName(QStringLiteral("Command4"));
     channelSwitch_->setToolTip(QStringLiteral("入力チャンネルを切り替えます。"));
-    channelSwitch_->setGeometry(px(7620), px(120), px(735), px(375));
+    channelSwitch_->setGeometry(px(kChannelSwitchLeft), px(120), px(kChannelSwitchWidth), px(375));
     channelSwitch_->installEventFilter(this);
 
     startButton_ = new QPushButton(QStringLiteral("測定開始"), buttonFrame_);
@@ -381,7 +389,7 @@ void MeasurementScreen::load()
     PrepareResultGrids(grids_, station_.settings.MaxHarmonicOrder);
     for (ResultGridModel* m : gridModel_)
         m->refresh();
-    move(0, 0);
+    PlaceWindow(*this, QPoint(0, 0));
     if (station_.settings.LastFeeder == 0)
         channelSwitch_->hide();
     selectView(1);

@@ -1,4 +1,5 @@
 #include "ui/PreparationScreen.h"
+#include "ui/WindowPlacement.h"
 
 #include "model/EngineObserver.h"
 #include "render/Canvas.h"
@@ -126,6 +127,12 @@ QRect PreparationScreen::resultGeometry()
     return twips(1000, 800, 7500, 6500);
 }
 
+void PreparationScreen::placeAt(const QRect& geometry)
+{
+    resize(geometry.size());
+    PlaceWindow(*this, geometry.topLeft());
+}
+
 void PreparationScreen::buildControls()
 {
     const auto label = [this](const QString& name, const QString& text, const QRect& rect) {
@@ -179,7 +186,7 @@ void PreparationScreen::setBusyPointer(bool busy)
 // The small screen that says the recorders are being set up: only Label1.
 void PreparationScreen::showConfiguring()
 {
-    setGeometry(configuringGeometry());
+    placeAt(configuringGeometry());
     picture_->hide();
     for (QWidget* w : {static_cast<QWidget*>(titleLabel_), static_cast<QWidget*>(frequencyLabel_),
                        static_cast<QWidget*>(inputsLabel_), static_cast<QWidget*>(buttons_[0]),
@@ -190,7 +197,7 @@ void PreparationScreen::showConfiguring()
 
 void PreparationScreen::showResult()
 {
-    setGeometry(resultGeometry());
+    placeAt(resultGeometry());
     configuringLabel_->hide();
     for (QWidget* w : {static_cast<QWidget*>(titleLabel_), static_cast<QWidget*>(frequencyLabel_),
                        static_cast<QWidget*>(inputsLabel_), static_cast<QWidget*>(buttons_[0]),

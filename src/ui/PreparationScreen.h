@@ -71,6 +71,8 @@ private:
 
     void buildControls();
     void runPreparation();
+    // Sizes the screen and puts its frame at the design position on the screen's usable area.
+    void placeAt(const QRect& geometry);
     void showConfiguring();
     void showResult();
     void showFailure();

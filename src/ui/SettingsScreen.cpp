@@ -1,4 +1,5 @@
 #include "ui/SettingsScreen.h"
+#include "ui/WindowPlacement.h"
 
 #include "common/DateText.h"
 #include "engine/ResultFiles.h"
@@ -152,7 +153,7 @@ SettingsScreen::SettingsScreen(Station& station, QWidget* parent)
 
     buildControls();
     showView();
-    move(0, 0);
+    PlaceWindow(*this, QPoint(0, 0));
 }
 
 SettingsScreen::~SettingsScreen() = default;

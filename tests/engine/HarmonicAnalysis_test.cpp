@@ -340,6 +340,28 @@ TEST(AnalyseShot, RcComplementScalesComponentsButNotRms)
     EXPECT_EQ(b.CurRms(1, 0), a.CurRms(1, 0));
 }
 
+// A CT wired with reversed polarity (negative ratio) turns the current phasors: the components
+// and the power change sign, while RMS values stay the same positive magnitudes.
+TEST(AnalyseShot, NegativeCtRatioTurnsThePhasorsButNotTheRms)
+{
+    Rig forward(1, 1, 512), reversed(1, 1, 512);
+    for (Rig* rig : {&forward, &reversed})
+        for (int ch = 0; ch < MeasurementData::channelCount(rig->L()); ++ch)
+            fillSynthetic(*rig, ch);
+    forward.settings.CtRatio[0] = 5;
+    reversed.settings.CtRatio[0] = -5;
+    ASSERT_EQ(forward.analyse(), AnalysisOk);
+    ASSERT_EQ(reversed.analyse(), AnalysisOk);
+    const MeasurementData& a = forward.data;
+    const MeasurementData& b = reversed.data;
+    EXPECT_GT(b.CurRms(0, 0), 0.0f);
+    EXPECT_EQ(b.CurRms(0, 0), a.CurRms(0, 0));
+    EXPECT_EQ(b.CurRms(0, 1), a.CurRms(0, 1));
+    EXPECT_FLOAT_EQ(b.CurCos(0, 0, 1), -a.CurCos(0, 0, 1));
+    EXPECT_FLOAT_EQ(b.CurSin(0, 0, 1), -a.CurSin(0, 0, 1));
+    EXPECT_FLOAT_EQ(b.ActivePower(0, 1), -a.ActivePower(0, 1));
+}
+
 TEST(AnalyseShot, FeederWithoutCurrentKeepsItsRatiosAndRootTwo)
 {
     Rig rig(0, 2, 512);

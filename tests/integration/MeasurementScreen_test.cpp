@@ -133,7 +133,7 @@ TEST_F(LiveScreen, RunsOnItsOwnShowsTheResultsAndEndsWithTheEndButton)
         // The first analysis: summary line, status texts; view 1 keeps the grids hidden.
         {[&] { return !summaries.isEmpty(); },
          [&] {
-             EXPECT_TRUE(label1->text().startsWith(QStringLiteral("基本波＝")));
+             EXPECT_TRUE(label1->text().startsWith(QStringLiteral("F-1 基本波＝")));
              EXPECT_TRUE(button(screen, QStringLiteral("Command2"))->isHidden()) << "Running";
              EXPECT_TRUE(button(screen, QStringLiteral("Command1"))->isVisible());
              EXPECT_TRUE(grid0->isHidden());
@@ -162,7 +162,7 @@ TEST_F(LiveScreen, RunsOnItsOwnShowsTheResultsAndEndsWithTheEndButton)
              button(screen, QStringLiteral("Command3(3)"))->click();
              EXPECT_EQ(cell(0, 0, 1), QStringLiteral("電流１"));
              voltsFeeder1 = cell(0, 1, 1);
-             pressSwitch(screen, 500);
+             pressSwitch(screen, 1000); // the right half: the next feeder
              EXPECT_EQ(screen.CurrentChannel(), 1);
              EXPECT_NE(cell(0, 1, 1), voltsFeeder1) << "feeder 2 shown at once";
              summariesAtSwitch = summaries.size();

@@ -173,6 +173,27 @@ TEST(Preparation, CheckShotResultsMatchTheSignals)
     EXPECT_DOUBLE_EQ(r.Rho, 1.05);
 }
 
+// A CT wired with reversed polarity (negative ratio): the label shows the current as a positive
+// RMS value and the diagram's current vectors of that feeder turn by 180 degrees.
+TEST(Preparation, NegativeCtRatioTurnsTheVectorNotTheRms)
+{
+    SimStation st(kScale);
+    ASSERT_TRUE(st.connect(2, 2));
+    st.settings.CtRatio[0] = -5;
+    auto ctx = st.context();
+    hs::InstrumentPreparation prep(ctx);
+    hs::PreparationResult r;
+    ASSERT_TRUE(prep.Run(r).ok());
+    const QString line = r.InputText.split(QLatin1Char('\r')).value(1);
+    const QString key = QStringLiteral("I1r=");
+    const double i1r = hs::readNumber(QStringView(line).mid(line.indexOf(key) + key.size()));
+    EXPECT_NEAR(i1r, 1000.0, 1000 * 0.01) << qPrintable(line);
+    const double degree = 3.14159265 / 180.0;
+    EXPECT_LT(std::abs(std::remainder(r.Theta[2] - 132.0 * degree, 2 * 3.14159265)), 3 * degree)
+        << r.Theta[2] / degree; // -48 degrees turned by 180
+    EXPECT_LT(std::abs(std::remainder(r.Theta[0], 2 * 3.14159265)), 3 * degree);
+}
+
 // A check shot that never finds a period is not repeated for ever: the operator is told.
 TEST(Preparation, CheckShotGivesUpAfterItsBound)
 {

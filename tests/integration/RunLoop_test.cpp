@@ -52,10 +52,11 @@ RunOutcome measure(SimStation& st, std::function<void(SimStation&)> beforeStart 
     return run;
 }
 
-// The fundamental voltage of a summary line ("基本波＝6,600.0V; ...").
+// The fundamental voltage of a summary line ("F-1 基本波＝6,600.0V; ...").
 double summaryVolts(const QString& line)
 {
-    return hs::readNumber(QString(line).remove(0, 4).remove(QLatin1Char(',')));
+    const QString key = QStringLiteral("基本波＝");
+    return hs::readNumber(line.mid(line.indexOf(key) + key.size()).remove(QLatin1Char(',')));
 }
 
 QString floppyName(const QDateTime& t)
@@ -163,7 +164,7 @@ TEST(RunLoop, EndTimeAlreadyPastEndsAfterOneShot)
     EXPECT_TRUE(run.shots[0].Saved);
     EXPECT_EQ(QFileInfo(st.settings.OutputFile).size(), kRecordBytes);
     ASSERT_EQ(st.observer.summaries().size(), 1);
-    EXPECT_TRUE(st.observer.summaries()[0].startsWith(QStringLiteral("基本波＝")))
+    EXPECT_TRUE(st.observer.summaries()[0].startsWith(QStringLiteral("F-1 基本波＝")))
         << qPrintable(st.observer.summaries()[0]);
     EXPECT_NEAR(summaryVolts(st.observer.summaries()[0]), 6600.0, 66.0)
         << qPrintable(st.observer.summaries()[0]);
@@ -444,13 +445,13 @@ TEST(RunLoop, SummaryLineAndFrequencyTexts)
     EXPECT_EQ(
         hs::SummaryLine(d, 1, unit),
         QStringLiteral(
-            "基本波＝6,600.0V; 200.00A; 2.174MW; -0.707MVar; θ=-18ﾟ; 総合歪率 V= 2.1%; I= 5.8% "));
+            "F-2 基本波＝6,600.0V; 200.00A; 2.174MW; -0.707MVar; θ=-18ﾟ; 総合歪率 V= 2.1%; I= 5.8% "));
     // Before any analysis nothing is divided by zero.
     hs::MeasurementData empty;
     empty.sizeForMeasurement(s);
     EXPECT_EQ(
         hs::SummaryLine(empty, 0, hs::ChoosePowerUnit(0, 0)),
-        QStringLiteral("基本波＝0.0V; 0.00A; 0.0W; 0.0Var; θ=0ﾟ; 総合歪率 V= 0.0%; I= 0.0% "));
+        QStringLiteral("F-1 基本波＝0.0V; 0.00A; 0.0W; 0.0Var; θ=0ﾟ; 総合歪率 V= 0.0%; I= 0.0% "));
     EXPECT_EQ(hs::FrequencyStatusText(200, 4200, QStringLiteral("固定")),
               QStringLiteral("基本周波数 50.00Hz固定"));
     EXPECT_EQ(hs::FrequencyStatusText(200, 3533, QString()), QStringLiteral("基本周波数 60.01Hz"));

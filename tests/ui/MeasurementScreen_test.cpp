@@ -100,7 +100,7 @@ TEST_F(MeasurementScreenTest, LoadsWithItsControlsAndView1)
     EXPECT_EQ(viewButton(*screen, 8)->toolTip(),
               QStringLiteral("基本波と高調波の電圧・電流ベクトルを表示します"));
     auto* sw = child<QPushButton>(*screen, QStringLiteral("Command4"));
-    EXPECT_EQ(sw->text(), QStringLiteral("- ch1 +"));
+    EXPECT_EQ(sw->text(), QStringLiteral("◀ F-1 ▶"));
     EXPECT_EQ(sw->toolTip(), QStringLiteral("入力チャンネルを切り替えます。"));
     EXPECT_FALSE(sw->isHidden());
     auto* start = child<QPushButton>(*screen, QStringLiteral("Command2"));
@@ -110,6 +110,21 @@ TEST_F(MeasurementScreenTest, LoadsWithItsControlsAndView1)
     EXPECT_EQ(end->toolTip(), QStringLiteral("測定を強制的に終了します"));
     EXPECT_FALSE(start->isHidden()) << "Ready";
     EXPECT_TRUE(end->isHidden());
+    // Every caption fits its button, no two buttons overlap, and each half of the switch is
+    // wide enough to aim at.
+    std::vector<QPushButton*> row;
+    for (int i = 0; i < 9; ++i)
+        row.push_back(viewButton(*screen, i));
+    row.push_back(sw);
+    row.push_back(start);
+    for (std::size_t i = 0; i < row.size(); ++i) {
+        EXPECT_LE(row[i]->fontMetrics().horizontalAdvance(row[i]->text()) + 8, row[i]->width())
+            << qPrintable(row[i]->text());
+        if (i > 0) {
+            EXPECT_LT(row[i - 1]->geometry().right(), row[i]->geometry().left()) << i;
+        }
+    }
+    EXPECT_GE(sw->width() / 2, 36);
     for (const char* name : {"Label1", "Label2", "Picture1", "Frame1"})
         EXPECT_NE(screen->findChild<QWidget*>(QString::fromUtf8(name)), nullptr) << name;
     EXPECT_EQ(screen->CurrentView(), 1);
@@ -175,24 +190,25 @@ TEST_F(MeasurementScreenTest, ChannelSwitchReactsToThePressPosition)
     station.settings.LastFeeder = 2;
     auto screen = makeScreen();
     auto* sw = child<QPushButton>(*screen, QStringLiteral("Command4"));
-    pressSwitch(*screen, 363);
+    const double middle = sw->width() * 15.0 / 2;
+    pressSwitch(*screen, middle + 15);
     EXPECT_EQ(screen->CurrentChannel(), 1);
-    EXPECT_EQ(sw->text(), QStringLiteral("- ch2 +"));
-    pressSwitch(*screen, 362);
-    EXPECT_EQ(screen->CurrentChannel(), 0) << "362 twips is the left part";
+    EXPECT_EQ(sw->text(), QStringLiteral("◀ F-2 ▶"));
+    pressSwitch(*screen, middle - 15);
+    EXPECT_EQ(screen->CurrentChannel(), 0) << "left of the middle is the previous feeder";
     pressSwitch(*screen, 100, Qt::RightButton);
-    EXPECT_EQ(screen->CurrentChannel(), 2) << "any button; from channel 1 left wraps to 3";
-    EXPECT_EQ(sw->text(), QStringLiteral("- ch3 +"));
-    pressSwitch(*screen, 600, Qt::MiddleButton);
+    EXPECT_EQ(screen->CurrentChannel(), 2) << "any button; from feeder 1 left wraps to 3";
+    EXPECT_EQ(sw->text(), QStringLiteral("◀ F-3 ▶"));
+    pressSwitch(*screen, middle + 200, Qt::MiddleButton);
     EXPECT_EQ(screen->CurrentChannel(), 0);
-    EXPECT_EQ(sw->text(), QStringLiteral("- ch1 +"));
+    EXPECT_EQ(sw->text(), QStringLiteral("◀ F-1 ▶"));
     EXPECT_TRUE(gridCell(*screen, 0, 1, 3).isEmpty()) << "no data: nothing drawn";
 
     // With data, the shown view follows the channel at once.
     giveResults(*screen);
     screen->selectView(2);
     EXPECT_EQ(gridCell(*screen, 0, 1, 3), QStringLiteral("100.0A"));
-    pressSwitch(*screen, 500);
+    pressSwitch(*screen, middle + 15);
     EXPECT_EQ(gridCell(*screen, 0, 1, 3), QStringLiteral("101.0A"));
 }
 

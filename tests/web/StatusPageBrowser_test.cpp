@@ -85,7 +85,7 @@ TEST(StatusPageBrowser, ChromiumShowsSummaryRecordsAndView)
 
     // The summary line is one the run printed.
     const QString summary = elementText(dom, QStringLiteral("summary"));
-    EXPECT_TRUE(summary.startsWith(QStringLiteral("基本波＝"))) << qPrintable(summary);
+    EXPECT_TRUE(summary.startsWith(QStringLiteral("F-1 基本波＝"))) << qPrintable(summary);
     EXPECT_TRUE(station.stdoutText().contains(QStringLiteral("  ") + summary + QLatin1Char('\n')))
         << qPrintable(summary);
     // The record count is the file's at the time.

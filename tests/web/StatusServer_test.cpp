@@ -66,7 +66,7 @@ TEST_F(StatusServerRun, StatusShotAndRecordDocuments)
     const QJsonObject s = running();
     ASSERT_GT(s[QStringLiteral("shots")].toInt(), 0);
     EXPECT_FALSE(s[QStringLiteral("status")].toString().isEmpty());
-    EXPECT_TRUE(s[QStringLiteral("summary")].toString().startsWith(QStringLiteral("基本波＝")));
+    EXPECT_TRUE(s[QStringLiteral("summary")].toString().startsWith(QStringLiteral("F-1 基本波＝")));
     EXPECT_EQ(s[QStringLiteral("feeders")].toInt(), 3);
     EXPECT_EQ(s[QStringLiteral("summaries")].toArray().size(), 3);
     const QJsonArray recorders = s[QStringLiteral("recorders")].toArray();
