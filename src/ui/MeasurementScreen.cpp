@@ -2,7 +2,9 @@
 
 #include "engine/HarmonicAnalysis.h"
 #include "engine/RunLoop.h"
+#include "common/DateText.h"
 #include "render/PictureViews.h"
+#include "ui/RunNoticePanel.h"
 
 #include <QAbstractTableModel>
 #include <QApplication>
@@ -104,6 +106,21 @@ QFont gridFontOf()
 QString channelCaption(int channel)
 {
     return QStringLiteral("- ch") + QString::number(channel + 1) + QStringLiteral(" +");
+}
+
+// The stale mark over the views: why no new shot comes, and the time of the shot shown.
+const QString kStaleLinkLostText = QStringLiteral("測定器との接続が切れています。");
+const QString kStaleShotsFailingText = QStringLiteral("測定器の記録が完了しません。");
+const QString kStaleShotText = QStringLiteral("表示は %1 のショットの値です");
+const QString kStaleNoShotText = QStringLiteral("表示できる値はまだありません");
+constexpr int kStaleMarkHeight = 22; // pixels
+const QColor kStaleGrey(150, 150, 150);
+
+// Events that tell of trouble: red in the notice list.
+bool isTrouble(const RunEvent& e)
+{
+    return e.display() == RunEventDisplay::Message || e.is<run::LinkLost>() ||
+           e.is<run::RecordsMissing>() || e.is<run::Stalled>() || e.is<run::RunLogFailed>();
 }
 
 } // namespace
@@ -223,6 +240,12 @@ public:
         update();
     }
     const std::vector<CanvasOp>& drawing() const { return ops_; }
+    // Drawn faded: the drawing is of an old shot.
+    void setDimmed(bool dimmed)
+    {
+        dimmed_ = dimmed;
+        update();
+    }
 
 protected:
     void paintEvent(QPaintEvent*) override
@@ -232,6 +255,8 @@ protected:
         canvas.clear();
         for (const CanvasOp& op : ops_)
             replay(canvas, op);
+        if (dimmed_)
+            painter.fillRect(rect(), QColor(255, 255, 255, 150));
     }
 
 private:
@@ -262,6 +287,7 @@ private:
     }
 
     std::vector<CanvasOp> ops_;
+    bool dimmed_ = false;
 };
 
 MeasurementScreen::MeasurementScreen(Station& station, MessageFunction messages, QWidget* parent)
@@ -270,7 +296,7 @@ MeasurementScreen::MeasurementScreen(Station& station, MessageFunction messages,
     setObjectName(QStringLiteral("Form03"));
     setWindowTitle(caption());
     buildControls();
-    resize(px(kClientWidth), px(kClientHeight));
+    resize(px(kClientWidth), px(kClientHeight) + RunNoticePanel::kHeight);
     applyLayout(kClientHeight + kFrameHeight, kClientWidth + kFrameWidth);
     load();
 }
@@ -301,6 +327,15 @@ void MeasurementScreen::buildControls()
     statusLabel_->move(px(60), px(6105));
 
     buildButtons();
+
+    // Below the designed area: what is saved and when, and the run's notices.
+    notices_ = new RunNoticePanel(this);
+    staleMark_ = new QLabel(this);
+    staleMark_->setObjectName(QStringLiteral("StaleMark"));
+    staleMark_->setStyleSheet(QStringLiteral(
+        "QLabel { background: #fff0c0; color: #b00000; border: 1px solid #b00000; "
+        "font-weight: bold; padding-left: 4px; }"));
+    staleMark_->hide();
 }
 
 void MeasurementScreen::buildGrids()
@@ -385,6 +420,7 @@ void MeasurementScreen::load()
     if (station_.settings.LastFeeder == 0)
         channelSwitch_->hide();
     selectView(1);
+    showSaving();
 }
 
 void MeasurementScreen::applyLayout(int outerHeightTwips, int outerWidthTwips)
@@ -404,7 +440,11 @@ void MeasurementScreen::applyLayout(int outerHeightTwips, int outerWidthTwips)
 void MeasurementScreen::resizeEvent(QResizeEvent* event)
 {
     QWidget::resizeEvent(event);
-    applyLayout(twips(height()) + kFrameHeight, twips(width()) + kFrameWidth);
+    // The designed area keeps its layout rule; the notice strip takes the bottom.
+    const int designed = std::max(height() - RunNoticePanel::kHeight, 0);
+    applyLayout(twips(designed) + kFrameHeight, twips(width()) + kFrameWidth);
+    notices_->setGeometry(0, designed, width(), height() - designed);
+    placeStaleMark();
 }
 
 void MeasurementScreen::showEvent(QShowEvent* event)
@@ -453,6 +493,7 @@ void MeasurementScreen::startMeasurement()
     RunLoopHooks hooks;
     hooks.stopRequested = [this] { return endRequested_; };
     running_ = true;
+    showSaving();
     runStatus_ = flow_.start(hooks);
     running_ = false;
     // The end time ends the program. A run stopped by an error leaves the screen with its end
@@ -640,10 +681,20 @@ void MeasurementScreen::runEvent(const RunEvent& event)
     case RunEventDisplay::None:
         break;
     }
+    if (const QString line = event.noticeLine(station_.clock.now()); !line.isEmpty())
+        notices_->addNotice(line, isTrouble(event));
+    if (event.is<run::LinkLost>())
+        markStale(kStaleLinkLostText);
+    else if (event.is<run::Stalled>())
+        markStale(kStaleShotsFailingText);
+    else if (event.is<run::RunEnded>())
+        runEnded_ = true;
     if (const auto* shot = event.as<run::ShotAnalysed>()) {
         lastShot_ = shot->snapshot;
+        clearStale();
         DrawResults(CurrentView());
     }
+    showSaving();
     emit runEventReported(event);
 }
 
@@ -651,7 +702,65 @@ void MeasurementScreen::message(const QString& text, const MessageSeverity& seve
 {
     if (tap_)
         tap_->message(text, severity);
+    notices_->addNotice(messageLine(station_.clock.now(), text, severity), true);
     showMessage(text, severity);
+}
+
+// ---- Saving and stale views ----------------------------------------------------------------
+
+void MeasurementScreen::showSaving()
+{
+    notices_->showSaving(SavingText(station_.settings, flow_.measurement().State(),
+                                    station_.clock.now(), flow_.measurement().Started(),
+                                    runEnded_));
+}
+
+void MeasurementScreen::markStale(const QString& why)
+{
+    stale_ = true;
+    const QString shown =
+        lastShot_ ? kStaleShotText.arg(lastShot_->Time.toString(
+                        QStringLiteral("yyyy/MM/dd HH:mm:ss")))
+                  : kStaleNoShotText;
+    staleMark_->setText(why + shown);
+    greyViews(true);
+    placeStaleMark();
+    staleMark_->show();
+    staleMark_->raise();
+}
+
+void MeasurementScreen::clearStale()
+{
+    if (!stale_)
+        return;
+    stale_ = false;
+    staleMark_->hide();
+    greyViews(false);
+}
+
+void MeasurementScreen::greyViews(bool grey)
+{
+    const QPalette normal = QApplication::palette();
+    for (QTableView* g : gridView_) {
+        QPalette p = g->palette();
+        p.setColor(QPalette::Text, grey ? kStaleGrey : normal.color(QPalette::Text));
+        g->setPalette(p);
+    }
+    QPalette summary = summaryLabel_->palette();
+    summary.setColor(QPalette::WindowText,
+                     grey ? kStaleGrey : normal.color(QPalette::WindowText));
+    summaryLabel_->setPalette(summary);
+    picture_->setDimmed(grey);
+}
+
+// Along the bottom edge of the views, over the grids' last rows.
+void MeasurementScreen::placeStaleMark()
+{
+    if (!staleMark_ || !picture_)
+        return;
+    const QRect views = picture_->geometry();
+    staleMark_->setGeometry(views.x(), views.bottom() + 1 - kStaleMarkHeight, views.width(),
+                            kStaleMarkHeight);
 }
 
 } // namespace hs
