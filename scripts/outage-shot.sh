@@ -69,7 +69,9 @@ window() {
     [ -n "$id" ] && { echo "$id"; return; }
     sleep 0.1
   done
-  echo "outage-shot: no window '$1'" >&2
+  echo "outage-shot: no window '$1' (the screen as it was: $out.failed.png)" >&2
+  import -window root "$out.failed.png" || true
+  cat "$work/app.log" >&2 || true
   exit 1
 }
 click() {
@@ -79,7 +81,7 @@ click() {
 
 tcp=$(window "TCP/IP")
 sleep 0.5
-xdotool key --window "$tcp" Return # ｲﾆｼｬﾗｲｽﾞ is the default button
+click "$tcp" 296 192 # ｲﾆｼｬﾗｲｽﾞ
 form01=$(window "設定画面")
 xdotool windowmove "$form01" 1 24
 sleep 0.5

@@ -155,6 +155,10 @@ public:
             if (column == 0)
                 return QApplication::palette().button();
             return {};
+        case Qt::ForegroundRole:
+            if (greyed_)
+                return QBrush(kStaleGrey);
+            return {};
         default:
             return {};
         }
@@ -169,6 +173,14 @@ public:
             return QVariant::fromValue(qtAlignment(grid_.fixedAlignment(section)));
         return {};
     }
+
+    // The texts drawn grey: they are of an old shot.
+    void setGreyed(bool greyed)
+    {
+        greyed_ = greyed;
+        refresh();
+    }
+    bool greyed() const { return greyed_; }
 
     // The grid has been written: a new shape resets the view, new texts repaint it.
     void refresh()
@@ -188,6 +200,7 @@ public:
 
 private:
     const ResultGrid& grid_;
+    bool greyed_ = false;
     int rows_ = -1;
     int columns_ = -1;
 };
@@ -216,7 +229,9 @@ public:
                 std::max(8, QFontInfo(font).pixelSize() * area.width() / std::max(width, 1)));
         }
         painter->setFont(font);
-        painter->setPen(option.palette.color(QPalette::Text));
+        const QVariant foreground = index.data(Qt::ForegroundRole);
+        painter->setPen(foreground.canConvert<QBrush>() ? foreground.value<QBrush>().color()
+                                                        : option.palette.color(QPalette::Text));
         painter->drawText(area, int(alignment), text);
     }
 };
@@ -741,11 +756,8 @@ void MeasurementScreen::clearStale()
 void MeasurementScreen::greyViews(bool grey)
 {
     const QPalette normal = QApplication::palette();
-    for (QTableView* g : gridView_) {
-        QPalette p = g->palette();
-        p.setColor(QPalette::Text, grey ? kStaleGrey : normal.color(QPalette::Text));
-        g->setPalette(p);
-    }
+    for (ResultGridModel* m : gridModel_)
+        m->setGreyed(grey);
     QPalette summary = summaryLabel_->palette();
     summary.setColor(QPalette::WindowText,
                      grey ? kStaleGrey : normal.color(QPalette::WindowText));
