@@ -5,6 +5,10 @@
 #include "engine/RunLoop.h"
 #include "model/MeasurementSettings.h"
 
+#include <unistd.h>
+
+#include <cerrno>
+
 namespace hs {
 
 namespace {
@@ -87,8 +91,10 @@ void RunLog::write(const QString& line)
 {
     if (failed_ || !file_.isOpen())
         return;
+    // On disk with the record it tells of: a power cut leaves the log in step with the file.
     const QByteArray bytes = line.toUtf8() + '\n';
-    if (file_.write(bytes) == bytes.size())
+    if (file_.write(bytes) == bytes.size() &&
+        (::fsync(file_.handle()) == 0 || errno == EINVAL || errno == EROFS))
         return;
     fail();
 }

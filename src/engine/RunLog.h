@@ -16,7 +16,7 @@ struct RunLoopState;
 // screens. It sits in front of the run's observer: every report is passed on unchanged, and the
 // start, every notice and message of the run (a recorder lost or back, records missing or late,
 // a result file made again, a write that failed, ...) and the end summary are appended, one
-// line each, each line handed to the system at once. Lines are UTF-8, each starting with the
+// line each, each line on disk before the run goes on. Lines are UTF-8, each starting with the
 // station time ("yyyy/MM/dd HH:mm"). A log that cannot be written is reported once (RunLogFailed,
 // a notice) and the run goes on without it.
 class RunLog : public EngineObserver {
