@@ -63,8 +63,7 @@ int Measurement::Start(const RunLoopHooks& hooks)
     // Everything the run reports passes its log on the way to the caller's observer.
     log_ = std::make_unique<RunLog>(ctx_.settings, state_, ctx_.clock, ctx_.observer);
     log_->started(files_.FileNames());
-    EngineContext logged{ctx_.recorders, ctx_.facts, ctx_.settings,
-                         ctx_.data,      ctx_.clock, *log_};
+    EngineContext logged{ctx_.recorders, ctx_.facts, ctx_.settings, ctx_.data, ctx_.clock, *log_};
     state_.NextPrintTime = ctx_.settings.StartDateTime;
     state_.NextFdSaveTime = ctx_.settings.StartDateTime;
     return MeasureRunLoop(logged, files_, state_, hooks);

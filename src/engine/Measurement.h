@@ -25,9 +25,9 @@ public:
     int Load();
 
     // The start: opens the result files (a file that cannot be opened is reported by name and
-    // the run does not start: RunFileError), starts the run's log beside them (RunLog), sets NextPrintTime and NextFdSaveTime to
-    // StartDateTime and runs MeasureRunLoop. Only the first call runs; later ones return
-    // RunStopped without doing anything. Returns a RunLoopStatus.
+    // the run does not start: RunFileError), starts the run's log beside them (RunLog), sets
+    // NextPrintTime and NextFdSaveTime to StartDateTime and runs MeasureRunLoop. Only the first
+    // call runs; later ones return RunStopped without doing anything. Returns a RunLoopStatus.
     int Start(const RunLoopHooks& hooks = {});
     bool Started() const { return started_; }
 

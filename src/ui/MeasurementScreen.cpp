@@ -2,7 +2,6 @@
 
 #include "engine/HarmonicAnalysis.h"
 #include "engine/RunLoop.h"
-#include "common/DateText.h"
 #include "render/PictureViews.h"
 #include "ui/RunNoticePanel.h"
 
@@ -180,7 +179,6 @@ public:
         greyed_ = greyed;
         refresh();
     }
-    bool greyed() const { return greyed_; }
 
     // The grid has been written: a new shape resets the view, new texts repaint it.
     void refresh()
@@ -347,9 +345,9 @@ void MeasurementScreen::buildControls()
     notices_ = new RunNoticePanel(this);
     staleMark_ = new QLabel(this);
     staleMark_->setObjectName(QStringLiteral("StaleMark"));
-    staleMark_->setStyleSheet(QStringLiteral(
-        "QLabel { background: #fff0c0; color: #b00000; border: 1px solid #b00000; "
-        "font-weight: bold; padding-left: 4px; }"));
+    staleMark_->setStyleSheet(
+        QStringLiteral("QLabel { background: #fff0c0; color: #b00000; border: 1px solid #b00000; "
+                       "font-weight: bold; padding-left: 4px; }"));
     staleMark_->hide();
 }
 
@@ -734,9 +732,9 @@ void MeasurementScreen::markStale(const QString& why)
 {
     stale_ = true;
     const QString shown =
-        lastShot_ ? kStaleShotText.arg(lastShot_->Time.toString(
-                        QStringLiteral("yyyy/MM/dd HH:mm:ss")))
-                  : kStaleNoShotText;
+        lastShot_
+            ? kStaleShotText.arg(lastShot_->Time.toString(QStringLiteral("yyyy/MM/dd HH:mm:ss")))
+            : kStaleNoShotText;
     staleMark_->setText(why + shown);
     greyViews(true);
     placeStaleMark();
@@ -759,8 +757,7 @@ void MeasurementScreen::greyViews(bool grey)
     for (ResultGridModel* m : gridModel_)
         m->setGreyed(grey);
     QPalette summary = summaryLabel_->palette();
-    summary.setColor(QPalette::WindowText,
-                     grey ? kStaleGrey : normal.color(QPalette::WindowText));
+    summary.setColor(QPalette::WindowText, grey ? kStaleGrey : normal.color(QPalette::WindowText));
     summaryLabel_->setPalette(summary);
     picture_->setDimmed(grey);
 }

@@ -17,8 +17,7 @@ namespace {
 
 const QString kFileText = QStringLiteral("結果ファイル ");
 const QString kPeriodText = QStringLiteral("測定期間 ");
-const QString kNotYetSavingText =
-    QStringLiteral("　開始時刻までは表示のみで、記録は保存しません");
+const QString kNotYetSavingText = QStringLiteral("　開始時刻までは表示のみで、記録は保存しません");
 
 constexpr int kMargin = 4;
 constexpr int kSavingHeight = 34; // two lines
@@ -44,12 +43,12 @@ QString SavingText(const MeasurementSettings& settings, const RunLoopState& stat
                     .arg(web::ScheduledSaves(first, end, intervalMin));
         if (state.RecordsMissing > 0)
             line += QStringLiteral("、欠測 %1件").arg(state.RecordsMissing);
-        line += QStringLiteral("　次の保存 ") +
-                (runEnded || !next.isValid() || next > end ? QStringLiteral("なし")
-                                                           : noticeStampText(next));
+        line += QStringLiteral("　次の保存 ") + (runEnded || !next.isValid() || next > end
+                                                     ? QStringLiteral("なし")
+                                                     : noticeStampText(next));
     }
-    line += u'\n' + kPeriodText + noticeStampText(first) + QStringLiteral("～") +
-            noticeStampText(end);
+    line +=
+        u'\n' + kPeriodText + noticeStampText(first) + QStringLiteral("～") + noticeStampText(end);
     if (runStarted && !runEnded && passed == 0 && now < first)
         line += kNotYetSavingText;
     return line;

@@ -53,8 +53,8 @@ TEST_F(RunLogTest, KeepsEachNoticeAsItComesAndEveryRunsEnd)
         log.runEvent(notice(run::ReconnectAttempt{1}, QStringLiteral("再接続中 試行1")));
         log.runEvent(notice(run::RecordSaved{}, QString()));
         EXPECT_EQ(logLines().size(), 2) << "readable while the run goes on";
-        log.runEvent({run::WriteFailed{}, QStringLiteral("disk full"),
-                      hs::MessageSeverity::error()});
+        log.runEvent(
+            {run::WriteFailed{}, QStringLiteral("disk full"), hs::MessageSeverity::error()});
         state.SavesWritten = 3;
         state.RecordsMissing = 2;
         state.Gaps.push_back({settings.StartDateTime.addSecs(180),

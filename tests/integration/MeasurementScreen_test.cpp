@@ -322,7 +322,8 @@ TEST_F(LiveScreen, AnEndTimeWithMissingRecordsIsReportedBeforeTheProgramEnds)
     EXPECT_TRUE(last.contains(QStringLiteral("記録なし"))) << qPrintable(last);
     // The screen's notice list keeps the run's account to the end.
     const QStringList notices = screen.noticePanel().notices();
-    EXPECT_FALSE(notices.filter(QStringLiteral("記録なし")).isEmpty()) << qPrintable(notices.join(u'\n'));
+    EXPECT_FALSE(notices.filter(QStringLiteral("記録なし")).isEmpty())
+        << qPrintable(notices.join(u'\n'));
     EXPECT_FALSE(notices.filter(QStringLiteral("測定終了: 記録 0件")).isEmpty())
         << qPrintable(notices.join(u'\n'));
 }

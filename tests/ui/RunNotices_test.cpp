@@ -63,7 +63,8 @@ TEST_F(RunNoticesTest, AnOutageGreysTheViewsAndItsNoticesStayListed)
     shot(lastGood);
     ASSERT_FALSE(screen->viewsStale());
 
-    event(run::LinkLost{{1}}, QStringLiteral("2026/12/08 19:41 測定器との接続が切れました: 測定器1"));
+    event(run::LinkLost{{1}},
+          QStringLiteral("2026/12/08 19:41 測定器との接続が切れました: 測定器1"));
     EXPECT_TRUE(screen->viewsStale());
     ASSERT_NE(staleMark(), nullptr);
     EXPECT_FALSE(staleMark()->isHidden());
@@ -73,8 +74,10 @@ TEST_F(RunNoticesTest, AnOutageGreysTheViewsAndItsNoticesStayListed)
 
     // The status line is overwritten by every attempt; the list keeps each notice.
     for (int attempt = 1; attempt <= 8; ++attempt)
-        event(run::ReconnectAttempt{attempt}, QStringLiteral("測定器に再接続中 試行%1").arg(attempt));
-    event(run::LinkBack{480}, QStringLiteral("2026/12/08 19:49 測定器と再接続しました（中断 8分）"));
+        event(run::ReconnectAttempt{attempt},
+              QStringLiteral("測定器に再接続中 試行%1").arg(attempt));
+    event(run::LinkBack{480},
+          QStringLiteral("2026/12/08 19:49 測定器と再接続しました（中断 8分）"));
     EXPECT_TRUE(screen->viewsStale()) << "no new shot yet";
     event(run::RecordsMissing{}, QStringLiteral("2026/12/08 19:49 記録なし …（7件）"));
     event(run::RecordSavedLate{}, QStringLiteral("2026/12/08 19:50 遅れ"));
@@ -127,8 +130,8 @@ TEST(SavingText, SaysWhatIsSavedAndWhen)
     EXPECT_EQ(text, QStringLiteral("結果ファイル feeder.hv3　記録 3件／予定 13件、欠測 1件　"
                                    "次の保存 2026/12/08 21:20\n"
                                    "測定期間 2026/12/08 21:00～2026/12/08 22:00"));
-    EXPECT_TRUE(hs::SavingText(s, st, s.EndDateTime, true, true).contains(
-        QStringLiteral("次の保存 なし")));
+    EXPECT_TRUE(
+        hs::SavingText(s, st, s.EndDateTime, true, true).contains(QStringLiteral("次の保存 なし")));
 }
 
 } // namespace
