@@ -332,6 +332,8 @@ QString measureHelp()
         "time, go to stderr. A lost recorder is connected again (first within seconds, then at\n"
         "most a minute apart) and measured on with the same set-up. Ctrl+C stops the recorders\n"
         "(\":ABORT\"), closes the files and ends the run.\n"
+        "The run's log, OutputFile + \".log\", keeps the start, every run event and the end\n"
+        "summary, appended line by line.\n"
         "\n"
         "Exit status: 0 after a complete run (a record for every save time), 3 when the end\n"
         "time came with save times without a record, 1 when the settings, the connection, the\n"
@@ -533,6 +535,8 @@ int measure(SetupFlow& flow, const MeasureOptions& options, Station& station,
         observer.finalLine(line);
     for (const QString& line : fileSummaries(names, settings))
         observer.finalLine(line);
+    if (const RunLog* log = flow.measurement().Log())
+        observer.finalLine(QStringLiteral("run log: ") + log->path());
     return RunExitStatus(status);
 }
 

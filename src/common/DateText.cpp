@@ -62,6 +62,11 @@ QString generalDateTimeText(const QDateTime& dateTime)
            twoDigits(t.minute()) + u':' + twoDigits(t.second());
 }
 
+QString noticeStampText(const QDateTime& dateTime)
+{
+    return dateTime.toString(QStringLiteral("yyyy/MM/dd HH:mm"));
+}
+
 QString recorderFloppyFileName(const QDateTime& dateTime)
 {
     const QString text = generalDateTimeText(dateTime);

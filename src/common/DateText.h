@@ -26,6 +26,9 @@ QString waveFileStamp(const QDateTime& dateTime);
 // written, midnight included ("2004/12/07 0:00:00").
 QString generalDateTimeText(const QDateTime& dateTime);
 
+// "yyyy/MM/dd HH:mm", e.g. "2004/12/07 09:05": the station time in front of a run's notice.
+QString noticeStampText(const QDateTime& dateTime);
+
 // The name under which a recorder stores a floppy-save waveform, taken from the general form
 // of the scheduled time: the two characters before the first blank (day), "D", the characters
 // between the blank and the first ":" (hour), "H", the two characters after that ":" (minutes),

@@ -60,13 +60,19 @@ int Measurement::Start(const RunLoopHooks& hooks)
         ctx_.observer.runEvent({run::WriteFailed{}, files_.ErrorText(), MessageSeverity::error()});
         return RunFileError;
     }
+    // Everything the run reports passes its log on the way to the caller's observer.
+    log_ = std::make_unique<RunLog>(ctx_.settings, state_, ctx_.clock, ctx_.observer);
+    log_->started(files_.FileNames());
+    EngineContext logged{ctx_.recorders, ctx_.facts, ctx_.settings, ctx_.data, ctx_.clock, *log_};
     state_.NextPrintTime = ctx_.settings.StartDateTime;
     state_.NextFdSaveTime = ctx_.settings.StartDateTime;
-    return MeasureRunLoop(ctx_, files_, state_, hooks);
+    return MeasureRunLoop(logged, files_, state_, hooks);
 }
 
 void Measurement::End()
 {
+    if (log_)
+        log_->stopped();
     AbortRecorders(ctx_);
     files_.Close();
 }

@@ -2,7 +2,10 @@
 
 #include "engine/EngineContext.h"
 #include "engine/ResultFiles.h"
+#include "engine/RunLog.h"
 #include "engine/RunLoop.h"
+
+#include <memory>
 
 namespace hs {
 
@@ -22,23 +25,27 @@ public:
     int Load();
 
     // The start: opens the result files (a file that cannot be opened is reported by name and
-    // the run does not start: RunFileError), sets NextPrintTime and NextFdSaveTime to
-    // StartDateTime and runs MeasureRunLoop. Only the first call runs; later ones return
-    // RunStopped without doing anything. Returns a RunLoopStatus.
+    // the run does not start: RunFileError), starts the run's log beside them (RunLog), sets
+    // NextPrintTime and NextFdSaveTime to StartDateTime and runs MeasureRunLoop. Only the first
+    // call runs; later ones return RunStopped without doing anything. Returns a RunLoopStatus.
     int Start(const RunLoopHooks& hooks = {});
     bool Started() const { return started_; }
 
-    // The end button: ":ABORT" to each recorder and its link closed, result files closed.
+    // The end button: ":ABORT" to each recorder and its link closed, result files closed; the
+    // run's log says that the run was stopped, unless its end is written already.
     void End();
 
     RunLoopState& State() { return state_; }
     const RunLoopState& State() const { return state_; }
     ResultFiles& Files() { return files_; }
+    // The run's log, once the run has started; nullptr before.
+    const RunLog* Log() const { return log_.get(); }
 
 private:
     EngineContext& ctx_;
     ResultFiles files_;
     RunLoopState state_;
+    std::unique_ptr<RunLog> log_;
     bool started_ = false;
 };
 

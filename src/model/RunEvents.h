@@ -88,6 +88,11 @@ struct WriteFailed {};
 struct AnalysisFailed {
     int status = 0; // the analysis status
 };
+// The run's log beside its result file cannot be written; the run goes on without it.
+struct RunLogFailed {
+    QString path;
+    QString reason;
+};
 struct RunEnded {
     RunOutcome outcome = RunOutcome::Complete;
     qint64 recordsWritten = 0;
@@ -108,7 +113,7 @@ struct RunEvent {
         std::variant<run::ShotAnalysed, run::RecordSaved, run::RecordSavedLate, run::RecordsMissing,
                      run::LinkLost, run::ReconnectAttempt, run::LinkBack, run::RecorderChanged,
                      run::Stalled, run::ShotsResumed, run::FileRecreated, run::WriteFailed,
-                     run::AnalysisFailed, run::RunEnded>;
+                     run::AnalysisFailed, run::RunEnded, run::RunLogFailed>;
     What what;
     QString text;
     // Of the message box, for an event shown as one.
@@ -117,6 +122,14 @@ struct RunEvent {
     template <typename T> bool is() const { return std::holds_alternative<T>(what); }
     template <typename T> const T* as() const { return std::get_if<T>(&what); }
     RunEventDisplay display() const;
+    // The event as a line of the run's notice list and log: a notice as it is (it starts with
+    // its station time), a message with `now` and its title in front; empty when the event
+    // shows as neither.
+    QString noticeLine(const QDateTime& now) const;
 };
+
+// A message box's text as a line of the run's notice list and log: the station time, the
+// title and the text.
+QString messageLine(const QDateTime& now, const QString& text, const MessageSeverity& severity);
 
 } // namespace hs

@@ -4,6 +4,7 @@
 #include "engine/HarmonicAnalysis.h"
 #include "engine/RunLoop.h"
 #include "render/PictureViews.h"
+#include "ui/RunNoticePanel.h"
 
 #include <QAbstractTableModel>
 #include <QApplication>
@@ -113,6 +114,21 @@ QString channelCaption(int channel)
     return QStringLiteral("◀ ") + FeederName(channel) + QStringLiteral(" ▶");
 }
 
+// The stale mark over the views: why no new shot comes, and the time of the shot shown.
+const QString kStaleLinkLostText = QStringLiteral("測定器との接続が切れています。");
+const QString kStaleShotsFailingText = QStringLiteral("測定器の記録が完了しません。");
+const QString kStaleShotText = QStringLiteral("表示は %1 のショットの値です");
+const QString kStaleNoShotText = QStringLiteral("表示できる値はまだありません");
+constexpr int kStaleMarkHeight = 22; // pixels
+const QColor kStaleGrey(150, 150, 150);
+
+// Events that tell of trouble: red in the notice list.
+bool isTrouble(const RunEvent& e)
+{
+    return e.display() == RunEventDisplay::Message || e.is<run::LinkLost>() ||
+           e.is<run::RecordsMissing>() || e.is<run::Stalled>() || e.is<run::RunLogFailed>();
+}
+
 } // namespace
 
 // A result grid shown by a table view: row 0 of the grid is the view's header, column 0 its
@@ -145,6 +161,10 @@ public:
             if (column == 0)
                 return QApplication::palette().button();
             return {};
+        case Qt::ForegroundRole:
+            if (greyed_)
+                return QBrush(kStaleGrey);
+            return {};
         default:
             return {};
         }
@@ -158,6 +178,13 @@ public:
         if (role == Qt::TextAlignmentRole)
             return QVariant::fromValue(qtAlignment(grid_.fixedAlignment(section)));
         return {};
+    }
+
+    // The texts drawn grey: they are of an old shot.
+    void setGreyed(bool greyed)
+    {
+        greyed_ = greyed;
+        refresh();
     }
 
     // The grid has been written: a new shape resets the view, new texts repaint it.
@@ -178,6 +205,7 @@ public:
 
 private:
     const ResultGrid& grid_;
+    bool greyed_ = false;
     int rows_ = -1;
     int columns_ = -1;
 };
@@ -206,7 +234,9 @@ public:
                 std::max(8, QFontInfo(font).pixelSize() * area.width() / std::max(width, 1)));
         }
         painter->setFont(font);
-        painter->setPen(option.palette.color(QPalette::Text));
+        const QVariant foreground = index.data(Qt::ForegroundRole);
+        painter->setPen(foreground.canConvert<QBrush>() ? foreground.value<QBrush>().color()
+                                                        : option.palette.color(QPalette::Text));
         painter->drawText(area, int(alignment), text);
     }
 };
@@ -230,6 +260,12 @@ public:
         update();
     }
     const std::vector<CanvasOp>& drawing() const { return ops_; }
+    // Drawn faded: the drawing is of an old shot.
+    void setDimmed(bool dimmed)
+    {
+        dimmed_ = dimmed;
+        update();
+    }
 
 protected:
     void paintEvent(QPaintEvent*) override
@@ -239,6 +275,8 @@ protected:
         canvas.clear();
         for (const CanvasOp& op : ops_)
             replay(canvas, op);
+        if (dimmed_)
+            painter.fillRect(rect(), QColor(255, 255, 255, 150));
     }
 
 private:
@@ -269,6 +307,7 @@ private:
     }
 
     std::vector<CanvasOp> ops_;
+    bool dimmed_ = false;
 };
 
 MeasurementScreen::MeasurementScreen(Station& station, MessageFunction messages, QWidget* parent)
@@ -277,7 +316,7 @@ MeasurementScreen::MeasurementScreen(Station& station, MessageFunction messages,
     setObjectName(QStringLiteral("Form03"));
     setWindowTitle(caption());
     buildControls();
-    resize(px(kClientWidth), px(kClientHeight));
+    resize(px(kClientWidth), px(kClientHeight) + RunNoticePanel::kHeight);
     applyLayout(kClientHeight + kFrameHeight, kClientWidth + kFrameWidth);
     load();
 }
@@ -309,6 +348,15 @@ void MeasurementScreen::buildControls()
     statusLabel_->move(px(60), px(6105));
 
     buildButtons();
+
+    // Below the designed area: what is saved and when, and the run's notices.
+    notices_ = new RunNoticePanel(this);
+    staleMark_ = new QLabel(this);
+    staleMark_->setObjectName(QStringLiteral("StaleMark"));
+    staleMark_->setStyleSheet(
+        QStringLiteral("QLabel { background: #fff0c0; color: #b00000; border: 1px solid #b00000; "
+                       "font-weight: bold; padding-left: 4px; }"));
+    staleMark_->hide();
 }
 
 void MeasurementScreen::buildGrids()
@@ -393,6 +441,7 @@ void MeasurementScreen::load()
     if (station_.settings.LastFeeder == 0)
         channelSwitch_->hide();
     selectView(1);
+    showSaving();
 }
 
 void MeasurementScreen::applyLayout(int outerHeightTwips, int outerWidthTwips)
@@ -412,7 +461,11 @@ void MeasurementScreen::applyLayout(int outerHeightTwips, int outerWidthTwips)
 void MeasurementScreen::resizeEvent(QResizeEvent* event)
 {
     QWidget::resizeEvent(event);
-    applyLayout(twips(height()) + kFrameHeight, twips(width()) + kFrameWidth);
+    // The designed area keeps its layout rule; the notice strip takes the bottom.
+    const int designed = std::max(height() - RunNoticePanel::kHeight, 0);
+    applyLayout(twips(designed) + kFrameHeight, twips(width()) + kFrameWidth);
+    notices_->setGeometry(0, designed, width(), height() - designed);
+    placeStaleMark();
 }
 
 void MeasurementScreen::showEvent(QShowEvent* event)
@@ -461,6 +514,7 @@ void MeasurementScreen::startMeasurement()
     RunLoopHooks hooks;
     hooks.stopRequested = [this] { return endRequested_; };
     running_ = true;
+    showSaving();
     runStatus_ = flow_.start(hooks);
     running_ = false;
     // The end time ends the program. A run stopped by an error leaves the screen with its end
@@ -648,10 +702,20 @@ void MeasurementScreen::runEvent(const RunEvent& event)
     case RunEventDisplay::None:
         break;
     }
+    if (const QString line = event.noticeLine(station_.clock.now()); !line.isEmpty())
+        notices_->addNotice(line, isTrouble(event));
+    if (event.is<run::LinkLost>())
+        markStale(kStaleLinkLostText);
+    else if (event.is<run::Stalled>())
+        markStale(kStaleShotsFailingText);
+    else if (event.is<run::RunEnded>())
+        runEnded_ = true;
     if (const auto* shot = event.as<run::ShotAnalysed>()) {
         lastShot_ = shot->snapshot;
+        clearStale();
         DrawResults(CurrentView());
     }
+    showSaving();
     emit runEventReported(event);
 }
 
@@ -659,7 +723,61 @@ void MeasurementScreen::message(const QString& text, const MessageSeverity& seve
 {
     if (tap_)
         tap_->message(text, severity);
+    notices_->addNotice(messageLine(station_.clock.now(), text, severity), true);
     showMessage(text, severity);
+}
+
+// ---- Saving and stale views ----------------------------------------------------------------
+
+void MeasurementScreen::showSaving()
+{
+    notices_->showSaving(SavingText(station_.settings, flow_.measurement().State(),
+                                    station_.clock.now(), flow_.measurement().Started(),
+                                    runEnded_));
+}
+
+void MeasurementScreen::markStale(const QString& why)
+{
+    stale_ = true;
+    const QString shown =
+        lastShot_
+            ? kStaleShotText.arg(lastShot_->Time.toString(QStringLiteral("yyyy/MM/dd HH:mm:ss")))
+            : kStaleNoShotText;
+    staleMark_->setText(why + shown);
+    greyViews(true);
+    placeStaleMark();
+    staleMark_->show();
+    staleMark_->raise();
+}
+
+void MeasurementScreen::clearStale()
+{
+    if (!stale_)
+        return;
+    stale_ = false;
+    staleMark_->hide();
+    greyViews(false);
+}
+
+void MeasurementScreen::greyViews(bool grey)
+{
+    const QPalette normal = QApplication::palette();
+    for (ResultGridModel* m : gridModel_)
+        m->setGreyed(grey);
+    QPalette summary = summaryLabel_->palette();
+    summary.setColor(QPalette::WindowText, grey ? kStaleGrey : normal.color(QPalette::WindowText));
+    summaryLabel_->setPalette(summary);
+    picture_->setDimmed(grey);
+}
+
+// Along the bottom edge of the views, over the grids' last rows.
+void MeasurementScreen::placeStaleMark()
+{
+    if (!staleMark_ || !picture_)
+        return;
+    const QRect views = picture_->geometry();
+    staleMark_->setGeometry(views.x(), views.bottom() + 1 - kStaleMarkHeight, views.width(),
+                            kStaleMarkHeight);
 }
 
 } // namespace hs

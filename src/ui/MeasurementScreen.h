@@ -23,6 +23,7 @@ namespace hs {
 
 class ResultGridModel;
 class PictureWidget;
+class RunNoticePanel;
 
 // The measurement screen Form03: the summary and status lines, the picture with the two result
 // grids over it, the nine view buttons, the channel switch and the start and end buttons. It
@@ -86,6 +87,11 @@ public:
     Measurement& measurement() { return flow_.measurement(); }
     // The status of the run once it has returned (a RunLoopStatus), -1 before.
     int runStatus() const { return runStatus_; }
+    // The views show the last good shot while the recorders give no new one (a recorder lost,
+    // shots that keep failing): they are greyed and StaleMark says since when.
+    bool viewsStale() const { return stale_; }
+    // The strip below the views: what is saved and when, and the run's notices.
+    const RunNoticePanel& noticePanel() const { return *notices_; }
 
     static QString caption() { return QStringLiteral("高調波測定中"); }
     // The program's exit status when the end time came with save times left without a record.
@@ -128,6 +134,12 @@ private:
     void queueActivation();
     void showGrids(bool shown);
     void endProgram(int code);
+    // The views marked as showing an old shot (why: what keeps new ones away), or not.
+    void markStale(const QString& why);
+    void clearStale();
+    void greyViews(bool grey);
+    void placeStaleMark();
+    void showSaving();
 
     Station& station_;
     SetupFlow flow_;
@@ -141,6 +153,8 @@ private:
     bool running_ = false;
     int runStatus_ = -1;
     bool loaded_ = false;
+    bool stale_ = false;
+    bool runEnded_ = false;
 
     QLabel* summaryLabel_ = nullptr; // Label1
     QLabel* statusLabel_ = nullptr;  // Label2
@@ -152,6 +166,8 @@ private:
     QPushButton* channelSwitch_ = nullptr;
     QPushButton* startButton_ = nullptr;
     QPushButton* endButton_ = nullptr;
+    QLabel* staleMark_ = nullptr;
+    RunNoticePanel* notices_ = nullptr;
 };
 
 } // namespace hs

@@ -310,6 +310,27 @@ TEST_F(MeasureFaults, RecorderKilledAndRestartedOnTheSameAddress)
     }
     EXPECT_GE(before, 2);
     EXPECT_GE(after, 2);
+
+    // The trace outlives the program: the run's log beside the result file holds the start,
+    // each notice as it was told, and the end with the records written and expected.
+    const QString logPath = output + QStringLiteral(".log");
+    EXPECT_TRUE(out.contains(QStringLiteral("run log: ") + logPath)) << qPrintable(out);
+    QFile logFile(logPath);
+    ASSERT_TRUE(logFile.open(QIODevice::ReadOnly));
+    const QStringList log =
+        QString::fromUtf8(logFile.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    ASSERT_FALSE(log.isEmpty());
+    EXPECT_TRUE(log.first().contains(QStringLiteral("測定開始: 結果ファイル ") + output))
+        << qPrintable(log.first());
+    for (const QString& told : lost + back + errLines(QStringLiteral("記録なし")))
+        EXPECT_TRUE(log.contains(told)) << qPrintable(told) << "\n" << qPrintable(log.join(u'\n'));
+    EXPECT_EQ(log.filter(QStringLiteral("測定終了: 記録 %1件／予定 %2件、欠測 %3件")
+                             .arg(o.written)
+                             .arg(o.expected)
+                             .arg(o.missing))
+                  .size(),
+              1)
+        << qPrintable(log.join(u'\n'));
 }
 
 // A recorder that no longer completes shots (its memory count never answered, or no trigger):

@@ -8,9 +8,11 @@
 #include "model/SettingsRules.h"
 #include "recorder/ConnectionSetup.h"
 #include "sim/SimServer.h"
+#include "ui/RunNoticePanel.h"
 
 #include <QApplication>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QHostAddress>
 #include <QLabel>
@@ -285,6 +287,12 @@ TEST_F(LiveScreen, TheEndTimeEndsTheProgram)
     EXPECT_EQ(endCodes, std::vector<int>{0});
     EXPECT_TRUE(station.clock.waitUntil([&] { return server->connectionCount(0) == 0; }, 5000));
     EXPECT_GE(QFileInfo(station.settings.OutputFile).size(), recordBytes());
+    // The desktop program keeps the run's log beside the result file, as `measure` does.
+    QFile log(station.settings.OutputFile + QStringLiteral(".log"));
+    ASSERT_TRUE(log.open(QIODevice::ReadOnly));
+    const QString logged = QString::fromUtf8(log.readAll());
+    EXPECT_TRUE(logged.contains(QStringLiteral("測定開始: 結果ファイル "))) << qPrintable(logged);
+    EXPECT_TRUE(logged.contains(QStringLiteral("測定終了: 記録 "))) << qPrintable(logged);
 }
 
 // A run whose save times pass without a shot ends at its end time saying so, with a status of
@@ -312,6 +320,12 @@ TEST_F(LiveScreen, AnEndTimeWithMissingRecordsIsReportedBeforeTheProgramEnds)
     EXPECT_TRUE(last.startsWith(hs::MeasurementScreen::kRunIncompleteText)) << qPrintable(last);
     EXPECT_TRUE(last.contains(QStringLiteral("記録 0/"))) << qPrintable(last);
     EXPECT_TRUE(last.contains(QStringLiteral("記録なし"))) << qPrintable(last);
+    // The screen's notice list keeps the run's account to the end.
+    const QStringList notices = screen.noticePanel().notices();
+    EXPECT_FALSE(notices.filter(QStringLiteral("記録なし")).isEmpty())
+        << qPrintable(notices.join(u'\n'));
+    EXPECT_FALSE(notices.filter(QStringLiteral("測定終了: 記録 0件")).isEmpty())
+        << qPrintable(notices.join(u'\n'));
 }
 
 } // namespace
