@@ -147,16 +147,17 @@ Result<void> SetupFlow::checkLinks()
 {
     RecorderPair& recorders = station_.recorders;
     const int last = recorders.lastInUse();
+    // The links found lost, opened again at their addresses (a link never opened has none).
     std::vector<int> lost;
-    for (int r = 0; r <= last; ++r)
-        if (!recorders[r].isOpen() || recorders[r].linkLost())
+    for (int r = 0; r <= last; ++r) {
+        if (recorders[r].isOpen() && !recorders[r].linkLost())
+            continue;
+        recorders[r].close();
+        if (recorders[r].reopen())
             lost.push_back(r);
+    }
     if (lost.empty())
         return {};
-    for (int r : lost) {
-        recorders[r].close();
-        recorders[r].reopen();
-    }
     const auto allUp = [&] {
         return std::all_of(lost.begin(), lost.end(), [&](int r) { return recorders[r].isOpen(); });
     };

@@ -73,8 +73,8 @@ public:
     // The same for the station's settings.
     Result<void> readyOutputFolder();
 
-    // The recorders' links before the preparation: a link found lost since the connection
-    // set-up (the recorder switched off, its cable pulled) is opened again, and a recorder that
+    // The recorders' links before the preparation: a link found lost since it was opened at
+    // the connection set-up (the recorder switched off, its cable pulled) is opened again, and a recorder that
     // answers is identified and set up again as the connection set-up does. Fails with
     // SetupRecorderLost when a recorder does not answer (or is another recorder now), or with
     // SetupRecorderBack when every link is up again: the recorders were reset, so the
