@@ -534,8 +534,6 @@ int measure(SetupFlow& flow, const MeasureOptions& options, Station& station,
             .arg(names.join(QStringLiteral(", "))));
     const int status = flow.start(measureHooks(options, station, observer, simulator));
     flow.end();
-    if (!flow.measurement().Started())
-        observer.message(flow.notStartedReason(), MessageSeverity::error());
 
     const RunLoopState& state = flow.measurement().State();
     if (state.ShotsAnalysed > 0)

@@ -190,10 +190,6 @@ Result<void> SetupFlow::load()
 int SetupFlow::start(const RunLoopHooks& hooks)
 {
     notStarted_.clear();
-    if (const Result<void> ready = readyOutputFolder(); !ready) {
-        notStarted_ = ready.error().text;
-        return RunFileError;
-    }
     const int status = measurement_.Start(hooks);
     // A file error before any shot was analysed: the files could not be opened (or made
     // again at once); nothing was measured, so nothing is lost by starting over.

@@ -83,9 +83,8 @@ public:
 
     // The measurement's load (Measurement::Load); SetupNotLoaded when it cannot be analysed.
     Result<void> load();
-    // The start (Measurement::Start); a RunLoopStatus. The result files are checked again
-    // first (readyOutputFolder): when they cannot be opened the run does not start, the
-    // status is RunFileError and notStartedReason() says why.
+    // The start (Measurement::Start); a RunLoopStatus. When the result files cannot be opened
+    // the run does not start: RunFileError, and notStartedReason() says why.
     int start(const RunLoopHooks& hooks = {});
     // Why the last start() did not start the run (the result files could not be opened):
     // empty when it started.
