@@ -14,6 +14,8 @@
 #include "sim/SimServer.h"
 #include "engine/ResultFiles.h"
 #include "support/UnwritableFolder.h"
+#include "web/StatusServer.h"
+#include "web/WebTestSupport.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -41,6 +43,7 @@
 #include <cstring>
 #include <complex>
 #include <functional>
+#include <future>
 #include <memory>
 #include <numbers>
 #include <vector>
@@ -510,6 +513,7 @@ TEST_F(DesktopFlow, AnActivationWhileTheRcComplementIsUpWaitsForItsClosing)
 // measures.
 TEST_F(OperatorPath, ABadOutputFileNeverLosesTheSetUp)
 {
+    ASSERT_TRUE(program->serveStatusPage(hs::web::ServeOptions{}));
     connectRecorders();
     ASSERT_NE(form01(), nullptr);
     type(child<QLineEdit>(form01(), QStringLiteral("Text7")), QStringLiteral("1"));
@@ -553,6 +557,14 @@ TEST_F(OperatorPath, ABadOutputFileNeverLosesTheSetUp)
     EXPECT_EQ(station.settings.OutputFile, chosen.OutputFile);
     EXPECT_EQ(station.settings.SaveIntervalMin, 1);
     EXPECT_EQ(child<QLineEdit>(form01(), QStringLiteral("Text7"))->text(), QStringLiteral("1"));
+    // The status page waits again instead of showing a run that never started.
+    auto page = std::async(std::launch::async, [port = program->statusServer()->port()] {
+        return webtest::get(port, "/api/status");
+    });
+    station.clock.waitUntil(
+        [&] { return page.wait_for(std::chrono::seconds(0)) == std::future_status::ready; },
+        600000);
+    EXPECT_TRUE(page.get().json()[QStringLiteral("waiting")].toBool());
     expectLockOut();
 
     otherRun.release();
