@@ -104,13 +104,13 @@ Result<void> SetupFlow::readyOutputFile(const QString& outputFile, int measureTy
             Error{SetupOutputFileRefused, QStringLiteral("出力ファイル名を設定して下さい")});
     const QString folder = QFileInfo(outputFile).absolutePath();
     if (const QString why = makeFolder(folder); !why.isEmpty())
-        return fail(Error{SetupNoOutputFolder,
-                          QStringLiteral("結果ファイルのフォルダ「%1」を作れません: %2")
-                              .arg(folder, why)});
+        return fail(
+            Error{SetupNoOutputFolder,
+                  QStringLiteral("結果ファイルのフォルダ「%1」を作れません: %2").arg(folder, why)});
     if (const QString why = writeRefusal(folder, W_OK | X_OK); !why.isEmpty())
-        return fail(Error{SetupNoOutputFolder,
-                          QStringLiteral("結果ファイルのフォルダ「%1」に書き込めません: %2")
-                              .arg(folder, why)});
+        return fail(Error{
+            SetupNoOutputFolder,
+            QStringLiteral("結果ファイルのフォルダ「%1」に書き込めません: %2").arg(folder, why)});
     for (const QString& name : ResultFileNames(outputFile, measureType)) {
         const QFileInfo file(name);
         if (!file.exists())
@@ -196,8 +196,8 @@ int SetupFlow::start(const RunLoopHooks& hooks)
     if (status == RunFileError && measurement_.State().ShotsAnalysed == 0) {
         notStarted_ = measurement_.Files().ErrorText();
         if (notStarted_.isEmpty())
-            notStarted_ = QStringLiteral("結果ファイル「%1」を開けません")
-                              .arg(station_.settings.OutputFile);
+            notStarted_ =
+                QStringLiteral("結果ファイル「%1」を開けません").arg(station_.settings.OutputFile);
     }
     return status;
 }

@@ -23,9 +23,9 @@ struct PreparationHooks {
 // The codes of a set-up Error that are not the preparation's (PreparationStatus) or the
 // load's.
 enum SetupFailure : int {
-    SetupStopped = 100,        // the caller asked to stop during the lock-out
-    SetupNoOutputFolder = 101, // the output folder could not be made or cannot be written
-    SetupNotLoaded = 102,      // the settings cannot be analysed (the operator was told)
+    SetupStopped = 100,           // the caller asked to stop during the lock-out
+    SetupNoOutputFolder = 101,    // the output folder could not be made or cannot be written
+    SetupNotLoaded = 102,         // the settings cannot be analysed (the operator was told)
     SetupOutputFileRefused = 103, // no output file, or a result file that cannot be written
     SetupOutputFileInUse = 104,   // another running measurement holds the result files
     SetupRecorderLost = 105,      // a recorder's link is lost and it does not answer again
@@ -74,9 +74,9 @@ public:
     Result<void> readyOutputFolder();
 
     // The recorders' links before the preparation: a link found lost since it was opened at
-    // the connection set-up (the recorder switched off, its cable pulled) is opened again, and a recorder that
-    // answers is identified and set up again as the connection set-up does. Fails with
-    // SetupRecorderLost when a recorder does not answer (or is another recorder now), or with
+    // the connection set-up (the recorder switched off, its cable pulled) is opened again, and a
+    // recorder that answers is identified and set up again as the connection set-up does. Fails
+    // with SetupRecorderLost when a recorder does not answer (or is another recorder now), or with
     // SetupRecorderBack when every link is up again: the recorders were reset, so the
     // automatic set-up must run again before the preparation. The text is the operator's.
     Result<void> checkLinks();

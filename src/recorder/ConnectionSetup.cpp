@@ -20,8 +20,7 @@ QString connectMessage(const QString& address, int port)
 {
     return QStringLiteral("TCP/IPの初期化ができません.") + QStringLiteral("測定器のIPアドレスが") +
            address + QStringLiteral("であることと、ポート番号が") + QString::number(port) +
-           QStringLiteral("であることを確認して下さい.") + QStringLiteral("\r\n") +
-           kPowerCycleNote;
+           QStringLiteral("であることを確認して下さい.") + QStringLiteral("\r\n") + kPowerCycleNote;
 }
 
 QString identifyMessage(int n)

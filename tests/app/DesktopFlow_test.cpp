@@ -40,8 +40,8 @@
 
 #include <cerrno>
 #include <cmath>
-#include <cstring>
 #include <complex>
+#include <cstring>
 #include <functional>
 #include <future>
 #include <memory>
@@ -549,7 +549,8 @@ TEST_F(OperatorPath, ABadOutputFileNeverLosesTheSetUp)
     EXPECT_TRUE(station.clock.waitUntil(
         [&] { return messages.size() == 3 && program->measurementScreen() == nullptr; }, 60000));
     ASSERT_EQ(messages.size(), 3);
-    EXPECT_TRUE(messages[2].contains(QStringLiteral("別の測定が使用中"))) << qPrintable(messages[2]);
+    EXPECT_TRUE(messages[2].contains(QStringLiteral("別の測定が使用中")))
+        << qPrintable(messages[2]);
     EXPECT_TRUE(messages[2].contains(QStringLiteral("設定はそのままです")));
     EXPECT_TRUE(endCodes.empty());
     EXPECT_TRUE(form01()->isVisible());
@@ -618,13 +619,15 @@ TEST_F(DesktopFlow, ARecorderLostBeforeTheRunIsToldAndConnectedAgain)
     const qsizetype mark = events.size();
     click(child<QPushButton>(form01(), QStringLiteral("Command4")));
     ASSERT_EQ(messages.size(), 2);
-    EXPECT_TRUE(messages[1].contains(QStringLiteral("接続し直しました"))) << qPrintable(messages[1]);
+    EXPECT_TRUE(messages[1].contains(QStringLiteral("接続し直しました")))
+        << qPrintable(messages[1]);
     EXPECT_EQ(preparations, 0);
     EXPECT_EQ(sim->connectionCount(0) + sim->connectionCount(1), 2);
     waitForCount(QStringLiteral("1 :AUTO"), 2);
     for (int r = 0; r < 2; ++r) {
         const QStringList lines = linesOf(events.mid(mark), r);
-        EXPECT_TRUE(lines.contains(QStringLiteral("*IDN?")) && lines.contains(QStringLiteral("*RST")))
+        EXPECT_TRUE(lines.contains(QStringLiteral("*IDN?")) &&
+                    lines.contains(QStringLiteral("*RST")))
             << r;
         EXPECT_EQ(lines.last(), QStringLiteral(":AUTO")) << r;
     }

@@ -19,7 +19,8 @@ inline bool makeUnwritableFolder(const QString& folder)
 {
     if (!QDir().mkpath(folder))
         return false;
-    const QByteArray parent = QFile::encodeName(QDir(folder + QStringLiteral("/..")).absolutePath());
+    const QByteArray parent =
+        QFile::encodeName(QDir(folder + QStringLiteral("/..")).absolutePath());
     return ::chmod(parent.constData(), 0755) == 0 &&
            ::chmod(QFile::encodeName(folder).constData(), 0555) == 0;
 }
