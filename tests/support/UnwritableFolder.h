@@ -27,6 +27,17 @@ inline bool makeUnwritableFolder(const QString& folder)
 
 class AsAnotherUser {
 public:
+    // Whether the switch works here (root without the right to change its file-system user
+    // cannot make a folder unwritable for itself).
+    static bool possible()
+    {
+        if (::geteuid() != 0)
+            return true;
+        ::setfsuid(65534);
+        const bool switched = ::setfsuid(0) == 65534;
+        return switched;
+    }
+
     AsAnotherUser() : root_(::geteuid() == 0)
     {
         if (root_)
