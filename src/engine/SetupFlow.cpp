@@ -7,7 +7,6 @@
 #include "engine/RunLoop.h"
 #include "recorder/ConnectionSetup.h"
 
-#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 

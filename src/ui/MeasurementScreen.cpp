@@ -463,7 +463,6 @@ void MeasurementScreen::startMeasurement()
     runStatus_ = flow_.start(hooks);
     running_ = false;
     if (!flow_.notStartedReason().isEmpty() && runNotStarted_) {
-        hide();
         runNotStarted_(flow_.notStartedReason());
         return;
     }
