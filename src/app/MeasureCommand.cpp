@@ -161,6 +161,10 @@ QStringList fileSummaries(const QStringList& names, const MeasurementSettings& s
     const int length = layout.recordLength();
     QStringList lines;
     for (const QString& name : names) {
+        if (!QFileInfo::exists(name)) {
+            lines << name + QStringLiteral(": not created");
+            continue;
+        }
         const qint64 size = QFileInfo(name).size();
         QString line =
             name + QStringLiteral(": ") + QString::number(size) + QStringLiteral(" bytes, ");
@@ -466,6 +470,16 @@ Result<void> prepareRecorders(SetupFlow& flow, ConsoleObserver& observer)
     observer.progress(QStringLiteral("automatic set-up of the recorders (\":AUTO\")"));
     if (!flow.waitLockOut(stopRequested))
         return fail(Error{kMeasureInterrupted, QString()});
+    // A recorder lost during the lock-out: connected again, it was reset and needs its
+    // automatic set-up again.
+    if (const Result<void> links = flow.checkLinks(); !links) {
+        if (!links.error().is(SetupRecorderBack))
+            return failedWith(links.error().text);
+        observer.notice(links.error().text);
+        flow.startAutomaticSetup();
+        if (!flow.waitLockOut(stopRequested))
+            return fail(Error{kMeasureInterrupted, QString()});
+    }
     const Result<PreparationResult> checked = flow.prepare({{}, stopRequested});
     if (!checked) {
         flow.abort();
@@ -549,6 +563,12 @@ int runMeasure(const MeasureOptions& options)
     Result<SettingsFileContent> content = readMeasureSettings(options, station.clock);
     if (!content)
         return endedBy(content.error(), observer);
+    // A folder that cannot be written, or files another run holds, are found before the
+    // recorders are touched.
+    if (const Result<void> ready = SetupFlow::readyOutputFile(content->settings.OutputFile,
+                                                              content->settings.MeasureType());
+        !ready)
+        return endedBy(Error{kMeasureFailed, ready.error().text}, observer);
     auto simulator = startSimulator(options, station.clock, *content, observer);
     if (!simulator)
         return endedBy(simulator.error(), observer);

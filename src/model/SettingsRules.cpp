@@ -672,6 +672,8 @@ EntryResult SettingsRules::stepPrintInterval(int delta)
 
 void SettingsRules::applyExtension(const QString& ext)
 {
+    if (s_.OutputFile.isEmpty())
+        return; // no file chosen yet: an extension alone names none
     s_.OutputFile = ApplyExtension(s_.OutputFile, ext);
 }
 

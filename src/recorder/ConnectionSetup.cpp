@@ -19,9 +19,8 @@ const QString kPowerCycleNote =
 QString connectMessage(const QString& address, int port)
 {
     return QStringLiteral("TCP/IPの初期化ができません.") + QStringLiteral("測定器のIPアドレスが") +
-           address + QStringLiteral("であることと、ポート番号が") + QString::number(port / 10) +
-           QStringLiteral("Xであることを確認して下さい.") + QStringLiteral("\r\n") +
-           kPowerCycleNote;
+           address + QStringLiteral("であることと、ポート番号が") + QString::number(port) +
+           QStringLiteral("であることを確認して下さい.") + QStringLiteral("\r\n") + kPowerCycleNote;
 }
 
 QString identifyMessage(int n)

@@ -13,6 +13,7 @@
 #include <QCommandLineParser>
 #include <QHostAddress>
 #include <QMessageBox>
+#include <QTimer>
 #include <QWidget>
 
 #include <cstdio>
@@ -240,12 +241,25 @@ void DesktopProgram::openMeasurement()
         return; // one measurement per program run
     measurement_ = std::make_unique<MeasurementScreen>(station_, showMessage_);
     measurement_->setEndProgram([this](int code) { endProgram(code); });
+    measurement_->setRunNotStarted([this](const QString& why) { returnToSettings(why); });
     if (feed_) {
         feed_->startRun();
         measurement_->setObserverTap(feed_.get());
     }
     // Shown without blocking: the run starts from the event loop once the screen is up.
     measurement_->show();
+}
+
+// The run could not start: the settings screen again with every setting kept, once the
+// measurement screen's call has returned; the status page waits again.
+void DesktopProgram::returnToSettings(const QString& why)
+{
+    if (!measurement_)
+        return;
+    measurement_->hide();
+    measurement_.release()->deleteLater();
+    setWaiting(waitingText("settings"));
+    QTimer::singleShot(0, settings_.get(), [this, why] { settings_->returnFromMeasurement(why); });
 }
 
 int runDesktopProgram(const DesktopOptions& options)

@@ -92,6 +92,7 @@ private:
     void openNextScreen();
     void openPreparation();
     void openMeasurement();
+    void returnToSettings(const QString& why);
     void endProgram(int code);
     // What the status page says before the run.
     void setWaiting(const QString& what);

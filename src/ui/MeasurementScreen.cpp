@@ -109,6 +109,13 @@ QFont gridFontOf()
     return font;
 }
 
+// A run that returned with this status was stopped by an error.
+bool stoppedByError(int runStatus)
+{
+    return runStatus == RunFileError || runStatus == RunAnalysisError ||
+           runStatus == RunRecorderChanged;
+}
+
 QString channelCaption(int channel)
 {
     return QStringLiteral("◀ ") + FeederName(channel) + QStringLiteral(" ▶");
@@ -517,11 +524,14 @@ void MeasurementScreen::startMeasurement()
     showSaving();
     runStatus_ = flow_.start(hooks);
     running_ = false;
+    if (!flow_.notStartedReason().isEmpty() && runNotStarted_) {
+        runNotStarted_(flow_.notStartedReason());
+        return;
+    }
     // The end time ends the program. A run stopped by an error leaves the screen with its end
     // button, so that the operator can see what happened.
-    const bool failed = runStatus_ == RunFileError || runStatus_ == RunAnalysisError ||
-                        runStatus_ == RunRecorderChanged;
-    if (endRequested_ || failed || station_.settings.EndDateTime > station_.clock.now())
+    if (endRequested_ || stoppedByError(runStatus_) ||
+        station_.settings.EndDateTime > station_.clock.now())
         return;
     if (runStatus_ == RunEndedIncomplete) {
         // A run that lost records does not end as if it were complete: the operator reads
@@ -539,7 +549,8 @@ void MeasurementScreen::endMeasurement()
 {
     endRequested_ = true;
     flow_.end();
-    endProgram(0);
+    // A run stopped by an error does not end the program as if it had gone well.
+    endProgram(stoppedByError(runStatus_) ? RunExitStatus(runStatus_) : 0);
 }
 
 void MeasurementScreen::endProgram(int code)

@@ -50,6 +50,10 @@ public:
     // ends the process at once. A function that returns (tests) leaves a run going on to stop
     // at its next look at the request.
     void setEndProgram(std::function<void(int)> f) { endProgram_ = std::move(f); }
+    // The run could not start (its result files could not be opened) and nothing was
+    // measured: called with the reason instead of staying on this screen. Default: the screen
+    // stays with its end button, and the program ends with a failure status.
+    void setRunNotStarted(std::function<void(const QString&)> f) { runNotStarted_ = std::move(f); }
 
     // Another listener of the run (the status page): it receives every report of the engine
     // after the screen has taken it. Reports of the load, made while the screen is built, come
@@ -146,6 +150,7 @@ private:
     ResultGridPair grids_;
     MessageFunction showMessage_;
     std::function<void(int)> endProgram_;
+    std::function<void(const QString&)> runNotStarted_;
     EngineObserver* tap_ = nullptr;
     std::shared_ptr<const ShotSnapshot> lastShot_;
     bool endRequested_ = false;

@@ -827,7 +827,9 @@ void SettingsScreen::showChoices()
     }
     {
         const QSignalBlocker block(feederCountBox_);
-        feederCountBox_->setCurrentIndex(v.feederCount - 1);
+        // Before a count is chosen the settings hold one feeder: the list says so.
+        feederCountBox_->setCurrentIndex(v.feederCount > 0 ? v.feederCount - 1
+                                                           : station_.settings.LastFeeder);
     }
     setShown(channelTable_, v.channelTableShown);
     setShown(inputChannelHeading_, v.channelHeadingShown);
@@ -875,6 +877,13 @@ void SettingsScreen::updateCommandButtons()
     const bool locked = lockOut_.isActive();
     startButton_->setEnabled(!locked && lockOutExpiredOnce_ && rules_.startAllowed());
     endButton_->setEnabled(!locked && lockOutExpiredOnce_);
+    // A greyed start button says why.
+    QString why;
+    if (locked || !lockOutExpiredOnce_)
+        why = QStringLiteral("測定器の自動設定中です。しばらくお待ち下さい。");
+    else if (!rules_.startAllowed())
+        why = QStringLiteral("出力ファイル名を設定して下さい（ファイル名設定）");
+    startButton_->setToolTip(why);
 }
 
 // ---- Events --------------------------------------------------------------------------------
@@ -970,6 +979,8 @@ void SettingsScreen::startMeasurement()
         message(period.message);
         return;
     }
+    if (!readyToPrepare())
+        return;
     // The feeders or options may have changed the name since it was chosen.
     if (!overwriteAllowed(station_.settings.OutputFile))
         return;
@@ -983,6 +994,40 @@ void SettingsScreen::startMeasurement()
     // The preparation screen is modal: when it has closed, this screen is active again.
     if (activationPending_ && isVisible())
         activate();
+}
+
+bool SettingsScreen::readyToPrepare()
+{
+    if (const Result<void> ready = flow_.readyOutputFolder(); !ready) {
+        message(ready.error().text);
+        return false;
+    }
+    const Result<void> links = flow_.checkLinks();
+    if (links)
+        return true;
+    if (links.error().is(SetupRecorderBack)) {
+        // Reset by its set-up: the automatic set-up and the lock-out as when the screen opened.
+        activate();
+        message(links.error().text + QStringLiteral("\r\n測定器の自動設定が終わってから、もう一度"
+                                                    "測定開始を押して下さい。"),
+                MessageSeverity::information());
+    } else {
+        message(links.error().text +
+                QStringLiteral("\r\n測定器の準備ができたら、もう一度測定開始を押して下さい。"));
+    }
+    return false;
+}
+
+void SettingsScreen::returnFromMeasurement(const QString& why)
+{
+    station_.settings.StartConfirmed = false;
+    show();
+    // Set up for the run by the preparation: back to the idle set-up, as after キャンセル.
+    flow_.rejectWiring();
+    activate();
+    message(QStringLiteral("測定を開始できません。\r\n") + why +
+            QStringLiteral("\r\n設定はそのままです。出力ファイル名を確かめて、もう一度測定開始を"
+                           "押して下さい。"));
 }
 
 void SettingsScreen::endProgram()
@@ -1013,7 +1058,14 @@ void SettingsScreen::chooseOutputFile()
     if (path.isEmpty())
         return;
     const QString chosen = QDir::fromNativeSeparators(path);
-    if (!overwriteAllowed(outputFileFromPath(chosen, rules_.currentExtension())))
+    const QString outputFile = outputFileFromPath(chosen, rules_.currentExtension());
+    if (const Result<void> ready =
+            SetupFlow::readyOutputFile(outputFile, station_.settings.MeasureType());
+        !ready) {
+        message(ready.error().text);
+        return;
+    }
+    if (!overwriteAllowed(outputFile))
         return;
     rules_.chooseOutputFile(chosen);
     showView();

@@ -83,6 +83,10 @@ public:
     void startMeasurement();
     void endProgram();
     void chooseOutputFile();
+    // The measurement screen could not start the run (why): this screen again, every setting
+    // as it was, the recorders back to their idle set-up and their automatic set-up, and the
+    // operator told why.
+    void returnFromMeasurement(const QString& why);
     // The settings-file buttons with a path; false (and a message) when refused.
     bool loadSettingsFile(const QString& path);
     bool saveSettingsFile(const QString& path);
@@ -134,6 +138,9 @@ private:
     // Result files are written from their start: asks before existing ones would be, once per
     // set of names.
     bool overwriteAllowed(const QString& outputFile);
+    // The result files can be written and the recorders answer, checked at 測定開始 before
+    // the preparation; false (and the operator told) when not.
+    bool readyToPrepare();
     void applyLoaded(const SettingsFileContent& content);
 
     Station& station_;

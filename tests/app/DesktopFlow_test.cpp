@@ -12,11 +12,17 @@
 #include "ui/RcComplementScreen.h"
 #include "ui/SettingsScreen.h"
 #include "sim/SimServer.h"
+#include "engine/ResultFiles.h"
+#include "support/UnwritableFolder.h"
+#include "web/StatusServer.h"
+#include "web/WebTestSupport.h"
 
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
+#include <QHostAddress>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -32,9 +38,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cmath>
 #include <complex>
+#include <cstring>
 #include <functional>
+#include <future>
 #include <memory>
 #include <numbers>
 #include <vector>
@@ -494,6 +503,140 @@ TEST_F(DesktopFlow, AnActivationWhileTheRcComplementIsUpWaitsForItsClosing)
     EXPECT_TRUE(form01()->lockOutRunning());
     waitForCount(QStringLiteral("1 :AUTO"), 2);
     EXPECT_EQ(events.mid(mark), autoLines());
+}
+
+// ---- A set-up that is never lost ---------------------------------------------------------
+
+// An output folder that cannot be written is refused at 測定開始 before the recorders are
+// prepared; result files that cannot be opened when the run starts (here: held by another
+// run) bring the settings screen back with every setting as it was, and the next 測定開始
+// measures.
+TEST_F(OperatorPath, ABadOutputFileNeverLosesTheSetUp)
+{
+    if (!hs::testing::AsAnotherUser::possible())
+        GTEST_SKIP() << "no folder can be made unwritable for this user";
+    ASSERT_TRUE(program->serveStatusPage(hs::web::ServeOptions{}));
+    connectRecorders();
+    ASSERT_NE(form01(), nullptr);
+    type(child<QLineEdit>(form01(), QStringLiteral("Text7")), QStringLiteral("1"));
+    const QString folder = dir.filePath(QStringLiteral("out"));
+    form01()->setOutputFileDialog([&] { return folder + QStringLiteral("/run"); });
+    click(child<QPushButton>(form01(), QStringLiteral("Command10")));
+    ASSERT_TRUE(QFileInfo(folder).isDir()) << "made when chosen";
+    expectLockOut();
+    const hs::MeasurementSettings chosen = station.settings;
+
+    ASSERT_TRUE(hs::testing::makeUnwritableFolder(folder));
+    qsizetype mark = events.size();
+    {
+        hs::testing::AsAnotherUser nobody;
+        click(child<QPushButton>(form01(), QStringLiteral("Command4")));
+    }
+    ASSERT_EQ(messages.size(), 1);
+    EXPECT_TRUE(messages[0].contains(folder)) << qPrintable(messages[0]);
+    EXPECT_TRUE(messages[0].contains(QString::fromLocal8Bit(std::strerror(EACCES))));
+    station.clock.waitMs(500);
+    EXPECT_EQ(events.size(), mark) << "nothing sent to the recorders";
+    ASSERT_EQ(::chmod(QFile::encodeName(folder).constData(), 0755), 0);
+
+    hs::ResultFileLock otherRun;
+    whenModal(
+        QStringLiteral("Form02"), [](QWidget* form) { return inPhase(form, Phase::Confirm); },
+        [&](QWidget* form) {
+            ASSERT_TRUE(otherRun.take(station.settings.OutputFile).ok());
+            click(child<QPushButton>(form, QStringLiteral("Command1(1)")));
+        });
+    click(child<QPushButton>(form01(), QStringLiteral("Command4")));
+    // The measurement screen's message, then the settings screen's.
+    EXPECT_TRUE(station.clock.waitUntil(
+        [&] { return messages.size() == 3 && program->measurementScreen() == nullptr; }, 60000));
+    ASSERT_EQ(messages.size(), 3);
+    EXPECT_TRUE(messages[2].contains(QStringLiteral("別の測定が使用中")))
+        << qPrintable(messages[2]);
+    EXPECT_TRUE(messages[2].contains(QStringLiteral("設定はそのままです")));
+    EXPECT_TRUE(endCodes.empty());
+    EXPECT_TRUE(form01()->isVisible());
+    EXPECT_FALSE(station.settings.StartConfirmed);
+    EXPECT_EQ(station.settings.OutputFile, chosen.OutputFile);
+    EXPECT_EQ(station.settings.SaveIntervalMin, 1);
+    EXPECT_EQ(child<QLineEdit>(form01(), QStringLiteral("Text7"))->text(), QStringLiteral("1"));
+    // The status page waits again instead of showing a run that never started.
+    auto page = std::async(std::launch::async, [port = program->statusServer()->port()] {
+        return webtest::get(port, "/api/status");
+    });
+    station.clock.waitUntil(
+        [&] { return page.wait_for(std::chrono::seconds(0)) == std::future_status::ready; },
+        600000);
+    EXPECT_TRUE(page.get().json()[QStringLiteral("waiting")].toBool());
+    expectLockOut();
+
+    otherRun.release();
+    whenModal(
+        QStringLiteral("Form02"), [](QWidget* form) { return inPhase(form, Phase::Confirm); },
+        [&](QWidget* form) { click(child<QPushButton>(form, QStringLiteral("Command1(1)"))); });
+    mark = events.size();
+    click(child<QPushButton>(form01(), QStringLiteral("Command4")));
+    form03 = program->measurementScreen();
+    ASSERT_NE(form03, nullptr);
+    // The run measures (its first shot started), then the end button.
+    hs::test::OperatorScript script;
+    script.steps = {{[&] { return linesOf(events.mid(mark), 0).contains(QStringLiteral(":STAR")); },
+                     [&] { click(child<QPushButton>(form03, QStringLiteral("Command1"))); }}};
+    script.start();
+    EXPECT_TRUE(station.clock.waitUntil([&] { return !endCodes.empty(); }, 600000));
+    EXPECT_EQ(endCodes, std::vector<int>{0});
+    EXPECT_EQ(messages.size(), 3) << qPrintable(messages.join('\n'));
+}
+
+// A recorder switched off while the operator is on the settings screen: 測定開始 says so and
+// prepares nothing; once it is back, 測定開始 connects again (identification and reset, then
+// the automatic set-up and the lock-out), and the next one goes on to the preparation.
+TEST_F(DesktopFlow, ARecorderLostBeforeTheRunIsToldAndConnectedAgain)
+{
+    connectRecorders();
+    ASSERT_NE(form01(), nullptr);
+    int preparations = 0;
+    form01()->setOpenPreparation([&] { ++preparations; });
+    form01()->setOutputFileDialog([&] { return dir.filePath(QStringLiteral("lost")); });
+    click(child<QPushButton>(form01(), QStringLiteral("Command10")));
+    expectLockOut();
+
+    const quint16 ports[2] = {sim->port(0), sim->port(1)};
+    sim.reset();
+    EXPECT_TRUE(station.clock.waitUntil([&] { return !station.recorders[0].isOpen(); }, 5000));
+    click(child<QPushButton>(form01(), QStringLiteral("Command4")));
+    ASSERT_EQ(messages.size(), 1);
+    EXPECT_TRUE(messages[0].startsWith(QStringLiteral("測定器1との接続が切れています")))
+        << qPrintable(messages[0]);
+    EXPECT_EQ(preparations, 0);
+
+    sim = std::make_unique<hs::sim::SimServer>(station.clock, hs::sim::Scenario::defaultScenario(),
+                                               2);
+    for (int r = 0; r < 2; ++r) {
+        ASSERT_TRUE(sim->listen(r, QHostAddress::LocalHost, ports[r]));
+        sim->recorder(r).setLogListener([this, r](int, const hs::sim::CommandLogEntry& e) {
+            events << QStringLiteral("%1 %2").arg(r).arg(e.line);
+        });
+    }
+    const qsizetype mark = events.size();
+    click(child<QPushButton>(form01(), QStringLiteral("Command4")));
+    ASSERT_EQ(messages.size(), 2);
+    EXPECT_TRUE(messages[1].contains(QStringLiteral("接続し直しました")))
+        << qPrintable(messages[1]);
+    EXPECT_EQ(preparations, 0);
+    EXPECT_EQ(sim->connectionCount(0) + sim->connectionCount(1), 2);
+    waitForCount(QStringLiteral("1 :AUTO"), 2);
+    for (int r = 0; r < 2; ++r) {
+        const QStringList lines = linesOf(events.mid(mark), r);
+        EXPECT_TRUE(lines.contains(QStringLiteral("*IDN?")) &&
+                    lines.contains(QStringLiteral("*RST")))
+            << r;
+        EXPECT_EQ(lines.last(), QStringLiteral(":AUTO")) << r;
+    }
+    expectLockOut();
+    click(child<QPushButton>(form01(), QStringLiteral("Command4")));
+    EXPECT_EQ(preparations, 1);
+    EXPECT_EQ(messages.size(), 2);
 }
 
 // ---- Every way the program ends --------------------------------------------------------

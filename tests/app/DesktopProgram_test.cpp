@@ -160,7 +160,7 @@ TEST_F(DesktopProgramTest, AFailedInitialisationKeepsTheScreenOpenForCorrections
     screen().setAddressTexts(texts);
     pressInit();
     ASSERT_EQ(messages.size(), 1u);
-    EXPECT_TRUE(messages[0].contains(QStringLiteral("880X")));
+    EXPECT_TRUE(messages[0].contains(QStringLiteral("ポート番号が8802であること")));
     EXPECT_TRUE(screen().isVisible());
     EXPECT_EQ(program->nextScreen(), nullptr);
     EXPECT_TRUE(normalPointer());

@@ -4,8 +4,10 @@
 #include "app/MeasureCommand.h"
 
 #include "common/Clock.h"
+#include "engine/ResultFiles.h"
 #include "sim/FaultPlan.h"
 #include "sim/SimServer.h"
+#include "support/UnwritableFolder.h"
 
 #include <QDir>
 #include <QFile>
@@ -19,6 +21,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <functional>
@@ -449,6 +452,42 @@ TEST_F(MeasureFaults, FileSizeLimitIsAWriteFailure)
     EXPECT_TRUE(err.contains(output)) << qPrintable(err);
     EXPECT_TRUE(err.contains(QString::fromLocal8Bit(std::strerror(EFBIG)))) << qPrintable(err);
     EXPECT_EQ(QFileInfo(output).size(), 2 * kRecordBytes);
+}
+
+// Result files that cannot be written, in a folder this user may not write or held by another
+// running measurement (--overwrite or not), are refused before any recorder is connected to.
+TEST_F(MeasureFaults, AnUnwritableOrHeldResultFileIsRefusedBeforeTheRecorders)
+{
+    if (!hs::testing::AsAnotherUser::possible())
+        GTEST_SKIP() << "no folder can be made unwritable for this user";
+    int connections = 0;
+    QObject::connect(sim.get(), &hs::sim::SimServer::connectionOpened, [&] { ++connections; });
+    const QString readOnly = dir.filePath(QStringLiteral("ro"));
+    ASSERT_TRUE(hs::testing::makeUnwritableFolder(readOnly));
+    output = readOnly + QStringLiteral("/run.hv1");
+    const QString settings = writeSettings(1, output, 1);
+    {
+        CapturedOutput captured;
+        {
+            hs::testing::AsAnotherUser nobody;
+            EXPECT_EQ(hs::runMeasureCommand({QStringLiteral("--settings"), settings}),
+                      hs::kMeasureFailed);
+        }
+        captured.restore();
+        err = captured.err;
+    }
+    EXPECT_TRUE(err.contains(readOnly)) << qPrintable(err);
+    EXPECT_TRUE(err.contains(QString::fromLocal8Bit(std::strerror(EACCES)))) << qPrintable(err);
+    EXPECT_EQ(connections, 0);
+
+    output = dir.filePath(QStringLiteral("out/run.hv1"));
+    ASSERT_TRUE(QDir().mkpath(QFileInfo(output).path()));
+    hs::ResultFileLock running;
+    ASSERT_TRUE(running.take(output).ok());
+    EXPECT_EQ(measure(1, {QStringLiteral("--overwrite")}), hs::kMeasureFailed);
+    EXPECT_TRUE(err.contains(QStringLiteral("別の測定が使用中"))) << qPrintable(err);
+    EXPECT_TRUE(err.contains(QString::number(::getpid()))) << qPrintable(err);
+    EXPECT_EQ(connections, 0);
 }
 
 // A second run with the same settings does not truncate the first run's records unless asked.

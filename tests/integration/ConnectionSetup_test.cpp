@@ -215,14 +215,14 @@ TEST_F(ConnectionSetupTest, ARefusedConnectionIsReportedAndTheOtherRecorderStill
     configure(1, 8841, {1, 1});
     hs::ConnectionRequest r = request(2);
     r.addresses[0] = kNobodyHome;
-    r.ports[0] = QStringLiteral("8802");
+    r.ports[0] = QStringLiteral("9012"); // the message names this port, not "901X"
 
     EXPECT_EQ(setup.initialise(r), ConnectionStatus::Failed);
     ASSERT_EQ(observer.messages.size(), 1u);
     EXPECT_EQ(
         observer.messages[0].first,
         QStringLiteral("TCP/IPの初期化ができません.測定器のIPアドレスが127.0.0.77であることと、"
-                       "ポート番号が880Xであることを確認して下さい.\r\n") +
+                       "ポート番号が9012であることを確認して下さい.\r\n") +
             kPowerCycle);
     EXPECT_EQ(observer.messages[0].second, QStringLiteral("エラー"));
     clock.waitUntil([this] { return opened[1] > 0; }, 1000);

@@ -218,7 +218,7 @@ TEST_F(Rules, FeederCountAndOptionsGiveTheExtensionOfTheOutputFile)
 {
     const RecorderFacts facts = twoRecorders(16, 4);
     ASSERT_TRUE(rules.chooseFeederCount(3, facts));
-    EXPECT_EQ(s.OutputFile, ".hv3") << "an empty name becomes the bare extension";
+    EXPECT_EQ(s.OutputFile, "") << "no file chosen: an extension alone is no name";
     EXPECT_FALSE(rules.startAllowed());
 
     rules.chooseOutputFile("/data/meas.txt");
@@ -242,18 +242,19 @@ TEST_F(Rules, SeveralFeedersTurnAngleOrUnbalanceAloneIntoOptionThree)
 {
     const RecorderFacts facts = oneRecorder(8);
     ASSERT_TRUE(rules.chooseFeederCount(1, facts));
+    rules.chooseOutputFile("/d/m");
     rules.chooseSaveOption(1);
-    EXPECT_EQ(s.OutputFile, ".ha4");
+    EXPECT_EQ(s.OutputFile, "/d/m.ha4");
     ASSERT_TRUE(rules.chooseFeederCount(2, facts));
     EXPECT_EQ(s.SaveOption(), 3);
     EXPECT_EQ(v.saveOptionChoice, 3);
-    EXPECT_EQ(s.OutputFile, ".hv2");
+    EXPECT_EQ(s.OutputFile, "/d/m.hv2");
     ASSERT_TRUE(rules.chooseFeederCount(1, facts));
     EXPECT_TRUE(v.saveOptionEnabled[1] && v.saveOptionEnabled[2]) << "re-enabled";
     EXPECT_EQ(s.SaveOption(), 3) << "but not selected";
     EXPECT_TRUE(v.saveFormatEnabled[3]);
     EXPECT_TRUE(v.oneFeederFrameShown);
-    EXPECT_EQ(s.OutputFile, ".hv1");
+    EXPECT_EQ(s.OutputFile, "/d/m.hv1");
 }
 
 TEST_F(Rules, OneFeederChannelChoiceSwapsAndKeepsFourDifferentChannels)

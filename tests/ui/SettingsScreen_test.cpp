@@ -4,12 +4,14 @@
 #include "model/EngineObserver.h"
 #include "recorder/ConnectionSetup.h"
 #include "sim/SimServer.h"
+#include "support/UnwritableFolder.h"
 
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QImage>
 #include <QLabel>
@@ -22,6 +24,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cstring>
 #include <memory>
 #include <utility>
 #include <vector>
@@ -169,7 +173,7 @@ TEST_F(SettingsScreenTest, TheScreenOpensWithTheDefaults)
     auto* combo = w<QComboBox>("Combo1");
     ASSERT_EQ(combo->count(), 4);
     EXPECT_EQ(combo->itemText(3), QStringLiteral("4"));
-    EXPECT_EQ(combo->currentIndex(), -1);
+    EXPECT_EQ(combo->currentText(), QStringLiteral("1")) << "the one feeder the settings hold";
     EXPECT_TRUE(w<QLabel>("Label7")->text().isEmpty());
     EXPECT_FALSE(enabled("Command4"));
     EXPECT_FALSE(enabled("Command5"));
@@ -475,6 +479,43 @@ TEST_F(SettingsScreenTest, TheOutputFileTakesTheExtensionAndAsksBeforeOverwritin
 
     click("Check1");
     EXPECT_TRUE(s().SaveWaveforms);
+}
+
+// Before a file is chosen the start button says why it is greyed, and no extension alone
+// stands as a name; a chosen file's folder is made, and one that cannot be written is refused
+// with the system's reason when it is chosen.
+TEST_F(SettingsScreenTest, TheOutputFileIsCheckedWhenChosen)
+{
+    if (!hs::testing::AsAnotherUser::possible())
+        GTEST_SKIP() << "no folder can be made unwritable for this user";
+    makeScreen();
+    screen->activate();
+    station.clock.waitUntil([&] { return !screen->lockOutRunning(); }, 20000);
+    chooseFeeders(2);
+    EXPECT_TRUE(s().OutputFile.isEmpty()) << qPrintable(s().OutputFile);
+    EXPECT_TRUE(w<QLabel>("Label7")->text().isEmpty());
+    EXPECT_FALSE(enabled("Command4"));
+    EXPECT_TRUE(w<QPushButton>("Command4")->toolTip().contains(QStringLiteral("出力ファイル名")));
+
+    const QString readOnly = dir.filePath(QStringLiteral("ro"));
+    ASSERT_TRUE(hs::testing::makeUnwritableFolder(readOnly));
+    dialogPath = readOnly + QStringLiteral("/meas");
+    {
+        hs::testing::AsAnotherUser nobody;
+        click("Command10");
+    }
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_TRUE(messages[0].first.contains(readOnly));
+    EXPECT_TRUE(messages[0].first.contains(QString::fromLocal8Bit(std::strerror(EACCES))));
+    EXPECT_TRUE(s().OutputFile.isEmpty());
+
+    dialogPath = dir.filePath(QStringLiteral("new/folder/meas"));
+    click("Command10");
+    EXPECT_EQ(messages.size(), 1u);
+    EXPECT_EQ(w<QLabel>("Label7")->text(), dialogPath + QStringLiteral(".hv2"));
+    EXPECT_TRUE(QFileInfo(dir.filePath(QStringLiteral("new/folder"))).isDir());
+    EXPECT_TRUE(enabled("Command4"));
+    EXPECT_TRUE(w<QPushButton>("Command4")->toolTip().isEmpty());
 }
 
 TEST_F(SettingsScreenTest, StartAsksAgainWhenTheNameNowMeetsAnExistingResultFile)
