@@ -969,6 +969,10 @@ void SettingsScreen::startMeasurement()
         message(period.message);
         return;
     }
+    if (PeriodOver(station_.settings, station_.clock.now())) {
+        message(kPeriodOverText);
+        return;
+    }
     // The feeders or options may have changed the name since it was chosen.
     if (!overwriteAllowed(station_.settings.OutputFile))
         return;

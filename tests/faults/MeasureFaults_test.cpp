@@ -426,7 +426,7 @@ TEST_F(MeasureFaults, AnExistingResultFileIsReplacedOnlyWhenAsked)
     EXPECT_EQ(QFileInfo(output).size(), kRecordBytes);
     EXPECT_EQ(sim->connectionCount(0), 0); // refused before connecting
 
-    EXPECT_EQ(measure(1, {QStringLiteral("--overwrite")}), hs::kMeasureComplete)
+    EXPECT_EQ(measure(3, {QStringLiteral("--overwrite")}), hs::kMeasureComplete)
         << qPrintable(out + err);
     expectFileMatchesOutcome();
 }
