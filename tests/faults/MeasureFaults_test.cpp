@@ -339,6 +339,29 @@ TEST_F(MeasureFaults, ShotsThatNeverCompleteAreReported)
     }
 }
 
+// A period already over is refused before a recorder is touched, with a message and status 1.
+TEST_F(MeasureFaults, APeriodAlreadyOverIsRefused)
+{
+    const QString settings = writeSettings(60, output, 1);
+    QFile file(settings);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    QByteArray text = file.readAll();
+    file.close();
+    text.replace("\"+0\"", "\"2020/01/01 01:00\"").replace("\"+60\"", "\"2020/01/01 02:00\"");
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(text);
+    file.close();
+    CapturedOutput captured;
+    const int status = hs::runMeasureCommand({QStringLiteral("--settings"), settings,
+                                              QStringLiteral("--time-scale"),
+                                              QString::number(kScale), QStringLiteral("--quiet")});
+    captured.restore();
+    EXPECT_EQ(status, hs::kMeasureFailed) << qPrintable(captured.out + captured.err);
+    EXPECT_TRUE(captured.err.contains(QStringLiteral("2020/01/01 02:00"))) << qPrintable(captured.err);
+    EXPECT_EQ(sim->connectionCount(0), 0);
+    EXPECT_FALSE(QFileInfo::exists(output));
+}
+
 // Replies slower than the time-outs: shots fail or come late; every record is either written
 // at its time or told late, and the end says what is missing.
 TEST_F(MeasureFaults, SlowRepliesAreFailedShotsNotSilentLosses)
