@@ -6,6 +6,7 @@
 #include "common/Clock.h"
 #include "sim/FaultPlan.h"
 #include "sim/SimServer.h"
+#include "support/FreezingProxy.h"
 
 #include <QDir>
 #include <QFile>
@@ -175,7 +176,9 @@ protected:
     {
         const QString settings = writeSettings(minutes, output, saveInterval);
         QStringList args = {QStringLiteral("--settings"), settings, QStringLiteral("--time-scale"),
-                            QString::number(kScale), QStringLiteral("--quiet")};
+                            QString::number(kScale)};
+        if (quiet)
+            args << QStringLiteral("--quiet");
         args += extra;
         CapturedOutput captured;
         const int status = hs::runMeasureCommand(args);
@@ -223,6 +226,7 @@ protected:
     QObject owner;
     QString out;
     QString err;
+    bool quiet = true;
 };
 
 // Faults the link already copes with (a block cut short, one too long, garbage in front of a
@@ -337,6 +341,43 @@ TEST_F(MeasureFaults, ShotsThatNeverCompleteAreReported)
         EXPECT_GE(outcome().written, 1);
         expectFileMatchesOutcome();
     }
+}
+
+// A recorder that hangs with its link up (a proxy that stops forwarding): each record is told
+// as it is written, not with the next shot minutes later, and one written more than a minute
+// after its time is told late.
+TEST_F(MeasureFaults, AHungRecorderTellsEachRecordWhenWritten)
+{
+    hs::testing::FreezingProxy proxy(port);
+    ASSERT_TRUE(proxy.listen());
+    port = proxy.port();
+    // Mid-interval, when the next record already has shots.
+    whenRecords(2, [&] {
+        QTimer::singleShot(clock.realMs(30000), &owner, [&] { proxy.freeze(true); });
+        QTimer::singleShot(clock.realMs(8 * 60000), &owner, [&] { proxy.freeze(false); });
+    });
+    quiet = false;
+    EXPECT_EQ(measure(13), hs::kMeasureIncomplete) << qPrintable(out + err);
+    expectFileMatchesOutcome();
+    static const QRegularExpression saved(QStringLiteral(
+        "^(\\d\\d):(\\d\\d):(\\d\\d)  saved the record of \\d{4}/\\d\\d/\\d\\d (\\d\\d):(\\d\\d)$"));
+    int lines = 0;
+    for (const QString& line : out.split(QLatin1Char('\n'))) {
+        const auto m = saved.match(line);
+        if (!m.hasMatch())
+            continue;
+        ++lines;
+        const int printed = m.captured(1).toInt() * 3600 + m.captured(2).toInt() * 60 +
+                            m.captured(3).toInt();
+        const int saveTime = m.captured(4).toInt() * 3600 + m.captured(5).toInt() * 60 + 1;
+        const int after = ((printed - saveTime) % 86400 + 86400) % 86400;
+        if (after > 65)
+            EXPECT_FALSE(errLines(QStringLiteral("%1:%2の記録を遅れて保存しました")
+                                      .arg(m.captured(4), m.captured(5)))
+                             .isEmpty())
+                << qPrintable(line) << " and not told late";
+    }
+    EXPECT_EQ(lines, outcome().written) << qPrintable(out);
 }
 
 // A period already over is refused before a recorder is touched, with a message and status 1.
