@@ -307,6 +307,7 @@ RunLoopRunner::Attempt RunLoopRunner::takeShot(ShotReport& report, int& status)
         WaitMilliseconds(ctx_.clock, 500);
         return Attempt::Failed;
     }
+    report.Stored = ctx_.clock.now();
 
     showStatus(kCheckingFrequencyText);
     int start = -1;
@@ -649,8 +650,12 @@ int RunLoopRunner::finish(int status)
 // Returns RunEnded, or the status the run stops with.
 int RunLoopRunner::closeShot(ShotReport& report, bool& ended)
 {
-    // The save times this shot is too late for are closed without it.
-    if (const int settled = settleDue(report.Start); settled != RunEnded)
+    // The save times this shot is too late for are closed without it. The run's first shot
+    // counts from its first attempt (the ranges settle); every other from the moment its
+    // waveforms were stored, which a recorder that hung may have put long after the attempt
+    // began.
+    if (const int settled = settleDue(firstShot_ ? report.Start : report.Stored);
+        settled != RunEnded)
         return settled;
     AccumulateInterval(d_, s_, d_.ShotCount, st_.Selection);
 

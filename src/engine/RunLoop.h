@@ -123,6 +123,7 @@ struct RunLoopState {
 // follow the run.
 struct ShotReport {
     QDateTime Start;      // the clock when the shot's first attempt (before range steps) began
+    QDateTime Stored;     // the clock when the recorders reported the analysed attempt stored
     QDateTime Time;       // the clock at the save test
     bool Saved = false;   // the shot closed a record: it is the record's last shot
     QDateTime SaveTime;   // the scheduled time the record carries, when Saved
@@ -158,8 +159,9 @@ int RunExitStatus(int runStatus);
 // Runs the measurement to EndDateTime. The result files must be open. Returns a RunLoopStatus;
 // at the end the recorders' links and the result files are closed.
 //
-// Records: every save time of the period is expected. A record holds the shots started since
-// the previous save up to its save time (or up to kSaveGraceSeconds after it) and is written at
+// Records: every save time of the period is expected. A record holds the shots taken (their
+// waveforms stored by the recorders) since the previous save up to its save time (or up to
+// kSaveGraceSeconds after it) and is written at
 // the first shot that ends at or after its save time; when no shot ends there it is written
 // once that grace has passed. An interval in which no shot started gets no record (never one
 // from an earlier shot or from a shot long after it) and is reported missing with the reason.

@@ -371,11 +371,12 @@ TEST_F(MeasureFaults, AHungRecorderTellsEachRecordWhenWritten)
                             m.captured(3).toInt();
         const int saveTime = m.captured(4).toInt() * 3600 + m.captured(5).toInt() * 60 + 1;
         const int after = ((printed - saveTime) % 86400 + 86400) % 86400;
-        if (after > 65)
+        if (after > 65) {
             EXPECT_FALSE(errLines(QStringLiteral("%1:%2の記録を遅れて保存しました")
                                       .arg(m.captured(4), m.captured(5)))
                              .isEmpty())
                 << qPrintable(line) << " and not told late";
+        }
     }
     EXPECT_EQ(lines, outcome().written) << qPrintable(out);
 }

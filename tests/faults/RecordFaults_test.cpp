@@ -17,7 +17,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <functional>
 #include <vector>
 
@@ -83,9 +82,7 @@ private:
         const QByteArray bytes = f.readAll();
         for (qint64 i = static_cast<qint64>(seen.size()); i < records; ++i) {
             const auto* at = reinterpret_cast<const uchar*>(bytes.constData() + i * kRecordBytes);
-            const int yymmdd = qFromLittleEndian<qint32>(at);
             const int hhmm = qFromLittleEndian<qint16>(at + 4);
-            (void)yymmdd;
             const QDateTime now = clock_.now();
             QDateTime t(now.date(), QTime(hhmm / 100, hhmm % 100));
             if (t > now.addSecs(3600))
@@ -130,14 +127,14 @@ TEST(RecordFaults, HungRecorderLeavesNoLateOrMislabelledRecord)
     ASSERT_TRUE(thawedAt.isValid());
     EXPECT_EQ(run.status, hs::RunEndedIncomplete);
 
-    // Each shot that closed a record belongs to it: started no later than the grace after the
+    // Each shot that closed a record belongs to it: stored no later than the grace after the
     // save time (the run's first shot may come up to an interval late).
     for (std::size_t i = 0; i < run.shots.size(); ++i) {
         const hs::ShotReport& r = run.shots[i];
         if (!r.Saved)
             continue;
         const qint64 allowed = i == 0 ? 60 : hs::kSaveGraceSeconds;
-        EXPECT_LE(r.SaveTime.secsTo(r.Start), allowed)
+        EXPECT_LE(r.SaveTime.secsTo(i == 0 ? r.Start : r.Stored), allowed)
             << "shot " << i << " started " << qPrintable(r.Start.toString("HH:mm:ss"))
             << " closed the record of " << qPrintable(r.SaveTime.toString("HH:mm:ss"));
         EXPECT_LE(r.SaveTime, r.Time);
@@ -153,12 +150,14 @@ TEST(RecordFaults, HungRecorderLeavesNoLateOrMislabelledRecord)
         EXPECT_FALSE(r.saveTime > frozeAt.addSecs(60 + hs::kSaveGraceSeconds) &&
                      r.saveTime.addSecs(hs::kSaveGraceSeconds) < thawedAt)
             << "record of " << qPrintable(which) << " inside the hang";
-        if (r.saveTime.secsTo(r.writtenAt) > hs::kLateSaveSeconds + 5)
+        // The file is looked at between waits: a record may be seen a little after it came.
+        if (r.saveTime.secsTo(r.writtenAt) > hs::kLateSaveSeconds + 15) {
             EXPECT_NE(std::count_if(toldLate.begin(), toldLate.end(),
                                     [&](const QDateTime& t) { return t.toString("HH:mm") == which; }),
                       0)
                 << "record of " << qPrintable(which) << " written "
                 << qPrintable(r.writtenAt.toString("HH:mm:ss")) << " and not told late";
+        }
     }
     // The link stayed up: a stall, its links opened again, and no outage.
     EXPECT_EQ(st.observer.count<hs::run::LinkLost>(), 0);
@@ -217,13 +216,14 @@ TEST(RecordFaults, ShotsSlowerThanAScaledIntervalNameTheTimeScale)
         st.settings.StartDateTime = st.clock.now().addSecs(60);
         st.settings.EndDateTime = st.settings.StartDateTime.addSecs(20 * 60);
     });
-    std::printf("%s\n", qPrintable(hs::RunAccountText(run.state)));
     ASSERT_FALSE(run.state.Gaps.empty());
-    for (const hs::RunGap& g : run.state.Gaps)
-        if (g.Reason != hs::kReasonShotsFailed)
+    for (const hs::RunGap& g : run.state.Gaps) {
+        if (g.Reason != hs::kReasonShotsFailed) {
             EXPECT_TRUE(g.Reason.startsWith(hs::kReasonShotTooLong) &&
                         g.Reason.contains(hs::kTimeScaleText + QStringLiteral("0.0002")))
                 << qPrintable(g.Reason);
+        }
+    }
 }
 
 } // namespace
