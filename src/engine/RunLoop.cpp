@@ -449,16 +449,16 @@ int RunLoopRunner::writeRecord(const QDateTime& now)
 }
 
 // Why the open save time has no shot: the link was lost, the recorder did not complete
-// shots, or no shot started in time; the last because the shot before took longer than the
-// save interval, with the time scale when it is not 1 (a small scale shortens the interval
-// but not a shot's computing).
+// shots, or no shot was taken in time; the last because the shot before took longer than the
+// grace a save time gives, with the time scale when it is not 1 (a small scale shortens the
+// interval but not a shot's computing).
 QString RunLoopRunner::missingReason() const
 {
     if (outage_)
         return kReasonLinkLost;
     if (st_.FailedShots > 0)
         return kReasonShotsFailed;
-    if (lastShotSeconds_ <= interval())
+    if (lastShotSeconds_ <= kSaveGraceSeconds)
         return kReasonNoShot;
     const double scale = ctx_.clock.timeScale();
     return scale == 1.0 ? kReasonShotTooLong
@@ -650,6 +650,7 @@ int RunLoopRunner::finish(int status)
 // Returns RunEnded, or the status the run stops with.
 int RunLoopRunner::closeShot(ShotReport& report, bool& ended)
 {
+    lastShotSeconds_ = report.Start.secsTo(ctx_.clock.now());
     // The save times this shot is too late for are closed without it. The run's first shot
     // counts from its first attempt (the ranges settle); every other from the moment its
     // waveforms were stored, which a recorder that hung may have put long after the attempt
@@ -660,7 +661,6 @@ int RunLoopRunner::closeShot(ShotReport& report, bool& ended)
     AccumulateInterval(d_, s_, d_.ShotCount, st_.Selection);
 
     report.Time = ctx_.clock.now();
-    lastShotSeconds_ = report.Start.secsTo(report.Time);
     if (std::exchange(firstShot_, false))
         graceFrom_ = report.Time;
     if (s_.StartDateTime <= report.Time && s_.StartDateTime <= s_.EndDateTime) {

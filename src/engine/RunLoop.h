@@ -55,9 +55,9 @@ inline const QString kReasonLinkLost = QStringLiteral("測定器との接続断"
 inline const QString kReasonShotsFailed = QStringLiteral("測定器の記録が完了しない");
 inline const QString kReasonNoShot = QStringLiteral("ショットなし");
 inline const QString kReasonBeforeStart = QStringLiteral("測定開始前に経過");
-// No shot because the shot before took longer than the save interval (the time scale follows
+// No shot because the shot before took too long for the save time (the time scale follows
 // when it is not 1: the scaled interval is shorter than a shot's unscaled work).
-inline const QString kReasonShotTooLong = QStringLiteral("ショットが保存間隔より長い");
+inline const QString kReasonShotTooLong = QStringLiteral("ショットが長すぎる");
 inline const QString kTimeScaleText = QStringLiteral("時間倍率 ");
 
 // Attempts in a row that gave no analysed shot (no trigger, no period, no download) before the

@@ -213,7 +213,8 @@ TEST(RecordFaults, ShotsSlowerThanAScaledIntervalNameTheTimeScale)
     ASSERT_TRUE(st.connect(1, 2));
     st.settings.SaveIntervalMin = 1;
     const RunResult run = measure(st, [&] {
-        st.settings.StartDateTime = st.clock.now().addSecs(60);
+        // Ten minutes ahead: 120 real ms for the run to begin.
+        st.settings.StartDateTime = st.clock.now().addSecs(600);
         st.settings.EndDateTime = st.settings.StartDateTime.addSecs(20 * 60);
     });
     ASSERT_FALSE(run.state.Gaps.empty());
