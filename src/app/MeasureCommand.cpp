@@ -25,6 +25,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <memory>
@@ -73,6 +74,19 @@ public:
     // Events of the run shown as notices (the text starts with the station time): on stderr,
     // whatever the verbosity, as they happen. An attempt to connect again is a status line.
     void notice(const QString& text) override { writeLine(stderr, text); }
+    // A line per record as it is written (a record may be written between shots).
+    void runEvent(const RunEvent& event) override
+    {
+        EngineObserver::runEvent(event);
+        const QDateTime saveTime = event.is<run::RecordSaved>()
+                                       ? event.as<run::RecordSaved>()->saveTime
+                                   : event.is<run::RecordSavedLate>()
+                                       ? event.as<run::RecordSavedLate>()->saveTime
+                                       : QDateTime();
+        if (saveTime.isValid())
+            progress(QStringLiteral("saved the record of ") +
+                     saveTime.toString(QStringLiteral("yyyy/MM/dd HH:mm")));
+    }
 
     // A line that is shown whatever the verbosity.
     void finalLine(const QString& text) { line(text); }
@@ -220,17 +234,24 @@ QStringList outcomeLines(int status, const RunLoopState& st)
         summary += QStringLiteral(", %1 lost with a result file removed or altered during the run")
                        .arg(st.RecordsLost);
     lines << summary;
-    if (st.Outages > 0 || st.Reconnections > 0 || st.LateSaves > 0)
-        lines << QStringLiteral("recorder links lost %1 times, connected again %2 times; %3 "
-                                "records written late")
+    if (st.Outages > 0 || st.Reconnections > 0 || st.LateSaves > 0 || st.Stalls > 0)
+        lines << QStringLiteral("recorder links lost %1 times, connected again %2 times; "
+                                "recorders stopped completing shots %3 times, links opened "
+                                "again %4 times; %5 records written late")
                      .arg(st.Outages)
                      .arg(st.Reconnections)
+                     .arg(st.Stalls)
+                     .arg(st.Reopenings)
                      .arg(st.LateSaves);
     for (const RunGap& gap : st.Gaps)
         lines << QStringLiteral("no record for %1 to %2 (%3 save times): %4")
                      .arg(dateTimeText(gap.First), dateTimeText(gap.Last))
                      .arg(gap.Count)
                      .arg(gap.Reason);
+    if (std::any_of(st.Gaps.begin(), st.Gaps.end(),
+                    [](const RunGap& g) { return g.Reason.contains(kTimeScaleText); }))
+        lines << QStringLiteral("shots took longer than the save interval at this time scale: "
+                                "give a larger --time-scale or a longer SaveIntervalMin");
     return lines;
 }
 
@@ -376,6 +397,12 @@ Result<SettingsFileContent> readMeasureSettings(const MeasureOptions& options, c
         return failedWith(QStringLiteral("the result file %1 already holds data; give --overwrite "
                                          "to replace it, or choose another OutputFile")
                               .arg(existing.join(QStringLiteral(", "))));
+    // A period already over would be measured for nothing.
+    if (const MeasurementSettings& s = read.content.settings; PeriodOver(s, clock.now()))
+        return failedWith(QStringLiteral("%1: the measurement period ended at %2 (now %3); "
+                                         "nothing can be measured, give a later EndDateTime")
+                              .arg(options.settingsFile, dateTimeText(s.EndDateTime),
+                                   dateTimeText(clock.now())));
     const auto recorderCount = read.content.recorders.size();
     if (recorderCount < 1 || recorderCount > 2)
         return failedWith(QStringLiteral("recorders: one or two recorders are needed"));
@@ -508,9 +535,6 @@ RunLoopHooks measureHooks(const MeasureOptions& options, Station& station,
         if (simulator)
             for (int r = 0; r < simulator->recorderCount(); ++r)
                 simulator->recorder(r).clearLog();
-        if (report.Saved)
-            observer.progress(
-                QStringLiteral("saved the record of %1").arg(dateTimeText(report.SaveTime)));
         if (report.Saved)
             SaveSnapshot(options.snapshotDir, station.settings, station.data, observer);
         if (report.Printed)

@@ -15,6 +15,8 @@
 #include "model/MeasurementSettings.h"
 
 #include <algorithm>
+#include <limits>
+#include <utility>
 
 namespace hs {
 
@@ -135,12 +137,15 @@ private:
     int closeShot(ShotReport& report, bool& ended);
 
     // ---- intervals and records ----
+    qint64 interval() const { return 60LL * std::max<int>(s_.SaveIntervalMin, 1); }
     void startSchedule();
-    QDateTime deadline() const;
-    int settleDue(const QDateTime& now);
+    bool closedBefore(const QDateTime& shotStart) const;
+    int settleDue(const QDateTime& shotStart);
     int settleUpToEnd();
     int writeRecord(const QDateTime& now);
     void recordMissing();
+    void passBeforeStart(qint64 count);
+    QString missingReason() const;
     void reportGap();
     int forwardFileNotices();
     int checkFilesAtEnd();
@@ -186,10 +191,12 @@ private:
     const int lastRecorder_;
 
     QDateTime runStart_;
-    QDateTime firstDeadline_;      // the first save's latest shot start, when the run starts late
-    bool outage_ = false;          // a link is lost and not yet back
-    RunGap gap_;                   // save times without a record, not yet reported
-    ShotReport* report_ = nullptr; // of the shot under way: saves are reported with it
+    bool firstShot_ = true; // no shot analysed yet: the first one chooses the first save time
+    QDateTime graceFrom_;   // the end of the run's first shot: a save time passed during it
+                            // takes the shot after it
+    qint64 lastShotSeconds_ = 0; // how long the last analysed shot took
+    bool outage_ = false;        // a link is lost and not yet back
+    RunGap gap_;                 // save times without a record, not yet reported
 };
 
 void RunLoopRunner::clearBuffers()
@@ -302,6 +309,7 @@ RunLoopRunner::Attempt RunLoopRunner::takeShot(ShotReport& report, int& status)
         WaitMilliseconds(ctx_.clock, 500);
         return Attempt::Failed;
     }
+    report.Stored = ctx_.clock.now();
 
     showStatus(kCheckingFrequencyText);
     int start = -1;
@@ -348,33 +356,55 @@ RunLoopRunner::Attempt RunLoopRunner::takeShot(ShotReport& report, int& status)
 
 // ---- intervals and records ----
 
-// A run that starts more than a save interval after its first save time begins with the last
-// save time that has passed (the ones before it were never to be measured); the first save
-// takes a shot started up to one interval after the run began.
+// Save times whose intervals ended before measuring began are missing (the first shot still
+// takes the last one at or before its start); a period that ended before the run began has
+// every save time missing. They are counted, not walked one by one: the period may be long.
 void RunLoopRunner::startSchedule()
 {
-    const qint64 interval = 60LL * std::max<int>(s_.SaveIntervalMin, 1);
-    const QDateTime runStart = ctx_.clock.now();
-    runStart_ = runStart;
-    while (s_.StartDateTime.addSecs(interval) <= runStart &&
-           s_.StartDateTime.addSecs(interval) <= s_.EndDateTime)
-        s_.StartDateTime = s_.StartDateTime.addSecs(interval);
-    // The run's first shot often needs several attempts while the ranges settle.
-    firstDeadline_ = runStart.addSecs(interval);
+    runStart_ = ctx_.clock.now();
+    const QDateTime first = s_.StartDateTime;
+    if (first > runStart_ || first > s_.EndDateTime)
+        return;
+    const qint64 all = first.secsTo(s_.EndDateTime) / interval() + 1;
+    const qint64 passed = s_.EndDateTime < runStart_ ? all : first.secsTo(runStart_) / interval();
+    passBeforeStart(passed);
 }
 
-QDateTime RunLoopRunner::deadline() const
+void RunLoopRunner::passBeforeStart(qint64 count)
 {
-    return firstDeadline_.isValid() ? std::max(firstDeadline_, s_.StartDateTime) : s_.StartDateTime;
+    if (count <= 0)
+        return;
+    reportGap();
+    gap_.First = s_.StartDateTime;
+    gap_.Last = s_.StartDateTime.addSecs((count - 1) * interval());
+    gap_.Count = static_cast<int>(std::min<qint64>(count, std::numeric_limits<int>::max()));
+    gap_.Reason = kReasonBeforeStart;
+    st_.RecordsMissing += count;
+    s_.StartDateTime = s_.StartDateTime.addSecs(count * interval());
+    reportGap();
 }
 
-// Closes every interval whose last shot start has passed: its record is written when it has
-// shots (late, and said so, when it comes well after its time), else it is counted missing.
-int RunLoopRunner::settleDue(const QDateTime& now)
+// Whether the open save time can no longer take a shot started at shotStart. Before the run's
+// first shot the open save time is the last one at or before the shot's start; after it, a
+// shot started up to kSaveGraceSeconds after the save time (or after the end of the run's
+// first shot, for a save time that passed during it) still belongs to it.
+bool RunLoopRunner::closedBefore(const QDateTime& shotStart) const
 {
-    while (deadline() < now && s_.StartDateTime <= s_.EndDateTime) {
+    const QDateTime t = s_.StartDateTime;
+    if (firstShot_)
+        return t.addSecs(interval()) <= shotStart;
+    const QDateTime from = graceFrom_.isValid() ? std::max(t, graceFrom_) : t;
+    return from.addSecs(kSaveGraceSeconds) < shotStart;
+}
+
+// Closes every save time that a shot started at shotStart can no longer belong to: its record is
+// written when it has shots (late, and said so, when it comes well after its time), else it is
+// counted missing.
+int RunLoopRunner::settleDue(const QDateTime& shotStart)
+{
+    while (s_.StartDateTime <= s_.EndDateTime && closedBefore(shotStart)) {
         if (d_.ShotCount > 0) {
-            if (const int status = writeRecord(now); status != RunEnded)
+            if (const int status = writeRecord(ctx_.clock.now()); status != RunEnded)
                 return status;
         } else {
             recordMissing();
@@ -406,12 +436,7 @@ int RunLoopRunner::writeRecord(const QDateTime& now)
         error(run::WriteFailed{}, files_.ErrorText());
         return RunFileError;
     }
-    firstDeadline_ = QDateTime();
     ++st_.SavesWritten;
-    if (report_ != nullptr) {
-        report_->Saved = true;
-        report_->SaveTime = saveTime;
-    }
     reportGap();
     // The first save of a run that started after its time is due when the run starts.
     const qint64 late = std::max(saveTime, runStart_).secsTo(now);
@@ -425,11 +450,27 @@ int RunLoopRunner::writeRecord(const QDateTime& now)
     return RunEnded;
 }
 
+// Why the open save time has no shot: the link was lost, the recorder did not complete
+// shots, or no shot was taken in time; the last because the shot before took longer than the
+// grace a save time gives, with the time scale when it is not 1 (a small scale shortens the
+// interval but not a shot's computing).
+QString RunLoopRunner::missingReason() const
+{
+    if (outage_)
+        return kReasonLinkLost;
+    if (st_.FailedShots > 0)
+        return kReasonShotsFailed;
+    if (lastShotSeconds_ <= kSaveGraceSeconds)
+        return kReasonNoShot;
+    const double scale = ctx_.clock.timeScale();
+    return scale == 1.0 ? kReasonShotTooLong
+                        : kReasonShotTooLong + QStringLiteral("（") + kTimeScaleText +
+                              QString::number(scale) + QStringLiteral("）");
+}
+
 void RunLoopRunner::recordMissing()
 {
-    const QString reason = outage_               ? kReasonLinkLost
-                           : st_.FailedShots > 0 ? kReasonShotsFailed
-                                                 : kReasonNoShot;
+    const QString reason = missingReason();
     if (gap_.Count > 0 && gap_.Reason != reason)
         reportGap();
     if (gap_.Count == 0) {
@@ -440,7 +481,6 @@ void RunLoopRunner::recordMissing()
     ++gap_.Count;
     ++st_.RecordsMissing;
     files_.SkipSave(d_.ShotCount);
-    firstDeadline_ = QDateTime();
 }
 
 QString gapText(const RunGap& gap)
@@ -555,6 +595,8 @@ Recovery RunLoopRunner::recover(bool lost)
         notice(std::move(lostLinks), kLinkLostText + which.join(QStringLiteral("、")));
         ++st_.Outages;
         outage_ = true;
+    } else {
+        ++st_.Stalls;
     }
     for (std::size_t attempt = 0;; ++attempt) {
         const int pause =
@@ -573,9 +615,9 @@ Recovery RunLoopRunner::recover(bool lost)
         Clock::pumpEvents();
         const Recovery result = reconnectOnce();
         if (result == Recovery::Ok) {
-            ++st_.Reconnections;
+            ++(lost ? st_.Reconnections : st_.Reopenings);
             const qint64 outage = began.secsTo(ctx_.clock.now());
-            notice(run::LinkBack{outage}, kReconnectedText + QStringLiteral("（中断 ") +
+            notice(run::LinkBack{outage, lost}, kReconnectedText + QStringLiteral("（中断 ") +
                                               minutesText(outage) + QStringLiteral("）"));
             return Recovery::Ok;
         }
@@ -628,12 +670,25 @@ int RunLoopRunner::finish(int status)
 // Returns RunEnded, or the status the run stops with.
 int RunLoopRunner::closeShot(ShotReport& report, bool& ended)
 {
+    lastShotSeconds_ = report.Start.secsTo(ctx_.clock.now());
+    // The save times this shot is too late for are closed without it. The run's first shot
+    // counts from its first attempt (the ranges settle); every other from the moment its
+    // waveforms were stored, which a recorder that hung may have put long after the attempt
+    // began.
+    if (const int settled = settleDue(firstShot_ ? report.Start : report.Stored);
+        settled != RunEnded)
+        return settled;
     AccumulateInterval(d_, s_, d_.ShotCount, st_.Selection);
 
     report.Time = ctx_.clock.now();
-    if (s_.StartDateTime <= report.Time) {
+    if (std::exchange(firstShot_, false))
+        graceFrom_ = report.Time;
+    if (s_.StartDateTime <= report.Time && s_.StartDateTime <= s_.EndDateTime) {
+        const QDateTime saveTime = s_.StartDateTime;
         if (const int saved = writeRecord(report.Time); saved != RunEnded)
             return saved;
+        report.Saved = true;
+        report.SaveTime = saveTime;
     }
 
     if (s_.FdSaveMode > 0 && st_.NextFdSaveTime <= ctx_.clock.now()) {
@@ -652,6 +707,10 @@ int RunLoopRunner::closeShot(ShotReport& report, bool& ended)
 
 int RunLoopRunner::run()
 {
+    // A period over before the run began: nothing to measure, every save time missing.
+    startSchedule();
+    if (s_.StartDateTime > s_.EndDateTime)
+        return finish(RunEnded);
     // Start of the run: zero adjustment, recorder 2 first.
     if (lastRecorder_ == 1)
         recorders_[1].zeroAdjust();
@@ -659,10 +718,8 @@ int RunLoopRunner::run()
     WaitMilliseconds(ctx_.clock, 100);
     st_.CurrentRecorder = 0;
     st_.RetryCount = 0;
-    startSchedule();
 
     ShotReport report; // of the shot under way, over its repeats
-    report_ = &report;
     int repeats = 0; // shots taken again since the last complete one
     bool first = true;
     bool repeating = false; // the last attempt is to be taken again (a range changed)
@@ -696,6 +753,7 @@ int RunLoopRunner::run()
                 return finish(RunRecorderChanged);
             if (lost)
                 st_.FailedShots = 0; // the failures were the outage's
+            repeating = false;       // the shot after the recovery is a new one
             continue;
         }
 
@@ -756,6 +814,11 @@ QString RunAccountText(const RunLoopState& state)
     for (const RunGap& gap : state.Gaps)
         lines << gapText(gap);
     return lines.join(QStringLiteral("\r\n"));
+}
+
+bool PeriodOver(const MeasurementSettings& settings, const QDateTime& now)
+{
+    return settings.EndDateTime <= now;
 }
 
 int RunExitStatus(int runStatus)

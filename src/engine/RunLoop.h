@@ -54,13 +54,19 @@ inline const QString kRunEndText = QStringLiteral("測定終了");
 inline const QString kReasonLinkLost = QStringLiteral("測定器との接続断");
 inline const QString kReasonShotsFailed = QStringLiteral("測定器の記録が完了しない");
 inline const QString kReasonNoShot = QStringLiteral("ショットなし");
+inline const QString kReasonBeforeStart = QStringLiteral("測定開始前に経過");
+// No shot because the shot before took too long for the save time (the time scale follows
+// when it is not 1: the scaled interval is shorter than a shot's unscaled work).
+inline const QString kReasonShotTooLong = QStringLiteral("ショットが長すぎる");
+inline const QString kTimeScaleText = QStringLiteral("時間倍率 ");
 
 // Attempts in a row that gave no analysed shot (no trigger, no period, no download) before the
 // run reports it and opens the links again; the run keeps trying. Above the period retries, so
 // that the synchronisation fall-back comes first.
 inline constexpr int kFailedShotLimit = 8;
 // A shot started up to this long after a save time still closes that save's record, as the
-// shot that ends across the save time does (station seconds).
+// shot that ends across the save time does (station seconds). A shot started later belongs to
+// the next save time.
 inline constexpr qint64 kSaveGraceSeconds = 30;
 // A record written more than this after its save time is reported late (station seconds).
 inline constexpr qint64 kLateSaveSeconds = 60;
@@ -100,16 +106,19 @@ struct RunLoopState {
     qint64 SavesWritten = 0;
     qint64 FloppySaves = 0;
     qint64 Prints = 0;
-    qint64 RecordsMissing = 0; // save times passed without a shot in their interval
+    qint64 RecordsMissing = 0; // save times passed without a shot in their interval (those
+                               // passed before measuring began included)
     qint64 LateSaves = 0;      // records written more than kLateSaveSeconds after their time
-    qint64 Outages = 0;        // links lost
-    qint64 Reconnections = 0;  // links opened again (after an outage or failing shots)
+    qint64 Outages = 0;        // links found closed
+    qint64 Reconnections = 0;  // links connected again after an outage
+    qint64 Stalls = 0;         // runs of kFailedShotLimit failed shots with the links up
+    qint64 Reopenings = 0;     // links opened again because shots kept failing
     int FailedShots = 0;       // attempts in a row without an analysed shot
     // Of SavesWritten, the records lost with a result file removed or altered during the run
     // that could not be written again.
     qint64 RecordsLost = 0;
     std::vector<RunGap> Gaps;
-    // Every save time the run passed: written or missing.
+    // Every save time of the period up to where the run ended: written or missing.
     qint64 RecordsExpected() const { return SavesWritten + RecordsMissing; }
 };
 
@@ -117,8 +126,9 @@ struct RunLoopState {
 // follow the run.
 struct ShotReport {
     QDateTime Start;      // the clock when the shot's first attempt (before range steps) began
+    QDateTime Stored;     // the clock when the recorders reported the analysed attempt stored
     QDateTime Time;       // the clock at the save test
-    bool Saved = false;   // a record was written during the shot (or the attempts before it)
+    bool Saved = false;   // the shot closed a record: it is the record's last shot
     QDateTime SaveTime;   // the scheduled time the record carries, when Saved
     bool Printed = false; // the recorders printed (possibly in an attempt taken again)
     QDateTime PrintTime;  // the clock at the print test, when Printed
@@ -152,16 +162,27 @@ int RunExitStatus(int runStatus);
 // Runs the measurement to EndDateTime. The result files must be open. Returns a RunLoopStatus;
 // at the end the recorders' links and the result files are closed.
 //
-// Records: a record holds the shots started since the previous save up to its save time (or
-// up to kSaveGraceSeconds after it) and is written at the first shot that ends at or after its
-// save time. An interval in which no shot started gets no record (never one from an earlier
-// shot or from a shot long after it). The first save also takes a shot started up to one save
-// interval after the run began (the first shot waits for the ranges to settle). A link found
-// closed, or kFailedShotLimit failed shots in a row, make the run connect again with a bounded
-// back-off, identify and reset the recorders as the connection set-up does, and send them the
+// Records: every save time of the period is expected. A record holds the shots taken (their
+// waveforms stored by the recorders) since the previous save up to its save time (or up to
+// kSaveGraceSeconds after it) and is written at
+// the first shot that ends at or after its save time; when no shot ends there it is written
+// once that grace has passed. An interval in which no shot started gets no record (never one
+// from an earlier shot or from a shot long after it) and is reported missing with the reason.
+// The run's first shot closes the last save time at or before its start (the first shot waits
+// for the ranges to settle), or the period's first save time when that is still to come; a
+// save time that passes while that shot is under way takes the shot after it. Save times
+// before the first shot's are missing: passed before measuring began, or without a shot. A
+// period that ended before the run began gets no shot and no record. A link found closed, or
+// kFailedShotLimit failed shots in a row, make the run connect again with a bounded back-off,
+// identify and reset the recorders as the connection set-up does, and send them the
 // measurement set-up again; each of these events is a notice with its station time.
 int MeasureRunLoop(EngineContext& ctx, ResultFiles& files, RunLoopState& state,
                    const RunLoopHooks& hooks = {});
+
+// A period that has ended by now: nothing of it can be measured, and a run is not started.
+inline const QString kPeriodOverText =
+    QStringLiteral("終了日時を過ぎています。終了日時を現在より後にして下さい");
+bool PeriodOver(const MeasurementSettings& settings, const QDateTime& now);
 
 // The run's account at its end for the operator: records written against the save times
 // passed, then one line per gap with its save times and reason ("記録 5/7件、欠測 2件" ...).

@@ -72,6 +72,8 @@ struct ReconnectAttempt {
 };
 struct LinkBack {
     qint64 outageSeconds = 0;
+    // False when the links were up and were opened again because shots kept failing.
+    bool linkWasLost = true;
 };
 struct RecorderChanged {
     int recorder = 0; // 1-based

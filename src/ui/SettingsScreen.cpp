@@ -979,6 +979,10 @@ void SettingsScreen::startMeasurement()
         message(period.message);
         return;
     }
+    if (PeriodOver(station_.settings, station_.clock.now())) {
+        message(kPeriodOverText);
+        return;
+    }
     if (!readyToPrepare())
         return;
     // The feeders or options may have changed the name since it was chosen.

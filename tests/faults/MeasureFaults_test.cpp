@@ -8,6 +8,7 @@
 #include "sim/FaultPlan.h"
 #include "sim/SimServer.h"
 #include "support/UnwritableFolder.h"
+#include "support/FreezingProxy.h"
 
 #include <QDir>
 #include <QFile>
@@ -178,7 +179,9 @@ protected:
     {
         const QString settings = writeSettings(minutes, output, saveInterval);
         QStringList args = {QStringLiteral("--settings"), settings, QStringLiteral("--time-scale"),
-                            QString::number(kScale), QStringLiteral("--quiet")};
+                            QString::number(kScale)};
+        if (quiet)
+            args << QStringLiteral("--quiet");
         args += extra;
         CapturedOutput captured;
         const int status = hs::runMeasureCommand(args);
@@ -226,6 +229,7 @@ protected:
     QObject owner;
     QString out;
     QString err;
+    bool quiet = true;
 };
 
 // Faults the link already copes with (a block cut short, one too long, garbage in front of a
@@ -361,6 +365,67 @@ TEST_F(MeasureFaults, ShotsThatNeverCompleteAreReported)
         EXPECT_GE(outcome().written, 1);
         expectFileMatchesOutcome();
     }
+}
+
+// A recorder that hangs with its link up (a proxy that stops forwarding): each record is told
+// as it is written, not with the next shot minutes later, and one written more than a minute
+// after its time is told late.
+TEST_F(MeasureFaults, AHungRecorderTellsEachRecordWhenWritten)
+{
+    hs::testing::FreezingProxy proxy(port);
+    ASSERT_TRUE(proxy.listen());
+    port = proxy.port();
+    // Mid-interval, when the next record already has shots.
+    whenRecords(2, [&] {
+        QTimer::singleShot(clock.realMs(30000), &owner, [&] { proxy.freeze(true); });
+        QTimer::singleShot(clock.realMs(8 * 60000), &owner, [&] { proxy.freeze(false); });
+    });
+    quiet = false;
+    EXPECT_EQ(measure(13), hs::kMeasureIncomplete) << qPrintable(out + err);
+    expectFileMatchesOutcome();
+    static const QRegularExpression saved(QStringLiteral(
+        "^(\\d\\d):(\\d\\d):(\\d\\d)  saved the record of \\d{4}/\\d\\d/\\d\\d (\\d\\d):(\\d\\d)$"));
+    int lines = 0;
+    for (const QString& line : out.split(QLatin1Char('\n'))) {
+        const auto m = saved.match(line);
+        if (!m.hasMatch())
+            continue;
+        ++lines;
+        const int printed = m.captured(1).toInt() * 3600 + m.captured(2).toInt() * 60 +
+                            m.captured(3).toInt();
+        const int saveTime = m.captured(4).toInt() * 3600 + m.captured(5).toInt() * 60 + 1;
+        const int after = ((printed - saveTime) % 86400 + 86400) % 86400;
+        if (after > 65) {
+            EXPECT_FALSE(errLines(QStringLiteral("%1:%2の記録を遅れて保存しました")
+                                      .arg(m.captured(4), m.captured(5)))
+                             .isEmpty())
+                << qPrintable(line) << " and not told late";
+        }
+    }
+    EXPECT_EQ(lines, outcome().written) << qPrintable(out);
+}
+
+// A period already over is refused before a recorder is touched, with a message and status 1.
+TEST_F(MeasureFaults, APeriodAlreadyOverIsRefused)
+{
+    const QString settings = writeSettings(60, output, 1);
+    QFile file(settings);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    QByteArray text = file.readAll();
+    file.close();
+    text.replace("\"+0\"", "\"2020/01/01 01:00\"").replace("\"+60\"", "\"2020/01/01 02:00\"");
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(text);
+    file.close();
+    CapturedOutput captured;
+    const int status = hs::runMeasureCommand({QStringLiteral("--settings"), settings,
+                                              QStringLiteral("--time-scale"),
+                                              QString::number(kScale), QStringLiteral("--quiet")});
+    captured.restore();
+    EXPECT_EQ(status, hs::kMeasureFailed) << qPrintable(captured.out + captured.err);
+    EXPECT_TRUE(captured.err.contains(QStringLiteral("2020/01/01 02:00"))) << qPrintable(captured.err);
+    EXPECT_EQ(sim->connectionCount(0), 0);
+    EXPECT_FALSE(QFileInfo::exists(output));
 }
 
 // Replies slower than the time-outs: shots fail or come late; every record is either written
@@ -505,7 +570,8 @@ TEST_F(MeasureFaults, AnExistingResultFileIsReplacedOnlyWhenAsked)
     EXPECT_EQ(QFileInfo(output).size(), kRecordBytes);
     EXPECT_EQ(sim->connectionCount(0), 0); // refused before connecting
 
-    EXPECT_EQ(measure(1, {QStringLiteral("--overwrite")}), hs::kMeasureComplete)
+    // One save time, at the start: it has not passed when measuring begins.
+    EXPECT_EQ(measure(3, {QStringLiteral("--overwrite")}, 5), hs::kMeasureComplete)
         << qPrintable(out + err);
     expectFileMatchesOutcome();
 }

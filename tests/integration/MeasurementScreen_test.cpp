@@ -277,7 +277,10 @@ TEST_F(LiveScreen, AViewPressedDuringTheAnalysisDrawsTheLastWholeShot)
 // The end time ends the program (the links and the files already closed by the run).
 TEST_F(LiveScreen, TheEndTimeEndsTheProgram)
 {
-    station.settings.EndDateTime = station.clock.now().addSecs(30);
+    // One save time, at the end a minute ahead (save times that passed before the run began
+    // would be missing).
+    station.settings.StartDateTime = station.clock.now().addSecs(60);
+    station.settings.EndDateTime = station.settings.StartDateTime;
     hs::MeasurementScreen screen(
         station, [](const QString& text, const QString&) { ADD_FAILURE() << qPrintable(text); });
     std::vector<int> endCodes;

@@ -52,6 +52,21 @@ RunOutcome measure(SimStation& st, std::function<void(SimStation&)> beforeStart 
     return run;
 }
 
+// A period whose one save time and end come once the run's first shot is under way: the run
+// ends after that shot, having saved once, however long it took to begin.
+void endAfterFirstShot(SimStation& st)
+{
+    st.settings.StartDateTime = st.settings.EndDateTime = st.clock.now().addSecs(3600);
+    auto* timer = new QTimer(st.sim.get());
+    QObject::connect(timer, &QTimer::timeout, [&st, timer] {
+        if (!st.observer.saw(QStringLiteral("測定中")))
+            return;
+        st.settings.StartDateTime = st.settings.EndDateTime = st.clock.now();
+        timer->stop();
+    });
+    timer->start(1);
+}
+
 // The fundamental voltage of a summary line ("F-1 基本波＝6,600.0V; ...").
 double summaryVolts(const QString& line)
 {
@@ -151,24 +166,74 @@ TEST(RunLoop, SaveAndPrintAndFloppySchedules)
     EXPECT_EQ(st.sim->recorder(0).shotSamples(), 10000);
 }
 
-// A run whose times are both past ends after its first complete shot, having saved once.
-TEST(RunLoop, EndTimeAlreadyPastEndsAfterOneShot)
+// A period that ended before the run began (during the preparation): no shot, no record,
+// every save time missing as passed before measuring began; the link is closed at the end.
+TEST(RunLoop, APeriodOverBeforeTheRunRecordsNothing)
 {
     SimStation st(kScale);
     ASSERT_TRUE(st.connect(1, 2));
+    st.settings.SaveIntervalMin = 1;
     st.settings.StartDateTime = st.settings.StartDateTime.addSecs(-600);
-    st.settings.EndDateTime = st.settings.StartDateTime;
-    const RunOutcome run = measure(st);
-    EXPECT_EQ(run.status, hs::RunEnded);
-    ASSERT_EQ(run.shots.size(), 1u);
+    st.settings.EndDateTime = st.settings.StartDateTime.addSecs(300);
+    const RunOutcome run = measure(st, [](SimStation& station) { station.sim->recorder(0).clearLog(); });
+    EXPECT_EQ(run.status, hs::RunEndedIncomplete);
+    EXPECT_TRUE(run.shots.empty());
+    EXPECT_EQ(st.lines().count(QStringLiteral(":STAR")), 0);
+    EXPECT_EQ(QFileInfo(st.settings.OutputFile).size(), 0);
+    EXPECT_EQ(run.state.RecordsExpected(), 6);
+    ASSERT_EQ(run.state.Gaps.size(), 1u);
+    EXPECT_EQ(run.state.Gaps[0].Count, 6);
+    EXPECT_EQ(run.state.Gaps[0].Reason, hs::kReasonBeforeStart);
+    const auto ended = st.observer.eventsOf<hs::run::RunEnded>();
+    ASSERT_EQ(ended.size(), 1u);
+    EXPECT_EQ(ended[0].as<hs::run::RunEnded>()->outcome, hs::RunOutcome::Incomplete);
+    EXPECT_EQ(ended[0].as<hs::run::RunEnded>()->recordsWritten, 0);
+    st.clock.waitUntil([&] { return st.sim->connectionCount(0) == 0; }, 5000);
+    EXPECT_EQ(st.sim->connectionCount(0), 0);
+}
+
+// Save times that passed before measuring began are expected and missing, with that reason;
+// the last one at or before the first shot takes it, and the run goes on.
+TEST(RunLoop, SaveTimesBeforeTheRunAreMissingWithTheirReason)
+{
+    SimStation st(kScale);
+    ASSERT_TRUE(st.connect(1, 2));
+    st.settings.SaveIntervalMin = 1;
+    QDateTime first;
+    const RunOutcome run = measure(st, [&](SimStation& station) {
+        // The first save time 4.5 minutes back: four save times have passed, the fifth is the
+        // last one before the first shot.
+        first = station.clock.now().addSecs(-270);
+        station.settings.StartDateTime = first;
+        station.settings.EndDateTime = first.addSecs(360);
+    });
+    EXPECT_EQ(run.state.RecordsExpected(), 7);
+    ASSERT_GE(run.state.Gaps.size(), 1u);
+    EXPECT_EQ(run.state.Gaps[0].First, first);
+    EXPECT_EQ(run.state.Gaps[0].Count, 4);
+    EXPECT_EQ(run.state.Gaps[0].Reason, hs::kReasonBeforeStart);
+    ASSERT_FALSE(run.shots.empty());
     EXPECT_TRUE(run.shots[0].Saved);
+    EXPECT_EQ(run.shots[0].SaveTime, first.addSecs(240));
+    EXPECT_EQ(run.status, hs::RunEndedIncomplete);
+}
+
+// A run's first shot: the statuses of its course in order, its summary, its record.
+TEST(RunLoop, TheFirstShotShowsItsCourseAndIsSaved)
+{
+    SimStation st(kScale);
+    ASSERT_TRUE(st.connect(1, 2));
+    const RunOutcome run = measure(st, endAfterFirstShot);
+    EXPECT_EQ(run.status, hs::RunEnded);
+    ASSERT_GE(run.shots.size(), 1u);
+    EXPECT_TRUE(run.shots.back().Saved);
     EXPECT_EQ(QFileInfo(st.settings.OutputFile).size(), kRecordBytes);
-    ASSERT_EQ(st.observer.summaries().size(), 1);
+    ASSERT_GE(st.observer.summaries().size(), 1);
     EXPECT_TRUE(st.observer.summaries()[0].startsWith(QStringLiteral("F-1 基本波＝")))
         << qPrintable(st.observer.summaries()[0]);
     EXPECT_NEAR(summaryVolts(st.observer.summaries()[0]), 6600.0, 66.0)
         << qPrintable(st.observer.summaries()[0]);
-    ASSERT_EQ(st.observer.count<hs::run::ShotAnalysed>(), 1);
+    ASSERT_EQ(st.observer.count<hs::run::ShotAnalysed>(), static_cast<int>(run.shots.size()));
     const auto ended = st.observer.eventsOf<hs::run::RunEnded>();
     ASSERT_EQ(ended.size(), 1u);
     EXPECT_EQ(ended[0].as<hs::run::RunEnded>()->outcome, hs::RunOutcome::Complete);
@@ -215,8 +280,8 @@ TEST(RunLoop, RangeChangeRepeatsTheShot)
 {
     SimStation st(kScale);
     ASSERT_TRUE(st.connect(1, 2));
-    st.settings.EndDateTime = st.clock.now().addSecs(-60);
     const RunOutcome run = measure(st, [](SimStation& station) {
+        endAfterFirstShot(station);
         // 110 V lines on 5 V/div overflow: 155 V peak is 31 divisions.
         auto ctx = station.context();
         hs::SetInputRange(ctx, 1, 5.0f, 0, 1.0f);
@@ -292,8 +357,7 @@ TEST(RunLoop, FourierFitFallsBackToZeroCross)
     SimStation st(kScale, 8841, sixty);
     ASSERT_TRUE(st.connect(1, 2));
     st.settings.SyncMode = 3;
-    st.settings.EndDateTime = st.clock.now().addSecs(-60);
-    const RunOutcome run = measure(st);
+    const RunOutcome run = measure(st, endAfterFirstShot);
     EXPECT_EQ(run.status, hs::RunEnded);
     EXPECT_EQ(st.settings.SyncMode, 0);
     ASSERT_EQ(run.shots.size(), 1u);

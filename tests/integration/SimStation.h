@@ -41,14 +41,15 @@ public:
     }
 
     // Connects and initialises the recorder, then builds the channel map for the feeders and
-    // the measurement type; the output file goes into a temporary folder.
-    bool connect(int feeders, int measureType)
+    // the measurement type; the output file goes into a temporary folder. port: where the
+    // recorder is reached when not directly (a proxy in front of it).
+    bool connect(int feeders, int measureType, quint16 port = 0)
     {
         if (!listening)
             return false;
         ConnectionRequest request;
         request.addresses[0] = QStringLiteral("127.0.0.1");
-        request.ports[0] = QString::number(sim->port(0));
+        request.ports[0] = QString::number(port != 0 ? port : sim->port(0));
         request.recorderCount = 1;
         ConnectionSetup setup(recorders, observer);
         if (setup.initialise(request) != ConnectionStatus::Ok)

@@ -333,7 +333,9 @@ TEST(SettingsFile, ReadmeExampleIsAValidFile)
     const SettingsFileResult r = parseSettingsJson(json.toUtf8(), kNow);
     ASSERT_TRUE(r.ok) << r.error.toStdString();
     EXPECT_EQ(r.content.recorders.size(), 2u);
-    EXPECT_EQ(r.content.settings.EndDateTime, QDateTime(QDate(2004, 2, 3), QTime(11, 58, 1)));
+    // A start two minutes ahead: the first run measures every save time of its period.
+    EXPECT_EQ(r.content.settings.StartDateTime, QDateTime(QDate(2004, 2, 2), QTime(12, 0, 1)));
+    EXPECT_EQ(r.content.settings.EndDateTime, QDateTime(QDate(2004, 2, 3), QTime(12, 0, 1)));
     EXPECT_FLOAT_EQ(r.content.settings.CurrentScale[2], 0.01f);
     EXPECT_TRUE(r.content.settings.VConnection[2]);
 }

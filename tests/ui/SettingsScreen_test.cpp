@@ -1,5 +1,6 @@
 #include "ui/SettingsScreen.h"
 
+#include "engine/RunLoop.h"
 #include "engine/Station.h"
 #include "model/EngineObserver.h"
 #include "recorder/ConnectionSetup.h"
@@ -619,6 +620,25 @@ TEST_F(SettingsScreenTest, StartNeedsAnEndAfterTheStartThenOpensThePreparation)
     click("Command4");
     EXPECT_EQ(measurements, 1);
     EXPECT_FALSE(screen->isVisible());
+}
+
+// A period that has already ended is refused at the start, before the preparation opens.
+TEST_F(SettingsScreenTest, StartRefusesAPeriodThatHasEnded)
+{
+    makeScreen();
+    int preparations = 0;
+    screen->setOpenPreparation([&] { ++preparations; });
+    dialogPath = dir.filePath(QStringLiteral("meas"));
+    click("Command10");
+    station.clock.waitUntil([&] { return !screen->lockOutRunning(); }, 20000);
+    type("Text5(0)", QStringLiteral("2026/01/31"));
+    type("Text6(0)", QStringLiteral("23:00"));
+    type("Text5(1)", QStringLiteral("2026/01/31"));
+    type("Text6(1)", QStringLiteral("23:30"));
+    click("Command4");
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].first, hs::kPeriodOverText);
+    EXPECT_EQ(preparations, 0);
 }
 
 TEST_F(SettingsScreenTest, ClosingTheWindowEndsTheProgram)
