@@ -5,6 +5,7 @@
 
 #include "integration/SimStation.h"
 #include "support/FreezingProxy.h"
+#include "sim/FaultPlan.h"
 
 #include "engine/InstrumentPreparation.h"
 #include "engine/Measurement.h"
@@ -213,11 +214,16 @@ TEST(RecordFaults, ShotsSlowerThanAScaledIntervalNameTheTimeScale)
     ASSERT_TRUE(st.connect(1, 2));
     st.settings.SaveIntervalMin = 1;
     const RunResult run = measure(st, [&] {
+        // Every reply 10 station seconds late: a shot's dozen commands outlast the interval
+        // however fast this machine computes.
+        hs::sim::FaultPlan slow;
+        slow.replyDelayMs = 10'000;
+        st.sim->recorder(0).setFaults(slow);
         // Ten minutes ahead: 120 real ms for the run to begin.
         st.settings.StartDateTime = st.clock.now().addSecs(600);
         st.settings.EndDateTime = st.settings.StartDateTime.addSecs(20 * 60);
     });
-    ASSERT_FALSE(run.state.Gaps.empty());
+    ASSERT_FALSE(run.state.Gaps.empty()) << qPrintable(hs::RunAccountText(run.state));
     for (const hs::RunGap& g : run.state.Gaps) {
         if (g.Reason != hs::kReasonShotsFailed) {
             EXPECT_TRUE(g.Reason.startsWith(hs::kReasonShotTooLong) &&
