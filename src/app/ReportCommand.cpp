@@ -166,10 +166,12 @@ int runReportCommand(const QStringList& args)
         complain(QStringLiteral("%1: cannot create the output folder").arg(out.path()));
         return 1;
     }
-    if (!writeFile(out.filePath(QStringLiteral("report.html")), reportHtml(*report).toUtf8()) ||
+    const std::vector<QImage> charts = reportCharts(*report);
+    if (!writeFile(out.filePath(QStringLiteral("report.html")),
+                   reportHtml(*report, charts).toUtf8()) ||
         !writeFile(out.filePath(QStringLiteral("report.csv")), reportCsv(*report)))
         return 1;
-    if (!writeReportPdf(*report, out.filePath(QStringLiteral("report.pdf")), why)) {
+    if (!writeReportPdf(*report, charts, out.filePath(QStringLiteral("report.pdf")), why)) {
         complain(why);
         return 1;
     }

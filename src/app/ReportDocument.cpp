@@ -13,6 +13,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
+#include <iterator>
 
 namespace hs {
 
@@ -85,13 +87,13 @@ QString imageSource(const QImage& image, ReportImages mode, const QString& name)
     QByteArray png;
     QBuffer buffer(&png);
     buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "PNG");
+    image.save(&buffer, "PNG", 80); // light compression: quicker, a little larger
     return QStringLiteral("data:image/png;base64,") + QString::fromLatin1(png.toBase64());
 }
 
-QString chartName(std::size_t subject, std::size_t quantity)
+QString chartName(std::size_t subject)
 {
-    return QStringLiteral("chart-%1-%2.png").arg(subject).arg(quantity);
+    return QStringLiteral("chart-%1.png").arg(subject);
 }
 
 const char* const kStyle = R"(
@@ -189,7 +191,8 @@ QString coverageBlock(const SubjectResult& s)
     return h + QStringLiteral("</table>");
 }
 
-QString subjectSection(const ComplianceReport& report, std::size_t index, ReportImages images)
+QString subjectSection(const ComplianceReport& report, std::size_t index, const QImage& chart,
+                       ReportImages images)
 {
     const SubjectResult& s = report.subjects[index];
     const LimitSection& section = s.limits.current ? report.profile.current : report.profile.voltage;
@@ -228,13 +231,15 @@ QString subjectSection(const ComplianceReport& report, std::size_t index, Report
     if (!section.note.isEmpty())
         h += QStringLiteral("<p class=\"note\">%1</p>").arg(esc(section.note));
     const auto charted = chartedQuantities(s);
-    if (!charted.empty())
-        h += QStringLiteral("<h3>推移 (限度値を超えた、または限度値の 80 % 以上の項目)</h3>");
-    for (const QuantityResult* q : charted) {
-        const auto qi = static_cast<std::size_t>(q - s.quantities.data());
-        h += QStringLiteral("<p><img src=\"%1\" width=\"720\" alt=\"%2 %3 の推移\"></p>")
-                 .arg(imageSource(reportTrendChart(s, *q), images, chartName(index, qi)),
-                      esc(s.label), orderName(s, q->order));
+    if (!charted.empty() && !chart.isNull()) {
+        QStringList names;
+        for (const QuantityResult* q : charted)
+            names << orderName(s, q->order);
+        h += QStringLiteral("<h3>推移 (限度値を超えた、または限度値の 80 % 以上の項目: %1)</h3>"
+                            "<p><img src=\"%2\" width=\"720\" alt=\"%3 の推移\"></p>")
+                 .arg(names.join(QStringLiteral("、")),
+                      imageSource(chart, images, chartName(index)),
+                      esc(s.label));
     }
     return h + coverageBlock(s) + QStringLiteral("</section>");
 }
@@ -297,18 +302,71 @@ std::vector<const QuantityResult*> chartedQuantities(const SubjectResult& subjec
     return out;
 }
 
-QString reportHtml(const ComplianceReport& report, ReportImages images)
+std::vector<QImage> reportCharts(const ComplianceReport& report)
+{
+    std::vector<QImage> charts;
+    for (const SubjectResult& s : report.subjects) {
+        const auto charted = chartedQuantities(s);
+        charts.push_back(charted.empty() ? QImage() : reportTrendChart(s, charted));
+    }
+    return charts;
+}
+
+QString reportHtml(const ComplianceReport& report, const std::vector<QImage>& charts,
+                   ReportImages images)
 {
     QString h = QStringLiteral("<!DOCTYPE html>\n<html lang=\"ja\"><head><meta charset=\"utf-8\">"
                                "<title>高調波 限度値適合レポート</title><style>%1</style></head><body>")
                     .arg(QString::fromLatin1(kStyle));
     h += headerBlock(report) + verdictTable(report);
     for (std::size_t i = 0; i < report.subjects.size(); ++i)
-        h += subjectSection(report, i, images);
+        h += subjectSection(report, i, i < charts.size() ? charts[i] : QImage(), images);
     return h + methodBlock() + QStringLiteral("</body></html>\n");
 }
 
-QImage reportTrendChart(const SubjectResult& s, const QuantityResult& q, int width, int height)
+namespace {
+
+const QColor kChartColours[] = {QColor(0, 0, 170),   QColor(0, 130, 0),  QColor(170, 0, 170),
+                                QColor(0, 150, 150), QColor(200, 120, 0), QColor(85, 85, 85)};
+
+// The axis of a subject's chart: percent of each limit, at least up to 120 %.
+AxisTicks chartTicks(const std::vector<const QuantityResult*>& quantities)
+{
+    double high = 120;
+    for (const QuantityResult* q : quantities) {
+        for (float v : q->windowValues) {
+            if (std::isfinite(v))
+                high = std::max(high, v / q->limit * 100.0);
+        }
+    }
+    return NiceTicks(0, high, 5);
+}
+
+// Each quantity's window values as a line; a window without a value, or windows more than two
+// apart, break it.
+void drawSeries(QPainter& p, const SubjectResult& s, const QuantityResult& q,
+                const std::function<QPointF(qint64, double)>& at)
+{
+    QPainterPath path;
+    bool pen = false;
+    for (std::size_t w = 0; w < q.windowValues.size() && w < s.windowEnds.size(); ++w) {
+        const float v = q.windowValues[w];
+        const bool apart = w > 0 && s.windowEnds[w] - s.windowEnds[w - 1] > 2 * s.windowSeconds;
+        if (!std::isfinite(v) || apart)
+            pen = false;
+        if (!std::isfinite(v))
+            continue;
+        const QPointF point = at(s.windowEnds[w], v / q.limit * 100.0);
+        pen ? path.lineTo(point) : path.moveTo(point);
+        pen = true;
+    }
+    p.drawPath(path);
+}
+
+} // namespace
+
+QImage reportTrendChart(const SubjectResult& s, const std::vector<const QuantityResult*>& quantities,
+                        int width, int height)
 {
     QImage image(width, height, QImage::Format_RGB32);
     image.fill(Qt::white);
@@ -317,57 +375,47 @@ QImage reportTrendChart(const SubjectResult& s, const QuantityResult& q, int wid
     QFont font(QStringLiteral("Noto Sans CJK JP"));
     font.setPixelSize(13);
     p.setFont(font);
-    const QRectF area(70, 28, width - 90, height - 62);
-    double low = 0, high = q.limit;
-    for (float v : q.windowValues) {
-        if (std::isfinite(v))
-            high = std::max(high, static_cast<double>(v));
-    }
-    const AxisTicks ticks = NiceTicks(low, high * 1.1, 5);
-    low = ticks.first;
-    high = ticks.last;
+    const QRectF area(60, 30, width - 80, height - 64);
+    const AxisTicks ticks = chartTicks(quantities);
     const qint64 t0 = s.windowEnds.empty() ? 0 : s.windowEnds.front();
     const qint64 t1 = s.windowEnds.empty() ? 1 : std::max(s.windowEnds.back(), t0 + 1);
-    const auto x = [&](qint64 t) { return area.left() + double(t - t0) / double(t1 - t0) * area.width(); };
-    const auto y = [&](double v) { return area.bottom() - (v - low) / (high - low) * area.height(); };
-    p.setPen(QColor(200, 200, 200));
+    const auto at = [&](qint64 t, double percent) {
+        return QPointF(area.left() + double(t - t0) / double(t1 - t0) * area.width(),
+                       area.bottom() - (percent - ticks.first) / (ticks.last - ticks.first) * area.height());
+    };
     for (double v = ticks.first; v <= ticks.last + ticks.step / 2; v += ticks.step) {
-        p.drawLine(QPointF(area.left(), y(v)), QPointF(area.right(), y(v)));
+        p.setPen(QColor(210, 210, 210));
+        p.drawLine(at(t0, v), at(t1, v));
         p.setPen(Qt::black);
-        p.drawText(QRectF(0, y(v) - 8, area.left() - 6, 16), Qt::AlignRight | Qt::AlignVCenter,
+        p.drawText(QRectF(0, at(t0, v).y() - 8, area.left() - 6, 16), Qt::AlignRight | Qt::AlignVCenter,
                    QString::number(v, 'g', 4));
-        p.setPen(QColor(200, 200, 200));
     }
-    p.setPen(Qt::black);
     p.drawRect(area);
-    p.drawText(QRectF(area.left(), 4, area.width(), 20), Qt::AlignLeft,
-               QStringLiteral("%1 %2 [%3] — %4")
-                   .arg(s.label, orderName(s, q.order), s.limits.unit,
-                        s.aggregated ? QStringLiteral("%1値").arg(minutesText(s.windowSeconds))
-                                     : QStringLiteral("記録値")));
+    QString title = QStringLiteral("%1 — 限度値に対する %2 (%3)")
+                        .arg(s.label, QStringLiteral("%"),
+                             s.aggregated ? QStringLiteral("%1値").arg(minutesText(s.windowSeconds))
+                                          : QStringLiteral("記録値"));
+    p.drawText(QRectF(area.left(), 6, area.width() / 2, 20), Qt::AlignLeft, title);
+    double legend = area.left() + area.width() / 2;
+    for (std::size_t i = 0; i < quantities.size(); ++i) {
+        const QColor colour = kChartColours[i % std::size(kChartColours)];
+        p.setPen(QPen(colour, 2));
+        p.drawLine(QPointF(legend, 16), QPointF(legend + 16, 16));
+        p.setPen(Qt::black);
+        const QString name = orderName(s, quantities[i]->order);
+        p.drawText(QPointF(legend + 20, 21), name);
+        legend += 28 + p.fontMetrics().horizontalAdvance(name);
+        p.setPen(QPen(colour, 1.5));
+        drawSeries(p, s, *quantities[i], at);
+    }
+    p.setPen(QPen(QColor(200, 0, 0), 2, Qt::DashLine));
+    p.drawLine(at(t0, 100), at(t1, 100));
+    p.drawText(QRectF(area.right() - 200, at(t0, 100).y() - 20, 196, 18), Qt::AlignRight,
+               QStringLiteral("限度値 (100 %)"));
+    p.setPen(Qt::black);
     p.drawText(QRectF(area.left(), area.bottom() + 4, 200, 18), Qt::AlignLeft, localSecondsText(t0));
     p.drawText(QRectF(area.right() - 200, area.bottom() + 4, 200, 18), Qt::AlignRight,
                localSecondsText(t1));
-    QPainterPath path;
-    bool pen = false;
-    for (std::size_t w = 0; w < q.windowValues.size() && w < s.windowEnds.size(); ++w) {
-        const float v = q.windowValues[w];
-        // A window without a value, or more than two windows apart, breaks the line.
-        const bool apart = w > 0 && s.windowEnds[w] - s.windowEnds[w - 1] > 2 * s.windowSeconds;
-        if (!std::isfinite(v) || apart)
-            pen = false;
-        if (!std::isfinite(v))
-            continue;
-        const QPointF point(x(s.windowEnds[w]), y(v));
-        pen ? path.lineTo(point) : path.moveTo(point);
-        pen = true;
-    }
-    p.setPen(QPen(QColor(0, 0, 170), 1.5));
-    p.drawPath(path);
-    p.setPen(QPen(QColor(200, 0, 0), 2, Qt::DashLine));
-    p.drawLine(QPointF(area.left(), y(q.limit)), QPointF(area.right(), y(q.limit)));
-    p.drawText(QRectF(area.right() - 240, y(q.limit) - 20, 236, 18), Qt::AlignRight,
-               QStringLiteral("限度値 %1 %2").arg(number(q.limit), s.limits.unit));
     return image;
 }
 
@@ -419,21 +467,18 @@ QByteArray reportCsv(const ComplianceReport& report)
     return out;
 }
 
-bool writeReportPdf(const ComplianceReport& report, const QString& path, QString& error)
+bool writeReportPdf(const ComplianceReport& report, const std::vector<QImage>& charts,
+                    const QString& path, QString& error)
 {
     QTextDocument document;
     for (std::size_t i = 0; i < report.subjects.size(); ++i) {
-        const SubjectResult& s = report.subjects[i];
-        for (const QuantityResult* q : chartedQuantities(s)) {
-            const auto qi = static_cast<std::size_t>(q - s.quantities.data());
-            document.addResource(QTextDocument::ImageResource, QUrl(chartName(i, qi)),
-                                 reportTrendChart(s, *q));
-        }
+        if (i < charts.size() && !charts[i].isNull())
+            document.addResource(QTextDocument::ImageResource, QUrl(chartName(i)), charts[i]);
     }
     QFont font(QStringLiteral("Noto Sans CJK JP"));
     font.setPointSizeF(9);
     document.setDefaultFont(font);
-    document.setHtml(reportHtml(report, ReportImages::Named));
+    document.setHtml(reportHtml(report, charts, ReportImages::Named));
     QPdfWriter writer(path);
     writer.setPageSize(QPageSize(QPageSize::A4));
     writer.setResolution(96); // one device pixel per CSS pixel of the page

@@ -211,7 +211,29 @@ void recordValues(const SubjectLimits& limits, const std::array<int, 257>& pos,
     }
 }
 
+std::array<int, 257> orderPositions(const std::vector<int>& orders)
+{
+    std::array<int, 257> pos;
+    pos.fill(-1);
+    for (std::size_t i = 0; i < orders.size(); ++i) {
+        if (orders[i] >= 1 && orders[i] <= 256)
+            pos[static_cast<std::size_t>(orders[i])] = static_cast<int>(i);
+    }
+    return pos;
+}
+
 } // namespace
+
+std::vector<float> recordQuantityValues(const SubjectLimits& limits, const std::vector<int>& orders,
+                                        const std::vector<float>& byOrder)
+{
+    std::vector<float> out;
+    if (byOrder.size() >= orders.size())
+        recordValues(limits, orderPositions(orders), byOrder, out);
+    else
+        out.assign(limits.quantities.size(), kNoValue);
+    return out;
+}
 
 Result<void> ComplianceEvaluator::addRecord(const std::vector<int>& orders, int feeders,
                                             QChar phase, const ResultRecord& record)
@@ -221,12 +243,7 @@ Result<void> ComplianceEvaluator::addRecord(const std::vector<int>& orders, int 
         return {};
     }
     ++records_;
-    std::array<int, 257> pos;
-    pos.fill(-1);
-    for (std::size_t i = 0; i < orders.size(); ++i) {
-        if (orders[i] >= 1 && orders[i] <= 256)
-            pos[static_cast<std::size_t>(orders[i])] = static_cast<int>(i);
-    }
+    const std::array<int, 257> pos = orderPositions(orders);
     const qint64 t = localSeconds(record.time);
     std::vector<float> values;
     for (int f = 0; f <= feeders; ++f) {

@@ -54,6 +54,12 @@ Result<std::optional<SubjectLimits>> resolveSubjectLimits(const LimitProfile& pr
                                                           const ComplianceParameters& params,
                                                           int feeder);
 
+// The values of a subject's quantities in one record (orders: the orders byOrder holds, as
+// RecordSource::orders()); NaN for an order the record lacks, all NaN for a voltage without its
+// fundamental.
+std::vector<float> recordQuantityValues(const SubjectLimits& limits, const std::vector<int>& orders,
+                                        const std::vector<float>& byOrder);
+
 // "--kv", "--contract-kw", "--il", "--isc": whether the parameters serve a profile for a
 // number of feeders; the error names what is wrong.
 Result<void> checkComplianceParameters(const LimitProfile& profile,
