@@ -161,8 +161,10 @@ double Scenario::quantityAt(int qi, double t, std::uint64_t sampleKey) const
     const double theta = angleAt(t);
     const double peak = q.rms * std::numbers::sqrt2;
     double v = std::sin(theta + q.phaseDeg * kDegree);
-    for (const Harmonic& h : q.harmonics)
-        v += h.ratio * std::sin(h.order * theta + h.phaseDeg * kDegree);
+    for (const Harmonic& h : q.harmonics) {
+        if (h.presentAt(t))
+            v += h.ratio * std::sin(h.order * theta + h.phaseDeg * kDegree);
+    }
     v = v * peak + q.dc;
     if (q.noiseRms > 0.0)
         v += q.noiseRms * gaussian(seed, qi, sampleKey);
@@ -248,10 +250,16 @@ QJsonObject Scenario::toJson() const
         if (q.noiseRms != 0.0)
             j[QStringLiteral("noise")] = q.noiseRms;
         QJsonArray hs;
-        for (const Harmonic& h : q.harmonics)
-            hs.append(QJsonObject{{QStringLiteral("order"), h.order},
-                                  {QStringLiteral("ratio"), h.ratio},
-                                  {QStringLiteral("phase"), h.phaseDeg}});
+        for (const Harmonic& h : q.harmonics) {
+            QJsonObject hj{{QStringLiteral("order"), h.order},
+                           {QStringLiteral("ratio"), h.ratio},
+                           {QStringLiteral("phase"), h.phaseDeg}};
+            if (std::isfinite(h.fromS))
+                hj[QStringLiteral("from")] = h.fromS;
+            if (std::isfinite(h.untilS))
+                hj[QStringLiteral("until")] = h.untilS;
+            hs.append(hj);
+        }
         j[QStringLiteral("harmonics")] = hs;
         qs.append(j);
     }
@@ -321,7 +329,9 @@ bool readHarmonic(const QJsonObject& ho, const QString& where, Harmonic& h, QStr
 {
     if (!readIntField(ho, "order", h.order, error, where) ||
         !readNumberField(ho, "ratio", h.ratio, error, where) ||
-        !readNumberField(ho, "phase", h.phaseDeg, error, where))
+        !readNumberField(ho, "phase", h.phaseDeg, error, where) ||
+        !readNumberField(ho, "from", h.fromS, error, where) ||
+        !readNumberField(ho, "until", h.untilS, error, where))
         return false;
     if (h.order < 0 || h.order > 10000)
         return fail(error, where + QStringLiteral(": harmonic orders lie between 0 and 10000"));

@@ -6,16 +6,21 @@
 
 #include <array>
 #include <cstdint>
+#include <limits>
 #include <optional>
 
 namespace hs::sim {
 
 // One harmonic of a grid quantity: order h, amplitude relative to the fundamental, and the phase
-// (degrees) of sin(h * theta + phase), theta being the grid's fundamental angle.
+// (degrees) of sin(h * theta + phase), theta being the grid's fundamental angle. It is present
+// from grid second fromS until untilS (always by default: a load that switches on or off).
 struct Harmonic {
     int order = 2;
     double ratio = 0.0;
     double phaseDeg = 0.0;
+    double fromS = -std::numeric_limits<double>::infinity();
+    double untilS = std::numeric_limits<double>::infinity();
+    bool presentAt(double t) const { return t >= fromS && t < untilS; }
 };
 
 // A grid quantity in primary units (volts or amperes): a line voltage or a feeder current.

@@ -5,6 +5,7 @@
 #include "engine/InstrumentPreparation.h"
 #include "engine/ResultFiles.h"
 #include "engine/SetupFlow.h"
+#include "compliance/LimitWatch.h"
 #include "model/EngineObserver.h"
 #include "model/MeasurementData.h"
 #include "model/RecorderFacts.h"
@@ -262,6 +263,7 @@ std::optional<MeasureOptions> parseMeasureOptions(const QStringList& args, QStri
     MeasureOptions o;
     o.timeScale = Clock::scaleFromEnvironment(1.0);
     web::ServeArguments serve;
+    LimitArguments limits;
     const auto fail = [error](const QString& why) {
         if (error)
             *error = why;
@@ -297,6 +299,8 @@ std::optional<MeasureOptions> parseMeasureOptions(const QStringList& args, QStri
             o.quiet = true;
         } else if (serve.take(args, i)) {
             // --serve, --serve-token: checked once every argument is seen
+        } else if (limits.take(args, i)) {
+            // the limit watch's options: checked once every argument is seen
         } else if (a == QStringLiteral("--overwrite")) {
             o.overwrite = true;
         } else {
@@ -308,6 +312,8 @@ std::optional<MeasureOptions> parseMeasureOptions(const QStringList& args, QStri
     QString why;
     o.serve = serve.options(&why);
     if (!why.isEmpty())
+        return fail(why);
+    if (limits.given() && !(o.limits = limits.selection(&why)))
         return fail(why);
     return o;
 }
@@ -347,6 +353,10 @@ QString measureHelp()
         "  --serve-token FILE    every request to the status page must carry the token on the\n"
         "                        file's first line (header X-Station-Token, or the cookie set by\n"
         "                        /login?token=...); required for an address other than loopback\n"
+        "%1"
+        "                        the limit watch: each saved record is checked against the\n"
+        "                        profile's limits; a quantity that goes over its limit is a run\n"
+        "                        event (and on the status page, /api/compliance)\n"
         "  --help, -h            this text\n"
         "\n"
         "Output: the station's clock time, then each change of the status line and one summary\n"
@@ -363,7 +373,8 @@ QString measureHelp()
         "Exit status: 0 after a complete run (a record for every save time), 3 when the end\n"
         "time came with save times without a record, 1 when the settings, the connection, the\n"
         "preparation or the run failed and it could not go on (with a message), 2 for a\n"
-        "command-line error, 130 when interrupted.\n");
+        "command-line error, 130 when interrupted.\n")
+        .arg(LimitArguments::help());
 }
 
 namespace {
@@ -489,6 +500,22 @@ startStatusPage(const MeasureOptions& options, Station& station, ConsoleObserver
     return page;
 }
 
+// --profile: the limit watch in front of the run's other listeners (nullptr without).
+Result<std::unique_ptr<LimitWatch>> startLimitWatch(const MeasureOptions& options, Station& station,
+                                                    EngineObserver& next, web::StatusPage* page)
+{
+    if (!options.limits)
+        return std::unique_ptr<LimitWatch>();
+    if (auto ok = checkComplianceParameters(options.limits->profile, options.limits->params,
+                                            station.settings.LastFeeder + 1);
+        !ok)
+        return failedWith(ok.error().text);
+    auto watch = std::make_unique<LimitWatch>(*options.limits, station.settings, &next);
+    if (page)
+        page->server().setCompliance(watch.get());
+    return watch;
+}
+
 // What the settings and preparation screens do before the measurement: the automatic set-up
 // and its lock-out, the configuration and check shot; the wiring is accepted as it is.
 Result<void> prepareRecorders(SetupFlow& flow, ConsoleObserver& observer)
@@ -606,8 +633,11 @@ int runMeasure(const MeasureOptions& options)
         return endedBy(page.error(), observer);
     EngineObserver& runObserver =
         page.value() ? page.value()->observer() : static_cast<EngineObserver&>(observer);
+    auto watch = startLimitWatch(options, station, runObserver, page.value().get());
+    if (!watch)
+        return endedBy(watch.error(), observer);
 
-    SetupFlow flow(station, runObserver);
+    SetupFlow flow(station, watch.value() ? *watch.value() : runObserver);
     if (const Result<void> prepared = prepareRecorders(flow, observer); !prepared)
         return endedBy(prepared.error(), observer);
     return measure(flow, options, station, observer, simulator.value().get());

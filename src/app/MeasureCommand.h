@@ -2,6 +2,7 @@
 
 #include "engine/RunLoop.h"
 
+#include "compliance/LimitArguments.h"
 #include "web/WebAccess.h"
 
 #include <QString>
@@ -22,6 +23,7 @@ struct MeasureOptions {
     bool help = false;
     QString snapshotDir; // --snapshot DIR: pictures of the views after each save and at the end
     std::optional<web::ServeOptions> serve; // --serve [ADDR:]PORT [--serve-token FILE]
+    std::optional<LimitSelection> limits;   // --profile/--limits and parameters: the limit watch
 };
 
 // Exit codes of `measure` (those of a run that started come from RunExitStatus).

@@ -1,6 +1,7 @@
 #include "ui/DesktopScreens.h"
 #include "app/ExportCommand.h"
 #include "app/MeasureCommand.h"
+#include "app/ReportCommand.h"
 #include "app/SimulateCommand.h"
 #include "app/Subcommands.h"
 
@@ -26,6 +27,8 @@ const std::vector<hs::Subcommand> kSubcommands = {
      hs::runMeasureCommand},
     {"simulate", "simulated recorders on loopback addresses", hs::runSimulateCommand},
     {"export", "result and waveform files to CSV, JSON, COMTRADE or PNG", hs::runExportCommand},
+    {"report", "result files against harmonic limits: HTML, PDF and CSV report",
+     hs::runReportCommand},
 };
 
 void printUsage()

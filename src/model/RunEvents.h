@@ -95,6 +95,20 @@ struct RunLogFailed {
     QString path;
     QString reason;
 };
+
+// A saved record over a harmonic limit of the limit watch: the voltage (feeder 0) or a
+// feeder's current, an order (0: the total, THD or TDD), the record's value and the limit in
+// unit ("%", "%IL" or "A"); phase 'R', 'T', 'S' for a phase file, else null. Reported when the
+// quantity goes over its limit, not again while it stays over.
+struct LimitExceeded {
+    QDateTime saveTime;
+    int feeder = 0;
+    QChar phase;
+    int order = 0;
+    double value = 0;
+    double limit = 0;
+    QString unit;
+};
 struct RunEnded {
     RunOutcome outcome = RunOutcome::Complete;
     qint64 recordsWritten = 0;
@@ -115,7 +129,8 @@ struct RunEvent {
         std::variant<run::ShotAnalysed, run::RecordSaved, run::RecordSavedLate, run::RecordsMissing,
                      run::LinkLost, run::ReconnectAttempt, run::LinkBack, run::RecorderChanged,
                      run::Stalled, run::ShotsResumed, run::FileRecreated, run::WriteFailed,
-                     run::AnalysisFailed, run::RunEnded, run::RunLogFailed>;
+                     run::AnalysisFailed, run::RunEnded, run::RunLogFailed,
+                     run::LimitExceeded>;
     What what;
     QString text;
     // Of the message box, for an event shown as one.

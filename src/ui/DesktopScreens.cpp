@@ -69,9 +69,10 @@ std::optional<DesktopOptions> parseDesktopOptions(const QStringList& args, QStri
 {
     // The status page's options as the measure command takes them; the rest for the parser.
     web::ServeArguments serve;
+    LimitArguments limits;
     QStringList others{QStringLiteral("harmonic-station")};
     for (qsizetype i = 0; i < args.size(); ++i)
-        if (!serve.take(args, i))
+        if (!serve.take(args, i) && !limits.take(args, i))
             others << args[i];
     QCommandLineParser parser;
     const QCommandLineOption demo(QStringLiteral("demo"));
@@ -103,6 +104,8 @@ std::optional<DesktopOptions> parseDesktopOptions(const QStringList& args, QStri
     options.serve = serve.options(&why);
     if (!why.isEmpty())
         return fail(why);
+    if (limits.given() && !(options.limits = limits.selection(&why)))
+        return fail(why);
     return options;
 }
 
@@ -122,7 +125,9 @@ QString desktopOptionsHelp()
         "                  is printed as \"status page: http://...\"\n"
         "  --serve-token FILE\n"
         "                  every request to the status page must carry the token on the\n"
-        "                  file's first line; required for an address other than loopback\n");
+        "                  file's first line; required for an address other than loopback\n"
+        "The limit watch (each saved record against a profile's limits):\n") +
+           LimitArguments::help();
 }
 
 DesktopProgram::DesktopProgram(Station& station, const QString& addressFile)
@@ -161,7 +166,10 @@ bool DesktopProgram::serveStatusPage(const web::ServeOptions& options)
     server_ = std::move(server);
     std::printf("status page: %s\n", qPrintable(server_->url()));
     std::fflush(stdout);
-    if (measurement_) {
+    if (watch_) {
+        watch_->setNext(feed_.get());
+        server_->setCompliance(watch_.get());
+    } else if (measurement_) {
         measurement_->setObserverTap(feed_.get());
     } else {
         feed_->setWaiting(waitingText(settings_ ? "settings" : "connection to the recorders"));
@@ -246,6 +254,7 @@ void DesktopProgram::openMeasurement()
         feed_->startRun();
         measurement_->setObserverTap(feed_.get());
     }
+    startLimitWatch();
     // Shown without blocking: the run starts from the event loop once the screen is up.
     measurement_->show();
 }
@@ -257,9 +266,31 @@ void DesktopProgram::returnToSettings(const QString& why)
     if (!measurement_)
         return;
     measurement_->hide();
+    measurement_->setObserverTap(nullptr);
+    if (server_)
+        server_->setCompliance(nullptr);
+    watch_.reset(); // the next run starts its own watch
     measurement_.release()->deleteLater();
     setWaiting(waitingText("settings"));
     QTimer::singleShot(0, settings_.get(), [this, why] { settings_->returnFromMeasurement(why); });
+}
+
+void DesktopProgram::startLimitWatch()
+{
+    if (!limits_)
+        return;
+    if (auto ok = checkComplianceParameters(limits_->profile, limits_->params,
+                                            station_.settings.LastFeeder + 1);
+        !ok) {
+        showMessage(QStringLiteral("限度値の監視を始められません。\n") + ok.error().text,
+                    QString());
+        return;
+    }
+    watch_ = std::make_unique<LimitWatch>(*limits_, station_.settings, feed_.get(),
+                                          &measurement_->observer());
+    measurement_->setObserverTap(watch_.get());
+    if (server_)
+        server_->setCompliance(watch_.get());
 }
 
 int runDesktopProgram(const DesktopOptions& options)
@@ -279,6 +310,7 @@ int runDesktopProgram(const DesktopOptions& options)
         program.connectionScreen().setRecorderCount(2);
     }
 
+    program.setLimits(options.limits);
     program.show();
     if (options.serve)
         program.serveStatusPage(*options.serve);

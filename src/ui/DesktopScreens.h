@@ -1,5 +1,6 @@
 #pragma once
 
+#include "compliance/LimitWatch.h"
 #include "engine/Station.h"
 #include "recorder/AddressFile.h"
 #include "web/WebAccess.h"
@@ -31,6 +32,7 @@ struct DesktopOptions {
     bool demo = false;      // --demo: simulated recorders in this process, screen pointed at them
     double timeScale = 1.0; // --time-scale X, else HARMONIC_TIME_SCALE, else 1
     std::optional<web::ServeOptions> serve; // --serve [ADDR:]PORT [--serve-token FILE]
+    std::optional<LimitSelection> limits;   // --profile/--limits and parameters: the limit watch
 };
 
 // Reads the desktop program's options (arguments after the program name). nullopt and a reason
@@ -87,12 +89,16 @@ public:
     web::StatusServer* statusServer() const { return server_.get(); }
     // A message box through the message function (default: a box of the program's own).
     void showMessage(const QString& text, const QString& title);
+    // The limit watch of the measurement (--profile): it hears what the measurement screen
+    // hears, and the screen's status line shows each limit exceeded.
+    void setLimits(std::optional<LimitSelection> limits) { limits_ = std::move(limits); }
 
 private:
     void openNextScreen();
     void openPreparation();
     void openMeasurement();
     void returnToSettings(const QString& why);
+    void startLimitWatch();
     void endProgram(int code);
     // What the status page says before the run.
     void setWaiting(const QString& what);
@@ -101,6 +107,8 @@ private:
     // The status page; declared before the screens, which report to the feed.
     std::unique_ptr<web::RunFeed> feed_;
     std::unique_ptr<web::StatusServer> server_;
+    std::optional<LimitSelection> limits_;
+    std::unique_ptr<LimitWatch> watch_; // before the screens, which report to it
     std::unique_ptr<ConnectionScreen> connection_;
     std::unique_ptr<SettingsScreen> settings_;
     std::unique_ptr<MeasurementScreen> measurement_;

@@ -1,5 +1,7 @@
 #include "web/StatusServer.h"
 
+#include "compliance/LimitWatch.h"
+
 #include "render/Canvas.h"
 #include "render/PictureViews.h"
 #include "render/ResultTables.h"
@@ -544,6 +546,9 @@ StatusServer::Reply StatusServer::route(const QHttpServerRequest& request)
         statusAge_.start();
         return statusReply_;
     }
+    if (path == QStringLiteral("/api/compliance"))
+        return json(compliance_ ? compliance_->toJson()
+                                : QJsonObject{{QStringLiteral("active"), false}});
     if (path == QStringLiteral("/api/shot")) {
         const auto feeder = queryInt(query, QStringLiteral("feeder"), 1, 1, 9);
         if (!feeder)

@@ -19,6 +19,10 @@
 
 class QHttpServerResponder;
 
+namespace hs {
+class LimitWatch;
+} // namespace hs
+
 namespace hs::web {
 
 // The listening socket of the status page. It bounds what the network can cost the station:
@@ -162,6 +166,9 @@ public:
     // "http://ADDRESS:PORT/".
     QString url() const;
     int openConnections() const { return tcp_ ? tcp_->openConnections() : 0; }
+    // The run's limit watch for /api/compliance and the page's compliance panel (none: the
+    // answer says it is not active).
+    void setCompliance(const LimitWatch* watch) { compliance_ = watch; }
 
 protected:
     bool handleRequest(const QHttpServerRequest& request, QTcpSocket* socket) override;
@@ -188,6 +195,7 @@ private:
     RunFeed& feed_;
     ServeOptions options_;
     RunFiles files_;
+    const LimitWatch* compliance_ = nullptr;
     GuardedTcpServer* tcp_ = nullptr; // owned through the QObject tree
     // Rendered views: (view, feeder, width, height) -> PNG of a shot. A view is drawn again
     // for a newer shot at most every kViewRedrawMs, however many clients ask.

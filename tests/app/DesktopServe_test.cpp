@@ -71,6 +71,17 @@ TEST(DesktopServeOptions, TakenAndRefusedByTheMeasureCommandsRules)
     o = hs::parseDesktopOptions({QStringLiteral("--demo")}, &error);
     ASSERT_TRUE(o);
     EXPECT_FALSE(o->serve);
+    EXPECT_FALSE(o->limits);
+    // The limit watch's options as measure takes them.
+    o = hs::parseDesktopOptions({QStringLiteral("--profile"), QStringLiteral("ieee519"),
+                                 QStringLiteral("--demo"), QStringLiteral("--il"),
+                                 QStringLiteral("100,50")},
+                                &error);
+    ASSERT_TRUE(o && o->limits) << qPrintable(error);
+    EXPECT_EQ(o->limits->profile.id, QStringLiteral("ieee519"));
+    EXPECT_EQ(o->limits->params.il, (std::vector<double>{100, 50}));
+    EXPECT_FALSE(hs::parseDesktopOptions({QStringLiteral("--profile"), QStringLiteral("iec")}, &error));
+    EXPECT_TRUE(error.startsWith(QStringLiteral("--profile: unknown profile"))) << qPrintable(error);
 
     QTemporaryDir dir;
     const QString token = writeToken(dir, "0123456789abcdefXYZ");
@@ -184,6 +195,11 @@ TEST_F(DesktopServe, AnAddressInUseIsToldToTheOperatorAndTheProgramGoesOnWithout
 
 TEST_F(DesktopServe, ThePageFollowsTheOperatorToTheMeasurementAndItsShots)
 {
+    // With the limit watch between the screen and the page, the page still hears everything.
+    hs::LimitSelection limits{hs::builtInProfile(QStringLiteral("jp-guideline")).value(), {}};
+    limits.params.kv = 6.6;
+    limits.params.contractKw = {100};
+    program->setLimits(limits);
     ASSERT_TRUE(program->serveStatusPage(hs::web::ServeOptions{}));
     ASSERT_NE(port(), 0);
 
@@ -330,6 +346,9 @@ TEST_F(DesktopServe, ThePageFollowsTheOperatorToTheMeasurementAndItsShots)
 
     EXPECT_EQ(postStatus, 405);
     EXPECT_EQ(allow, QByteArray("GET"));
+    const QJsonObject compliance = fetch("/api/compliance").json();
+    EXPECT_TRUE(compliance[QStringLiteral("active")].toBool());
+    EXPECT_EQ(compliance[QStringLiteral("profile")].toString(), QStringLiteral("jp-guideline"));
 }
 
 } // namespace

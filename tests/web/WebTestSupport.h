@@ -188,6 +188,7 @@ public:
         // When not empty: the recorder is a separate `simulate` process given these faults
         // ("short-block=3000", ...) instead of the one `measure --simulate` starts.
         QStringList faults;
+        QStringList extraArgs; // further options of `measure`
     };
 
     explicit ServedStation(const Setup& setup) : setup_(setup)
@@ -237,6 +238,7 @@ public:
                 t.write(setup.token + "\n");
             args << QStringLiteral("--serve-token") << tokenFile;
         }
+        args << setup.extraArgs;
         process_.setStandardOutputFile(dir_.path() + QStringLiteral("/stdout.txt"));
         process_.setStandardErrorFile(dir_.path() + QStringLiteral("/stderr.txt"));
         process_.start(programPath(), args);

@@ -161,6 +161,25 @@ async function updateTrend() {
   $('legend').dataset.records = String(recs.length);
 }
 
+// The limit watch's panel (/api/compliance), when the run has one.
+async function updateCompliance() {
+  const r = await fetch('/api/compliance', { cache: 'no-store' });
+  if (!r.ok) return;
+  const c = await r.json();
+  $('compliance').hidden = !c.active;
+  if (!c.active) return;
+  text('compliance-profile', `${c.title} (${c.profile}), ${c.records} records checked${c.problem ? ': ' + c.problem : ''}`);
+  const num = (v) => (typeof v === 'number' ? v.toFixed(3) : '–');
+  fillRows($('compliance-table').tBodies[0], c.subjects.map((s) => {
+    const w = s.worst || {};
+    const last = s.exceedances.slice(-5).reverse().map((e) =>
+      `${shortTime(e.time)} ${e.name} ${num(e.value)} > ${num(e.limit)} ${s.unit}`).join('; ');
+    return [s.label + (s.exceeded ? ' (exceeded)' : ''), w.name, `${s.statistic} ${num(w.value)}`,
+            num(w.p95), `${num(w.limit)} ${s.unit}`, typeof w.margin === 'number' ? w.margin.toFixed(1) + ' %' : '–',
+            s.exceedances.length ? last : 'none'];
+  }));
+}
+
 function show(s) {
   text('clock', 'station time ' + shortTime(s.time));
   text('status', s.status || '–');
@@ -193,7 +212,7 @@ function show(s) {
   }));
   updateFeeders(s.feeders);
   if (s.shots !== lastShot) { lastShot = s.shots; updateView(false); }
-  if (rec.written !== lastRecords) { lastRecords = rec.written; updateTrend(); }
+  if (rec.written !== lastRecords) { lastRecords = rec.written; updateTrend(); updateCompliance().catch(() => {}); }
 }
 
 async function poll() {
