@@ -232,6 +232,7 @@ std::optional<MeasureOptions> parseMeasureOptions(const QStringList& args, QStri
     MeasureOptions o;
     o.timeScale = Clock::scaleFromEnvironment(1.0);
     web::ServeArguments serve;
+    fleet::PublishArguments publish;
     const auto fail = [error](const QString& why) {
         if (error)
             *error = why;
@@ -265,8 +266,8 @@ std::optional<MeasureOptions> parseMeasureOptions(const QStringList& args, QStri
             o.snapshotDir = args[++i];
         } else if (a == QStringLiteral("--quiet") || a == QStringLiteral("-q")) {
             o.quiet = true;
-        } else if (serve.take(args, i)) {
-            // --serve, --serve-token: checked once every argument is seen
+        } else if (serve.take(args, i) || publish.take(args, i)) {
+            // --serve, --serve-token, --publish...: checked once every argument is seen
         } else if (a == QStringLiteral("--overwrite")) {
             o.overwrite = true;
         } else {
@@ -277,6 +278,8 @@ std::optional<MeasureOptions> parseMeasureOptions(const QStringList& args, QStri
         return fail(QStringLiteral("--settings FILE is required"));
     QString why;
     o.serve = serve.options(&why);
+    if (why.isEmpty())
+        o.publish = publish.options(&why);
     if (!why.isEmpty())
         return fail(why);
     return o;
@@ -288,6 +291,8 @@ QString measureHelp()
         "Usage: harmonic-station measure --settings FILE [--simulate [SCENARIO]] [--time-scale X]\n"
         "                                [--snapshot DIR] [--overwrite] [--quiet]\n"
         "                                [--serve [ADDR:]PORT [--serve-token FILE]]\n"
+        "                                [--publish URL [--publish-ca FILE]\n"
+        "                                 [--publish-password-file FILE] [--station-id NAME]]\n"
         "\n"
         "Runs one measurement without screens: connects to the recorders named in the settings\n"
         "file and initialises them, configures them for the measurement, takes a check shot and\n"
@@ -316,8 +321,9 @@ QString measureHelp()
         "                        is printed as \"status page: http://...\"\n"
         "  --serve-token FILE    every request to the status page must carry the token on the\n"
         "                        file's first line (header X-Station-Token, or the cookie set by\n"
-        "                        /login?token=...); required for an address other than loopback\n"
-        "  --help, -h            this text\n"
+        "                        /login?token=...); required for an address other than loopback\n") +
+           fleet::PublishArguments::help() +
+           QStringLiteral("  --help, -h            this text\n"
         "\n"
         "Output: the station's clock time, then each change of the status line and one summary\n"
         "line per analysed shot; a line per save; at the end the records written against the\n"
@@ -451,6 +457,22 @@ startStatusPage(const MeasureOptions& options, Station& station, ConsoleObserver
     return page;
 }
 
+// --publish: the records, status and events go to the broker as well (nullptr without). The
+// spools are set up before the result files are opened, which truncates them.
+Result<std::unique_ptr<fleet::StationPublisher>>
+startPublisher(const MeasureOptions& options, Station& station, EngineObserver& next)
+{
+    if (!options.publish)
+        return std::unique_ptr<fleet::StationPublisher>();
+    auto publisher = std::make_unique<fleet::StationPublisher>(*options.publish, station.clock,
+                                                               station.settings, next);
+    QString why;
+    if (!publisher->beginRun(
+            ResultFileNames(station.settings.OutputFile, station.settings.MeasureType()), &why))
+        return failedWith(QStringLiteral("--publish: ") + why);
+    return publisher;
+}
+
 // What the settings and preparation screens do before the measurement: the automatic set-up
 // and its lock-out, the configuration and check shot; the wiring is accepted as it is.
 Result<void> prepareRecorders(SetupFlow& flow, ConsoleObserver& observer)
@@ -554,10 +576,16 @@ int runMeasure(const MeasureOptions& options)
     EngineObserver& runObserver =
         page.value() ? page.value()->observer() : static_cast<EngineObserver&>(observer);
 
-    SetupFlow flow(station, runObserver);
+    auto publisher = startPublisher(options, station, runObserver);
+    if (!publisher)
+        return endedBy(publisher.error(), observer);
+    SetupFlow flow(station, publisher.value() ? *publisher.value() : runObserver);
     if (const Result<void> prepared = prepareRecorders(flow, observer); !prepared)
         return endedBy(prepared.error(), observer);
-    return measure(flow, options, station, observer, simulator.value().get());
+    const int status = measure(flow, options, station, observer, simulator.value().get());
+    if (publisher.value())
+        publisher.value()->finish(InterruptGuard::interrupted() ? 2000 : 10000);
+    return status;
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 
 #include "engine/RunLoop.h"
 
+#include "fleet/StationPublisher.h"
 #include "web/WebAccess.h"
 
 #include <QString>
@@ -22,6 +23,7 @@ struct MeasureOptions {
     bool help = false;
     QString snapshotDir; // --snapshot DIR: pictures of the views after each save and at the end
     std::optional<web::ServeOptions> serve; // --serve [ADDR:]PORT [--serve-token FILE]
+    std::optional<fleet::PublishOptions> publish; // --publish URL [--publish-ca ...]
 };
 
 // Exit codes of `measure` (those of a run that started come from RunExitStatus).
