@@ -1,4 +1,5 @@
 #include "ui/DesktopScreens.h"
+#include "app/CollectCommand.h"
 #include "app/ExportCommand.h"
 #include "app/MeasureCommand.h"
 #include "app/SimulateCommand.h"
@@ -26,6 +27,8 @@ const std::vector<hs::Subcommand> kSubcommands = {
      hs::runMeasureCommand},
     {"simulate", "simulated recorders on loopback addresses", hs::runSimulateCommand},
     {"export", "result and waveform files to CSV, JSON, COMTRADE or PNG", hs::runExportCommand},
+    {"collect", "the fleet's published records into a database; the fleet page",
+     hs::runCollectCommand},
 };
 
 void printUsage()

@@ -5,6 +5,7 @@
 #include <QUrl>
 
 #include <mosquitto.h>
+#include <sys/socket.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -142,6 +143,14 @@ void MqttClient::stop()
     connected_ = false;
     closeNotifiers();
     misc_.stop();
+}
+
+void MqttClient::abort()
+{
+    running_ = false;
+    retry_.stop();
+    if (mosq_ && mosquitto_socket(mosq_) >= 0)
+        ::shutdown(mosquitto_socket(mosq_), SHUT_RDWR);
 }
 
 bool MqttClient::createSession()

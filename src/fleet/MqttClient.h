@@ -67,6 +67,10 @@ public:
     void start();
     // Sends a goodbye (the will is then not published) and stops.
     void stop();
+    // Breaks the connection at once, without a goodbye and without acknowledging the message
+    // being delivered (when called from a message() handler), and stops: the broker keeps what
+    // was not acknowledged for a persistent session. start() connects again.
+    void abort();
     bool isConnected() const { return connected_; }
     // Queues a message; its id (to match published()), or -1 when not connected.
     int publish(const QString& topic, const QByteArray& payload, int qos, bool retain);

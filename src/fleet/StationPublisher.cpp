@@ -200,7 +200,7 @@ std::optional<QByteArray> RecordSpool::next()
         flight_.push_back({true, {}});
         return unsent_[unsentNext_++];
     }
-    if (!readerAt(next_))
+    if (!fileOpen_ || !readerAt(next_))
         return std::nullopt;
     ResultRecord r;
     if (!reader_->next(r)) {
@@ -215,6 +215,13 @@ std::optional<QByteArray> RecordSpool::next()
     return RecordMessageJson(station_, run_,
                              shots == shots_.end() ? std::nullopt : std::optional(shots->second),
                              reader_->file(), r);
+}
+
+void RecordSpool::setShots(const QDateTime& saveTime, int shots)
+{
+    QDateTime minute = saveTime;
+    minute.setTime(QTime(saveTime.time().hour(), saveTime.time().minute()));
+    shots_[minute] = shots;
 }
 
 void RecordSpool::acknowledgeOldest()
@@ -241,7 +248,7 @@ void RecordSpool::rewind()
 
 bool RecordSpool::allAcknowledged()
 {
-    return flight_.empty() && unsentAcked_ >= unsent_.size() && !readerAt(acked_);
+    return flight_.empty() && unsentAcked_ >= unsent_.size() && (!fileOpen_ || !readerAt(acked_));
 }
 
 // ---- StationPublisher ---------------------------------------------------------------------------
@@ -392,6 +399,9 @@ void StationPublisher::publishStatus(bool online)
 void StationPublisher::runEvent(const RunEvent& event)
 {
     next_.runEvent(event);
+    // Events come from the run loop, which runs on the files the run has opened.
+    for (auto& spool : spools_)
+        spool->runOpenedFile();
     if (event.is<run::ShotAnalysed>()) {
         ++shotsSinceSave_;
         return;

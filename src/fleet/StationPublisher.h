@@ -56,15 +56,18 @@ public:
     // the unsent messages cannot be written.
     bool beginRun(const QString& run, QString* error);
     // The next message to send, nullopt when there is none yet (or the file cannot be read:
-    // readError() says why).
+    // readError() says why). The file's own records only once the run has opened it (before,
+    // it still holds the last run's records).
     std::optional<QByteArray> next();
+    void runOpenedFile() { fileOpen_ = true; }
     // The oldest message handed out and not acknowledged yet is acknowledged now.
     void acknowledgeOldest();
     // The connection was lost: everything not acknowledged is sent again.
     void rewind();
     bool allAcknowledged();
     int inFlight() const { return static_cast<int>(flight_.size()); }
-    void setShots(const QDateTime& saveTime, int shots) { shots_[saveTime] = shots; }
+    // The shots of the interval saved at saveTime (a record holds its minute only).
+    void setShots(const QDateTime& saveTime, int shots);
     const QString& readError() const { return readError_; }
     QDateTime lastAcknowledged() const { return lastAcked_; }
     // Writes the state file when it changed; false with error set on failure.
@@ -94,6 +97,7 @@ private:
     qint64 readerAt_ = 0;
     QString readError_;
     bool dirty_ = false;
+    bool fileOpen_ = false;
 };
 
 // Publishes a station's records, status and run events to the broker, beside whatever else
