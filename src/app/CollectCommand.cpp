@@ -1,7 +1,7 @@
 #include "app/CollectCommand.h"
 
 #include "fleet/Collector.h"
-#include "web/WebAccess.h"
+#include "web/FleetServer.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -138,9 +138,14 @@ int runCollectCommand(const QStringList& args)
     std::signal(SIGTERM, onStopSignal);
     fleet::Collector collector(options->broker, options->database, options->clientId, logLine);
     collector.start();
+    std::unique_ptr<web::FleetServer> page;
     if (options->serve) {
-        logLine(QStringLiteral("--serve: the fleet page is not in this build"));
-        return 1;
+        page = std::make_unique<web::FleetServer>(options->database, *options->serve);
+        if (!page->start(&error)) {
+            logLine(QStringLiteral("--serve: ") + error);
+            return 1;
+        }
+        logLine(QStringLiteral("fleet page: ") + page->url());
     }
     QTimer watch;
     QObject::connect(&watch, &QTimer::timeout, [] {

@@ -307,7 +307,10 @@ void StationPublisher::tell(const QString& text)
     if (text == lastTold_)
         return;
     lastTold_ = text;
-    next_.message(QStringLiteral("publishing: ") + text, MessageSeverity::information());
+    if (tell_)
+        tell_(QStringLiteral("publishing: ") + text);
+    else
+        next_.message(QStringLiteral("publishing: ") + text, MessageSeverity::information());
 }
 
 void StationPublisher::onConnected()

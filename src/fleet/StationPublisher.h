@@ -10,6 +10,7 @@
 #include <QTimer>
 
 #include <deque>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -120,6 +121,9 @@ public:
     // record, then says goodbye (status offline). Whether every record went out.
     bool finish(int realMs);
     const QString& run() const { return run_; }
+    // Where the publisher's own reports go (connected, refused, lost, ...); by default to
+    // next's message().
+    void setTell(std::function<void(const QString&)> tell) { tell_ = std::move(tell); }
     const QString& stationId() const { return options_.stationId; }
 
     void status(const RunStatus& status) override { next_.status(status); }
@@ -150,6 +154,7 @@ private:
     int shotsSinceSave_ = 0;
     QTimer pumpLater_;
     QString lastTold_;
+    std::function<void(const QString&)> tell_;
 };
 
 } // namespace hs::fleet

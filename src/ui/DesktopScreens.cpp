@@ -5,6 +5,7 @@
 #include "ui/ConnectionScreen.h"
 #include "ui/PreparationScreen.h"
 #include "ui/SettingsScreen.h"
+#include "files/ResultFormat.h"
 #include "sim/SimServer.h"
 #include "web/RunFeed.h"
 #include "web/StatusServer.h"
@@ -68,9 +69,10 @@ std::optional<DesktopOptions> parseDesktopOptions(const QStringList& args, QStri
 {
     // The status page's options as the measure command takes them; the rest for the parser.
     web::ServeArguments serve;
+    fleet::PublishArguments publish;
     QStringList others{QStringLiteral("harmonic-station")};
     for (qsizetype i = 0; i < args.size(); ++i)
-        if (!serve.take(args, i))
+        if (!serve.take(args, i) && !publish.take(args, i))
             others << args[i];
     QCommandLineParser parser;
     const QCommandLineOption demo(QStringLiteral("demo"));
@@ -100,6 +102,8 @@ std::optional<DesktopOptions> parseDesktopOptions(const QStringList& args, QStri
     }
     QString why;
     options.serve = serve.options(&why);
+    if (why.isEmpty())
+        options.publish = publish.options(&why);
     if (!why.isEmpty())
         return fail(why);
     return options;
@@ -121,7 +125,8 @@ QString desktopOptionsHelp()
         "                  is printed as \"status page: http://...\"\n"
         "  --serve-token FILE\n"
         "                  every request to the status page must carry the token on the\n"
-        "                  file's first line; required for an address other than loopback\n");
+        "                  file's first line; required for an address other than loopback\n") +
+           fleet::PublishArguments::help();
 }
 
 DesktopProgram::DesktopProgram(Station& station, const QString& addressFile)
@@ -196,6 +201,8 @@ QWidget* DesktopProgram::nextScreen() const
 
 void DesktopProgram::endProgram(int code)
 {
+    if (publisher_)
+        publisher_->finish(3000);
     if (endProgram_)
         endProgram_(code);
     else
@@ -244,6 +251,22 @@ void DesktopProgram::openMeasurement()
         feed_->startRun();
         measurement_->setObserverTap(feed_.get());
     }
+    if (publish_) {
+        // Set up before the screen's start opens (and truncates) the result files.
+        publisher_ = std::make_unique<fleet::StationPublisher>(
+            *publish_, station_.clock, station_.settings,
+            feed_ ? static_cast<EngineObserver&>(*feed_) : noTap_);
+        publisher_->setTell([](const QString& text) {
+            std::fprintf(stderr, "harmonic-station: %s\n", qPrintable(text));
+        });
+        QString why;
+        if (publisher_->beginRun(
+                ResultFileNames(station_.settings.OutputFile, station_.settings.MeasureType()),
+                &why))
+            measurement_->setObserverTap(publisher_.get());
+        else
+            showMessage(why, QString());
+    }
     // Shown without blocking: the run starts from the event loop once the screen is up.
     measurement_->show();
 }
@@ -268,6 +291,8 @@ int runDesktopProgram(const DesktopOptions& options)
     program.show();
     if (options.serve)
         program.serveStatusPage(*options.serve);
+    if (options.publish)
+        program.publishRun(*options.publish);
     return QApplication::exec();
 }
 

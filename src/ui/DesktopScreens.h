@@ -2,6 +2,7 @@
 
 #include "engine/Station.h"
 #include "recorder/AddressFile.h"
+#include "fleet/StationPublisher.h"
 #include "web/WebAccess.h"
 
 #include <QString>
@@ -31,6 +32,7 @@ struct DesktopOptions {
     bool demo = false;      // --demo: simulated recorders in this process, screen pointed at them
     double timeScale = 1.0; // --time-scale X, else HARMONIC_TIME_SCALE, else 1
     std::optional<web::ServeOptions> serve; // --serve [ADDR:]PORT [--serve-token FILE]
+    std::optional<fleet::PublishOptions> publish; // --publish URL [--publish-ca ...]
 };
 
 // Reads the desktop program's options (arguments after the program name). nullopt and a reason
@@ -83,6 +85,9 @@ public:
     // "status page: URL" to stdout. When it cannot listen, the operator is told why and the
     // program goes on without it (false).
     bool serveStatusPage(const web::ServeOptions& options);
+    // The records, status and run events of the run to the broker as well (--publish), from
+    // the measurement screen on; what the publishing meets is told on stderr.
+    void publishRun(const fleet::PublishOptions& options) { publish_ = options; }
     // The page's server while serving, else nullptr.
     web::StatusServer* statusServer() const { return server_.get(); }
     // A message box through the message function (default: a box of the program's own).
@@ -100,6 +105,10 @@ private:
     // The status page; declared before the screens, which report to the feed.
     std::unique_ptr<web::RunFeed> feed_;
     std::unique_ptr<web::StatusServer> server_;
+    // The publisher (--publish); declared before the screens, which report to it.
+    std::optional<fleet::PublishOptions> publish_;
+    NullObserver noTap_;
+    std::unique_ptr<fleet::StationPublisher> publisher_;
     std::unique_ptr<ConnectionScreen> connection_;
     std::unique_ptr<SettingsScreen> settings_;
     std::unique_ptr<MeasurementScreen> measurement_;
