@@ -58,17 +58,6 @@ std::optional<DatabaseSpec> ParseDatabaseSpec(const QString& spec, QString* erro
     return d;
 }
 
-double TotalDistortionPercent(const std::vector<float>& byOrder)
-{
-    if (byOrder.empty() || !std::isfinite(byOrder[0]) || byOrder[0] == 0)
-        return 0;
-    double sum = 0;
-    for (std::size_t i = 1; i < byOrder.size(); ++i)
-        if (std::isfinite(byOrder[i]))
-            sum += double(byOrder[i]) * byOrder[i];
-    return 100.0 * std::sqrt(sum) / std::fabs(double(byOrder[0]));
-}
-
 namespace {
 
 QString numbers(const std::vector<float>& v)
@@ -351,7 +340,7 @@ bool FleetStore::insertRows(const RecordMessage& m, QString* error)
     const QString v = numbers(r.voltage);
     const QString vsa = layout.hasVoltSuperAngle() ? integers(r.voltSuperAngle) : QString();
     const QString vrms = r.hasRms ? triple(r.voltRms) : QString();
-    const double thdV = TotalDistortionPercent(r.voltage);
+    const double thdV = DistortionPercent(r.voltage);
     const QString received = QDateTime::currentDateTimeUtc().toString(Qt::ISODate);
     int at = 0;
     const auto bind = [&](const QVariant& value) { query->bindValue(at++, value); };
@@ -368,7 +357,7 @@ bool FleetStore::insertRows(const RecordMessage& m, QString* error)
         bind(finite(r.voltage.empty() ? NAN : r.voltage[0]));
         bind(finite(r.current[fi].empty() ? NAN : r.current[fi][0]));
         bind(finite(thdV));
-        bind(finite(TotalDistortionPercent(r.current[fi])));
+        bind(finite(DistortionPercent(r.current[fi])));
         bind(orders);
         bind(v);
         bind(numbers(r.current[fi]));

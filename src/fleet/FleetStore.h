@@ -105,8 +105,4 @@ private:
     std::set<std::pair<QString, QString>> knownRuns_;   // (station, run) in the database
 };
 
-// Total distortion in % of values by order (position 0 the fundamental): the root of the sum of
-// squares of the other orders over the fundamental; 0 when the fundamental is 0 or not finite.
-double TotalDistortionPercent(const std::vector<float>& byOrder);
-
 } // namespace hs::fleet

@@ -442,8 +442,13 @@ bool StationPublisher::finish(int realMs)
     QElapsedTimer waited;
     waited.start();
     // Real time, whatever the station's time scale: the broker's pace is not the station's.
+    // Without a broker there is nothing to wait for: the spool keeps the records for the next
+    // start.
     const bool sent = clock_.waitUntil(
-        [&] { return done() || waited.elapsed() >= realMs; },
+        [&] {
+            return done() || waited.elapsed() >= realMs ||
+                   (!client_.isConnected() && waited.elapsed() >= 1000);
+        },
         static_cast<qint64>(realMs / std::max(clock_.timeScale(), 1e-6)) + 1000) && done();
     saveStates();
     publishStatus(false);

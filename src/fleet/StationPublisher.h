@@ -118,7 +118,8 @@ public:
     // false with the reason in error. Starts connecting.
     bool beginRun(const QStringList& resultFiles, QString* error);
     // After the run: waits up to realMs (real time) for the broker to acknowledge every
-    // record, then says goodbye (status offline). Whether every record went out.
+    // record (a second at most when it is not connected), then says goodbye (status offline).
+    // Whether every record went out.
     bool finish(int realMs);
     const QString& run() const { return run_; }
     // Where the publisher's own reports go (connected, refused, lost, ...); by default to
