@@ -359,12 +359,13 @@ bool FleetStore::insertRows(const RecordMessage& m, QString* error)
         bind(finite(thdV));
         bind(finite(DistortionPercent(r.current[fi])));
         bind(orders);
-        bind(v);
+        // The record's voltage values once, on feeder 1's row.
+        bind(f == 0 ? v : QStringLiteral(""));
         bind(numbers(r.current[fi]));
         bind(integers(r.powerAngle[fi]));
-        bind(nullable(vsa));
+        bind(nullable(f == 0 ? vsa : QString()));
         bind(nullable(f == 0 && layout.hasCurSuperAngle() ? integers(r.curSuperAngle) : QString()));
-        bind(nullable(vrms));
+        bind(nullable(f == 0 ? vrms : QString()));
         bind(nullable(r.hasRms ? triple(r.curRms[fi]) : QString()));
         bind(received);
     }

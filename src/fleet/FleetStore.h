@@ -45,8 +45,8 @@ struct StationRow {
 //           thd_i, orders, v, i, pa, vsa, isa, vrms, irms, received): one row per feeder of a
 //           saved record, unique on (station, feeder, phase, save_time); per-order values as
 //           comma-separated numbers in the order list "orders" (shortest round-trip text, "nan"
-//           for a value that was not finite); v, vsa, vrms repeat the record's values on every
-//           feeder's row, isa is on feeder 1's row.
+//           for a value that was not finite); the record's own lists (v, vsa, isa, vrms) are on
+//           feeder 1's row (v empty on the others); v1 and thd_v on every row.
 //   events(station, run, time, type, text, body)
 // A record sent again replaces its rows (upsert), never adds rows.
 class FleetStore {
