@@ -118,7 +118,8 @@ double rawRate(const DatabaseSpec& spec, int saveOption, int n)
     if (db.open()) {
         QSqlQuery q(db);
         q.exec(QStringLiteral("CREATE TABLE IF NOT EXISTS raw (body TEXT)"));
-        const QByteArray m = message(saveOption, QStringLiteral("raw"), QDateTime::currentDateTime(), 1);
+        const QByteArray m =
+            message(saveOption, QStringLiteral("raw"), QDateTime::currentDateTime(), 1);
         q.prepare(QStringLiteral("INSERT INTO raw (body) VALUES (?)"));
         QElapsedTimer t;
         t.start();
@@ -144,9 +145,10 @@ double batchedRate(FleetStore& store, int saveOption, int n)
     QElapsedTimer t;
     double ms = 0;
     for (int i = 0; i < n; ++i) {
-        batch.push_back(*ParseRecordMessage(
-            message(saveOption, QStringLiteral("batch%1").arg(saveOption), start.addSecs(300LL * i), i),
-            nullptr));
+        batch.push_back(
+            *ParseRecordMessage(message(saveOption, QStringLiteral("batch%1").arg(saveOption),
+                                        start.addSecs(300LL * i), i),
+                                nullptr));
         if (batch.size() == 100 || i == n - 1) {
             t.start();
             store.storeRecords(batch, nullptr);
@@ -162,8 +164,8 @@ void printIngest(const char* db, int saveOption, int n, const Ingest& r, double 
     std::printf("%-10s 9 feeders x %3d orders: %7.0f records/s (%d records; parse %.2f ms, "
                 "store %.2f ms per record)   baseline one text row per record: %7.0f/s   "
                 "ratio %.2f\n",
-                db, saveOption == 4 ? 256 : 25, r.recordsPerSecond, n, r.parseMs / n,
-                r.storeMs / n, raw, raw > 0 ? r.recordsPerSecond / raw : 0);
+                db, saveOption == 4 ? 256 : 25, r.recordsPerSecond, n, r.parseMs / n, r.storeMs / n,
+                raw, raw > 0 ? r.recordsPerSecond / raw : 0);
 }
 
 quint16 freePort()
@@ -242,7 +244,8 @@ void backlog(const DatabaseSpec& spec, int stations, int days, const QString& di
 
 int main(int argc, char** argv)
 {
-    if (qEnvironmentVariableIsEmpty("PGHOST") && qEnvironmentVariableIsEmpty("HS_BENCH_PG_STARTED")) {
+    if (qEnvironmentVariableIsEmpty("PGHOST") &&
+        qEnvironmentVariableIsEmpty("HS_BENCH_PG_STARTED")) {
         setenv("HS_BENCH_PG_STARTED", "1", 1);
         std::vector<char*> args{const_cast<char*>("pg_virtualenv")};
         for (int i = 0; i < argc; ++i)
@@ -260,8 +263,8 @@ int main(int argc, char** argv)
             days = std::atoi(argv[i + 1]);
     }
     QTemporaryDir dir;
-    std::vector<DatabaseSpec> specs{
-        *ParseDatabaseSpec(QStringLiteral("sqlite:") + dir.path() + QStringLiteral("/f.db"), nullptr)};
+    std::vector<DatabaseSpec> specs{*ParseDatabaseSpec(
+        QStringLiteral("sqlite:") + dir.path() + QStringLiteral("/f.db"), nullptr)};
     if (!qEnvironmentVariableIsEmpty("PGHOST")) {
         DatabaseSpec pg;
         pg.driver = QStringLiteral("QPSQL");

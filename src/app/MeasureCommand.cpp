@@ -287,7 +287,7 @@ std::optional<MeasureOptions> parseMeasureOptions(const QStringList& args, QStri
 
 QString measureHelp()
 {
-    return QStringLiteral(
+    const QString text = QStringLiteral(
         "Usage: harmonic-station measure --settings FILE [--simulate [SCENARIO]] [--time-scale X]\n"
         "                                [--snapshot DIR] [--overwrite] [--quiet]\n"
         "                                [--serve [ADDR:]PORT [--serve-token FILE]]\n"
@@ -321,9 +321,9 @@ QString measureHelp()
         "                        is printed as \"status page: http://...\"\n"
         "  --serve-token FILE    every request to the status page must carry the token on the\n"
         "                        file's first line (header X-Station-Token, or the cookie set by\n"
-        "                        /login?token=...); required for an address other than loopback\n") +
-           fleet::PublishArguments::help() +
-           QStringLiteral("  --help, -h            this text\n"
+        "                        /login?token=...); required for an address other than loopback\n"
+        "%1"
+        "  --help, -h            this text\n"
         "\n"
         "Output: the station's clock time, then each change of the status line and one summary\n"
         "line per analysed shot; a line per save; at the end the records written against the\n"
@@ -338,6 +338,7 @@ QString measureHelp()
         "time came with save times without a record, 1 when the settings, the connection, the\n"
         "preparation or the run failed and it could not go on (with a message), 2 for a\n"
         "command-line error, 130 when interrupted.\n");
+    return text.arg(fleet::PublishArguments::help());
 }
 
 namespace {

@@ -102,9 +102,9 @@ void Collector::onMessage(const QString& topic, const QByteArray& payload)
     const QString station = levels[prefix.size()];
     const QString kind = levels.back();
     if (payload.size() > kMaxMessageBytes)
-        return drop(topic, QStringLiteral("%1 bytes, more than %2")
-                               .arg(payload.size())
-                               .arg(kMaxMessageBytes));
+        return drop(
+            topic,
+            QStringLiteral("%1 bytes, more than %2").arg(payload.size()).arg(kMaxMessageBytes));
     if (payload.isEmpty())
         return; // a retained message cleared
     QString why;
@@ -114,7 +114,8 @@ void Collector::onMessage(const QString& topic, const QByteArray& payload)
         if (!message)
             return drop(topic, why);
         if (message->station != station)
-            return drop(topic, QStringLiteral("the record is of station '%1'").arg(message->station));
+            return drop(topic,
+                        QStringLiteral("the record is of station '%1'").arg(message->station));
         ok = store_.storeRecord(*message, &why);
         counts_.records += ok;
     } else {

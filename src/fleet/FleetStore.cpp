@@ -236,8 +236,8 @@ bool FleetStore::migrate(QString* error)
         bool ok = true;
         for (const QString& sql : migration(v, postgres_))
             ok = ok && exec(sql, error);
-        ok = ok && exec(QStringLiteral("INSERT INTO schema_version (version) VALUES (%1)").arg(v),
-                        error);
+        ok = ok &&
+             exec(QStringLiteral("INSERT INTO schema_version (version) VALUES (%1)").arg(v), error);
         if (!ok || !db_.commit()) {
             db_.rollback();
             if (error)
@@ -295,7 +295,8 @@ bool FleetStore::knowRun(const QString& station, const QString& run, const QStri
     if (knownRuns_.count({station, run}))
         return true;
     QSqlQuery q(db_);
-    q.prepare(QStringLiteral("INSERT INTO stations (name) VALUES (?) ON CONFLICT (name) DO NOTHING"));
+    q.prepare(
+        QStringLiteral("INSERT INTO stations (name) VALUES (?) ON CONFLICT (name) DO NOTHING"));
     q.addBindValue(station);
     if (!q.exec()) {
         if (error)
@@ -416,9 +417,10 @@ bool FleetStore::storeRecords(const std::vector<RecordMessage>& messages, QStrin
 bool FleetStore::storeStatus(const QString& station, const QJsonObject& status, QString* error)
 {
     QSqlQuery q(db_);
-    q.prepare(QStringLiteral("INSERT INTO stations (name, online, status, seen) VALUES (?, ?, ?, ?) "
-                             "ON CONFLICT (name) DO UPDATE SET online = excluded.online, status = "
-                             "excluded.status, seen = excluded.seen"));
+    q.prepare(
+        QStringLiteral("INSERT INTO stations (name, online, status, seen) VALUES (?, ?, ?, ?) "
+                       "ON CONFLICT (name) DO UPDATE SET online = excluded.online, status = "
+                       "excluded.status, seen = excluded.seen"));
     q.addBindValue(station);
     q.addBindValue(status.value(QStringLiteral("online")).toBool() ? 1 : 0);
     q.addBindValue(QString::fromUtf8(QJsonDocument(status).toJson(QJsonDocument::Compact)));

@@ -10,8 +10,8 @@
 
 #include <map>
 #include <memory>
-#include <set>
 #include <optional>
+#include <set>
 #include <vector>
 
 namespace hs::fleet {

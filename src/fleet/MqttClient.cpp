@@ -99,8 +99,8 @@ QString ReadPasswordFile(const QString& path, QString* error)
             *error = QStringLiteral("%1: %2").arg(path, f.errorString());
         return {};
     }
-    const QString line = QString::fromUtf8(f.readLine(4096)).remove(QLatin1Char('\n')).remove(
-        QLatin1Char('\r'));
+    const QString line =
+        QString::fromUtf8(f.readLine(4096)).remove(QLatin1Char('\n')).remove(QLatin1Char('\r'));
     if (line.isEmpty() && error)
         *error = QStringLiteral("%1: the first line (the password) is empty").arg(path);
     return line;
@@ -161,8 +161,8 @@ bool MqttClient::createSession()
     const QByteArray id = options_.clientId.toUtf8();
     mosq_ = mosquitto_new(id.isEmpty() ? nullptr : id.constData(), options_.cleanSession, this);
     if (!mosq_) {
-        lastError_ = QStringLiteral("cannot create an MQTT session (client id '%1')")
-                         .arg(options_.clientId);
+        lastError_ =
+            QStringLiteral("cannot create an MQTT session (client id '%1')").arg(options_.clientId);
         return false;
     }
     mosquitto_connect_with_flags_callback_set(mosq_, &MqttClient::onConnect);
@@ -180,9 +180,9 @@ bool MqttClient::createSession()
                            options_.willPayload.constData(), 1, options_.willRetain);
     if (b.tls) {
         const QByteArray ca = options_.broker.caFile.toLocal8Bit();
-        const int rc = mosquitto_tls_set(mosq_, ca.isEmpty() ? nullptr : ca.constData(),
-                                         ca.isEmpty() ? "/etc/ssl/certs" : nullptr, nullptr,
-                                         nullptr, nullptr);
+        const int rc =
+            mosquitto_tls_set(mosq_, ca.isEmpty() ? nullptr : ca.constData(),
+                              ca.isEmpty() ? "/etc/ssl/certs" : nullptr, nullptr, nullptr, nullptr);
         if (rc != MOSQ_ERR_SUCCESS) {
             lastError_ = QStringLiteral("TLS set-up: %1").arg(mosquitto_strerror(rc));
             return false;
@@ -305,9 +305,9 @@ int MqttClient::publish(const QString& topic, const QByteArray& payload, int qos
     if (!connected_)
         return -1;
     int mid = 0;
-    const int rc = mosquitto_publish(mosq_, &mid, topic.toUtf8().constData(),
-                                     static_cast<int>(payload.size()), payload.constData(), qos,
-                                     retain);
+    const int rc =
+        mosquitto_publish(mosq_, &mid, topic.toUtf8().constData(), static_cast<int>(payload.size()),
+                          payload.constData(), qos, retain);
     if (rc != MOSQ_ERR_SUCCESS)
         return -1;
     sync();
@@ -324,7 +324,8 @@ bool MqttClient::subscribe(const QString& topicFilter, int qos)
     return ok;
 }
 
-// ---- Callbacks: called by the library from inside loop_read / loop_write on this thread ----------
+// ---- Callbacks: called by the library from inside loop_read / loop_write on this thread
+// ----------
 
 void MqttClient::onConnect(mosquitto*, void* self, int rc, int flags)
 {

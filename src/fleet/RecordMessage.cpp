@@ -29,8 +29,7 @@ bool ValidStationName(const QString& name)
     if (name.isEmpty() || name.toUtf8().size() > 128)
         return false;
     for (const QChar c : name)
-        if (!c.isPrint() || c == QLatin1Char('/') || c == QLatin1Char('+') ||
-            c == QLatin1Char('#'))
+        if (!c.isPrint() || c == QLatin1Char('/') || c == QLatin1Char('+') || c == QLatin1Char('#'))
             return false;
     return true;
 }
@@ -50,7 +49,8 @@ namespace {
 
 float floatOf(const QJsonValue& v)
 {
-    return v.isDouble() ? static_cast<float>(v.toDouble()) : std::numeric_limits<float>::quiet_NaN();
+    return v.isDouble() ? static_cast<float>(v.toDouble())
+                        : std::numeric_limits<float>::quiet_NaN();
 }
 
 // An array of n numbers (null for a value that was not finite); false when it is not one.
@@ -114,7 +114,8 @@ QString readValues(const QJsonObject& r, const RecordLayout& layout, ResultRecor
         if (layout.hasRms() && !readTriple(rms.value(key), out.curRms[f]))
             return QStringLiteral("Irms.") + key;
     }
-    if (layout.hasVoltSuperAngle() && !readAngles(r.value(QStringLiteral("VSA")), n, out.voltSuperAngle))
+    if (layout.hasVoltSuperAngle() &&
+        !readAngles(r.value(QStringLiteral("VSA")), n, out.voltSuperAngle))
         return QStringLiteral("VSA");
     if (layout.hasCurSuperAngle() &&
         !readAngles(r.value(QStringLiteral("ISA1")), n, out.curSuperAngle))
@@ -190,21 +191,66 @@ std::optional<RecordMessage> ParseRecordMessage(const QByteArray& json, QString*
 
 namespace {
 
-template <typename T> QString nameOf(const T&) { return QStringLiteral("event"); }
-QString nameOf(const run::ShotAnalysed&) { return QStringLiteral("shotAnalysed"); }
-QString nameOf(const run::RecordSaved&) { return QStringLiteral("recordSaved"); }
-QString nameOf(const run::RecordSavedLate&) { return QStringLiteral("recordSavedLate"); }
-QString nameOf(const run::RecordsMissing&) { return QStringLiteral("recordsMissing"); }
-QString nameOf(const run::LinkLost&) { return QStringLiteral("linkLost"); }
-QString nameOf(const run::ReconnectAttempt&) { return QStringLiteral("reconnectAttempt"); }
-QString nameOf(const run::LinkBack&) { return QStringLiteral("linkBack"); }
-QString nameOf(const run::RecorderChanged&) { return QStringLiteral("recorderChanged"); }
-QString nameOf(const run::Stalled&) { return QStringLiteral("stalled"); }
-QString nameOf(const run::ShotsResumed&) { return QStringLiteral("shotsResumed"); }
-QString nameOf(const run::FileRecreated&) { return QStringLiteral("fileRecreated"); }
-QString nameOf(const run::WriteFailed&) { return QStringLiteral("writeFailed"); }
-QString nameOf(const run::AnalysisFailed&) { return QStringLiteral("analysisFailed"); }
-QString nameOf(const run::RunEnded&) { return QStringLiteral("runEnded"); }
+template <typename T> QString nameOf(const T&)
+{
+    return QStringLiteral("event");
+}
+QString nameOf(const run::ShotAnalysed&)
+{
+    return QStringLiteral("shotAnalysed");
+}
+QString nameOf(const run::RecordSaved&)
+{
+    return QStringLiteral("recordSaved");
+}
+QString nameOf(const run::RecordSavedLate&)
+{
+    return QStringLiteral("recordSavedLate");
+}
+QString nameOf(const run::RecordsMissing&)
+{
+    return QStringLiteral("recordsMissing");
+}
+QString nameOf(const run::LinkLost&)
+{
+    return QStringLiteral("linkLost");
+}
+QString nameOf(const run::ReconnectAttempt&)
+{
+    return QStringLiteral("reconnectAttempt");
+}
+QString nameOf(const run::LinkBack&)
+{
+    return QStringLiteral("linkBack");
+}
+QString nameOf(const run::RecorderChanged&)
+{
+    return QStringLiteral("recorderChanged");
+}
+QString nameOf(const run::Stalled&)
+{
+    return QStringLiteral("stalled");
+}
+QString nameOf(const run::ShotsResumed&)
+{
+    return QStringLiteral("shotsResumed");
+}
+QString nameOf(const run::FileRecreated&)
+{
+    return QStringLiteral("fileRecreated");
+}
+QString nameOf(const run::WriteFailed&)
+{
+    return QStringLiteral("writeFailed");
+}
+QString nameOf(const run::AnalysisFailed&)
+{
+    return QStringLiteral("analysisFailed");
+}
+QString nameOf(const run::RunEnded&)
+{
+    return QStringLiteral("runEnded");
+}
 
 QString iso(const QDateTime& t)
 {

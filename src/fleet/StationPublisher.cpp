@@ -4,8 +4,8 @@
 #include "fleet/RecordMessage.h"
 #include "model/MeasurementSettings.h"
 
-#include <QElapsedTimer>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QHostInfo>
@@ -107,8 +107,8 @@ bool RecordSpool::loadState()
     run_ = o.value(QStringLiteral("run")).toString();
     acked_ = o.value(QStringLiteral("acknowledged")).toInteger();
     unsentAcked_ = o.value(QStringLiteral("unsentAcknowledged")).toInteger();
-    lastAcked_ = QDateTime::fromString(o.value(QStringLiteral("lastRecord")).toString(),
-                                       Qt::ISODate);
+    lastAcked_ =
+        QDateTime::fromString(o.value(QStringLiteral("lastRecord")).toString(), Qt::ISODate);
     QFile u(unsentPath());
     if (u.open(QIODevice::ReadOnly))
         unsent_ = u.readAll().split('\n');
@@ -444,12 +444,14 @@ bool StationPublisher::finish(int realMs)
     // Real time, whatever the station's time scale: the broker's pace is not the station's.
     // Without a broker there is nothing to wait for: the spool keeps the records for the next
     // start.
-    const bool sent = clock_.waitUntil(
-        [&] {
-            return done() || waited.elapsed() >= realMs ||
-                   (!client_.isConnected() && waited.elapsed() >= 1000);
-        },
-        static_cast<qint64>(realMs / std::max(clock_.timeScale(), 1e-6)) + 1000) && done();
+    const bool sent =
+        clock_.waitUntil(
+            [&] {
+                return done() || waited.elapsed() >= realMs ||
+                       (!client_.isConnected() && waited.elapsed() >= 1000);
+            },
+            static_cast<qint64>(realMs / std::max(clock_.timeScale(), 1e-6)) + 1000) &&
+        done();
     saveStates();
     publishStatus(false);
     clock_.waitUntil([this] { return inFlight_.empty() || !client_.isConnected(); },

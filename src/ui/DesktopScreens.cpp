@@ -111,7 +111,7 @@ std::optional<DesktopOptions> parseDesktopOptions(const QStringList& args, QStri
 
 QString desktopOptionsHelp()
 {
-    return QStringLiteral(
+    const QString text = QStringLiteral(
         "Options of the desktop program:\n"
         "  --demo          start two simulated recorders in this process (127.0.0.1:8802 and\n"
         "                  127.0.0.2:8802) and point the connection screen at them\n"
@@ -125,8 +125,8 @@ QString desktopOptionsHelp()
         "                  is printed as \"status page: http://...\"\n"
         "  --serve-token FILE\n"
         "                  every request to the status page must carry the token on the\n"
-        "                  file's first line; required for an address other than loopback\n") +
-           fleet::PublishArguments::help();
+        "                  file's first line; required for an address other than loopback\n");
+    return text + fleet::PublishArguments::help();
 }
 
 DesktopProgram::DesktopProgram(Station& station, const QString& addressFile)

@@ -38,10 +38,10 @@ QJsonObject stationJson(fleet::FleetStore& store, const fleet::StationRow& row, 
         const auto it = present.find(d);
         const int count = it == present.end() ? 0 : it->second;
         started = started || count > 0;
-        strip.append(QJsonObject{{QStringLiteral("date"), d.toString(Qt::ISODate)},
-                                 {QStringLiteral("records"), count},
-                                 {QStringLiteral("expected"),
-                                  started ? expectedRecords(status, d, today) : 0}});
+        strip.append(QJsonObject{
+            {QStringLiteral("date"), d.toString(Qt::ISODate)},
+            {QStringLiteral("records"), count},
+            {QStringLiteral("expected"), started ? expectedRecords(status, d, today) : 0}});
     }
     QJsonArray trend;
     for (const auto& p : store.trend(row.name, trendPoints))
@@ -72,8 +72,7 @@ QJsonObject FleetDocument(fleet::FleetStore& store, const QDate& today, int days
             {QStringLiteral("stations"), stations}};
 }
 
-FleetServer::FleetServer(fleet::DatabaseSpec database, const ServeOptions& options,
-                         QObject* parent)
+FleetServer::FleetServer(fleet::DatabaseSpec database, const ServeOptions& options, QObject* parent)
     : PageServer(options, parent), database_(std::move(database))
 {
 }
@@ -95,8 +94,7 @@ PageServer::Reply FleetServer::route(const QHttpServerRequest& request)
     if (!store_.ping() && !store_.open(database_, &why))
         return json({{QStringLiteral("error"), QStringLiteral("database: ") + why}}, 503);
     why.clear();
-    const QJsonObject doc =
-        FleetDocument(store_, QDate::currentDate(), kDays, kTrendPoints, &why);
+    const QJsonObject doc = FleetDocument(store_, QDate::currentDate(), kDays, kTrendPoints, &why);
     if (!why.isEmpty())
         return json({{QStringLiteral("error"), QStringLiteral("database: ") + why}}, 503);
     fleetReply_ = json(doc);

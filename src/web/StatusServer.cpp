@@ -410,7 +410,7 @@ StatusServer::StatusServer(RunFeed& feed, const ServeOptions& options, QObject* 
 StatusServer::~StatusServer() = default;
 
 std::optional<StatusServer::Reply> StatusServer::refuse(const QHttpServerRequest& request,
-                                                       QTcpSocket* socket)
+                                                        QTcpSocket* socket)
 {
     if (!request.url().path().startsWith(QStringLiteral("/view/")) || !tcp_ ||
         tcp_->takePicture(socket))

@@ -161,8 +161,8 @@ protected:
 void publishForeignMessages(quint16 port, const QByteArray& goodRecord)
 {
     fleet::MqttClient::Options o;
-    o.broker = *fleet::ParseBrokerUrl(QStringLiteral("mqtt://127.0.0.1:%1/fleet").arg(port),
-                                      nullptr);
+    o.broker =
+        *fleet::ParseBrokerUrl(QStringLiteral("mqtt://127.0.0.1:%1/fleet").arg(port), nullptr);
     o.clientId = QStringLiteral("intruder");
     fleet::MqttClient client(o);
     int acked = 0;
@@ -189,7 +189,8 @@ TEST_F(FleetEndToEnd, NothingLostWhenBrokerAndCollectorAreKilled)
     startCollector(collector, broker.url(), db);
     startStation(station, 14, broker.url());
 
-    ASSERT_TRUE(waitForRecords(3, 30000)) << readAll(d_ + QStringLiteral("/station.log")).toStdString();
+    ASSERT_TRUE(waitForRecords(3, 30000))
+        << readAll(d_ + QStringLiteral("/station.log")).toStdString();
     broker.kill();
     ASSERT_TRUE(waitForRecords(6, 10000)); // three station minutes without a broker
     ASSERT_TRUE(broker.start());
@@ -206,7 +207,8 @@ TEST_F(FleetEndToEnd, NothingLostWhenBrokerAndCollectorAreKilled)
     publishForeignMessages(broker.port(),
                            fleet::RecordMessageJson(QStringLiteral("st1"), QStringLiteral("x"),
                                                     std::nullopt, file, changed));
-    EXPECT_THAT(station.wait(30000), CompleteOrGap()) << readAll(d_ + QStringLiteral("/station.log")).toStdString();
+    EXPECT_THAT(station.wait(30000), CompleteOrGap())
+        << readAll(d_ + QStringLiteral("/station.log")).toStdString();
 
     std::map<QDateTime, ResultRecord> expected;
     addRecords(expected, resultFile());
@@ -216,9 +218,11 @@ TEST_F(FleetEndToEnd, NothingLostWhenBrokerAndCollectorAreKilled)
     const QString log = readAll(d_ + QStringLiteral("/collector.log"));
     EXPECT_TRUE(log.contains(QStringLiteral("dropped a message on 'fleet/st9/record': not a JSON")))
         << log.toStdString();
-    EXPECT_TRUE(log.contains(QStringLiteral("dropped a message on 'fleet/st9/record': 2097152 bytes")))
+    EXPECT_TRUE(
+        log.contains(QStringLiteral("dropped a message on 'fleet/st9/record': 2097152 bytes")))
         << log.toStdString();
-    EXPECT_TRUE(log.contains(QStringLiteral("the record is of station 'st1'"))) << log.toStdString();
+    EXPECT_TRUE(log.contains(QStringLiteral("the record is of station 'st1'")))
+        << log.toStdString();
     EXPECT_TRUE(QFileInfo::exists(resultFile() + QStringLiteral(".publish")));
 }
 
@@ -267,7 +271,8 @@ TEST_F(FleetEndToEnd, RestartedStationPublishesWhatItsSpoolHeld)
     ASSERT_TRUE(waitForRecords(4, 30000));
     station.kill();
     const QString log = readAll(d_ + QStringLiteral("/station.log"));
-    EXPECT_TRUE(log.contains(QStringLiteral("refused the user name or password"))) << log.toStdString();
+    EXPECT_TRUE(log.contains(QStringLiteral("refused the user name or password")))
+        << log.toStdString();
     std::map<QDateTime, ResultRecord> expected;
     addRecords(expected, resultFile());
 

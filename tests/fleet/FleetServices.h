@@ -126,10 +126,10 @@ public:
     }
     bool start()
     {
-        process_.start(QStringLiteral("mosquitto"),
-                       {QStringLiteral("-c"), dir_ + QStringLiteral("/mosquitto.conf"),
-                        QStringLiteral("-v")},
-                       dir_ + QStringLiteral("/broker.log"));
+        process_.start(
+            QStringLiteral("mosquitto"),
+            {QStringLiteral("-c"), dir_ + QStringLiteral("/mosquitto.conf"), QStringLiteral("-v")},
+            dir_ + QStringLiteral("/broker.log"));
         return waitFor([this] { return accepts(port_); }, 5000);
     }
     void kill() { process_.kill(); }
@@ -163,10 +163,10 @@ public:
         QDir().mkpath(dir_);
         if (::geteuid() == 0)
             QProcess::execute(QStringLiteral("chown"), {QStringLiteral("postgres"), dir_, dir});
-        if (run(QStringLiteral("initdb"), {QStringLiteral("-D"), dir_ + QStringLiteral("/data"),
-                                           QStringLiteral("-U"), QStringLiteral("postgres"),
-                                           QStringLiteral("--auth=trust"),
-                                           QStringLiteral("-E"), QStringLiteral("UTF8")}) != 0)
+        if (run(QStringLiteral("initdb"),
+                {QStringLiteral("-D"), dir_ + QStringLiteral("/data"), QStringLiteral("-U"),
+                 QStringLiteral("postgres"), QStringLiteral("--auth=trust"), QStringLiteral("-E"),
+                 QStringLiteral("UTF8")}) != 0)
             return QStringLiteral("initdb failed");
         return resume() ? QString() : QStringLiteral("pg_ctl start failed");
     }
@@ -174,7 +174,8 @@ public:
     {
         return run(QStringLiteral("pg_ctl"),
                    {QStringLiteral("-D"), dir_ + QStringLiteral("/data"), QStringLiteral("-l"),
-                    dir_ + QStringLiteral("/server.log"), QStringLiteral("-w"), QStringLiteral("-o"),
+                    dir_ + QStringLiteral("/server.log"), QStringLiteral("-w"),
+                    QStringLiteral("-o"),
                     QStringLiteral("-p %1 -k %2 -c listen_addresses=127.0.0.1 -c fsync=off")
                         .arg(port_)
                         .arg(dir_),
@@ -183,9 +184,9 @@ public:
     void stop()
     {
         if (!dir_.isEmpty())
-            run(QStringLiteral("pg_ctl"), {QStringLiteral("-D"), dir_ + QStringLiteral("/data"),
-                                           QStringLiteral("-m"), QStringLiteral("immediate"),
-                                           QStringLiteral("-w"), QStringLiteral("stop")});
+            run(QStringLiteral("pg_ctl"),
+                {QStringLiteral("-D"), dir_ + QStringLiteral("/data"), QStringLiteral("-m"),
+                 QStringLiteral("immediate"), QStringLiteral("-w"), QStringLiteral("stop")});
     }
     QString spec() const
     {
@@ -204,8 +205,8 @@ private:
     static QString binDir()
     {
         const QStringList versions =
-            QDir(QStringLiteral("/usr/lib/postgresql")).entryList(QDir::Dirs | QDir::NoDotAndDotDot,
-                                                                  QDir::Name | QDir::Reversed);
+            QDir(QStringLiteral("/usr/lib/postgresql"))
+                .entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name | QDir::Reversed);
         for (const QString& v : versions)
             if (QFile::exists(QStringLiteral("/usr/lib/postgresql/%1/bin/pg_ctl").arg(v)))
                 return QStringLiteral("/usr/lib/postgresql/%1/bin").arg(v);

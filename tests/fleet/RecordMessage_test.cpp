@@ -78,10 +78,10 @@ TEST(RecordMessage, EveryLayoutRoundTripsThroughMessageAndDatabase)
     QTemporaryDir dir;
     FleetStore store;
     QString why;
-    ASSERT_TRUE(store.open(*ParseDatabaseSpec(QStringLiteral("sqlite:") + dir.path() +
-                                                  QStringLiteral("/f.db"),
-                                              nullptr),
-                           &why))
+    ASSERT_TRUE(
+        store.open(*ParseDatabaseSpec(
+                       QStringLiteral("sqlite:") + dir.path() + QStringLiteral("/f.db"), nullptr),
+                   &why))
         << why.toStdString();
     const std::vector<ResultFile> files = {sampleFile(0, 9), sampleFile(1, 1), sampleFile(2, 1),
                                            sampleFile(3, 4), sampleFile(4, 2, QLatin1Char('T'))};
@@ -112,10 +112,10 @@ TEST(RecordMessage, EveryLayoutRoundTripsThroughMessageAndDatabase)
 TEST(RecordMessage, RefusesMessagesThatDoNotFitTheirLayout)
 {
     const ResultFile f = sampleFile(3, 2);
-    const QJsonObject good = QJsonDocument::fromJson(RecordMessageJson(
-                                                         QStringLiteral("st"), QStringLiteral("r"),
-                                                         std::nullopt, f, f.records.front()))
-                                 .object();
+    const QJsonObject good =
+        QJsonDocument::fromJson(RecordMessageJson(QStringLiteral("st"), QStringLiteral("r"),
+                                                  std::nullopt, f, f.records.front()))
+            .object();
     const auto broken = [&good](const std::function<void(QJsonObject&)>& change) {
         QJsonObject o = good;
         change(o);
@@ -143,7 +143,8 @@ TEST(RecordMessage, RefusesMessagesThatDoNotFitTheirLayout)
 TEST(BrokerUrl, ReadsTheAddressAndRefusesPasswordsAndWildcards)
 {
     QString why;
-    const auto a = ParseBrokerUrl(QStringLiteral("mqtts://st@broker.example:8884/utility/east"), &why);
+    const auto a =
+        ParseBrokerUrl(QStringLiteral("mqtts://st@broker.example:8884/utility/east"), &why);
     ASSERT_TRUE(a) << why.toStdString();
     EXPECT_TRUE(a->tls);
     EXPECT_EQ(a->user, QStringLiteral("st"));

@@ -23,8 +23,8 @@ inline QString chromiumPath()
 }
 
 // Runs headless Chromium with a fresh profile; its standard output, or a failure.
-inline QByteArray runChromium(const QString& program, const QStringList& args, const QString& profile,
-                       int* exitCode)
+inline QByteArray runChromium(const QString& program, const QStringList& args,
+                              const QString& profile, int* exitCode)
 {
     QStringList all{QStringLiteral("--headless"),
                     QStringLiteral("--disable-gpu"),

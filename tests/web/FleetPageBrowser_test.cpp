@@ -96,7 +96,8 @@ TEST(FleetPageBrowser, ChromiumShowsStationsStripsAndTrends)
     t.start();
     while (url.isEmpty() && t.elapsed() < 20000 && collect.waitForReadyRead(1000)) {
         log += QString::fromUtf8(collect.readAll());
-        url = QRegularExpression(QStringLiteral("fleet page: (http://\\S+)")).match(log).captured(1);
+        url =
+            QRegularExpression(QStringLiteral("fleet page: (http://\\S+)")).match(log).captured(1);
     }
     ASSERT_FALSE(url.isEmpty()) << log.toStdString();
 
@@ -107,7 +108,8 @@ TEST(FleetPageBrowser, ChromiumShowsStationsStripsAndTrends)
         profile.path(), &exitCode));
     ASSERT_EQ(exitCode, 0);
     const auto row = [&dom](const QString& station) {
-        const qsizetype at = dom.indexOf(QStringLiteral("<td>") + station + QStringLiteral("</td>"));
+        const qsizetype at =
+            dom.indexOf(QStringLiteral("<td>") + station + QStringLiteral("</td>"));
         return at < 0 ? QString() : dom.mid(at, dom.indexOf(QStringLiteral("</tr>"), at) - at);
     };
     const QString east = row(QStringLiteral("east-1")), west = row(QStringLiteral("west-2"));
@@ -127,11 +129,11 @@ TEST(FleetPageBrowser, ChromiumShowsStationsStripsAndTrends)
     EXPECT_TRUE(east.contains(QStringLiteral("class=\"thd\"")));
 
     const QString shot = profile.path() + QStringLiteral("/fleet-page.png");
-    webtest::runChromium(chromium,
-                         {QStringLiteral("--virtual-time-budget=5000"),
-                          QStringLiteral("--hide-scrollbars"), QStringLiteral("--window-size=1280,360"),
-                          QStringLiteral("--screenshot=") + shot, url},
-                         profile.path() + QStringLiteral("/second"), &exitCode);
+    webtest::runChromium(
+        chromium,
+        {QStringLiteral("--virtual-time-budget=5000"), QStringLiteral("--hide-scrollbars"),
+         QStringLiteral("--window-size=1280,360"), QStringLiteral("--screenshot=") + shot, url},
+        profile.path() + QStringLiteral("/second"), &exitCode);
     EXPECT_EQ(QImage(shot).size(), QSize(1280, 360));
     if (const QString keep = qEnvironmentVariable("HS_FLEET_PAGE_SHOT"); !keep.isEmpty()) {
         QFile::remove(keep);
