@@ -7,7 +7,7 @@ WERROR     := $(if $(filter true,$(CI)),ON,OFF)
 PACKAGES   := cmake ninja-build g++ qt6-base-dev qt6-httpserver-dev qt6-websockets-dev \
               libgtest-dev libgmock-dev libbenchmark-dev fonts-noto-cjk chromium \
               libmosquitto-dev mosquitto libqt6sql6-sqlite libqt6sql6-psql postgresql \
-              postgresql-common
+              postgresql-common pkgconf
 SUDO       := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 EXE        := $(BUILD)/harmonic-station
 # ccache, when the machine has it, shares compiled objects between checkouts.
