@@ -5,7 +5,9 @@ JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 WERROR     := $(if $(filter true,$(CI)),ON,OFF)
 # qt6-websockets-dev: Qt HTTP Server's CMake files ask for it, its package does not.
 PACKAGES   := cmake ninja-build g++ qt6-base-dev qt6-httpserver-dev qt6-websockets-dev \
-              libgtest-dev libgmock-dev libbenchmark-dev fonts-noto-cjk chromium
+              libgtest-dev libgmock-dev libbenchmark-dev fonts-noto-cjk chromium \
+              libmosquitto-dev mosquitto libqt6sql6-sqlite libqt6sql6-psql postgresql \
+              postgresql-common pkgconf
 SUDO       := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 EXE        := $(BUILD)/harmonic-station
 # ccache, when the machine has it, shares compiled objects between checkouts.

@@ -264,6 +264,7 @@ std::optional<MeasureOptions> parseMeasureOptions(const QStringList& args, QStri
     o.timeScale = Clock::scaleFromEnvironment(1.0);
     web::ServeArguments serve;
     LimitArguments limits;
+    fleet::PublishArguments publish;
     const auto fail = [error](const QString& why) {
         if (error)
             *error = why;
@@ -297,8 +298,8 @@ std::optional<MeasureOptions> parseMeasureOptions(const QStringList& args, QStri
             o.snapshotDir = args[++i];
         } else if (a == QStringLiteral("--quiet") || a == QStringLiteral("-q")) {
             o.quiet = true;
-        } else if (serve.take(args, i)) {
-            // --serve, --serve-token: checked once every argument is seen
+        } else if (serve.take(args, i) || publish.take(args, i)) {
+            // --serve, --serve-token, --publish...: checked once every argument is seen
         } else if (limits.take(args, i)) {
             // the limit watch's options: checked once every argument is seen
         } else if (a == QStringLiteral("--overwrite")) {
@@ -311,6 +312,8 @@ std::optional<MeasureOptions> parseMeasureOptions(const QStringList& args, QStri
         return fail(QStringLiteral("--settings FILE is required"));
     QString why;
     o.serve = serve.options(&why);
+    if (why.isEmpty())
+        o.publish = publish.options(&why);
     if (!why.isEmpty())
         return fail(why);
     if (limits.given() && !(o.limits = limits.selection(&why)))
@@ -320,10 +323,12 @@ std::optional<MeasureOptions> parseMeasureOptions(const QStringList& args, QStri
 
 QString measureHelp()
 {
-    return QStringLiteral(
+    const QString text = QStringLiteral(
         "Usage: harmonic-station measure --settings FILE [--simulate [SCENARIO]] [--time-scale X]\n"
         "                                [--snapshot DIR] [--overwrite] [--quiet]\n"
         "                                [--serve [ADDR:]PORT [--serve-token FILE]]\n"
+        "                                [--publish URL [--publish-ca FILE]\n"
+        "                                 [--publish-password-file FILE] [--station-id NAME]]\n"
         "\n"
         "Runs one measurement without screens: connects to the recorders named in the settings\n"
         "file and initialises them, configures them for the measurement, takes a check shot and\n"
@@ -357,6 +362,7 @@ QString measureHelp()
         "                        the limit watch: each saved record is checked against the\n"
         "                        profile's limits; a quantity that goes over its limit is a run\n"
         "                        event (and on the status page, /api/compliance)\n"
+        "%2"
         "  --help, -h            this text\n"
         "\n"
         "Output: the station's clock time, then each change of the status line and one summary\n"
@@ -373,8 +379,8 @@ QString measureHelp()
         "Exit status: 0 after a complete run (a record for every save time), 3 when the end\n"
         "time came with save times without a record, 1 when the settings, the connection, the\n"
         "preparation or the run failed and it could not go on (with a message), 2 for a\n"
-        "command-line error, 130 when interrupted.\n")
-        .arg(LimitArguments::help());
+        "command-line error, 130 when interrupted.\n");
+    return text.arg(LimitArguments::help()).arg(fleet::PublishArguments::help());
 }
 
 namespace {
@@ -516,6 +522,22 @@ Result<std::unique_ptr<LimitWatch>> startLimitWatch(const MeasureOptions& option
     return watch;
 }
 
+// --publish: the records, status and events go to the broker as well (nullptr without). The
+// spools are set up before the result files are opened, which truncates them.
+Result<std::unique_ptr<fleet::StationPublisher>>
+startPublisher(const MeasureOptions& options, Station& station, EngineObserver& next)
+{
+    if (!options.publish)
+        return std::unique_ptr<fleet::StationPublisher>();
+    auto publisher = std::make_unique<fleet::StationPublisher>(*options.publish, station.clock,
+                                                               station.settings, next);
+    QString why;
+    if (!publisher->beginRun(
+            ResultFileNames(station.settings.OutputFile, station.settings.MeasureType()), &why))
+        return failedWith(QStringLiteral("--publish: ") + why);
+    return publisher;
+}
+
 // What the settings and preparation screens do before the measurement: the automatic set-up
 // and its lock-out, the configuration and check shot; the wiring is accepted as it is.
 Result<void> prepareRecorders(SetupFlow& flow, ConsoleObserver& observer)
@@ -637,10 +659,17 @@ int runMeasure(const MeasureOptions& options)
     if (!watch)
         return endedBy(watch.error(), observer);
 
-    SetupFlow flow(station, watch.value() ? *watch.value() : runObserver);
+    EngineObserver& watched = watch.value() ? *watch.value() : runObserver;
+    auto publisher = startPublisher(options, station, watched);
+    if (!publisher)
+        return endedBy(publisher.error(), observer);
+    SetupFlow flow(station, publisher.value() ? *publisher.value() : watched);
     if (const Result<void> prepared = prepareRecorders(flow, observer); !prepared)
         return endedBy(prepared.error(), observer);
-    return measure(flow, options, station, observer, simulator.value().get());
+    const int status = measure(flow, options, station, observer, simulator.value().get());
+    if (publisher.value())
+        publisher.value()->finish(InterruptGuard::interrupted() ? 2000 : 10000);
+    return status;
 }
 
 } // namespace

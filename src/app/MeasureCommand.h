@@ -3,6 +3,7 @@
 #include "engine/RunLoop.h"
 
 #include "compliance/LimitArguments.h"
+#include "fleet/StationPublisher.h"
 #include "web/WebAccess.h"
 
 #include <QString>
@@ -24,6 +25,7 @@ struct MeasureOptions {
     QString snapshotDir; // --snapshot DIR: pictures of the views after each save and at the end
     std::optional<web::ServeOptions> serve; // --serve [ADDR:]PORT [--serve-token FILE]
     std::optional<LimitSelection> limits;   // --profile/--limits and parameters: the limit watch
+    std::optional<fleet::PublishOptions> publish; // --publish URL [--publish-ca ...]
 };
 
 // Exit codes of `measure` (those of a run that started come from RunExitStatus).

@@ -1,4 +1,5 @@
 #include "ui/DesktopScreens.h"
+#include "app/CollectCommand.h"
 #include "app/ExportCommand.h"
 #include "app/MeasureCommand.h"
 #include "app/ReportCommand.h"
@@ -29,6 +30,8 @@ const std::vector<hs::Subcommand> kSubcommands = {
     {"export", "result and waveform files to CSV, JSON, COMTRADE or PNG", hs::runExportCommand},
     {"report", "result files against harmonic limits: HTML, PDF and CSV report",
      hs::runReportCommand},
+    {"collect", "the fleet's published records into a database; the fleet page",
+     hs::runCollectCommand},
 };
 
 void printUsage()

@@ -220,9 +220,8 @@ QJsonObject jsonRecord(const ResultRecord& r, const ExportColumns& c)
     return o;
 }
 
-// The JSON document without its records, split where they go: the text before the first record
-// and the text after the last one.
-std::pair<QByteArray, QByteArray> jsonFrame(const ResultFile& file, const ExportColumns& c)
+// The document's members before its records.
+QJsonObject jsonHead(const ResultFile& file, const ExportColumns& c)
 {
     QJsonObject root;
     root.insert(QStringLiteral("file"), file.path);
@@ -237,6 +236,14 @@ std::pair<QByteArray, QByteArray> jsonFrame(const ResultFile& file, const Export
     if (file.truncated())
         root.insert(QStringLiteral("incompleteRecordBytes"),
                     static_cast<qint64>(file.trailingBytes));
+    return root;
+}
+
+// The JSON document without its records, split where they go: the text before the first record
+// and the text after the last one.
+std::pair<QByteArray, QByteArray> jsonFrame(const ResultFile& file, const ExportColumns& c)
+{
+    QJsonObject root = jsonHead(file, c);
     // A marker record shows where the records stand in the indented text (a line of its own).
     const QByteArray marker = "\"records go here\"";
     root.insert(QStringLiteral("records"), QJsonArray{QStringLiteral("records go here")});
@@ -324,6 +331,15 @@ bool WriteResultExport(ResultRecordReader& reader, const ExportSelection& select
     else if (!written)
         error = out.errorString();
     return error.isEmpty();
+}
+
+QJsonObject ResultRecordDocument(const ResultFile& file, const ResultRecord& record)
+{
+    const ExportColumns columns(file, ExportSelection{});
+    QJsonObject root = jsonHead(file, columns);
+    root.remove(QStringLiteral("incompleteRecordBytes"));
+    root.insert(QStringLiteral("records"), QJsonArray{jsonRecord(record, columns)});
+    return root;
 }
 
 } // namespace hs

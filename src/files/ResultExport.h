@@ -3,6 +3,7 @@
 #include "files/ResultFileReader.h"
 
 #include <QByteArray>
+#include <QJsonObject>
 #include <QString>
 
 class QIODevice;
@@ -53,5 +54,9 @@ QByteArray ResultJson(const ResultFile& file, const ExportSelection& selection);
 enum class ExportFormat { Csv, Json };
 bool WriteResultExport(ResultRecordReader& reader, const ExportSelection& selection,
                        ExportFormat format, QIODevice& out, QString& error);
+
+// The JSON export of one record of a file, every order and feeder: the document ResultJson
+// writes for a file that holds this record alone. Stations publish their records in this form.
+QJsonObject ResultRecordDocument(const ResultFile& file, const ResultRecord& record);
 
 } // namespace hs

@@ -255,4 +255,14 @@ bool WriteWholeFile(const QString& path, const QByteArray& bytes, QString& error
     return true;
 }
 
+double DistortionPercent(const std::vector<float>& byOrder)
+{
+    if (byOrder.empty() || byOrder.front() == 0.0f)
+        return 0.0;
+    double sum = 0.0;
+    for (std::size_t i = 1; i < byOrder.size(); ++i)
+        sum += double(byOrder[i]) * double(byOrder[i]);
+    return std::sqrt(sum) / double(byOrder.front()) * 100.0;
+}
+
 } // namespace hs

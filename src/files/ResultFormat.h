@@ -49,6 +49,10 @@ std::int16_t RecordAngleA(double x, double y);
 // Rule B (phase files): the fundamental angle of (x, y) in degrees with 180 / 3.1415.
 std::int16_t RecordAngleB(float x, float y);
 
+// Total distortion in percent of a block by order whose first entry is the fundamental: the
+// root sum of squares of the others over the fundamental; 0 without a fundamental.
+double DistortionPercent(const std::vector<float>& byOrder);
+
 // The date field: T formatted "yymmdd" read as a number (2004-02-07 gives 40207).
 float RecordDateValue(const QDateTime& t);
 // The time field: hour * 100 + minute of T (09:05 gives 905).

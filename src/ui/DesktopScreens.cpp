@@ -5,6 +5,7 @@
 #include "ui/ConnectionScreen.h"
 #include "ui/PreparationScreen.h"
 #include "ui/SettingsScreen.h"
+#include "files/ResultFormat.h"
 #include "sim/SimServer.h"
 #include "web/RunFeed.h"
 #include "web/StatusServer.h"
@@ -70,9 +71,10 @@ std::optional<DesktopOptions> parseDesktopOptions(const QStringList& args, QStri
     // The status page's options as the measure command takes them; the rest for the parser.
     web::ServeArguments serve;
     LimitArguments limits;
+    fleet::PublishArguments publish;
     QStringList others{QStringLiteral("harmonic-station")};
     for (qsizetype i = 0; i < args.size(); ++i)
-        if (!serve.take(args, i) && !limits.take(args, i))
+        if (!serve.take(args, i) && !limits.take(args, i) && !publish.take(args, i))
             others << args[i];
     QCommandLineParser parser;
     const QCommandLineOption demo(QStringLiteral("demo"));
@@ -102,6 +104,8 @@ std::optional<DesktopOptions> parseDesktopOptions(const QStringList& args, QStri
     }
     QString why;
     options.serve = serve.options(&why);
+    if (why.isEmpty())
+        options.publish = publish.options(&why);
     if (!why.isEmpty())
         return fail(why);
     if (limits.given() && !(options.limits = limits.selection(&why)))
@@ -111,7 +115,7 @@ std::optional<DesktopOptions> parseDesktopOptions(const QStringList& args, QStri
 
 QString desktopOptionsHelp()
 {
-    return QStringLiteral(
+    const QString text = QStringLiteral(
         "Options of the desktop program:\n"
         "  --demo          start two simulated recorders in this process (127.0.0.1:8802 and\n"
         "                  127.0.0.2:8802) and point the connection screen at them\n"
@@ -127,7 +131,7 @@ QString desktopOptionsHelp()
         "                  every request to the status page must carry the token on the\n"
         "                  file's first line; required for an address other than loopback\n"
         "The limit watch (each saved record against a profile's limits):\n") +
-           LimitArguments::help();
+           LimitArguments::help() + fleet::PublishArguments::help();
 }
 
 DesktopProgram::DesktopProgram(Station& station, const QString& addressFile)
@@ -205,6 +209,8 @@ QWidget* DesktopProgram::nextScreen() const
 
 void DesktopProgram::endProgram(int code)
 {
+    if (publisher_)
+        publisher_->finish(3000);
     if (endProgram_)
         endProgram_(code);
     else
@@ -255,6 +261,24 @@ void DesktopProgram::openMeasurement()
         measurement_->setObserverTap(feed_.get());
     }
     startLimitWatch();
+    if (publish_) {
+        // Set up before the screen's start opens (and truncates) the result files.
+        publisher_ = std::make_unique<fleet::StationPublisher>(
+            *publish_, station_.clock, station_.settings,
+            watch_  ? static_cast<EngineObserver&>(*watch_)
+            : feed_ ? static_cast<EngineObserver&>(*feed_)
+                    : static_cast<EngineObserver&>(noTap_));
+        publisher_->setTell([](const QString& text) {
+            std::fprintf(stderr, "harmonic-station: %s\n", qPrintable(text));
+        });
+        QString why;
+        if (publisher_->beginRun(
+                ResultFileNames(station_.settings.OutputFile, station_.settings.MeasureType()),
+                &why))
+            measurement_->setObserverTap(publisher_.get());
+        else
+            showMessage(why, QString());
+    }
     // Shown without blocking: the run starts from the event loop once the screen is up.
     measurement_->show();
 }
@@ -314,6 +338,8 @@ int runDesktopProgram(const DesktopOptions& options)
     program.show();
     if (options.serve)
         program.serveStatusPage(*options.serve);
+    if (options.publish)
+        program.publishRun(*options.publish);
     return QApplication::exec();
 }
 

@@ -3,6 +3,7 @@
 #include "compliance/LimitWatch.h"
 #include "engine/Station.h"
 #include "recorder/AddressFile.h"
+#include "fleet/StationPublisher.h"
 #include "web/WebAccess.h"
 
 #include <QString>
@@ -33,6 +34,7 @@ struct DesktopOptions {
     double timeScale = 1.0; // --time-scale X, else HARMONIC_TIME_SCALE, else 1
     std::optional<web::ServeOptions> serve; // --serve [ADDR:]PORT [--serve-token FILE]
     std::optional<LimitSelection> limits;   // --profile/--limits and parameters: the limit watch
+    std::optional<fleet::PublishOptions> publish; // --publish URL [--publish-ca ...]
 };
 
 // Reads the desktop program's options (arguments after the program name). nullopt and a reason
@@ -85,6 +87,9 @@ public:
     // "status page: URL" to stdout. When it cannot listen, the operator is told why and the
     // program goes on without it (false).
     bool serveStatusPage(const web::ServeOptions& options);
+    // The records, status and run events of the run to the broker as well (--publish), from
+    // the measurement screen on; what the publishing meets is told on stderr.
+    void publishRun(const fleet::PublishOptions& options) { publish_ = options; }
     // The page's server while serving, else nullptr.
     web::StatusServer* statusServer() const { return server_.get(); }
     // A message box through the message function (default: a box of the program's own).
@@ -109,6 +114,10 @@ private:
     std::unique_ptr<web::StatusServer> server_;
     std::optional<LimitSelection> limits_;
     std::unique_ptr<LimitWatch> watch_; // before the screens, which report to it
+    // The publisher (--publish); declared before the screens, which report to it.
+    std::optional<fleet::PublishOptions> publish_;
+    NullObserver noTap_;
+    std::unique_ptr<fleet::StationPublisher> publisher_;
     std::unique_ptr<ConnectionScreen> connection_;
     std::unique_ptr<SettingsScreen> settings_;
     std::unique_ptr<MeasurementScreen> measurement_;

@@ -124,16 +124,6 @@ QString TimeText(const QDateTime& t)
     return t.toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss"));
 }
 
-double DistortionPercent(const std::vector<float>& byOrder)
-{
-    if (byOrder.empty() || byOrder.front() == 0.0f)
-        return 0.0;
-    double sum = 0.0;
-    for (std::size_t i = 1; i < byOrder.size(); ++i)
-        sum += double(byOrder[i]) * double(byOrder[i]);
-    return std::sqrt(sum) / double(byOrder.front()) * 100.0;
-}
-
 QJsonObject StatusDocument(const RunFeed& feed, RunFiles& files)
 {
     const StationRefs& st = feed.station();

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "files/ResultFormat.h"
+
 #include <QDateTime>
 #include <QJsonObject>
 
@@ -28,10 +30,6 @@ QJsonObject ShotDocument(const RunFeed& feed, int feeder);
 // fundamental voltage and current and the total distortion of both per feeder, computed over
 // the orders the file holds.
 QJsonObject RecordsDocument(const ResultFile& file, const QDateTime& from, const QDateTime& to);
-
-// Total distortion in percent of a block by order whose first entry is the fundamental: the
-// root sum of squares of the others over the fundamental; 0 without a fundamental.
-double DistortionPercent(const std::vector<float>& byOrder);
 
 QString TimeText(const QDateTime& t);
 

@@ -25,18 +25,9 @@
 #include <ctime>
 #include <utility>
 
-// The page's files are compiled into this library; a static library needs them registered.
-static void initialiseWebResources()
-{
-    Q_INIT_RESOURCE(web);
-}
-
 namespace hs::web {
 
 namespace {
-
-constexpr QByteArrayView kTokenCookie = "hs_token";
-constexpr QByteArrayView kTokenHeader = "x-station-token";
 
 // Query value i, or fallback when absent; nullopt when present but not a whole number in range.
 std::optional<int> queryInt(const QUrlQuery& q, const QString& key, int fallback, int low, int high)
@@ -48,14 +39,6 @@ std::optional<int> queryInt(const QUrlQuery& q, const QString& key, int fallback
     if (!ok || v < low || v > high)
         return std::nullopt;
     return v;
-}
-
-QByteArray header(const QHttpServerRequest& request, QByteArrayView name)
-{
-    for (const auto& [key, value] : request.headers())
-        if (key.compare(name, Qt::CaseInsensitive) == 0)
-            return value;
-    return {};
 }
 
 // Processor time of this thread in milliseconds: what drawing costs the station itself, not
@@ -71,10 +54,7 @@ double threadCpuMs()
 
 // ---- GuardedTcpServer -----------------------------------------------------------------------
 
-namespace {
-
-// Headers every answer of the page carries, whatever its status.
-const QList<QPair<QByteArray, QByteArray>>& securityHeaders()
+const QList<QPair<QByteArray, QByteArray>>& GuardedTcpServer::securityHeaders()
 {
     static const QList<QPair<QByteArray, QByteArray>> headers{
         {"Cache-Control", "no-store"},
@@ -86,6 +66,8 @@ const QList<QPair<QByteArray, QByteArray>>& securityHeaders()
          "connect-src 'self'; form-action 'self'; frame-ancestors 'none'"}};
     return headers;
 }
+
+namespace {
 
 // How much of a connection's waiting bytes is read here at a time: far more than one request
 // may be, so the request the HTTP server reads next has always been read here before.
@@ -422,110 +404,22 @@ int DrawBudget::retryAfterSeconds() const
 // ---- StatusServer ---------------------------------------------------------------------------
 
 StatusServer::StatusServer(RunFeed& feed, const ServeOptions& options, QObject* parent)
-    : QAbstractHttpServer(parent), feed_(feed), options_(options), files_(feed.station().settings)
+    : PageServer(options, parent), feed_(feed), files_(feed.station().settings)
 {
-    initialiseWebResources();
     clock_.start();
 }
 
 StatusServer::~StatusServer() = default;
 
-bool StatusServer::start(QString* error)
+std::optional<StatusServer::Reply> StatusServer::refuse(const QHttpServerRequest& request,
+                                                        QTcpSocket* socket)
 {
-    tcp_ = new GuardedTcpServer(options_, this);
-    if (!tcp_->listen(options_.address, options_.port)) {
-        if (error)
-            *error = QStringLiteral("cannot listen on %1:%2: %3")
-                         .arg(options_.address.toString())
-                         .arg(options_.port)
-                         .arg(tcp_->errorString());
-        delete tcp_;
-        tcp_ = nullptr;
-        return false;
-    }
-    bind(tcp_);
-    return true;
-}
-
-quint16 StatusServer::port() const
-{
-    return tcp_ ? tcp_->serverPort() : 0;
-}
-
-QString StatusServer::url() const
-{
-    const QString host = options_.address.protocol() == QAbstractSocket::IPv6Protocol
-                             ? QLatin1Char('[') + options_.address.toString() + QLatin1Char(']')
-                             : options_.address.toString();
-    return QStringLiteral("http://%1:%2/").arg(host).arg(port());
-}
-
-bool StatusServer::handleRequest(const QHttpServerRequest& request, QTcpSocket* socket)
-{
-    const bool get = request.method() == QHttpServerRequest::Method::Get;
-    const bool allowed = get && authorised(request);
-    const bool keepOpen = tcp_ ? tcp_->requestHandled(socket, allowed) : true;
-    Reply reply;
-    if (!get) {
-        reply = error(405, "only GET is served here\n");
-        reply.headers.emplaceBack("Allow", "GET");
-    } else if (request.url().path() == QStringLiteral("/login") && !options_.token.isEmpty()) {
-        reply = login(request);
-    } else if (!allowed) {
-        reply = options_.token.isEmpty() ? error(403, "forbidden\n")
-                                         : error(401, "a token is required: send it in the "
-                                                      "X-Station-Token header, or open "
-                                                      "/login?token=...\n");
-    } else if (request.url().path().startsWith(QStringLiteral("/view/")) && tcp_ &&
-               !tcp_->takePicture(socket)) {
-        reply = error(429, "too many pictures asked for; try again shortly\n");
-        reply.headers.emplaceBack("Retry-After", "1");
-    } else {
-        reply = route(request);
-    }
-    if (!keepOpen)
-        reply.headers.emplaceBack("Connection", "close");
-    {
-        QHttpServerResponder responder = makeResponder(request, socket);
-        send(responder, reply);
-    }
-    if (tcp_)
-        tcp_->answered(socket, keepOpen);
-    return true;
-}
-
-void StatusServer::missingHandler(const QHttpServerRequest& request, QTcpSocket* socket)
-{
-    QHttpServerResponder responder = makeResponder(request, socket);
-    send(responder, error(404, "not found\n"));
-}
-
-bool StatusServer::authorised(const QHttpServerRequest& request) const
-{
-    if (options_.token.isEmpty())
-        return IsLoopbackHost(header(request, "host"), port());
-    QByteArray given = header(request, kTokenHeader);
-    const QByteArray bearer = header(request, "authorization");
-    if (given.isEmpty() && bearer.startsWith("Bearer "))
-        given = bearer.mid(7).trimmed();
-    if (given.isEmpty())
-        given = CookieValue(header(request, "cookie"), kTokenCookie);
-    return !given.isEmpty() && ConstantTimeEquals(given, options_.token);
-}
-
-StatusServer::Reply StatusServer::login(const QHttpServerRequest& request) const
-{
-    const QByteArray given = request.query().queryItemValue(QStringLiteral("token")).toUtf8();
-    if (given.isEmpty() || !ConstantTimeEquals(given, options_.token))
-        return error(401, "wrong token\n");
-    Reply r;
-    r.status = 303;
-    r.type = "text/plain; charset=utf-8";
-    r.body = "signed in\n";
-    r.headers.emplaceBack("Location", "/");
-    r.headers.emplaceBack("Set-Cookie", kTokenCookie.toByteArray() + '=' + options_.token +
-                                            "; Path=/; HttpOnly; SameSite=Strict");
-    return r;
+    if (!request.url().path().startsWith(QStringLiteral("/view/")) || !tcp_ ||
+        tcp_->takePicture(socket))
+        return std::nullopt;
+    Reply reply = error(429, "too many pictures asked for; try again shortly\n");
+    reply.headers.emplaceBack("Retry-After", "1");
+    return reply;
 }
 
 StatusServer::Reply StatusServer::route(const QHttpServerRequest& request)
@@ -567,14 +461,6 @@ StatusServer::Reply StatusServer::route(const QHttpServerRequest& request)
     if (path.startsWith(QStringLiteral("/download/")))
         return download(path);
     return error(404, "not found\n");
-}
-
-StatusServer::Reply StatusServer::resource(const QString& name, const QByteArray& type) const
-{
-    QFile file(QStringLiteral(":/web/") + name);
-    if (!file.open(QIODevice::ReadOnly))
-        return error(500, "the page is missing from this build\n");
-    return {200, type, file.readAll(), {}};
 }
 
 StatusServer::Reply StatusServer::records(const QHttpServerRequest& request)
@@ -715,28 +601,6 @@ StatusServer::Reply StatusServer::download(const QString& path)
     }
     r.headers.emplaceBack("Content-Disposition", "attachment; filename=\"" + shown + '"');
     return r;
-}
-
-StatusServer::Reply StatusServer::error(int status, const QByteArray& text)
-{
-    return {status, "text/plain; charset=utf-8", text, {}};
-}
-
-StatusServer::Reply StatusServer::json(const QJsonObject& document, int status)
-{
-    return {status, "application/json", QJsonDocument(document).toJson(QJsonDocument::Compact), {}};
-}
-
-void StatusServer::send(QHttpServerResponder& responder, const Reply& reply)
-{
-    responder.writeStatusLine(static_cast<QHttpServerResponder::StatusCode>(reply.status));
-    responder.writeHeader("Content-Type", reply.type);
-    responder.writeHeader("Content-Length", QByteArray::number(reply.body.size()));
-    for (const auto& [key, value] : securityHeaders())
-        responder.writeHeader(key, value);
-    for (const auto& [key, value] : reply.headers)
-        responder.writeHeader(key, value);
-    responder.writeBody(reply.body);
 }
 
 // ---- StatusPage -----------------------------------------------------------------------------

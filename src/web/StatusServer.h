@@ -1,6 +1,7 @@
 #pragma once
 
 #include "web/RunFeed.h"
+#include "web/PageServer.h"
 #include "web/RunFiles.h"
 #include "web/WebAccess.h"
 
@@ -66,6 +67,8 @@ public:
 
     // The answer when a request is too large, with the headers every answer of the page carries.
     static QByteArray tooLargeAnswer();
+    // Headers every answer of the page carries, whatever its status.
+    static const QList<QPair<QByteArray, QByteArray>>& securityHeaders();
 
 protected:
     void incomingConnection(qintptr descriptor) override;
@@ -143,7 +146,7 @@ private:
 // own event loop (requests are answered while the measurement waits). It reads the station's
 // state and the run's feed and never changes either. See the notes of the status page for the
 // paths.
-class StatusServer : public QAbstractHttpServer {
+class StatusServer : public PageServer {
     Q_OBJECT
 public:
     static constexpr int kViewRedrawMs = 2000; // real time: the page's own refresh period
@@ -160,43 +163,23 @@ public:
     StatusServer(RunFeed& feed, const ServeOptions& options, QObject* parent = nullptr);
     ~StatusServer() override;
 
-    // Starts listening; false with the reason in error.
-    bool start(QString* error);
-    quint16 port() const;
-    // "http://ADDRESS:PORT/".
-    QString url() const;
-    int openConnections() const { return tcp_ ? tcp_->openConnections() : 0; }
     // The run's limit watch for /api/compliance and the page's compliance panel (none: the
     // answer says it is not active).
     void setCompliance(const LimitWatch* watch) { compliance_ = watch; }
 
 protected:
-    bool handleRequest(const QHttpServerRequest& request, QTcpSocket* socket) override;
-    void missingHandler(const QHttpServerRequest& request, QTcpSocket* socket) override;
+    Reply route(const QHttpServerRequest& request) override;
+    // A view picture beyond the connection's share waits (see GuardedTcpServer::takePicture).
+    std::optional<Reply> refuse(const QHttpServerRequest& request, QTcpSocket* socket) override;
 
 private:
-    struct Reply {
-        int status = 200;
-        QByteArray type;
-        QByteArray body;
-        QList<QPair<QByteArray, QByteArray>> headers;
-    };
-    bool authorised(const QHttpServerRequest& request) const;
-    Reply route(const QHttpServerRequest& request);
-    Reply login(const QHttpServerRequest& request) const;
-    Reply resource(const QString& name, const QByteArray& type) const;
     Reply viewImage(const QString& path, const QHttpServerRequest& request);
     Reply download(const QString& path);
     Reply records(const QHttpServerRequest& request);
-    static Reply error(int status, const QByteArray& text);
-    static Reply json(const QJsonObject& document, int status = 200);
-    static void send(QHttpServerResponder& responder, const Reply& reply);
 
     RunFeed& feed_;
-    ServeOptions options_;
     RunFiles files_;
     const LimitWatch* compliance_ = nullptr;
-    GuardedTcpServer* tcp_ = nullptr; // owned through the QObject tree
     // Rendered views: (view, feeder, width, height) -> PNG of a shot. A view is drawn again
     // for a newer shot at most every kViewRedrawMs, however many clients ask.
     using ViewKey = std::tuple<int, int, int, int>;
