@@ -130,8 +130,8 @@ QString desktopOptionsHelp()
         "  --serve-token FILE\n"
         "                  every request to the status page must carry the token on the\n"
         "                  file's first line; required for an address other than loopback\n"
-        "The limit watch (each saved record against a profile's limits):\n") +
-           LimitArguments::help() + fleet::PublishArguments::help();
+        "The limit watch (each saved record against a profile's limits):\n");
+    return text + LimitArguments::help() + fleet::PublishArguments::help();
 }
 
 DesktopProgram::DesktopProgram(Station& station, const QString& addressFile)
