@@ -2,6 +2,7 @@
 
 #include "app/ReportDocument.h"
 #include "compliance/LimitArguments.h"
+#include "fleet/FleetStore.h"
 
 #include <QDir>
 #include <QSaveFile>
@@ -14,7 +15,8 @@ namespace hs {
 namespace {
 
 const char* const kUsage =
-    "Usage: harmonic-station report FILE... --profile jp-guideline|ieee519|en50160\n"
+    "Usage: harmonic-station report FILE... | --db DB --station NAME\n"
+    "                               --profile jp-guideline|ieee519|en50160\n"
     "                               [--kv KV] [--contract-kw LIST] [--il LIST] [--isc LIST]\n"
     "                               [--limits FILE] [--from TIME] [--to TIME] [--feeders N]\n"
     "                               --out DIR [--check]\n"
@@ -22,12 +24,14 @@ const char* const kUsage =
     "Evaluates result files (a week of runs, phase files too) against the harmonic limits of a\n"
     "profile: per feeder and order the mean, the maximum with its time, the 95th and 99th\n"
     "percentiles (nearest rank), coverage and gaps, the verdict. Writes report.html, report.pdf\n"
-    "and report.csv into DIR.\n"
+    "and report.csv into DIR. With --db, the records of one station collected by\n"
+    "`harmonic-station collect` (DB: sqlite:PATH or postgresql://...).\n"
     "\n";
 
 const char* const kOptions =
     "  --from TIME, --to TIME  records saved after FROM up to TO (yyyy-MM-dd HH:mm or\n"
     "                        yyyy/MM/dd HH:mm); all records when not given\n"
+    "  --db DB --station NAME  a station's records from the fleet's database instead of files\n"
     "  --feeders N           feeders of .ha4/.ha5 files when the file cannot tell\n"
     "  --out DIR             output folder (created when missing)\n"
     "  --check               exit status 4 when any limit is exceeded\n"
@@ -53,6 +57,7 @@ std::optional<QDateTime> parseTime(const QString& text)
 
 struct ReportOptions {
     QStringList files;
+    QString db, station; // --db, --station: records collected from a station
     QString out;
     bool check = false;
     int feeders = 0;
@@ -72,6 +77,10 @@ QString parseOptions(const QStringList& args, ReportOptions& o, LimitArguments& 
             o.help = true;
         } else if (a == QLatin1String("--check")) {
             o.check = true;
+        } else if (a == QLatin1String("--db") || a == QLatin1String("--station")) {
+            if (!hasValue || args[i + 1].isEmpty())
+                return QStringLiteral("%1 needs a value").arg(a);
+            (a == QLatin1String("--db") ? o.db : o.station) = args[++i];
         } else if (a == QLatin1String("--out")) {
             if (!hasValue)
                 return QStringLiteral("--out needs a folder");
@@ -94,7 +103,11 @@ QString parseOptions(const QStringList& args, ReportOptions& o, LimitArguments& 
     }
     if (o.help)
         return {};
-    if (o.files.isEmpty())
+    if (o.db.isEmpty() != o.station.isEmpty())
+        return QStringLiteral("--db and --station go together");
+    if (!o.db.isEmpty() && !o.files.isEmpty())
+        return QStringLiteral("give result files or --db, not both");
+    if (o.files.isEmpty() && o.db.isEmpty())
         return QStringLiteral("no result file given");
     if (o.out.isEmpty())
         return QStringLiteral("--out DIR is required");
@@ -110,6 +123,46 @@ bool writeFile(const QString& path, const QByteArray& bytes)
         return true;
     complain(QStringLiteral("%1: cannot write: %2").arg(path, file.errorString()));
     return false;
+}
+
+// The result files, or the station's records in the fleet's database; 0, else the exit status
+// after saying why.
+int openSources(const ReportOptions& options, const ComplianceParameters& period,
+                std::vector<std::unique_ptr<RecordSource>>& sources)
+{
+    for (const QString& path : options.files) {
+        auto source = std::make_unique<ResultFileSource>();
+        if (!source->open(path, options.feeders)) {
+            complain(source->error());
+            return 1;
+        }
+        if (source->file().truncated())
+            complain(QStringLiteral("note: ") + source->file().truncationNote());
+        sources.push_back(std::move(source));
+    }
+    if (options.db.isEmpty())
+        return 0;
+    QString why;
+    const std::optional<fleet::DatabaseSpec> spec = fleet::ParseDatabaseSpec(options.db, &why);
+    fleet::FleetStore store;
+    std::vector<ResultFile> runs;
+    if (!spec || !store.open(*spec, &why) ||
+        !store.readRecords(options.station, period.from.value_or(QDateTime()),
+                           period.to.value_or(QDateTime()), runs, &why)) {
+        complain(QStringLiteral("--db %1: %2").arg(options.db, why));
+        return 1;
+    }
+    if (runs.empty()) {
+        complain(QStringLiteral("--db %1: no records of station '%2'")
+                     .arg(options.db, options.station));
+        return 1;
+    }
+    for (ResultFile& run : runs) {
+        if (run.path.isEmpty())
+            run.path = QStringLiteral("%1 (%2)").arg(options.station, options.db);
+        sources.push_back(std::make_unique<DecodedRecordSource>(std::move(run)));
+    }
+    return 0;
 }
 
 } // namespace
@@ -137,21 +190,17 @@ int runReportCommand(const QStringList& args)
     selection->params.from = period.from;
     selection->params.to = period.to;
     ComplianceEvaluator evaluator(selection->profile, selection->params);
-    for (const QString& path : options.files) {
-        ResultFileSource source;
-        if (!source.open(path, options.feeders)) {
-            complain(source.error());
-            return 1;
-        }
-        if (source.file().truncated())
-            complain(QStringLiteral("note: ") + source.file().truncationNote());
+    std::vector<std::unique_ptr<RecordSource>> sources;
+    if (const int status = openSources(options, period, sources); status != 0)
+        return status;
+    for (const std::unique_ptr<RecordSource>& source : sources) {
         if (auto ok = checkComplianceParameters(selection->profile, selection->params,
-                                                source.feeders());
+                                                source->feeders());
             !ok) {
             complain(ok.error().text);
             return 2;
         }
-        if (auto ok = evaluator.add(source); !ok) {
+        if (auto ok = evaluator.add(*source); !ok) {
             complain(ok.error().text);
             return 1;
         }

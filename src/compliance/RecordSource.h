@@ -57,4 +57,27 @@ private:
     QString error_;
 };
 
+// Records already decoded, held in memory (records read back from a database of collected
+// records, one ResultFile per run layout and phase), given in turn.
+class DecodedRecordSource : public RecordSource {
+public:
+    explicit DecodedRecordSource(ResultFile file) : file_(std::move(file)) {}
+    QString name() const override { return file_.path; }
+    const std::vector<int>& orders() const override { return file_.orders; }
+    int feeders() const override { return file_.layout.feeders; }
+    QChar phase() const override { return file_.kind.phase; }
+    bool next(ResultRecord& record) override
+    {
+        if (next_ >= file_.records.size())
+            return false;
+        record = file_.records[next_++];
+        return true;
+    }
+    QString error() const override { return {}; }
+
+private:
+    ResultFile file_;
+    std::size_t next_ = 0;
+};
+
 } // namespace hs

@@ -180,6 +180,28 @@ void publishForeignMessages(quint16 port, const QByteArray& goodRecord)
 // SQLite: the broker is killed for several station minutes mid-run and started again, the
 // collector is killed and started again, and foreign messages arrive: the database ends with
 // exactly the records of the result file, each once, and the collector runs on.
+// The compliance report of the station's collected records reads as the one of its result file.
+void expectReportFromDatabaseAsFromFile(const QString& db, const QString& resultFile)
+{
+    const QString dir = QFileInfo(db.mid(7)).path();
+    const QStringList profile = {QStringLiteral("--profile"), QStringLiteral("en50160")};
+    Child fromFile, fromDb;
+    fromFile.start(binary(),
+                   QStringList{QStringLiteral("report"), resultFile} +
+                       profile + QStringList{QStringLiteral("--out"), dir + QStringLiteral("/r1")},
+                   dir + QStringLiteral("/report.log"));
+    ASSERT_EQ(fromFile.wait(30000), 0) << readAll(dir + QStringLiteral("/report.log")).toStdString();
+    fromDb.start(binary(),
+                 QStringList{QStringLiteral("report"), QStringLiteral("--db"), db,
+                             QStringLiteral("--station"), QStringLiteral("st1")} +
+                     profile + QStringList{QStringLiteral("--out"), dir + QStringLiteral("/r2")},
+                 dir + QStringLiteral("/report.log"));
+    ASSERT_EQ(fromDb.wait(30000), 0) << readAll(dir + QStringLiteral("/report.log")).toStdString();
+    const QString csv = readAll(dir + QStringLiteral("/r1/report.csv"));
+    EXPECT_GT(csv.count(QLatin1Char('\n')), 10);
+    EXPECT_EQ(readAll(dir + QStringLiteral("/r2/report.csv")), csv);
+}
+
 TEST_F(FleetEndToEnd, NothingLostWhenBrokerAndCollectorAreKilled)
 {
     Broker broker(d_);
@@ -224,6 +246,7 @@ TEST_F(FleetEndToEnd, NothingLostWhenBrokerAndCollectorAreKilled)
     EXPECT_TRUE(log.contains(QStringLiteral("the record is of station 'st1'")))
         << log.toStdString();
     EXPECT_TRUE(QFileInfo::exists(resultFile() + QStringLiteral(".publish")));
+    expectReportFromDatabaseAsFromFile(db, resultFile());
 }
 
 // PostgreSQL: the records arrive whole; the database server stops for a while mid-run: the
