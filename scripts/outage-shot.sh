@@ -62,22 +62,14 @@ QT_QPA_PLATFORM=xcb "$exe" --time-scale "$scale" >"$work/app.log" 2>&1 &
 app=$!
 pids+=("$app")
 
-window() {
-  local id
-  for _ in $(seq 200); do
-    id=$(xdotool search --onlyvisible --name "$1" 2>/dev/null | head -1 || true)
-    [ -n "$id" ] && { echo "$id"; return; }
-    sleep 0.1
-  done
-  echo "outage-shot: no window '$1' (the screen as it was: $out.failed.png)" >&2
+XDO_WHO=outage-shot
+xdo_failed() {
+  echo "outage-shot: the screen as it was: $out.failed.png" >&2
   import -window root "$out.failed.png" || true
   cat "$work/app.log" >&2 || true
-  exit 1
 }
-click() {
-  xdotool mousemove --window "$1" "$2" "$3" click --repeat "${4:-1}" --delay 80 1
-  sleep 0.3
-}
+# shellcheck source=scripts/xdo-lib.sh
+. "$root/scripts/xdo-lib.sh"
 
 tcp=$(window "TCP/IP")
 sleep 0.5

@@ -30,22 +30,9 @@ cd "$work"
 QT_QPA_PLATFORM=xcb "$exe" --demo --time-scale 0.05 >"$work/app.log" 2>&1 &
 app=$!
 
-# The window whose caption contains $1, once it is shown (20 s at most).
-window() {
-  local id
-  for _ in $(seq 200); do
-    id=$(xdotool search --onlyvisible --name "$1" 2>/dev/null | head -1 || true)
-    [ -n "$id" ] && { echo "$id"; return; }
-    sleep 0.1
-  done
-  echo "screenshots: no window '$1'" >&2
-  exit 1
-}
-# Click at x y inside window $1 (its own coordinates); $4 clicks (default 1).
-click() {
-  xdotool mousemove --window "$1" "$2" "$3" click --repeat "${4:-1}" --delay 80 1
-  sleep 0.3
-}
+XDO_WHO=screenshots
+# shellcheck source=scripts/xdo-lib.sh
+. "$root/scripts/xdo-lib.sh"
 # Where window $1's frame is on the screen: its client area less the frame extents the window
 # manager reports.
 frame_at() {
