@@ -1,5 +1,6 @@
 #include "app/CollectCommand.h"
 
+#include "compliance/LimitArguments.h"
 #include "fleet/Collector.h"
 #include "web/FleetServer.h"
 
@@ -32,10 +33,12 @@ void logLine(const QString& text)
 
 QString collectHelp()
 {
-    return QStringLiteral(
+    const QString usage = QStringLiteral(
         "Usage: harmonic-station collect --mqtt URL [--db DB] [--mqtt-password-file FILE]\n"
         "                                [--mqtt-ca FILE] [--client-id ID]\n"
         "                                [--serve [ADDR:]PORT [--serve-token FILE]]\n"
+        "                                [--profile ID|--limits FILE [--kv KV]\n"
+        "                                 [--contract-kw LIST] [--il LIST] [--isc LIST]]\n"
         "\n"
         "Subscribes to the records, status and events the stations publish under the URL's\n"
         "prefix (PREFIX/+/record, /status, /event; QoS 1, a persistent session) and writes them\n"
@@ -53,7 +56,12 @@ QString collectHelp()
         "  --client-id ID        the session's name at the broker (default hs-collector)\n"
         "  --serve [ADDR:]PORT   serve the fleet page and its JSON API (loopback by default)\n"
         "  --serve-token FILE    the token every request must carry (required beyond loopback)\n"
-        "  --help, -h            this text\n");
+        "  --help, -h            this text\n"
+        "\n"
+        "With a limit profile the fleet page shows each station's compliance verdict per feeder\n"
+        "over its records of the last 7 days (evaluated anew at most once a minute). One profile\n"
+        "and one set of parameters apply to every station of the fleet:\n");
+    return usage + LimitArguments::help();
 }
 
 struct CollectOptions {
@@ -61,6 +69,7 @@ struct CollectOptions {
     fleet::DatabaseSpec database;
     QString clientId = QStringLiteral("hs-collector");
     std::optional<web::ServeOptions> serve;
+    std::optional<LimitSelection> limits; // for every station
 };
 
 // nullopt with the reason in error; help set for --help.
@@ -70,6 +79,7 @@ std::optional<CollectOptions> parseCollectOptions(const QStringList& args, bool&
     QString url, db = QStringLiteral("sqlite:fleet.db"), passwordFile, ca;
     CollectOptions o;
     web::ServeArguments serve;
+    LimitArguments limits;
     const auto fail = [error](const QString& why) {
         *error = why;
         return std::nullopt;
@@ -88,7 +98,7 @@ std::optional<CollectOptions> parseCollectOptions(const QStringList& args, bool&
             if (i + 1 >= args.size())
                 return fail(a + QStringLiteral(" needs a value"));
             *target = args[++i];
-        } else if (!serve.take(args, i)) {
+        } else if (!limits.take(args, i) && !serve.take(args, i)) {
             return fail(QStringLiteral("unknown argument '%1'").arg(a));
         }
     }
@@ -114,6 +124,13 @@ std::optional<CollectOptions> parseCollectOptions(const QStringList& args, bool&
     o.serve = serve.options(&why);
     if (!why.isEmpty())
         return fail(why);
+    o.limits = limits.selection(&why);
+    if (limits.given() && !o.limits)
+        return fail(why);
+    // What every station needs whatever its feeders (the voltage, feeder 1) is checked now.
+    if (o.limits)
+        if (auto ok = checkComplianceParameters(o.limits->profile, o.limits->params, 1); !ok)
+            return fail(ok.error().text);
     return o;
 }
 
@@ -140,7 +157,8 @@ int runCollectCommand(const QStringList& args)
     collector.start();
     std::unique_ptr<web::FleetServer> page;
     if (options->serve) {
-        page = std::make_unique<web::FleetServer>(options->database, *options->serve);
+        page =
+            std::make_unique<web::FleetServer>(options->database, *options->serve, options->limits);
         if (!page->start(&error)) {
             logLine(QStringLiteral("--serve: ") + error);
             return 1;

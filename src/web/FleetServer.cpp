@@ -27,7 +27,7 @@ int expectedRecords(const QJsonObject& status, const QDate& day, const QDate& to
 }
 
 QJsonObject stationJson(fleet::FleetStore& store, const fleet::StationRow& row, const QDate& today,
-                        int days, int trendPoints)
+                        int days, int trendPoints, FleetVerdicts* verdicts)
 {
     const QJsonObject status = QJsonDocument::fromJson(row.status.toUtf8()).object();
     const QDate from = today.addDays(1 - days);
@@ -46,25 +46,29 @@ QJsonObject stationJson(fleet::FleetStore& store, const fleet::StationRow& row, 
     QJsonArray trend;
     for (const auto& p : store.trend(row.name, trendPoints))
         trend.append(QJsonArray{p.time, p.v1, p.i1, p.thdV, p.thdI});
-    return {{QStringLiteral("name"), row.name},
-            {QStringLiteral("online"), row.online},
-            {QStringLiteral("seen"), row.seen},
-            {QStringLiteral("lastRecord"), row.lastRecord},
-            {QStringLiteral("run"), status.value(QStringLiteral("run"))},
-            {QStringLiteral("nextSave"), status.value(QStringLiteral("nextSave"))},
-            {QStringLiteral("feeders"), status.value(QStringLiteral("feeders"))},
-            {QStringLiteral("days"), strip},
-            {QStringLiteral("trend"), trend}};
+    QJsonObject out{{QStringLiteral("name"), row.name},
+                    {QStringLiteral("online"), row.online},
+                    {QStringLiteral("seen"), row.seen},
+                    {QStringLiteral("lastRecord"), row.lastRecord},
+                    {QStringLiteral("run"), status.value(QStringLiteral("run"))},
+                    {QStringLiteral("nextSave"), status.value(QStringLiteral("nextSave"))},
+                    {QStringLiteral("feeders"), status.value(QStringLiteral("feeders"))},
+                    {QStringLiteral("days"), strip},
+                    {QStringLiteral("trend"), trend}};
+    if (verdicts)
+        out.insert(QStringLiteral("compliance"),
+                   verdicts->verdict(store, row.name, row.lastRecord));
+    return out;
 }
 
 } // namespace
 
 QJsonObject FleetDocument(fleet::FleetStore& store, const QDate& today, int days, int trendPoints,
-                          QString* error)
+                          QString* error, FleetVerdicts* verdicts)
 {
     QJsonArray stations;
     for (const fleet::StationRow& row : store.stations(error))
-        stations.append(stationJson(store, row, today, days, trendPoints));
+        stations.append(stationJson(store, row, today, days, trendPoints, verdicts));
     return {{QStringLiteral("today"), today.toString(Qt::ISODate)},
             {QStringLiteral("trendColumns"),
              QJsonArray{QStringLiteral("time"), QStringLiteral("V1"), QStringLiteral("I1"),
@@ -72,9 +76,12 @@ QJsonObject FleetDocument(fleet::FleetStore& store, const QDate& today, int days
             {QStringLiteral("stations"), stations}};
 }
 
-FleetServer::FleetServer(fleet::DatabaseSpec database, const ServeOptions& options, QObject* parent)
+FleetServer::FleetServer(fleet::DatabaseSpec database, const ServeOptions& options,
+                         std::optional<LimitSelection> limits, QObject* parent)
     : PageServer(options, parent), database_(std::move(database))
 {
+    if (limits)
+        verdicts_.emplace(std::move(*limits));
 }
 
 PageServer::Reply FleetServer::route(const QHttpServerRequest& request)
@@ -94,7 +101,8 @@ PageServer::Reply FleetServer::route(const QHttpServerRequest& request)
     if (!store_.ping() && !store_.open(database_, &why))
         return json({{QStringLiteral("error"), QStringLiteral("database: ") + why}}, 503);
     why.clear();
-    const QJsonObject doc = FleetDocument(store_, QDate::currentDate(), kDays, kTrendPoints, &why);
+    const QJsonObject doc = FleetDocument(store_, QDate::currentDate(), kDays, kTrendPoints, &why,
+                                          verdicts_ ? &*verdicts_ : nullptr);
     if (!why.isEmpty())
         return json({{QStringLiteral("error"), QStringLiteral("database: ") + why}}, 503);
     fleetReply_ = json(doc);

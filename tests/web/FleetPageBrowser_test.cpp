@@ -1,6 +1,6 @@
 // The fleet page in a real browser: `collect --serve` on a database of two stations, headless
 // Chromium runs the page's script; the rendered DOM must show each station's state, its
-// completeness strip and its trends.
+// completeness strip, its trends and, under the fleet's limit profile, its verdict per feeder.
 
 #include "fleet/FleetStore.h"
 #include "support/HeadlessChromium.h"
@@ -90,7 +90,11 @@ TEST(FleetPageBrowser, ChromiumShowsStationsStripsAndTrends)
     collect.start(qEnvironmentVariable("HS_BINARY"),
                   {QStringLiteral("collect"), QStringLiteral("--mqtt"),
                    QStringLiteral("mqtt://127.0.0.1:1/fleet"), QStringLiteral("--db"), db,
-                   QStringLiteral("--serve"), QStringLiteral("127.0.0.1:0")});
+                   QStringLiteral("--serve"), QStringLiteral("127.0.0.1:0"),
+                   // 2 A per order against 3.5 mA/kW x 100 kW = 0.35 A for the 5th
+                   QStringLiteral("--profile"), QStringLiteral("jp-guideline"),
+                   QStringLiteral("--kv"), QStringLiteral("6.6"), QStringLiteral("--contract-kw"),
+                   QStringLiteral("100")});
     QString log, url;
     QElapsedTimer t;
     t.start();
@@ -127,6 +131,10 @@ TEST(FleetPageBrowser, ChromiumShowsStationsStripsAndTrends)
     // Two trend lines per station, drawn from the records.
     EXPECT_EQ(east.count(QStringLiteral("<polyline")), 2);
     EXPECT_TRUE(east.contains(QStringLiteral("class=\"thd\"")));
+    // The verdict: the voltage (THD 2.2 %) within its 5 %, feeder 1 over from the 5th order on.
+    EXPECT_TRUE(east.contains(QStringLiteral("電圧 適合"))) << east.toStdString();
+    EXPECT_TRUE(east.contains(QStringLiteral("フィーダ1 超過 5次, 7次, 11次")))
+        << east.toStdString();
 
     const QString shot = profile.path() + QStringLiteral("/fleet-page.png");
     hs::testing::runChromium(

@@ -43,6 +43,36 @@ function trend(points, column, cls) {
   return { svg, text: values[values.length - 1].toFixed(column === 1 ? 1 : 2) };
 }
 
+// The compliance verdict of a station: one line per subject (the voltage, each feeder).
+function verdict(compliance) {
+  const div = document.createElement("div");
+  div.className = "verdict";
+  const line = (text, cls, title) => {
+    const p = document.createElement("div");
+    p.className = cls;
+    p.textContent = text;
+    if (title) p.title = title;
+    div.appendChild(p);
+  };
+  if (!compliance) {
+    line("限度値の設定なし", "muted");
+    return div;
+  }
+  if (compliance.error) {
+    line(`判定なし: ${compliance.error}`, "muted");
+    return div;
+  }
+  const order = (s, o) => (o === 0 ? s.totalName : `${o}次`);
+  for (const s of compliance.subjects) {
+    const title = s.worstMargin === undefined ? "" :
+      `最小余裕 ${s.worstMargin.toFixed(1)}% (${order(s, s.worstOrder)})`;
+    line(s.exceeded ? `${s.label} 超過 ${s.orders.map((o) => order(s, o)).join(", ")}`
+                    : `${s.label} 適合`, s.exceeded ? "exceeded" : "pass", title);
+  }
+  div.title = `${compliance.profile}: ${compliance.from.replace("T", " ")} – ${compliance.to.replace("T", " ")}, ${compliance.records} records`;
+  return div;
+}
+
 function draw(doc) {
   document.getElementById("today").textContent = "today " + doc.today;
   const body = document.getElementById("stations");
@@ -63,6 +93,7 @@ function draw(doc) {
       td.appendChild(t.svg);
       td.appendChild(document.createTextNode(t.text));
     }
+    cell(row).appendChild(verdict(s.compliance));
     body.appendChild(row);
   }
 }
