@@ -21,6 +21,18 @@ public:
         QObject::connect(&server_, &QTcpServer::newConnection, this, [this] { accept(); });
     }
 
+    // The sockets close as the server goes, and tell it: nothing may reach a half-destroyed
+    // partner then.
+    ~FreezingProxy() override
+    {
+        for (const Pair& p : pairs_) {
+            if (p.client)
+                QObject::disconnect(p.client, nullptr, this, nullptr);
+            if (p.upstream)
+                QObject::disconnect(p.upstream, nullptr, this, nullptr);
+        }
+    }
+
     bool listen() { return server_.listen(QHostAddress::LocalHost, 0); }
     quint16 port() const { return server_.serverPort(); }
 
