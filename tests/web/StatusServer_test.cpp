@@ -302,7 +302,9 @@ TEST_F(StatusServerRun, ValuesEqualWhatTheRunPrintedAndWrote)
     ASSERT_TRUE(hs::ReadResultFile(station_->outputFile(), file, error)) << qPrintable(error);
     ASSERT_EQ(file.records.size(), 21u);
     const QJsonArray list = records[QStringLiteral("records")].toArray();
-    ASSERT_EQ(list.size(), written);
+    // The records were asked after the status: a save may have come in between.
+    ASSERT_GE(list.size(), written);
+    ASSERT_LE(list.size(), written + 1);
     for (qsizetype i = 0; i < list.size(); ++i) {
         const hs::ResultRecord& rec = file.records[std::size_t(i)];
         const QJsonObject o = list[i].toObject();
