@@ -3,9 +3,9 @@
 
 #include "engine/RunLoop.h"
 
-#include "integration/SimStation.h"
-#include "support/FreezingProxy.h"
+#include "integration/MeasuredRun.h"
 #include "sim/FaultPlan.h"
+#include "support/FreezingProxy.h"
 
 #include "engine/InstrumentPreparation.h"
 #include "engine/Measurement.h"
@@ -25,35 +25,15 @@ namespace {
 
 using hs::testing::SimStation;
 
-// A nominal minute passes in 0.6 s.
-constexpr double kScale = 0.01;
-// One feeder, SaveOption 3, odd orders 1..49.
-constexpr qint64 kRecordBytes = 330;
-
-struct RunResult {
-    int status = -1;
-    std::vector<hs::ShotReport> shots;
-    hs::RunLoopState state;
-};
+constexpr double kScale = hs::testing::kRunScale;
+constexpr qint64 kRecordBytes = hs::testing::kOneFeederRecordBytes;
+using RunResult = hs::testing::MeasuredRun;
 
 // Preparation, load and start as `measure` takes them; atStart runs when the loop is about to
 // begin.
 RunResult measure(SimStation& st, const std::function<void()>& atStart = {})
 {
-    RunResult run;
-    auto ctx = st.context();
-    hs::InstrumentPreparation prep(ctx);
-    hs::PreparationResult checked;
-    EXPECT_TRUE(prep.Run(checked).ok());
-    hs::Measurement m(ctx);
-    EXPECT_EQ(m.Load(), hs::AnalysisOk);
-    if (atStart)
-        atStart();
-    hs::RunLoopHooks hooks;
-    hooks.shotFinished = [&](const hs::ShotReport& r) { run.shots.push_back(r); };
-    run.status = m.Start(hooks);
-    run.state = m.State();
-    return run;
+    return hs::testing::MeasureRun(st, atStart);
 }
 
 // The station time each record of the result file appeared at, with the save time it carries.
@@ -153,9 +133,10 @@ TEST(RecordFaults, HungRecorderLeavesNoLateOrMislabelledRecord)
             << "record of " << qPrintable(which) << " inside the hang";
         // The file is looked at between waits: a record may be seen a little after it came.
         if (r.saveTime.secsTo(r.writtenAt) > hs::kLateSaveSeconds + 15) {
-            EXPECT_NE(std::count_if(toldLate.begin(), toldLate.end(),
-                                    [&](const QDateTime& t) { return t.toString("HH:mm") == which; }),
-                      0)
+            EXPECT_NE(
+                std::count_if(toldLate.begin(), toldLate.end(),
+                              [&](const QDateTime& t) { return t.toString("HH:mm") == which; }),
+                0)
                 << "record of " << qPrintable(which) << " written "
                 << qPrintable(r.writtenAt.toString("HH:mm:ss")) << " and not told late";
         }

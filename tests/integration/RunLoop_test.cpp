@@ -1,6 +1,6 @@
 #include "engine/RunLoop.h"
 
-#include "integration/SimStation.h"
+#include "integration/MeasuredRun.h"
 
 #include "common/Numbers.h"
 #include "engine/InstrumentPreparation.h"
@@ -20,36 +20,21 @@ namespace {
 
 using hs::testing::SimStation;
 
-// A nominal minute passes in 0.6 s.
-constexpr double kScale = 0.01;
-// One feeder, SaveOption 3, odd orders 1..49: 6 + 4*25 + 6*25 + 2*25 + 12 + 12 bytes.
-constexpr qint64 kRecordBytes = 330;
-
-struct RunOutcome {
-    int status = -1;
-    std::vector<hs::ShotReport> shots;
-    hs::RunLoopState state;
-};
+constexpr double kScale = hs::testing::kRunScale;
+constexpr qint64 kRecordBytes = hs::testing::kOneFeederRecordBytes;
+using RunOutcome = hs::testing::MeasuredRun;
 
 // Preparation, measurement load and start, as the screens (or `measure`) do them.
 RunOutcome measure(SimStation& st, std::function<void(SimStation&)> beforeStart = {},
                    std::function<bool()> stop = {})
 {
-    RunOutcome run;
-    auto ctx = st.context();
-    hs::InstrumentPreparation prep(ctx);
-    hs::PreparationResult checked;
-    EXPECT_TRUE(prep.Run(checked).ok());
-    hs::Measurement m(ctx);
-    EXPECT_EQ(m.Load(), hs::AnalysisOk);
-    if (beforeStart)
-        beforeStart(st);
-    hs::RunLoopHooks hooks;
-    hooks.stopRequested = std::move(stop);
-    hooks.shotFinished = [&](const hs::ShotReport& r) { run.shots.push_back(r); };
-    run.status = m.Start(hooks);
-    run.state = m.State();
-    return run;
+    return hs::testing::MeasureRun(
+        st,
+        [&] {
+            if (beforeStart)
+                beforeStart(st);
+        },
+        std::move(stop));
 }
 
 // A period whose one save time and end come once the run's first shot is under way: the run
@@ -175,7 +160,8 @@ TEST(RunLoop, APeriodOverBeforeTheRunRecordsNothing)
     st.settings.SaveIntervalMin = 1;
     st.settings.StartDateTime = st.settings.StartDateTime.addSecs(-600);
     st.settings.EndDateTime = st.settings.StartDateTime.addSecs(300);
-    const RunOutcome run = measure(st, [](SimStation& station) { station.sim->recorder(0).clearLog(); });
+    const RunOutcome run =
+        measure(st, [](SimStation& station) { station.sim->recorder(0).clearLog(); });
     EXPECT_EQ(run.status, hs::RunEndedIncomplete);
     EXPECT_TRUE(run.shots.empty());
     EXPECT_EQ(st.lines().count(QStringLiteral(":STAR")), 0);
@@ -506,10 +492,9 @@ TEST(RunLoop, SummaryLineAndFrequencyTexts)
     d.PowerAngle(1, 1) = -18;
     d.CurHarmRss[1] = 11.6f;
     const auto unit = hs::ChoosePowerUnit(d.ActivePower(1, 1), d.ReactivePower(1, 1));
-    EXPECT_EQ(
-        hs::SummaryLine(d, 1, unit),
-        QStringLiteral(
-            "F-2 基本波＝6,600.0V; 200.00A; 2.174MW; -0.707MVar; θ=-18ﾟ; 総合歪率 V= 2.1%; I= 5.8% "));
+    EXPECT_EQ(hs::SummaryLine(d, 1, unit),
+              QStringLiteral("F-2 基本波＝6,600.0V; 200.00A; 2.174MW; -0.707MVar; θ=-18ﾟ; 総合歪率 "
+                             "V= 2.1%; I= 5.8% "));
     // Before any analysis nothing is divided by zero.
     hs::MeasurementData empty;
     empty.sizeForMeasurement(s);
