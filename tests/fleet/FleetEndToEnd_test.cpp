@@ -7,6 +7,7 @@
 #include "fleet/RecordMessage.h"
 
 #include "FleetServices.h"
+#include "SameRecord.h"
 
 #include <QFileInfo>
 
@@ -134,12 +135,7 @@ protected:
             const ResultRecord& want = (e++)->second;
             ASSERT_EQ(got.time, want.time);
             SCOPED_TRACE(got.time.toString(Qt::ISODate).toStdString());
-            EXPECT_EQ(got.voltage, want.voltage);
-            EXPECT_EQ(got.current, want.current);
-            EXPECT_EQ(got.powerAngle, want.powerAngle);
-            EXPECT_EQ(got.voltSuperAngle, want.voltSuperAngle);
-            EXPECT_EQ(got.voltRms, want.voltRms);
-            EXPECT_EQ(got.curRms, want.curRms);
+            expectSameValues(got, want);
         }
     }
     static void addRecords(std::map<QDateTime, ResultRecord>& into, const QString& path)
@@ -187,10 +183,11 @@ void expectReportFromDatabaseAsFromFile(const QString& db, const QString& result
     const QStringList profile = {QStringLiteral("--profile"), QStringLiteral("en50160")};
     Child fromFile, fromDb;
     fromFile.start(binary(),
-                   QStringList{QStringLiteral("report"), resultFile} +
-                       profile + QStringList{QStringLiteral("--out"), dir + QStringLiteral("/r1")},
+                   QStringList{QStringLiteral("report"), resultFile} + profile +
+                       QStringList{QStringLiteral("--out"), dir + QStringLiteral("/r1")},
                    dir + QStringLiteral("/report.log"));
-    ASSERT_EQ(fromFile.wait(30000), 0) << readAll(dir + QStringLiteral("/report.log")).toStdString();
+    ASSERT_EQ(fromFile.wait(30000), 0)
+        << readAll(dir + QStringLiteral("/report.log")).toStdString();
     fromDb.start(binary(),
                  QStringList{QStringLiteral("report"), QStringLiteral("--db"), db,
                              QStringLiteral("--station"), QStringLiteral("st1")} +

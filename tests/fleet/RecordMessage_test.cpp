@@ -4,6 +4,8 @@
 
 #include "files/ResultFormat.h"
 
+#include "SameRecord.h"
+
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QTemporaryDir>
@@ -56,20 +58,7 @@ ResultFile sampleFile(int saveOption, int feeders, QChar phase = {}, int minute 
     return f;
 }
 
-void expectSameValues(const ResultRecord& a, const ResultRecord& b)
-{
-    EXPECT_EQ(a.time, b.time);
-    ASSERT_EQ(a.voltage.size(), b.voltage.size());
-    for (std::size_t k = 0; k < a.voltage.size(); ++k)
-        EXPECT_TRUE(a.voltage[k] == b.voltage[k] ||
-                    (std::isnan(a.voltage[k]) && std::isnan(b.voltage[k])));
-    EXPECT_EQ(a.current, b.current);
-    EXPECT_EQ(a.powerAngle, b.powerAngle);
-    EXPECT_EQ(a.voltSuperAngle, b.voltSuperAngle);
-    EXPECT_EQ(a.curSuperAngle, b.curSuperAngle);
-    EXPECT_EQ(a.voltRms, b.voltRms);
-    EXPECT_EQ(a.curRms, b.curRms);
-}
+using hs::test::expectSameValues;
 
 // Every layout survives the message and the database bit for bit: floats in their shortest
 // text, angles, RMS values, the superposition angles where the layout has them.
