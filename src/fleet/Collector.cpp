@@ -58,7 +58,7 @@ void Collector::tryDatabase()
                  .arg(database_.text())
                  .arg(FleetStore::kSchemaVersion));
     databaseDown_ = false;
-    retryMs_ = kFirstRetryMs;
+    backoff_.reset();
     client_.start();
 }
 
@@ -70,10 +70,9 @@ void Collector::databaseFailed(const QString& why)
     log_(QStringLiteral("database %1 unavailable: %2; not acknowledging messages, trying again "
                         "in %3 s")
              .arg(database_.text(), why.trimmed())
-             .arg(retryMs_ / 1000.0));
+             .arg(backoff_.nextMs() / 1000.0));
     databaseDown_ = true;
-    retry_.start(retryMs_);
-    retryMs_ = std::min(retryMs_ * 2, kMaxRetryMs);
+    retry_.start(backoff_.take());
 }
 
 void Collector::onConnected(bool sessionPresent)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "fleet/Backoff.h"
 #include "fleet/FleetStore.h"
 #include "fleet/MqttClient.h"
 
@@ -54,7 +55,7 @@ private:
     FleetStore store_;
     MqttClient client_;
     QTimer retry_;
-    int retryMs_ = kFirstRetryMs;
+    Backoff backoff_{kFirstRetryMs, kMaxRetryMs};
     bool databaseDown_ = false;
     Counts counts_;
 };

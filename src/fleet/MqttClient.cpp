@@ -225,8 +225,7 @@ void MqttClient::retryLater()
 {
     if (!running_ || retry_.isActive())
         return;
-    retry_.start(retryMs_);
-    retryMs_ = std::min(retryMs_ * 2, kMaxRetryMs);
+    retry_.start(backoff_.take());
 }
 
 void MqttClient::closeNotifiers()
@@ -337,7 +336,7 @@ void MqttClient::onConnect(mosquitto*, void* self, int rc, int flags)
         return;
     }
     c->connected_ = true;
-    c->retryMs_ = kFirstRetryMs;
+    c->backoff_.reset();
     c->lastError_.clear();
     emit c->connected((flags & 1) != 0);
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "fleet/Backoff.h"
+
 #include <QByteArray>
 #include <QElapsedTimer>
 #include <QObject>
@@ -110,7 +112,7 @@ private:
     QSocketNotifier* writeNotifier_ = nullptr;
     QTimer misc_;
     QTimer retry_;
-    int retryMs_ = kFirstRetryMs;
+    Backoff backoff_{kFirstRetryMs, kMaxRetryMs};
     bool running_ = false;
     bool connected_ = false;
     QString lastError_;
